@@ -1,0 +1,99 @@
+// The type table, the action table and datatype! values. A child type copies its parent's
+// routines at registration, so parents register first.
+#include "runtime/datatypes/datatype.h"
+
+#include <cstring>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/rterror.h"
+
+datatype_registry registry;
+cell* (*typename_word_maker)(const char* name);
+
+void datatype::tables_init()
+{
+    registry.types = static_cast<type_entry*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(type_entry)));
+    std::memset(registry.types, 0, TYPE_TABLE_SIZE * sizeof(type_entry));
+    registry.actions = static_cast<action_fn*>(rt_alloc(TYPE_TABLE_SIZE * 256 * sizeof(action_fn)));
+    std::memset(registry.actions, 0, TYPE_TABLE_SIZE * 256 * sizeof(action_fn));
+    registry.max_type = 0;
+}
+
+void datatype::register_slots(uint32_t id, uint32_t parent, const char* name, const action_fn* slots)
+{
+    if (id > registry.max_type) registry.max_type = id;
+    type_entry& t = registry.types[id];
+    t.name = name;
+    t.length = uint32_t(std::strlen(name)) - 1;
+    t.word = typename_word_maker ? typename_word_maker(name) : nullptr;
+    const action_fn from_parent = slot_value(inherit);
+    for (uint32_t n = 1; n <= ACTION_SLOTS; n++) {
+        action_fn f = slots[n - 1];
+        if (f == from_parent) f = parent ? registry.actions[parent * 256 + n - 1] : nullptr;
+        registry.actions[id * 256 + n - 1] = f;
+    }
+}
+
+void typenames_to_symbols()
+{
+    if (!typename_word_maker) return;
+    for (uint32_t id = 1; id <= registry.max_type; id++)
+        if (registry.types[id].name) registry.types[id].word = typename_word_maker(registry.types[id].name);
+}
+
+// ---- datatype! ----------------------------------------------------------------------------------
+
+cell* datatype::make_at(cell* slot, uint32_t id)
+{
+    *slot = cell{TYPE_DATATYPE, id, 0, 0};
+    return slot;
+}
+cell* datatype::push(uint32_t id) { return make_at(stack::push_slot(), id); }
+cell* datatype::make_in(cell* blk, uint32_t id) { return make_at(block_alloc_tail(blk ? blk : &root_block), id); }
+cell* datatype::box(uint32_t id) { return make_at(stack::arguments(), id); }
+
+int32_t datatype::form(cell* value, cell* buffer, cell*, int32_t part)
+{
+    const type_entry& t = registry.types[value->data1];
+    char name[64];
+    std::memcpy(name, t.name, t.length);
+    name[t.length] = 0;
+    string::concatenate_literal(buffer, name);
+    return part - int32_t(t.length);
+}
+
+int32_t datatype::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
+{
+    const type_entry& t = registry.types[value->data1];
+    if (all) string::concatenate_literal(buffer, "#(");
+    string::concatenate_literal(buffer, t.name);
+    if (all) {
+        string::concatenate_literal(buffer, ")");
+        part -= 3;
+    }
+    return part - int32_t(t.length) - 1;
+}
+
+int32_t datatype::compare(cell* value1, cell* value2, int32_t op)
+{
+    switch (op) {
+    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_FIND:
+        return (cell_type(value2) == TYPE_DATATYPE && value2->data1 == value1->data1) ? 0 : 1;
+    default:
+        return -2;
+    }
+}
+
+void datatype::init()
+{
+    register_type(TYPE_DATATYPE, 0, "datatype!",
+        nullptr, nullptr, nullptr, nullptr, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+}

@@ -1,0 +1,27 @@
+// Raising script errors. The error is recorded in one rooted slot and the C++ stack unwinds to the
+// nearest handler; the evaluator turns the record into an error! value where it catches it.
+#include "runtime/errors.h"
+
+namespace {
+raised_error pending;
+}
+
+void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3)
+{
+    pending.category = category;
+    pending.id = id;
+    pending.arg_count = 0;
+    const cell* args[3] = {arg1, arg2, arg3};
+    for (uint32_t i = 0; i < 3; i++) {
+        if (!args[i]) {
+            pending.args[i] = cell{TYPE_UNSET, 0, 0, 0};
+            continue;
+        }
+        pending.args[i] = *args[i];
+        pending.arg_count = i + 1;
+    }
+    throw script_error_unwind{};
+}
+
+const raised_error& raised_error_get() { return pending; }
+raised_error& raised_error_slot() { return pending; }

@@ -1,0 +1,67 @@
+// The two print-handler lists. Handlers run synchronously, in the order they were added.
+#include "runtime/hooks.h"
+
+#include <cstring>
+
+#include "runtime/rterror.h"
+
+namespace {
+
+template <class F>
+struct hook_list {
+    F* handlers;
+    uint32_t count;
+    uint32_t capacity;
+
+    void init()
+    {
+        count = 0;
+        capacity = 5;
+        handlers = static_cast<F*>(rt_alloc(capacity * sizeof(F)));
+    }
+    void add(F handler)
+    {
+        if (!handler) return;
+        if (count == capacity) {
+            capacity += 5;
+            F* grown = static_cast<F*>(rt_alloc(capacity * sizeof(F)));
+            std::memcpy(grown, handlers, count * sizeof(F));
+            rt_free(handlers);
+            handlers = grown;
+        }
+        handlers[count++] = handler;
+    }
+};
+
+struct hooks_state {
+    hook_list<value_hook> values;
+    hook_list<text_hook> texts;
+};
+hooks_state hooks;
+
+}  // namespace
+
+void hooks_init()
+{
+    hooks.values.init();
+    hooks.texts.init();
+}
+
+void dyn_print::add(value_hook value_handler, text_hook text_handler)
+{
+    hooks.values.add(value_handler);
+    hooks.texts.add(text_handler);
+}
+
+void hooks_call_2(const cell* value, uint32_t new_line)
+{
+    for (uint32_t i = 0; i < hooks.values.count; i++) hooks.values.handlers[i](value, new_line);
+}
+
+void hooks_call_3(const char* text, uint32_t length, uint32_t new_line)
+{
+    for (uint32_t i = 0; i < hooks.texts.count; i++) hooks.texts.handlers[i](text, length, new_line);
+}
+
+uint32_t hooks_count(int list) { return list == 0 ? hooks.values.count : hooks.texts.count; }
+uint32_t hooks_capacity(int list) { return list == 0 ? hooks.values.capacity : hooks.texts.capacity; }

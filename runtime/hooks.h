@@ -1,0 +1,18 @@
+// Output hook lists: print handlers for values and for the runtime's own text. The runtime never
+// decides where printed text goes; whoever installs a handler does.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+using value_hook = void (*)(const cell* value, uint32_t new_line);
+using text_hook = void (*)(const char* text, uint32_t length, uint32_t new_line);
+
+void hooks_init();
+namespace dyn_print {
+void add(value_hook value_handler, text_hook text_handler);
+}
+void hooks_call_2(const cell* value, uint32_t new_line);
+void hooks_call_3(const char* text, uint32_t length, uint32_t new_line);
+// Count and capacity of each list, for tests.
+uint32_t hooks_count(int list);
+uint32_t hooks_capacity(int list);

@@ -1,0 +1,118 @@
+// The memory manager: nodes, series buffers, series frames and big blocks, all carved from one
+// address range reserved at start, so that every reference between them is a 32-bit offset.
+// Any series allocation may collect and move buffers: never keep a buffer or cell address across
+// one; keep the node (and an index) and fetch the address again.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "runtime/cell.h"
+
+// ---- references: 32-bit offsets into the value range --------------------------------------------
+extern uint8_t* heap_base;
+template <class T = uint8_t>
+inline T* at(uint32_t ref) { return reinterpret_cast<T*>(heap_base + ref); }
+inline uint32_t ref_of(const void* p) { return uint32_t(static_cast<const uint8_t*>(p) - heap_base); }
+
+using node_ref = uint32_t;   // offset of a node slot; 0 is no node
+
+struct series_buffer {
+    uint32_t flags;   // unit in bits 0-4, then the SERIES_* bits
+    uint32_t node;    // node that points here; 0 once replaced
+    uint32_t size;    // data capacity in bytes, a multiple of 16
+    uint32_t head;    // offset of the first used unit
+    uint32_t tail;    // offset one past the last used unit
+};
+static_assert(sizeof(series_buffer) == 20);
+
+constexpr uint32_t SERIES_UNIT_MASK = 0x1Fu;
+constexpr uint32_t SERIES_OWNED = 0x00020000u;
+constexpr uint32_t SERIES_COMPLEMENT = 0x00080000u;
+constexpr uint32_t SERIES_FIXED = 0x00100000u;
+constexpr uint32_t SERIES_BIG = 0x01000000u;
+constexpr uint32_t SERIES_MARK = 0x08000000u;
+constexpr uint32_t SERIES_ROOM_HEAD = 0x10000000u;
+constexpr uint32_t SERIES_ROOM_TAIL = 0x20000000u;
+constexpr uint32_t SERIES_USED = 0x80000000u;
+
+inline series_buffer* series_of(node_ref node) { return at<series_buffer>(*at<uint32_t>(node)); }
+inline uint8_t* series_data(series_buffer* s) { return reinterpret_cast<uint8_t*>(s + 1); }
+inline uint32_t series_data_ref(series_buffer* s) { return ref_of(s) + uint32_t(sizeof(series_buffer)); }
+inline uint32_t series_unit(const series_buffer* s) { return s->flags & SERIES_UNIT_MASK; }
+inline uint32_t series_used_bytes(const series_buffer* s) { return s->tail - s->head; }
+inline uint32_t series_end_ref(series_buffer* s) { return series_data_ref(s) + s->size; }
+inline cell* series_head_cell(series_buffer* s) { return at<cell>(s->head); }
+inline cell* series_tail_cell(series_buffer* s) { return at<cell>(s->tail); }
+
+// ---- frames and state ---------------------------------------------------------------------------
+constexpr uint32_t NODE_FRAME_NODES = 10000;
+constexpr uint32_t SERIES_FRAME_BASE = 0x100000;
+constexpr uint32_t BIG_THRESHOLD = 0x200000;
+constexpr uint32_t FRAME_ROOM_MIN = 0xCCCC;   // a frame with less room left is not reused
+
+struct node_frame {
+    uint32_t next, prev, capacity, free_list, used, stamp, used_seen, history, emptying;
+    uint32_t* slots() { return reinterpret_cast<uint32_t*>(this + 1); }
+};
+struct series_frame {
+    uint32_t next, prev, size, heap, end;
+};
+struct big_block {
+    uint32_t next, zero, need;
+    series_buffer* buffer() { return reinterpret_cast<series_buffer*>(this + 1); }
+};
+
+struct memory_state {
+    uint32_t total;   // bytes taken from the system, prefix words included
+    uint32_t node_first, node_last, node_current;
+    uint32_t series_first, series_current, series_last;
+    uint32_t series_base_size, series_next_size, big_threshold;
+    uint32_t big_first;
+};
+extern memory_state memory;
+
+// ---- the value range ----------------------------------------------------------------------------
+void memory_init();
+uint32_t memory_alloc_virtual(uint32_t size);   // region of at least size bytes; raises internal/no-memory
+void memory_free_virtual(uint32_t region);
+uint32_t memory_range_size();
+// Tests: the n-th following request for system memory fails (0: none fails).
+void memory_fail_virtual_after(uint32_t n);
+
+// ---- nodes --------------------------------------------------------------------------------------
+node_frame* node_frame_new(uint32_t n);
+void node_frame_free(node_frame* frame);
+node_ref node_alloc();
+void node_free(node_frame* frame, node_ref node);
+node_frame* node_frame_of(node_ref node);   // frame holding the node, or null
+
+// ---- series -------------------------------------------------------------------------------------
+series_frame* series_frame_new();
+void series_frame_free(series_frame* frame);
+series_frame* series_frame_find(uint32_t need);
+series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset);
+node_ref series_alloc(uint32_t count, uint32_t unit, int32_t offset);
+node_ref cells_alloc(uint32_t n);
+node_ref cells_alloc_unset(uint32_t n);
+node_ref bytes_alloc(uint32_t n);
+node_ref series_alloc_unit(uint32_t count, uint32_t unit);
+node_ref series_alloc_filled(uint32_t n, uint8_t byte);
+node_ref series_alloc_fixed(uint32_t count, uint32_t unit, int32_t offset);
+void series_set_flag(node_ref node, uint32_t bits);
+series_buffer* series_resize(series_buffer* s, uint32_t new_size);
+series_buffer* series_expand(series_buffer* s, uint32_t size);
+series_buffer* series_expand_filled(series_buffer* s, uint32_t size, uint8_t byte);
+node_ref series_copy(series_buffer* s);
+void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
+series_buffer* big_block_alloc(uint32_t need);
+void big_block_free(series_buffer* s);
+void big_blocks_sweep();
+void node_frames_compact();
+
+// Tail growth helpers shared by blocks, strings and arrays.
+cell* series_alloc_tail(series_buffer* s);   // may move: returns the new tail cell
+uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n);   // returns the old tail address
+
+inline uint32_t round_up_to(uint32_t size, uint32_t alignment) { return (size + alignment - 1) & ~(alignment - 1); }
+
+// Every node <-> buffer link of the frames and big blocks is consistent (for tests).
+bool memory_check_links();

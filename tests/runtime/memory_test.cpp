@@ -1,0 +1,132 @@
+// The memory manager: frames, buffers, growth and its failure paths.
+#include <gtest/gtest.h>
+
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+namespace {
+
+uint32_t frame_count()
+{
+    uint32_t n = 0;
+    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) n++;
+    return n;
+}
+
+TEST(Memory, FirstSeriesFrameIsOneMegabyteThenTwo)
+{
+    series_frame* first = at<series_frame>(memory.series_first);
+    EXPECT_EQ(first->size - sizeof(series_frame), 0x100000u);
+    EXPECT_EQ(memory.series_next_size, 0x200000u);
+}
+
+TEST(Memory, BigBlockThreshold)
+{
+    series_buffer* big = series_of(bytes_alloc(2097136));
+    EXPECT_TRUE(big->flags & SERIES_BIG);
+    uint32_t frames = frame_count();
+    series_buffer* framed = series_of(bytes_alloc(2097120));
+    EXPECT_FALSE(framed->flags & SERIES_BIG);
+    EXPECT_EQ(framed->size, 2097120u);
+    // Only an empty 2 MB frame holds it.
+    EXPECT_EQ(frame_count(), frames + 1);
+    EXPECT_TRUE(memory_check_links());
+}
+
+TEST(Memory, SmallestAllocations)
+{
+    EXPECT_EQ(series_of(bytes_alloc(0))->size, 16u);
+    series_buffer* s = series_of(series_alloc_unit(0, 4));
+    EXPECT_EQ(s->size / 4, 4u);
+    EXPECT_EQ(series_unit(s), 4u);
+}
+
+TEST(Memory, MiddleOffsetSetsBothRoomBits)
+{
+    series_buffer* s = series_of(series_alloc(10, 1, -1));
+    EXPECT_EQ(s->head, s->tail);
+    EXPECT_EQ(s->head - series_data_ref(s), s->size / 2);
+    EXPECT_TRUE(s->flags & SERIES_ROOM_HEAD);
+    EXPECT_TRUE(s->flags & SERIES_ROOM_TAIL);
+}
+
+TEST(Memory, ResizeDetachesOldBufferAndKeepsLength)
+{
+    node_ref node = bytes_alloc(16);
+    series_buffer* old = series_of(node);
+    for (int i = 0; i < 10; i++) *series_alloc_tail_bytes(node, 1) = uint8_t('a' + i);
+    old = series_of(node);
+    series_buffer* fresh = series_expand(old, 64);
+    EXPECT_EQ(old->node, 0u);
+    EXPECT_FALSE(old->flags & SERIES_USED);
+    EXPECT_EQ(series_of(node), fresh);
+    EXPECT_EQ(fresh->tail - fresh->head, 10u);
+    EXPECT_EQ(*at<uint8_t>(fresh->head + 9), 'j');
+}
+
+TEST(Memory, FrameWithLittleRoomIsNotChosen)
+{
+    // Fill the current frame until less than the minimum room is left, then ask for more than fits.
+    series_frame* f = at<series_frame>(memory.series_current);
+    while (f->end - f->heap > FRAME_ROOM_MIN + 4096) bytes_alloc(4096);
+    uint32_t left = f->end - f->heap;
+    if (left > 0x10000) GTEST_SKIP();
+    uint32_t before = frame_count();
+    series_buffer* s = series_of(bytes_alloc(left));   // need = left + 24: does not fit here
+    EXPECT_NE(memory.series_current, ref_of(f));
+    EXPECT_GE(frame_count(), before);
+    EXPECT_TRUE(ref_of(s) > memory.series_current);
+}
+
+TEST(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
+{
+    memory_state before = memory;
+    memory_fail_virtual_after(1);
+    try {
+        bytes_alloc(8 * 1024 * 1024);   // a big block needs a new region
+        FAIL() << "no error raised";
+    } catch (const script_error_unwind&) {
+        EXPECT_EQ(raised_error_get().code(), 900u + err::NO_MEMORY);
+    }
+    memory_fail_virtual_after(0);
+    EXPECT_EQ(before.big_first, memory.big_first);
+    EXPECT_EQ(before.series_first, memory.series_first);
+    EXPECT_EQ(before.node_first, memory.node_first);
+    EXPECT_EQ(before.total, memory.total);
+}
+
+TEST(Memory, OversizedRequestsRaiseNoMemory)
+{
+    struct row { const char* name; uint32_t count, unit; };
+    const row rows[] = {
+        {"count times unit wraps 32 bits", 0x40000000u, 16},
+        {"two gigabytes", 0x80000000u, 1},
+        {"just under the limit after rounding", 0x7FFFFFF8u, 1},
+    };
+    for (const row& r : rows) {
+        try {
+            series_alloc(r.count, r.unit, 0);
+            ADD_FAILURE() << r.name;
+        } catch (const script_error_unwind&) {
+            EXPECT_EQ(raised_error_get().code(), 900u + err::NO_MEMORY) << r.name;
+        }
+    }
+    // Doubling a buffer of 1 GB would pass 2 GB.
+    series_buffer fake{1 | SERIES_USED, 0, 0x40000000u, 0, 0};
+    EXPECT_THROW(series_resize(&fake, 0), script_error_unwind);
+}
+
+TEST(Memory, MillionMixedSeriesKeepTheirLinks)
+{
+    const uint32_t units[] = {1, 2, 4, 16};
+    std::vector<node_ref> nodes;
+    for (uint32_t i = 0; i < 1000000; i++) {
+        node_ref n = series_alloc(1 + i % 7, units[i % 4], 0);
+        if (i % 3 == 0) series_expand(series_of(n), 64);
+        if (i % 1000 == 0) nodes.push_back(n);
+    }
+    EXPECT_TRUE(memory_check_links());
+    for (node_ref n : nodes) EXPECT_EQ(series_of(n)->node, n);
+}
+
+}  // namespace
