@@ -2,7 +2,8 @@
 KIV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KIV_BUILD=$KIV_ROOT/build
 KIV_WINE_DIR=/usr/lib/wine
-export WINEPREFIX=${KIV_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kiv/wine}
+# One prefix per checkout, so that two checkouts can run their tests at the same time.
+export WINEPREFIX=${KIV_WINEPREFIX:-$KIV_BUILD/wine}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -1,6 +1,8 @@
 // String storage: the units of a string from its head index to its tail.
 #include "runtime/datatypes/string.h"
 
+#include "runtime/unicode.h"
+
 cell* string::make_at(cell* slot, uint32_t size, uint32_t unit)
 {
     node_ref node = series_alloc_unit(size, unit);
@@ -34,14 +36,8 @@ std::string string::to_utf8(const cell* str)
     std::string out;
     for (uint32_t p = s->head + str->data1 * unit; p < s->tail; p += unit) {
         uint32_t cp = unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p);
-        if (cp < 0x80) out += char(cp);
-        else if (cp < 0x800) { out += char(0xC0 | (cp >> 6)); out += char(0x80 | (cp & 0x3F)); }
-        else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12)); out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18)); out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F)); out += char(0x80 | (cp & 0x3F));
-        }
+        uint8_t bytes[4];
+        out.append(reinterpret_cast<char*>(bytes), utf8_encode_char(cp, bytes));
     }
     return out;
 }
