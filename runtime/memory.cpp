@@ -13,7 +13,7 @@
 #include "runtime/rterror.h"
 
 uint8_t* heap_base;
-memory_state memory;
+memory_state memory_s;
 
 namespace {
 
@@ -114,10 +114,10 @@ void link_node(node_ref node, series_buffer* s)
 void memory_init()
 {
     reserve_range();
-    memory = memory_state{};
-    memory.series_base_size = SERIES_FRAME_BASE;
-    memory.series_next_size = SERIES_FRAME_BASE;
-    memory.big_threshold = BIG_THRESHOLD;
+    memory_s = memory_state{};
+    memory_s.series_base_size = SERIES_FRAME_BASE;
+    memory_s.series_next_size = SERIES_FRAME_BASE;
+    memory_s.big_threshold = BIG_THRESHOLD;
 }
 
 uint32_t memory_range_size() { return range.size; }
@@ -131,7 +131,7 @@ uint32_t memory_alloc_virtual(uint32_t size)
     uint32_t rounded = round_up_to(size + 4, range.granularity);
     uint32_t region = range_take(rounded);
     if (!region) no_memory();
-    memory.total += rounded;
+    memory_s.total += rounded;
     *at<uint32_t>(region) = rounded;
     return region + 4;
 }
@@ -140,7 +140,7 @@ void memory_free_virtual(uint32_t region)
 {
     uint32_t start = region - 4;
     uint32_t rounded = *at<uint32_t>(start);
-    memory.total -= rounded;
+    memory_s.total -= rounded;
     range_give_back(start, rounded);
 }
 
@@ -158,10 +158,10 @@ node_frame* node_frame_new(uint32_t n)
     for (uint32_t i = 0; i + 1 < n; i++) slot[i] = first + (i + 1) * 4;
     if (n) slot[n - 1] = 0;
     f->free_list = n ? first : 0;
-    f->prev = memory.node_last;
-    if (memory.node_last) at<node_frame>(memory.node_last)->next = ref;
-    else memory.node_first = memory.node_current = ref;
-    memory.node_last = ref;
+    f->prev = memory_s.node_last;
+    if (memory_s.node_last) at<node_frame>(memory_s.node_last)->next = ref;
+    else memory_s.node_first = memory_s.node_current = ref;
+    memory_s.node_last = ref;
     return f;
 }
 
@@ -169,24 +169,24 @@ void node_frame_free(node_frame* f)
 {
     uint32_t ref = ref_of(f);
     if (f->prev) at<node_frame>(f->prev)->next = f->next;
-    else memory.node_first = f->next;
+    else memory_s.node_first = f->next;
     if (f->next) at<node_frame>(f->next)->prev = f->prev;
-    else memory.node_last = f->prev;
-    if (memory.node_current == ref) memory.node_current = memory.node_last;
+    else memory_s.node_last = f->prev;
+    if (memory_s.node_current == ref) memory_s.node_current = memory_s.node_last;
     memory_free_virtual(ref);
 }
 
 node_ref node_alloc()
 {
-    node_frame* f = memory.node_current ? at<node_frame>(memory.node_current) : nullptr;
+    node_frame* f = memory_s.node_current ? at<node_frame>(memory_s.node_current) : nullptr;
     if (!f || !f->free_list || f->emptying) {
         f = nullptr;
-        for (uint32_t r = memory.node_first; r; r = at<node_frame>(r)->next) {
+        for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) {
             node_frame* c = at<node_frame>(r);
             if (c->free_list && !c->emptying) { f = c; break; }
         }
         if (!f) f = node_frame_new(NODE_FRAME_NODES);
-        memory.node_current = ref_of(f);
+        memory_s.node_current = ref_of(f);
     }
     node_ref node = f->free_list;
     f->free_list = *at<uint32_t>(node);
@@ -204,7 +204,7 @@ void node_free(node_frame* f, node_ref node)
 
 node_frame* node_frame_of(node_ref node)
 {
-    for (uint32_t r = memory.node_first; r; r = at<node_frame>(r)->next) {
+    for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) {
         node_frame* f = at<node_frame>(r);
         uint32_t first = ref_of(f->slots());
         if (node >= first && node < first + f->capacity * 4) return f;
@@ -216,23 +216,23 @@ node_frame* node_frame_of(node_ref node)
 
 series_frame* series_frame_new()
 {
-    uint32_t size = memory.series_next_size;
+    uint32_t size = memory_s.series_next_size;
     uint32_t ref = memory_alloc_virtual(size + uint32_t(sizeof(series_frame)));
-    if (size < memory.big_threshold) memory.series_next_size = size * 2;
+    if (size < memory_s.big_threshold) memory_s.series_next_size = size * 2;
     series_frame* f = at<series_frame>(ref);
     f->size = size + uint32_t(sizeof(series_frame));
     f->heap = ref + uint32_t(sizeof(series_frame));
     f->end = ref + f->size;
     // Keep the list in ascending address order.
-    uint32_t prev = 0, next = memory.series_first;
+    uint32_t prev = 0, next = memory_s.series_first;
     while (next && next < ref) { prev = next; next = at<series_frame>(next)->next; }
     f->prev = prev;
     f->next = next;
     if (prev) at<series_frame>(prev)->next = ref;
-    else memory.series_first = ref;
+    else memory_s.series_first = ref;
     if (next) at<series_frame>(next)->prev = ref;
-    else memory.series_last = ref;
-    if (!memory.series_current) memory.series_current = ref;
+    else memory_s.series_last = ref;
+    if (!memory_s.series_current) memory_s.series_current = ref;
     return f;
 }
 
@@ -240,16 +240,16 @@ void series_frame_free(series_frame* f)
 {
     uint32_t ref = ref_of(f);
     if (f->prev) at<series_frame>(f->prev)->next = f->next;
-    else memory.series_first = f->next;
+    else memory_s.series_first = f->next;
     if (f->next) at<series_frame>(f->next)->prev = f->prev;
-    else memory.series_last = f->prev;
-    if (memory.series_current == ref) memory.series_current = memory.series_last;
+    else memory_s.series_last = f->prev;
+    if (memory_s.series_current == ref) memory_s.series_current = memory_s.series_last;
     memory_free_virtual(ref);
 }
 
 series_frame* series_frame_find(uint32_t need)
 {
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) {
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
         series_frame* f = at<series_frame>(r);
         if (uint64_t(f->heap) + need < f->end) return f;
     }
@@ -266,8 +266,8 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
         collector.stress_count = 0;
         collector_check();
     }
-    if (need < memory.big_threshold) {
-        series_frame* f = memory.series_current ? at<series_frame>(memory.series_current) : nullptr;
+    if (need < memory_s.big_threshold) {
+        series_frame* f = memory_s.series_current ? at<series_frame>(memory_s.series_current) : nullptr;
         if (!f || uint64_t(f->heap) + need >= f->end) {
             f = series_frame_find(need);
             if (!f) {
@@ -275,10 +275,10 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
                 f = series_frame_find(need);
             }
             if (!f || f->end - f->heap < FRAME_ROOM_MIN) {
-                if (need >= memory.series_next_size) memory.series_next_size = memory.big_threshold;
+                if (need >= memory_s.series_next_size) memory_s.series_next_size = memory_s.big_threshold;
                 f = series_frame_new();
             }
-            memory.series_current = ref_of(f);
+            memory_s.series_current = ref_of(f);
         }
         series_buffer* s = at<series_buffer>(f->heap);
         f->heap += need;
@@ -403,9 +403,9 @@ series_buffer* big_block_alloc(uint32_t need)
     b->next = 0;
     b->zero = 0;
     b->need = need;
-    if (!memory.big_first) memory.big_first = ref;
+    if (!memory_s.big_first) memory_s.big_first = ref;
     else {
-        uint32_t r = memory.big_first;
+        uint32_t r = memory_s.big_first;
         while (at<big_block>(r)->next) r = at<big_block>(r)->next;
         at<big_block>(r)->next = ref;
     }
@@ -415,7 +415,7 @@ series_buffer* big_block_alloc(uint32_t need)
 void big_block_free(series_buffer* s)
 {
     uint32_t ref = ref_of(s) - uint32_t(sizeof(big_block));
-    uint32_t* link = &memory.big_first;
+    uint32_t* link = &memory_s.big_first;
     while (*link && *link != ref) link = &at<big_block>(*link)->next;
     if (*link) *link = at<big_block>(ref)->next;
     memory_free_virtual(ref);
@@ -423,7 +423,7 @@ void big_block_free(series_buffer* s)
 
 void big_blocks_sweep()
 {
-    uint32_t r = memory.big_first;
+    uint32_t r = memory_s.big_first;
     while (r) {
         big_block* b = at<big_block>(r);
         uint32_t next = b->next;
@@ -440,15 +440,15 @@ void big_blocks_sweep()
 void node_frames_compact()
 {
     bool current_set = false;
-    uint32_t r = memory.node_first;
+    uint32_t r = memory_s.node_first;
     while (r) {
         node_frame* f = at<node_frame>(r);
         uint32_t next = f->next;
-        if ((f->used == 0 || f->emptying) && !(r == memory.node_first && !f->next)) {
+        if ((f->used == 0 || f->emptying) && !(r == memory_s.node_first && !f->next)) {
             node_frame_free(f);
         } else {
             if (!current_set && f->used < f->capacity && !f->emptying) {
-                memory.node_current = r;
+                memory_s.node_current = r;
                 current_set = true;
             }
             f->history = (f->history << 1) | (f->used == f->used_seen ? 1u : 0u);
@@ -482,7 +482,7 @@ uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n)
 
 bool memory_check_links()
 {
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) {
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
         series_frame* f = at<series_frame>(r);
         uint32_t p = r + uint32_t(sizeof(series_frame));
         while (p < f->heap) {
@@ -496,7 +496,7 @@ bool memory_check_links()
         }
         if (p != f->heap) return false;
     }
-    for (uint32_t r = memory.big_first; r; r = at<big_block>(r)->next) {
+    for (uint32_t r = memory_s.big_first; r; r = at<big_block>(r)->next) {
         series_buffer* s = at<big_block>(r)->buffer();
         if ((s->flags & SERIES_USED) && (!s->node || *at<uint32_t>(s->node) != ref_of(s))) return false;
     }

@@ -68,7 +68,7 @@ struct memory_state {
     uint32_t series_base_size, series_next_size, big_threshold;
     uint32_t big_first;
 };
-extern memory_state memory;
+extern memory_state memory_s;
 
 // ---- the value range ----------------------------------------------------------------------------
 void memory_init();

@@ -9,15 +9,15 @@ namespace {
 uint32_t frame_count()
 {
     uint32_t n = 0;
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) n++;
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) n++;
     return n;
 }
 
 TEST(Memory, FirstSeriesFrameIsOneMegabyteThenTwo)
 {
-    series_frame* first = at<series_frame>(memory.series_first);
+    series_frame* first = at<series_frame>(memory_s.series_first);
     EXPECT_EQ(first->size - sizeof(series_frame), 0x100000u);
-    EXPECT_EQ(memory.series_next_size, 0x200000u);
+    EXPECT_EQ(memory_s.series_next_size, 0x200000u);
 }
 
 TEST(Memory, BigBlockThreshold)
@@ -67,20 +67,20 @@ TEST(Memory, ResizeDetachesOldBufferAndKeepsLength)
 TEST(Memory, FrameWithLittleRoomIsNotChosen)
 {
     // Fill the current frame until less than the minimum room is left, then ask for more than fits.
-    series_frame* f = at<series_frame>(memory.series_current);
+    series_frame* f = at<series_frame>(memory_s.series_current);
     while (f->end - f->heap > FRAME_ROOM_MIN + 4096) bytes_alloc(4096);
     uint32_t left = f->end - f->heap;
     if (left > 0x10000) GTEST_SKIP();
     uint32_t before = frame_count();
     series_buffer* s = series_of(bytes_alloc(left));   // need = left + 24: does not fit here
-    EXPECT_NE(memory.series_current, ref_of(f));
+    EXPECT_NE(memory_s.series_current, ref_of(f));
     EXPECT_GE(frame_count(), before);
-    EXPECT_TRUE(ref_of(s) > memory.series_current);
+    EXPECT_TRUE(ref_of(s) > memory_s.series_current);
 }
 
 TEST(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
 {
-    memory_state before = memory;
+    memory_state before = memory_s;
     memory_fail_virtual_after(1);
     try {
         bytes_alloc(8 * 1024 * 1024);   // a big block needs a new region
@@ -89,10 +89,10 @@ TEST(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
         EXPECT_EQ(raised_error_get().code(), 900u + err::NO_MEMORY);
     }
     memory_fail_virtual_after(0);
-    EXPECT_EQ(before.big_first, memory.big_first);
-    EXPECT_EQ(before.series_first, memory.series_first);
-    EXPECT_EQ(before.node_first, memory.node_first);
-    EXPECT_EQ(before.total, memory.total);
+    EXPECT_EQ(before.big_first, memory_s.big_first);
+    EXPECT_EQ(before.series_first, memory_s.series_first);
+    EXPECT_EQ(before.node_first, memory_s.node_first);
+    EXPECT_EQ(before.total, memory_s.total);
 }
 
 TEST(Memory, OversizedRequestsRaiseNoMemory)
