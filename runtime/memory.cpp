@@ -26,6 +26,7 @@ struct range_state {
     uint32_t fail_after;
 };
 range_state range;
+std::vector<uint32_t> fixed_nodes;
 
 [[noreturn]] void no_memory() { fire(ERR_INTERNAL, err::NO_MEMORY); }
 
@@ -152,7 +153,7 @@ node_frame* node_frame_new(uint32_t n)
     node_frame* f = at<node_frame>(ref);
     *f = node_frame{};
     f->capacity = n;
-    f->stamp = collector.cycles;
+    f->stamp = collector_s.cycles;
     uint32_t* slot = f->slots();
     uint32_t first = ref_of(slot);
     for (uint32_t i = 0; i + 1 < n; i++) slot[i] = first + (i + 1) * 4;
@@ -262,16 +263,16 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
 {
     uint32_t size = checked_size(count, unit);
     uint32_t need = size + 24;
-    if (collector.stress_every && collector.enabled && ++collector.stress_count >= collector.stress_every) {
-        collector.stress_count = 0;
-        collector_check();
+    if (collector_s.stress_every && collector_s.enabled && ++collector_s.stress_count >= collector_s.stress_every) {
+        collector_s.stress_count = 0;
+        collector::check();
     }
     if (need < memory_s.big_threshold) {
         series_frame* f = memory_s.series_current ? at<series_frame>(memory_s.series_current) : nullptr;
         if (!f || uint64_t(f->heap) + need >= f->end) {
             f = series_frame_find(need);
             if (!f) {
-                collector_check();
+                collector::check();
                 f = series_frame_find(need);
             }
             if (!f || f->end - f->heap < FRAME_ROOM_MIN) {
@@ -285,7 +286,7 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
         buffer_init(s, size, unit, offset, 0);
         return s;
     }
-    collector_check();
+    collector::check();
     series_buffer* s = big_block_alloc(need);
     buffer_init(s, size, unit, offset, SERIES_BIG);
     return s;
@@ -334,6 +335,7 @@ node_ref series_alloc_fixed(uint32_t count, uint32_t unit, int32_t offset)
     buffer_init(s, size, unit, offset, SERIES_FIXED);
     node_ref node = node_alloc();
     link_node(node, s);
+    fixed_nodes.push_back(node);
     return node;
 }
 
@@ -430,7 +432,7 @@ void big_blocks_sweep()
         series_buffer* s = b->buffer();
         if (s->flags & SERIES_MARK) s->flags &= ~SERIES_MARK;
         else {
-            if (s->node) collector_queue_node(s->node);
+            if (s->node) collector::add_pending(s->node);
             big_block_free(s);
         }
         r = next;
@@ -478,6 +480,12 @@ uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n)
     uint8_t* old_tail = at(s->tail);
     s->tail += n;
     return old_tail;
+}
+
+const uint32_t* memory_fixed_nodes(uint32_t* count)
+{
+    *count = uint32_t(fixed_nodes.size());
+    return fixed_nodes.data();
 }
 
 bool memory_check_links()

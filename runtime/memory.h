@@ -114,5 +114,8 @@ uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n);   // returns the ol
 
 inline uint32_t round_up_to(uint32_t size, uint32_t alignment) { return (size + alignment - 1) & ~(alignment - 1); }
 
+// Nodes of the fixed buffers (never move; the collector clears their marks after a cycle).
+const uint32_t* memory_fixed_nodes(uint32_t* count);
+
 // Every node <-> buffer link of the frames and big blocks is consistent (for tests).
 bool memory_check_links();

@@ -38,5 +38,5 @@ void runtime::init()
 
     stack::init();
     reftable_init();
-    collector_init();
+    collector::init();
 }

@@ -2,6 +2,7 @@
 // runs against it.
 #include <gtest/gtest.h>
 
+#include "runtime/collector.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
 
@@ -10,5 +11,6 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     rt_install_filter();
     runtime::init();
+    collector_s.enabled = 1;
     return RUN_ALL_TESTS();
 }

@@ -91,9 +91,11 @@ TEST(RefTable, SlotsAreReusedAndTheTableDoubles)
 TEST(Arrays, LengthsOffsetsAndRemoval)
 {
     node_ref ints = array_new(0, 4);
+    gc_root keep_ints(ints);
     for (uint32_t v : {10u, 20u, 30u}) int_append(ints, v);
     EXPECT_EQ(array_length(ints), 3u);
     node_ref bytes = array_new(0, 1);
+    gc_root keep_bytes(bytes);
     bytes_append_range(bytes, array_head(ints), 12);
     EXPECT_EQ(array_length(bytes), 12u);
     EXPECT_EQ(int_find(ints, 30), 8);
@@ -114,6 +116,7 @@ TEST(Arrays, LengthsOffsetsAndRemoval)
 TEST(Arrays, GrowthKeepsValues)
 {
     node_ref ints = array_new(0, 4);
+    gc_root keep(ints);
     for (uint32_t v = 0; v < 10000; v++) int_append(ints, v * 3);
     for (uint32_t v = 0; v < 10000; v += 997) EXPECT_EQ(array_pick(ints, v + 1), v * 3);
 }

@@ -47,3 +47,14 @@ inline cell float_(double d)
 }
 
 }  // namespace test
+
+#include "runtime/collector.h"
+
+namespace test {
+// Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
+struct no_collect {
+    uint32_t saved = collector_s.enabled;
+    no_collect() { collector_s.enabled = 0; }
+    ~no_collect() { collector_s.enabled = saved; }
+};
+}  // namespace test
