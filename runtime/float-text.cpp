@@ -585,8 +585,11 @@ double magnitude(const decimal_text& d)
     return double_of(bits);
 }
 
+// The shared texts. The digits of float_to_text follow a fixed "-", so that a caller writing a
+// negative number may step back one character and include it.
 struct float_text_state {
     char text[float_form_room];
+    char signed_digits[1 + float_digits_max + 1];
     float_digits digits;
 };
 float_text_state shared;
@@ -659,7 +662,9 @@ const char* float_to_text(double value, int32_t precision, int32_t* point, int32
     if (d.point >= float_point_zero) return special_text(value, point_zero);
     if (sign) *sign = int32_t(d.negative);
     if (length) *length = d.length;
-    return d.digits;
+    shared.signed_digits[0] = '-';
+    std::memcpy(shared.signed_digits + 1, d.digits, size_t(d.length) + 1);
+    return shared.signed_digits + 1;
 }
 
 const char* float_form(double value, int32_t precision, uint32_t point_zero)

@@ -31,7 +31,8 @@ size_t float_form_into(double value, int32_t precision, uint32_t point_zero, cha
 double text_to_float(const char* text, size_t length, int32_t extra_exponent, size_t* remaining);
 
 // Entries on one shared text buffer, valid until the next conversion.
-// float_to_text answers the digits (or the special text) and sets the outputs that are not null.
+// float_to_text answers the digits (or the special text), preceded in memory by a "-", and sets
+// the outputs that are not null.
 const char* float_to_text(double value, int32_t precision, int32_t* point, int32_t* sign,
                           int32_t* length, uint32_t point_zero);
 const char* float_form(double value, int32_t precision, uint32_t point_zero);

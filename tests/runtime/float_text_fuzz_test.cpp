@@ -26,7 +26,8 @@ public:
         SYSTEM_INFO si;
         GetSystemInfo(&si);
         page_ = si.dwPageSize;
-        base_ = static_cast<char*>(VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        base_ = static_cast<char*>(
+            VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         DWORD old;
         if (base_) VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
     }

@@ -92,7 +92,9 @@ TEST(FloatText, FormIntoChecksRoom)
 TEST(FloatText, DigitsPointSignAndSpecials)
 {
     int32_t point = -7, sign = -7, length = -7;
-    EXPECT_STREQ(float_to_text(-1234.5, 0, &point, &sign, &length, 1), "12345");
+    const char* digits = float_to_text(-1234.5, 0, &point, &sign, &length, 1);
+    EXPECT_STREQ(digits, "12345");
+    EXPECT_STREQ(digits - 1, "-12345");   // a negative number's writer steps back for the sign
     EXPECT_EQ(point, 4);
     EXPECT_EQ(sign, 1);
     EXPECT_EQ(length, 5);
