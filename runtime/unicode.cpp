@@ -347,13 +347,17 @@ node_ref utf8_load_string(const uint8_t* bytes, uint32_t count, node_ref target,
             if (left && bytes[0] == 10) continue;
             cp = 10;
         }
+        // The tail is set before widening or growing: both keep only the units up to it.
         if (width_of(cp) > unit) {
             s->tail = s->head + written * unit;
             s = widen_to(s, unit == 1 && cp <= 0xFFFF ? 2 : 4);
             unit = series_unit(s);
         }
         // Every code point left takes at least one byte: this room lasts until the next widening.
-        if (written >= room_units(s, unit)) s = reserve_units(s, uint64_t(written) + left + 1);
+        if (written >= room_units(s, unit)) {
+            s->tail = s->head + written * unit;
+            s = reserve_units(s, uint64_t(written) + left + 1);
+        }
         unit_write(at(s->head) + written * unit, unit, cp);
         written++;
     }
