@@ -523,7 +523,7 @@ char escape_letter(uint32_t cp)
 
 void string::mold_char(cell* buffer, uint32_t cp, bool all)
 {
-    // Code 30 would read back as "^^" followed by nothing useful, so it is written in hex.
+    // Code 30 is written in hex: its caret letter would make "^^", which reads back as the caret.
     if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp > 127)) {
         char text[16] = "^(";
         std::strcat(text, to_hex(int32_t(cp), true));
