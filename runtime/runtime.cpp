@@ -2,10 +2,12 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include "runtime/casefold.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/extern.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
@@ -28,6 +30,8 @@ void runtime::init()
     unset::init();
     none::init();
     logic::init();
+    string::init();   // after series!, whose routines it inherits
+    casefold_init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
