@@ -131,7 +131,11 @@ node_ref context::create(uint32_t slots, bool stack_values, bool object, node_re
     node_ref table;
     if (source) {
         node_ref words = series_copy(series_of(words_of(source)));
+        cell holder{TYPE_BLOCK, 0, words, 0};   // reachable until the copied table refers to it
+        cell* mark = stack::top();
+        stack::push(&holder);
         table = hashtable_copy(table_of(source), words);
+        stack_s.top = mark;
     } else {
         table = hashtable_new(slots, nullptr, HASH_SYMBOLS, 1);
     }
