@@ -729,15 +729,7 @@ void hashtable_gc_mark(node_ref t, void (*mark_series)(node_ref), void (*mark_ce
     }
     if (h->flags) mark_series(h->flags);
     if (h->keys) mark_series(h->keys);
-    if (h->kind >= HASH_INT && h->block) {
-        series_buffer* s = series_of(h->block);
-        for (uint32_t p = s->head; p + h->aux <= s->tail; p += h->aux) {
-            node_ref key = at<cell>(p)->header ? at<cell>(p)->data1 : 0;
-            if (!key) continue;
-            if (series_unit(series_of(key)) == 16) mark_cells(key);
-            else mark_series(key);
-        }
-    }
+    // Keys of the integer kinds are numbers or weak node references: never marked through.
     if (h->block) mark_cells(h->block);
 }
 

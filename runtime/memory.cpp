@@ -351,6 +351,9 @@ series_buffer* series_grow(series_buffer* s, uint32_t new_size, bool copy)
     uint32_t unit = series_unit(s) ? series_unit(s) : 1;
     uint64_t size = new_size ? new_size : uint64_t(s->size) * 2;
     if (size == 0 || size >= 0x80000000u) no_memory();
+    // The series being grown is alive whoever holds it: keep it through the collection that its
+    // own growth may run (a fresh series is often grown before anything refers to it).
+    gc_root growing(node);
     series_buffer* fresh = series_buffer_alloc(uint32_t((size + unit - 1) / unit), unit, 0);
     s = series_of(node);   // the allocation may have collected and moved the old buffer
     uint32_t used = std::min(s->tail - s->head, fresh->size);

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
+#include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/random.h"
@@ -20,6 +21,21 @@
 #include "runtime/reftable.h"
 
 system_record system_rec;
+
+namespace {
+
+void keep_series(node_ref node) { collector::keep(node); }
+
+void mark_table(node_ref table) { hashtable_gc_mark(table, keep_series, collector::mark_block); }
+
+// Roots that live outside the root block: the symbol index and the global context.
+void mark_runtime_roots()
+{
+    if (symbols.table) mark_table(symbols.table);
+    if (contexts.global) collector::mark_context(contexts.global);
+}
+
+}  // namespace
 
 void runtime::init()
 {
@@ -63,4 +79,6 @@ void runtime::init()
 
     reftable_init();
     collector::init();
+    collector::hashtable_marker = mark_table;
+    collector::register_marker(mark_runtime_roots);
 }
