@@ -214,7 +214,9 @@ bool compact_frame(series_frame* f, series_frame* prev, bool fill)
     return f->heap == start;
 }
 
-void compact_series(int mode)
+}  // namespace
+
+void collector::compact_series(int mode)
 {
     series_frame* prev = nullptr;
     uint32_t r = memory_s.series_first;
@@ -229,7 +231,7 @@ void compact_series(int mode)
 }
 
 // Gives the queued nodes back to their frames in one merge walk over both sorted lists.
-void flush_pending()
+void collector::flush_pending()
 {
     auto& pending = gcs.pending;
     std::sort(pending.begin(), pending.end());
@@ -251,6 +253,8 @@ void flush_pending()
     collector_s.released_nodes += uint32_t(pending.size());
     pending.clear();
 }
+
+namespace {
 
 void clear_fixed_marks()
 {

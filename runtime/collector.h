@@ -24,6 +24,9 @@ void check();
 void add_pending(node_ref node);
 void do_cycle();
 bool active_q();
+// The compaction steps of a cycle, for tests that drive them on frames they set up.
+void compact_series(int mode);   // mode 1: fill the previous frame's room first
+void flush_pending();
 // Marking primitives for modules that mark their own structures.
 bool keep(node_ref node);                 // marks the node's buffer; true when newly marked
 void mark_block(node_ref node);           // keep, then the buffer's cells
