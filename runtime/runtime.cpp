@@ -2,10 +2,12 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/extern.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
@@ -21,6 +23,7 @@ void runtime::init()
     hooks_init();
     platform_init();
     memory_init();
+    cycle_stack_init();
     extern_init();
 
     datatype::tables_init();
@@ -28,6 +31,8 @@ void runtime::init()
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
