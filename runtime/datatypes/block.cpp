@@ -236,24 +236,33 @@ void block::ks_clear_at(cell* blk, uint32_t n)
 
 cell* block::ks_append(cell* blk, const cell* value) { return rs_append(blk, value); }
 
-cell* block::ks_append_block(cell* target, const cell* source)
+namespace {
+// Calls step(target, value) for each cell of the source, head to tail. A source that shares the
+// target's buffer is read from a copy taken first: the target's growth must not feed the walk.
+template <class F>
+cell* append_each_of(cell* target, const cell* source, F step)
 {
     cell src = *source;
-    for (int32_t i = std::max(head_of(&src), 0); i < cells_of(&src); i++) {
+    bool same = src.data2 == target->data2;
+    if (same) src = *block::clone(&src, false, false);
+    int32_t end = cells_of(&src);
+    for (int32_t i = std::max(head_of(&src), 0); i < end; i++) {
         cell v = *cell_at(&src, i);
-        rs_append(target, &v);
+        step(target, &v);
     }
+    if (same) stack::pop(1);
     return target;
+}
+}  // namespace
+
+cell* block::ks_append_block(cell* target, const cell* source)
+{
+    return append_each_of(target, source, [](cell* t, const cell* v) { rs_append(t, v); });
 }
 
 cell* block::ks_append_each(cell* target, const cell* source)
 {
-    cell src = *source;
-    for (int32_t i = std::max(head_of(&src), 0); i < cells_of(&src); i++) {
-        cell v = *cell_at(&src, i);
-        insert_value(target, &v, true, false);
-    }
-    return target;
+    return append_each_of(target, source, [](cell* t, const cell* v) { insert_value(t, v, true, false); });
 }
 
 cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_start)
