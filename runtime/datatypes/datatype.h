@@ -31,9 +31,11 @@ using compare_fn = int32_t (*)(cell* value1, cell* value2, int32_t op);
 // Series slots. The series is the first argument (the call's result cell): these routines change
 // it in place and return it. A refinement argument is a cell, absent when its address is at or
 // below the arguments base (null included).
-using series_fn = cell* (*)(cell* series);                                   // head, tail, next, back, clear, head?, tail?, index?
-using length_fn = int32_t (*)(cell* series);                                 // length?: -1 means none
-using position_fn = cell* (*)(cell* series, cell* n);                        // at, skip
+// series_fn: head, tail, next, back, clear, head?, tail?, index?; length_fn: length? (-1 gives
+// none); position_fn: at and skip.
+using series_fn = cell* (*)(cell* series);
+using length_fn = int32_t (*)(cell* series);
+using position_fn = cell* (*)(cell* series, cell* n);
 using pick_fn = cell* (*)(cell* series, int32_t n);
 using poke_fn = cell* (*)(cell* series, int32_t n, cell* value);
 using remove_fn = cell* (*)(cell* series, cell* part, cell* key);
