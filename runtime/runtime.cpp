@@ -3,11 +3,13 @@
 #include "runtime/runtime.h"
 
 #include "runtime/casefold.h"
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -44,6 +46,7 @@ void runtime::init()
     platform_init();
     random_::init();
     memory_init();
+    cycle_stack_init();
     extern_init();
 
     datatype::tables_init();
@@ -51,6 +54,8 @@ void runtime::init()
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     string::init();   // after series!, whose routines it inherits
     symbol::init();
     context::init();

@@ -1,5 +1,6 @@
-// Blocks: series of cells. The root block is fixed (never moves) and holds what must stay
-// reachable for the process's life; its cells may be referenced by address.
+// Blocks: series of cells, their walking routines, constructors and actions. The root block is
+// fixed (never moves) and holds what must stay reachable for the process's life. A cell inside a
+// block moves with its buffer: fetch it again by node and index after anything that allocates.
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
@@ -9,16 +10,61 @@ constexpr uint32_t ROOT_BLOCK_CELLS = 9696;
 extern cell root_block;
 
 namespace block {
-// A new empty block of room for `capacity` cells, written into `slot`.
+// ---- constructors (each writes the whole header: the new-line bit is clear) ---------------------
+// A new empty block of room for `capacity` cells (at least 1), written into `slot`.
 cell* make_at(cell* slot, uint32_t capacity);
 // A new empty block appended to `parent` (the root block when null).
 cell* make_in(cell* parent, uint32_t capacity);
-cell* make_fixed(cell* slot, uint32_t capacity);
-// Appends a copy of the value (the header's new-line bit is kept).
-cell* rs_append(cell* blk, const cell* value);
-uint32_t rs_length(const cell* blk);
+// Fixed: the cells live outside the collected frames and never move; otherwise an ordinary
+// buffer whose cells all read unset.
+cell* make_fixed(cell* slot, uint32_t capacity, bool fixed = true);
+cell* make_in_parent(cell* parent, uint32_t capacity);
+cell* push(const cell* blk);
+cell* push_only_star(uint32_t capacity);
+
+// ---- walking and storage (no errors; `blk` is any any-block cell) -------------------------------
+cell* rs_append(cell* blk, const cell* value);   // appends a copy, new-line bit kept
+uint32_t rs_length(const cell* blk);              // cells from the head, 0 when it lies past the tail
 cell* rs_head(const cell* blk);
 cell* rs_tail(const cell* blk);
+int32_t ks_length_q(const cell* blk);             // negative when the head lies past the tail
+bool ks_next(cell* blk);
+cell* ks_head(cell* blk);                         // clamps a head past the tail
+cell* ks_tail(const cell* blk);
+bool ks_tail_q(const cell* blk);
+cell* ks_abs_at(const cell* blk, uint32_t n);
+void ks_clear(cell* blk);
+void ks_clear_at(cell* blk, uint32_t n);
+cell* ks_append(cell* blk, const cell* value);
+cell* ks_append_block(cell* target, const cell* source);
+cell* ks_append_each(cell* target, const cell* source);
+// Inserts a copy at the head (or the buffer offset); advance moves the head past it.
+cell* insert_value(cell* blk, const cell* value, bool advance, bool at_start);
+cell* insert_star();       // value in the arguments base, block in the cell below it
+cell* append_star();
+cell* append_arg_star();   // block in the arguments base, value after it
+// The cell after the first one equal to value (search equality), or &none_value.
+const cell* find_by_compare(const cell* blk, const cell* value);
+// Removes the first equal cell; true when it stood at or before the head index.
+bool remove_by_compare(cell* blk, const cell* value, bool from_start);
+// A copy of the cells from head to tail, pushed on the argument stack. deep copies nested block!
+// values (and, with deep_any, parens and paths); internal/no-cycle for a block inside itself.
+cell* clone(const cell* blk, bool deep, bool deep_any);
+// Replaces every step-th cell of [first, end) whose type `types` accepts by its copy.
+void copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const cell* types);
+
+// ---- actions ------------------------------------------------------------------------------------
+cell* make(cell* proto, cell* spec, uint32_t type);
+cell* to(cell* proto, cell* value, uint32_t type);
+int32_t form(cell* blk, cell* buffer, cell* arg, int32_t part);
+int32_t mold(cell* blk, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+int32_t mold_each(cell* blk, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+int32_t compare(cell* blk1, cell* blk2, int32_t op);
+cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
+                int32_t index, bool case_, bool get, bool tail, bool notify);
+cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
+
+void init();
 }  // namespace block
 
 // The next free cell at the block's tail (unset!); grows the buffer unless it is fixed.

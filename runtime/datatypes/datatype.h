@@ -28,6 +28,26 @@ using mold_fn = int32_t (*)(cell* value, cell* buffer, bool only, bool all, bool
                             int32_t indent);
 using compare_fn = int32_t (*)(cell* value1, cell* value2, int32_t op);
 
+// Series slots. The series is the first argument (the call's result cell): these routines change
+// it in place and return it. A refinement argument is a cell, absent when its address is at or
+// below the arguments base (null included).
+// series_fn: head, tail, next, back, clear, head?, tail?, index?; length_fn: length? (-1 gives
+// none); position_fn: at and skip.
+using series_fn = cell* (*)(cell* series);
+using length_fn = int32_t (*)(cell* series);
+using position_fn = cell* (*)(cell* series, cell* n);
+using pick_fn = cell* (*)(cell* series, int32_t n);
+using poke_fn = cell* (*)(cell* series, int32_t n, cell* value);
+using remove_fn = cell* (*)(cell* series, cell* part, cell* key);
+using reverse_fn = cell* (*)(cell* series, cell* part, cell* skip);
+using take_fn = cell* (*)(cell* series, cell* part, bool deep, bool last);
+using copy_fn = cell* (*)(cell* value, cell* result, cell* part, bool deep, cell* types);
+using move_fn = cell* (*)(cell* source, cell* target, cell* part);
+using random_fn = cell* (*)(cell* value, cell* seed, cell* secure, cell* only);
+// One step of a path: value null reads, otherwise stores it. Returns the step's value.
+using eval_path_fn = cell* (*)(cell* parent, cell* element, cell* value, cell* path, cell* grandparent,
+                               cell* previous, int32_t index, bool case_, bool get, bool tail, bool notify);
+
 // Compare operation codes.
 enum compare_op : int32_t {
     COMP_EQUAL = 0, COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER, COMP_LESSER_EQUAL, COMP_GREATER,

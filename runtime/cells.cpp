@@ -1,0 +1,103 @@
+// Cell routines and the cycle stack. The cycle stack is a fixed array on the runtime heap: it
+// never moves and holds nodes, which never move either.
+#include "runtime/cells.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/rterror.h"
+
+cycle_stack_state cycle_s;
+
+uint8_t* bytes_repeat(uint8_t* buffer, int32_t size, int32_t count)
+{
+    if (size < 1) return buffer;
+    int64_t total = int64_t(size) * (count > 0 ? count : 0);
+    if (count < 2) return buffer + total;
+    int64_t filled = size;
+    while (total - filled >= filled) {
+        std::memcpy(buffer + filled, buffer, size_t(filled));
+        filled *= 2;
+    }
+    if (total > filled) std::memcpy(buffer + filled, buffer, size_t(total - filled));
+    return buffer + total;
+}
+
+int32_t int_check_range(const cell* value)
+{
+    if (cell_type(value) != TYPE_FLOAT) return int32_t(value->data2);
+    double d = cell_float(value);
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) fire(ERR_SCRIPT, err::OUT_OF_RANGE, value);
+    return int32_t(d);
+}
+
+int32_t mold_indent(cell* buffer, int32_t level, int32_t budget)
+{
+    for (int32_t i = 0; i < level; i++) string::concatenate_literal(buffer, "    ");
+    return budget - 4 * (level > 0 ? level : 0);
+}
+
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
+{
+    cell* window = stack::arguments() + index;
+    if (!cell_falsy(refinement)) {
+        window->data1 = 1;
+        return;
+    }
+    for (uint32_t i = 1; i <= count; i++) window[i].header = TYPE_NONE;
+}
+
+void fire_error_arg(const cell* arg1, const cell* arg2) { fire(ERR_SCRIPT, err::BAD_MAKE_ARG, arg1, arg2); }
+
+bool arg_given(const cell* refinement) { return refinement && refinement > stack::arguments(); }
+
+// ---- the cycle stack ----------------------------------------------------------------------------
+
+void cycle_stack_init()
+{
+    cycle_s.base = static_cast<node_ref*>(rt_alloc(CYCLE_STACK_ENTRIES * sizeof(node_ref)));
+    cycle_s.top = cycle_s.base;
+    cycle_s.end = cycle_s.base + CYCLE_STACK_ENTRIES;
+}
+
+void cycle_push(node_ref node)
+{
+    *cycle_s.top++ = node;
+    if (cycle_s.top == cycle_s.end) {
+        cycle_reset();
+        fire(ERR_INTERNAL, err::TOO_DEEP);
+    }
+}
+
+void cycle_pop()
+{
+    if (cycle_s.top > cycle_s.base) cycle_s.top--;
+}
+
+void cycle_drop(uint32_t n) { cycle_s.top = n > cycle_depth() ? cycle_s.base : cycle_s.top - n; }
+
+void cycle_reset() { cycle_s.top = cycle_s.base; }
+
+bool cycle_find(node_ref node)
+{
+    for (node_ref* p = cycle_s.base; p < cycle_s.top; p++)
+        if (*p == node) return true;
+    return false;
+}
+
+uint32_t cycle_depth() { return uint32_t(cycle_s.top - cycle_s.base); }
+
+void cycle_stack_mark(void (*keep)(node_ref node))
+{
+    for (node_ref* p = cycle_s.base; p < cycle_s.top; p++) keep(*p);
+}
+
+cycle_scope::~cycle_scope()
+{
+    // Never deeper than before the push; a reset in between (overflow, no-cycle) stays a reset.
+    if (cycle_depth() > depth_) cycle_s.top = cycle_s.base + depth_;
+}

@@ -1,0 +1,56 @@
+// Small cell routines shared by natives, the interpreter and the datatypes, and the cycle stack
+// that stops recursive walks (form, mold, compare, deep copy) on self-containing data.
+// What a walk pushes for its duration is popped again when an error unwinds through it.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+// Copies the first `size` bytes of the buffer onto the following ones until size * count bytes
+// hold the pattern; returns buffer + size * count. Nothing is copied for size < 1 or count < 2.
+uint8_t* bytes_repeat(uint8_t* buffer, int32_t size, int32_t count);
+// A float! truncated toward zero (script/out-of-range beyond 32 bits or NaN); other values: word 2.
+int32_t int_check_range(const cell* value);
+// Appends four spaces per level to the string buffer; returns budget - 4 * level.
+int32_t mold_indent(cell* buffer, int32_t level, int32_t budget);
+// Refinement given: its flag in the window becomes 1; not given: its `count` arguments become none.
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
+[[noreturn]] void fire_error_arg(const cell* arg1, const cell* arg2);
+
+// A refinement argument is given when its cell lies above the arguments base.
+bool arg_given(const cell* refinement);
+
+// ---- the cycle stack ----------------------------------------------------------------------------
+constexpr uint32_t CYCLE_STACK_ENTRIES = 1000;
+
+struct cycle_stack_state {
+    node_ref* base;
+    node_ref* top;   // one past the last entry
+    node_ref* end;
+};
+extern cycle_stack_state cycle_s;
+
+void cycle_stack_init();
+// Raises internal/too-deep, with the stack emptied, when the 1,000th entry would be held.
+void cycle_push(node_ref node);
+void cycle_pop();
+void cycle_drop(uint32_t n);
+void cycle_reset();
+bool cycle_find(node_ref node);
+uint32_t cycle_depth();
+// The collector keeps the nodes of the walks in progress alive.
+void cycle_stack_mark(void (*keep)(node_ref node));
+
+// Pushes a node for the scope's life. On any exit, normal or by unwinding, the stack returns to
+// the depth it had before the push, so an error never leaves a stale entry behind (a stale entry
+// made a later mold print "[...]" for data that was not cyclic).
+class cycle_scope {
+public:
+    explicit cycle_scope(node_ref node) : depth_(cycle_depth()) { cycle_push(node); }
+    ~cycle_scope();
+    cycle_scope(const cycle_scope&) = delete;
+    cycle_scope& operator=(const cycle_scope&) = delete;
+
+private:
+    uint32_t depth_;
+};

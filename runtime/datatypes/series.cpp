@@ -1,0 +1,607 @@
+// series! actions on any unit width. Positions are unit indexes from the buffer offset; every
+// index is checked against the tail before a unit is read or written, and buffers are fetched
+// again through the node after anything that may allocate or call the owner.
+#include "runtime/datatypes/series.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "runtime/cells.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/scalars.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/rtwords.h"
+
+void (*series::owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
+
+namespace {
+
+using series::any_block_q;
+using series::any_string_q;
+
+series_buffer* buffer_of(const cell* s) { return series_of(s->data2); }
+uint32_t unit_of(const cell* s) { return series_unit(buffer_of(s)); }
+int32_t head_of(const cell* s) { return int32_t(s->data1); }
+int32_t units_of(const cell* s)
+{
+    series_buffer* b = buffer_of(s);
+    return int32_t(series_used_bytes(b) / series_unit(b));
+}
+uint8_t* unit_at(const cell* s, int64_t index)
+{
+    series_buffer* b = buffer_of(s);
+    return at(b->head + uint32_t(index) * series_unit(b));
+}
+
+cell integer_cell(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+cell datatype_cell(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
+
+uint32_t read_unit(const uint8_t* p, uint32_t unit)
+{
+    switch (unit) {
+    case 1: return *p;
+    case 2: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    default: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+    }
+}
+void write_unit(uint8_t* p, uint32_t unit, uint32_t v)
+{
+    switch (unit) {
+    case 1: *p = uint8_t(v); break;
+    case 2: { uint16_t w = uint16_t(v); std::memcpy(p, &w, 2); break; }
+    default: std::memcpy(p, &v, 4); break;
+    }
+}
+uint32_t unit_for_code_point(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
+
+void notify(cell* s, series::change_event event, int32_t index, int32_t count)
+{
+    if (series::owner_notify && (buffer_of(s)->flags & SERIES_OWNED)) series::owner_notify(s, event, index, count);
+}
+
+constexpr uint32_t PLACEMENT_FLAGS = SERIES_BIG | SERIES_FIXED | SERIES_ROOM_HEAD | SERIES_MARK;
+
+// A new buffer takes the source's flags but keeps its own placement (a copy of a fixed buffer is
+// an ordinary one) and is never owned.
+void inherit_flags(series_buffer* fresh, const series_buffer* source, uint32_t unit)
+{
+    uint32_t keep = source->flags & ~(PLACEMENT_FLAGS | SERIES_OWNED | SERIES_UNIT_MASK);
+    fresh->flags = keep | (fresh->flags & PLACEMENT_FLAGS) | unit;
+}
+
+// Gives a text buffer a wider unit, code points kept. The series stays on its node: the new buffer
+// is made on a node of its own and the two nodes then trade buffers.
+void widen(node_ref node, uint32_t unit)
+{
+    series_buffer* b = series_of(node);
+    uint32_t old_unit = series_unit(b);
+    uint32_t units = series_used_bytes(b) / old_unit;
+    uint32_t room = std::max(b->size / old_unit, units + 1);
+    node_ref fresh = series_alloc(room, unit, 0);
+    b = series_of(node);
+    series_buffer* d = series_of(fresh);
+    for (uint32_t i = 0; i < units; i++)
+        write_unit(at(d->head + i * unit), unit, read_unit(at(b->head + i * old_unit), old_unit));
+    d->tail = d->head + units * unit;
+    inherit_flags(d, b, unit);
+    uint32_t wide = *at<uint32_t>(fresh);
+    *at<uint32_t>(fresh) = *at<uint32_t>(node);
+    *at<uint32_t>(node) = wide;
+    d->node = node;
+    b->node = fresh;
+}
+
+// Room for n more bytes at the tail, growing to twice the need.
+void ensure_room(node_ref node, uint32_t n)
+{
+    series_buffer* b = series_of(node);
+    if (uint64_t(b->tail) + n <= series_end_ref(b)) return;
+    uint64_t need = uint64_t(series_used_bytes(b)) + n;
+    if (need * 2 >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
+    series_expand(b, uint32_t(need * 2));
+}
+
+// /part as a unit count: an integer!, or a position in the same series.
+int64_t part_count(const cell* s, const cell* part)
+{
+    if (cell_type(part) == TYPE_INTEGER) return int32_t(part->data2);
+    if (cell_type(part) == cell_type(s) && part->data2 == s->data2) return int64_t(head_of(part)) - head_of(s);
+    fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
+}
+
+int32_t clamp_units(int64_t index, int32_t units) { return int32_t(std::clamp<int64_t>(index, 0, units)); }
+
+// Position of a key (find/case semantics) from the head, or -1.
+int64_t find_key(const cell* s, const cell* key)
+{
+    uint32_t type = cell_type(s);
+    int32_t units = units_of(s);
+    cell k = *key;
+    for (int64_t i = std::max(head_of(s), 0); i < units; i++) {
+        if (any_block_q(type)) {
+            cell c = *reinterpret_cast<cell*>(unit_at(s, i));
+            auto cmp = action_as<compare_fn>(cell_type(&c), ACT_COMPARE);
+            if (cmp && cell_type(&c) == cell_type(&k) && cmp(&c, &k, COMP_STRICT_EQUAL) == 0) return i;
+            units = units_of(s);
+            continue;
+        }
+        uint32_t kt = cell_type(&k);
+        if (kt != TYPE_CHAR && kt != TYPE_INTEGER) return -1;
+        if (read_unit(unit_at(s, i), unit_of(s)) == k.data2) return i;
+    }
+    return -1;
+}
+
+// Removes units [start, start + count) (count already within the tail).
+void cut(const cell* s, int64_t start, int64_t count)
+{
+    series_buffer* b = buffer_of(s);
+    uint32_t unit = series_unit(b);
+    uint8_t* from = at(b->head + uint32_t(start + count) * unit);
+    uint8_t* to = at(b->head + uint32_t(start) * unit);
+    std::memmove(to, from, size_t(at(b->tail) - from));
+    b->tail -= uint32_t(count) * unit;
+}
+
+// Opens a gap of n units at index in a buffer that has the room.
+void open_gap(node_ref node, int64_t index, uint32_t n)
+{
+    series_buffer* b = series_of(node);
+    uint32_t unit = series_unit(b);
+    uint8_t* p = at(b->head + uint32_t(index) * unit);
+    std::memmove(p + n * unit, p, size_t(at(b->tail) - p));
+    b->tail += n * unit;
+}
+
+// Rotates the units [first, last) so that the unit at middle comes first.
+void rotate_units(const cell* s, int64_t first, int64_t middle, int64_t last)
+{
+    std::rotate(unit_at(s, first), unit_at(s, middle), unit_at(s, last));
+}
+
+void swap_units(const cell* s, int64_t a, int64_t b, uint32_t n)
+{
+    std::swap_ranges(unit_at(s, a), unit_at(s, a) + size_t(n) * unit_of(s), unit_at(s, b));
+}
+
+uint32_t murmur3_32(const uint8_t* data, uint32_t length, uint32_t seed)
+{
+    const uint32_t c1 = 0xCC9E2D51u, c2 = 0x1B873593u;
+    auto rotl = [](uint32_t x, int r) { return (x << r) | (x >> (32 - r)); };
+    uint32_t h = seed;
+    uint32_t blocks = length / 4;
+    for (uint32_t i = 0; i < blocks; i++) {
+        uint32_t k;
+        std::memcpy(&k, data + 4 * i, 4);
+        k = rotl(k * c1, 15) * c2;
+        h = rotl(h ^ k, 13) * 5 + 0xE6546B64u;
+    }
+    uint32_t k = 0;
+    const uint8_t* rest = data + 4 * blocks;
+    switch (length & 3) {
+    case 3: k ^= uint32_t(rest[2]) << 16; [[fallthrough]];
+    case 2: k ^= uint32_t(rest[1]) << 8; [[fallthrough]];
+    case 1: k ^= rest[0]; h ^= rotl(k * c1, 15) * c2;
+    }
+    h ^= length;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    return h ^ (h >> 16);
+}
+
+// Series families: moving units between two series needs the same family.
+enum family { FAM_NONE, FAM_BLOCK, FAM_STRING, FAM_BINARY, FAM_VECTOR, FAM_IMAGE };
+family family_of(uint32_t t)
+{
+    if (any_block_q(t)) return FAM_BLOCK;
+    if (any_string_q(t)) return FAM_STRING;
+    if (t == TYPE_BINARY) return FAM_BINARY;
+    if (t == TYPE_VECTOR) return FAM_VECTOR;
+    if (t == TYPE_IMAGE) return FAM_IMAGE;
+    return FAM_NONE;
+}
+
+}  // namespace
+
+// ---- shared routines ----------------------------------------------------------------------------
+
+bool series::ks_tail_q(const cell* s) { return head_of(s) >= units_of(s); }
+uint32_t series::buffer_length(const cell* s) { return uint32_t(units_of(s)); }
+
+bool series::skip_in_bounds(cell* s, int32_t n)
+{
+    int64_t to = int64_t(head_of(s)) + n;
+    int32_t units = units_of(s);
+    if (to >= 0 && to <= units) s->data1 = uint32_t(to);
+    return head_of(s) >= units;
+}
+
+int32_t series::get_length(cell* s, bool from_offset)
+{
+    int32_t units = units_of(s);
+    int32_t head = head_of(s);
+    if (head > units) {
+        s->data1 = uint32_t(units);
+        return 0;
+    }
+    if (from_offset) return units;
+    return units - std::max(head, 0);
+}
+
+int32_t series::at_position(const cell* s, const cell* n, bool one_based)
+{
+    if (cell_type(n) != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_ARG, n);
+    int64_t by = int32_t(n->data2);
+    if (one_based && by >= 1) by--;
+    return clamp_units(head_of(s) + by, units_of(s));
+}
+
+// ---- position actions ---------------------------------------------------------------------------
+
+cell* series::head_q(cell* s) { return logic::make_at(s, head_of(s) == 0); }
+cell* series::tail_q(cell* s) { return logic::make_at(s, ks_tail_q(s)); }
+
+cell* series::index_q(cell* s)
+{
+    *s = integer_cell(head_of(s) + 1);
+    return s;
+}
+
+int32_t series::length_q(cell* s) { return get_length(s, false); }
+
+cell* series::head(cell* s)
+{
+    s->data1 = 0;
+    return s;
+}
+cell* series::tail(cell* s)
+{
+    s->data1 = uint32_t(units_of(s));
+    return s;
+}
+cell* series::back(cell* s)
+{
+    if (head_of(s) > 0) s->data1--;
+    return s;
+}
+cell* series::next(cell* s)
+{
+    if (head_of(s) < units_of(s)) s->data1++;
+    return s;
+}
+cell* series::at(cell* s, cell* n)
+{
+    s->data1 = uint32_t(at_position(s, n, true));
+    return s;
+}
+cell* series::skip(cell* s, cell* n)
+{
+    s->data1 = uint32_t(at_position(s, n, false));
+    return s;
+}
+
+// ---- pick and poke ------------------------------------------------------------------------------
+
+namespace {
+// Unit index of pick/poke's n, or -1 when it names no unit.
+int64_t element_index(const cell* s, int32_t n)
+{
+    int64_t pos = n >= 0 ? int64_t(head_of(s)) + n - 1 : int64_t(head_of(s)) + n;
+    if (n == 0 || pos < 0 || pos >= units_of(s)) return -1;
+    return pos;
+}
+}  // namespace
+
+cell* series::pick_into(const cell* s, int32_t n, cell* out)
+{
+    int64_t pos = element_index(s, n);
+    if (pos < 0) return none::make_at(out);
+    uint32_t type = cell_type(s);
+    uint32_t unit = unit_of(s);
+    if (any_block_q(type) || type == TYPE_MAP) *out = *reinterpret_cast<cell*>(unit_at(s, pos));
+    else if (type == TYPE_BINARY) *out = integer_cell(*unit_at(s, pos));
+    else if (any_string_q(type)) *out = cell{TYPE_CHAR, 0, read_unit(unit_at(s, pos), unit), 0};
+    else fire(ERR_INTERNAL, err::NOT_DONE);
+    return out;
+}
+
+void series::poke_at(const cell* series_cell, int32_t n, const cell* value)
+{
+    cell s = *series_cell;
+    cell v = *value;
+    int64_t pos = element_index(&s, n);
+    if (pos < 0) {
+        cell index = integer_cell(n);
+        fire(ERR_SCRIPT, err::OUT_OF_RANGE, &index);
+    }
+    uint32_t type = cell_type(&s);
+    uint32_t vt = cell_type(&v);
+    if (type == TYPE_BINARY) {
+        if (vt != TYPE_INTEGER && vt != TYPE_CHAR) fire(ERR_SCRIPT, err::INVALID_ARG, &v);
+        if (v.data2 > 0xFF) fire(ERR_SCRIPT, err::OUT_OF_RANGE, &v);
+    } else if (any_string_q(type)) {
+        if (vt != TYPE_CHAR) fire(ERR_SCRIPT, err::INVALID_ARG, &v);
+    } else if (!any_block_q(type) && type != TYPE_MAP) {
+        fire(ERR_INTERNAL, err::NOT_DONE);
+    }
+    notify(&s, EV_POKE, int32_t(pos), 1);
+    if (any_block_q(type) || type == TYPE_MAP) {
+        if (pos < units_of(&s)) *reinterpret_cast<cell*>(unit_at(&s, pos)) = v;
+    } else if (pos < units_of(&s)) {
+        if (unit_for_code_point(v.data2) > unit_of(&s)) widen(s.data2, unit_for_code_point(v.data2));
+        write_unit(unit_at(&s, pos), unit_of(&s), v.data2);
+    }
+    notify(&s, EV_POKED, int32_t(pos), 1);
+}
+
+cell* series::pick(cell* s, int32_t n) { return pick_into(s, n, s); }
+
+cell* series::poke(cell* s, int32_t n, cell* value)
+{
+    cell v = *value;
+    poke_at(s, n, &v);
+    *s = v;
+    return s;
+}
+
+// ---- changing actions ---------------------------------------------------------------------------
+
+cell* series::clear(cell* s)
+{
+    if (get_length(s, false) < 1) return s;
+    notify(s, EV_CLEAR, head_of(s), get_length(s, false));
+    series_buffer* b = buffer_of(s);
+    b->tail = b->head + uint32_t(head_of(s)) * series_unit(b);
+    notify(s, EV_CLEARED, head_of(s), 0);
+    return s;
+}
+
+cell* series::remove(cell* s, cell* part, cell* key)
+{
+    int64_t count = arg_given(part) ? part_count(s, part) : 1;
+    if (count < 1) return s;
+    int32_t length = get_length(s, false);
+    int64_t start = std::max(head_of(s), 0);
+    if (arg_given(key)) {
+        start = find_key(s, key);
+        if (start < 0) return none::make_at(s);
+        count++;
+    }
+    if (length < 1 || start >= units_of(s)) return s;
+    notify(s, EV_REMOVE, int32_t(start), int32_t(std::min<int64_t>(count, INT32_MAX)));
+    int32_t units = units_of(s);
+    if (start < units) cut(s, start, std::min<int64_t>(count, units - start));
+    notify(s, EV_REMOVED, int32_t(start), 0);
+    return s;
+}
+
+cell* series::reverse(cell* s, cell* part, cell* skip)
+{
+    int32_t length = get_length(s, false);
+    if (length < 1) return s;
+    int64_t count = arg_given(part) ? part_count(s, part) : length;
+    if (count < 1) return s;
+    count = std::min<int64_t>(count, length);
+    int64_t size = 1;
+    if (arg_given(skip)) {
+        if (cell_type(skip) != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_SKIP), skip);
+        size = int32_t(skip->data2);
+        if (size == count) return s;
+        if (size < 1) fire(ERR_SCRIPT, err::OUT_OF_RANGE, skip);
+        if (count < size || count % size) fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_SKIP), skip);
+    }
+    notify(s, EV_REVERSE, head_of(s), int32_t(count));
+    count = std::min<int64_t>(count, get_length(s, false));   // the owner may have shortened it
+    int64_t first = head_of(s);
+    int64_t last = first + count - size;
+    for (; first < last; first += size, last -= size) swap_units(s, first, last, uint32_t(size));
+    notify(s, EV_REVERSED, head_of(s), int32_t(count));
+    return s;
+}
+
+cell* series::take(cell* s, cell* part, bool, bool last)
+{
+    int32_t length = get_length(s, false);
+    if (length < 1) return none::make_at(s);
+    int64_t head = head_of(s);
+    int64_t count = 1;
+    if (arg_given(part)) {
+        if (cell_type(part) == TYPE_INTEGER) count = int32_t(part->data2);
+        else if (cell_type(part) == cell_type(s) && part->data2 == s->data2) {
+            int64_t pos = head_of(part);
+            count = pos < head ? 0 : last ? head + length - pos : pos - head;
+        } else {
+            fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
+        }
+    }
+    int64_t from;
+    if (count > 0) {
+        count = std::min<int64_t>(count, length);
+        from = last ? head + length - count : head;
+    } else if (last || head == 0) {
+        count = 0;
+        from = head;
+    } else {
+        count = std::min<int64_t>(std::max<int64_t>(-count, 1), head);
+        from = head - count;
+    }
+    notify(s, EV_TAKE, int32_t(from), int32_t(count));
+    // A fresh buffer every time: a taken value never shares units with a later take.
+    cell source = *s;
+    uint32_t unit = unit_of(&source);
+    node_ref node = series_alloc(uint32_t(std::max<int64_t>(count, 1)), unit, 0);
+    series_buffer* d = series_of(node);
+    inherit_flags(d, buffer_of(&source), unit);
+    int32_t units = units_of(&source);
+    count = std::min<int64_t>(count, std::max<int64_t>(units - from, 0));   // the owner may have shortened it
+    std::memcpy(::at(d->head), unit_at(&source, from), size_t(count) * unit);
+    d->tail = d->head + uint32_t(count) * unit;
+    if (count > 0) cut(&source, from, count);
+    uint32_t type = cell_type(&source);
+    *s = cell{type, 0, node, type == TYPE_VECTOR ? source.data3 : 0};
+    notify(&source, EV_TAKEN, int32_t(from), int32_t(count));
+    return s;
+}
+
+cell* series::copy(cell* s, cell* result, cell* part, bool, cell*)
+{
+    cell source = *s;
+    int32_t units = units_of(&source);
+    int64_t head = head_of(&source);
+    int64_t start = head;
+    int64_t count = std::max<int64_t>(units - head, 0);
+    if (arg_given(part)) {
+        if (cell_type(part) == TYPE_PAIR) {
+            int64_t x = int32_t(part->data2), y = int32_t(part->data3);
+            start = std::max<int64_t>(x < 0 ? head + x : head + x - 1, 0);
+            count = y < x ? 0 : y - x;
+        } else {
+            count = part_count(&source, part);
+        }
+        if (count < 0) {
+            start += count;
+            count = -count;
+            if (start < 0) {
+                count = std::max<int64_t>(start + count, 0);
+                start = 0;
+            }
+        }
+    }
+    start = std::clamp<int64_t>(start, 0, units);
+    count = std::clamp<int64_t>(count, 0, units - start);
+    if (result != s) unset::make_at(result);
+    uint32_t unit = unit_of(&source);
+    node_ref node = series_alloc(uint32_t(std::max<int64_t>(count, 1)), unit, 0);
+    series_buffer* d = series_of(node);
+    inherit_flags(d, buffer_of(&source), unit);
+    std::memcpy(::at(d->head), unit_at(&source, start), size_t(count) * unit);
+    d->tail = d->head + uint32_t(count) * unit;
+    uint32_t type = cell_type(&source);
+    *result = cell{source.header & (HEADER_TYPE_MASK | HEADER_NEW_LINE), 0, node,
+                   type == TYPE_VECTOR ? source.data3 : 0};
+    return result;
+}
+
+// ---- move ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Within one series: the run [from, from + count) goes to the target position.
+void move_within(cell* s, int64_t from, int64_t count, int64_t to)
+{
+    int32_t units = units_of(s);
+    count = std::min<int64_t>(count, units - from);
+    if (to == from || (to > from && to < from + count)) return;
+    notify(s, series::EV_MOVE, int32_t(from), int32_t(count));
+    units = units_of(s);
+    if (from + count > units) return;   // the owner shortened it under us
+    to = std::min<int64_t>(to, units);
+    if (to < from) rotate_units(s, to, from, from + count);
+    else rotate_units(s, from, from + count, to == units ? units : to + 1);
+    notify(s, series::EV_MOVED, int32_t(to), int32_t(count));
+}
+
+// Between two series of one family. Texts may differ in unit (the target widens); any other
+// family needs equal units, and vectors the same element type: raw units are never reinterpreted.
+void move_across(cell* source, cell* target, int64_t count)
+{
+    cell src = *source, tgt = *target;
+    uint32_t st = cell_type(&src), tt = cell_type(&tgt);
+    family sf = family_of(st);
+    bool units_differ = unit_of(&src) != unit_of(&tgt);
+    bool vector_kinds_differ = sf == FAM_VECTOR && src.data3 != tgt.data3;
+    if (sf != family_of(tt) || (units_differ && sf != FAM_STRING) || vector_kinds_differ) {
+        cell a = datatype_cell(st), b = datatype_cell(tt);
+        fire(ERR_SCRIPT, err::MOVE_BAD, &a, &b);
+    }
+    notify(&src, series::EV_MOVE, head_of(&src), int32_t(count));
+    if (unit_of(&src) > unit_of(&tgt)) widen(tgt.data2, unit_of(&src));
+    uint32_t tunit = unit_of(&tgt), sunit = unit_of(&src);
+    count = std::min<int64_t>(count, std::max<int64_t>(units_of(&src) - head_of(&src), 0));
+    ensure_room(tgt.data2, uint32_t(count) * tunit);
+    int64_t to = clamp_units(head_of(&tgt), units_of(&tgt));
+    open_gap(tgt.data2, to, uint32_t(count));
+    if (sunit == tunit) std::memcpy(unit_at(&tgt, to), unit_at(&src, head_of(&src)), size_t(count) * sunit);
+    else
+        for (int64_t i = 0; i < count; i++)
+            write_unit(unit_at(&tgt, to + i), tunit, read_unit(unit_at(&src, head_of(&src) + i), sunit));
+    cut(&src, head_of(&src), count);
+    notify(&src, series::EV_MOVED, int32_t(to), int32_t(count));
+}
+
+}  // namespace
+
+cell* series::move(cell* source, cell* target, cell* part)
+{
+    if (family_of(cell_type(target)) == FAM_NONE) {
+        cell type = datatype_cell(cell_type(target));
+        fire(ERR_SCRIPT, err::EXPECT_ARG, &none_value, &type, &none_value);
+    }
+    cell tgt = *target;
+    int32_t length = get_length(source, false);
+    int64_t count = 1;
+    if (arg_given(part)) {
+        if (cell_type(part) != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
+        count = int32_t(part->data2);
+    }
+    if (length < 1 || count < 1) return copy_cell(&tgt, source);
+    count = std::min<int64_t>(count, length);
+    if (source->data2 != tgt.data2) {
+        move_across(source, &tgt, count);
+        return copy_cell(&tgt, source);
+    }
+    int64_t from = head_of(source);
+    int64_t to = clamp_units(head_of(&tgt), units_of(source));
+    if (to > from && to < from + count && to < units_of(source)) return source;
+    move_within(source, from, count, to);
+    return copy_cell(&tgt, source);
+}
+
+// ---- random -------------------------------------------------------------------------------------
+
+cell* series::random(cell* s, cell* seed, cell* secure, cell* only)
+{
+    int32_t length = get_length(s, false);
+    if (arg_given(seed)) {
+        uint32_t bytes = uint32_t(length) * unit_of(s);
+        uint32_t h = length > 0 ? murmur3_32(unit_at(s, head_of(s)), bytes, 0) : murmur3_32(nullptr, 0, 0);
+        if (logic::random_seed) logic::random_seed(h);
+        return unset::make_at(s);
+    }
+    auto draw = [&](int32_t range) {
+        uint32_t r = logic::random_draw ? logic::random_draw(arg_given(secure)) : 0;
+        return int32_t(r % uint32_t(range)) + 1;
+    };
+    if (arg_given(only)) {
+        if (length < 1) return none::make_at(s);
+        return pick_into(s, draw(length), s);
+    }
+    if (length < 2) return s;
+    notify(s, EV_RANDOM, head_of(s), length);
+    length = get_length(s, false);
+    int64_t pos = head_of(s);
+    for (int32_t i = length; i >= 1; i--, pos++) {
+        int32_t j = draw(i);
+        if (j > 1) swap_units(s, pos, pos + j - 1, 1);
+    }
+    notify(s, EV_RANDOMIZED, head_of(s), length);
+    return s;
+}
+
+// ---- registration -------------------------------------------------------------------------------
+
+void series::init()
+{
+    // reflect (3) and modify (55) answer through the ownership module and arrive with it.
+    datatype::register_type(TYPE_SERIES, 0, "series!",
+        nullptr, random, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 1-10
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 11-20
+        nullptr, nullptr, nullptr, nullptr, nullptr, at, back, nullptr, clear, copy,               // 21-30
+        nullptr, head, head_q, index_q, nullptr, length_q, move, next, pick, poke,                 // 31-40
+        nullptr, remove, reverse, nullptr, nullptr, skip, nullptr, tail, tail_q, take,             // 41-50
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 51-60
+        nullptr, nullptr);
+}

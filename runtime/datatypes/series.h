@@ -1,0 +1,62 @@
+// series!: the actions that blocks, strings, binaries, vectors and images inherit. They treat the
+// content as opaque units of the buffer's width and read a value only for pick, poke and
+// random/only. No buffer or cell address survives an allocation or an owner notification.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace series {
+
+// Changes reported to the owner of a series (before/after pairs).
+enum change_event : uint32_t {
+    EV_CLEAR, EV_CLEARED, EV_POKE, EV_POKED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_TAKE,
+    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED
+};
+// Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
+extern void (*owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
+
+inline bool any_block_q(uint32_t t)
+{
+    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
+}
+inline bool any_string_q(uint32_t t)
+{
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+// Shared walking routines (no errors).
+bool ks_tail_q(const cell* s);
+uint32_t buffer_length(const cell* s);                 // units from the buffer offset to the tail
+bool skip_in_bounds(cell* s, int32_t n);
+int32_t get_length(cell* s, bool from_offset);         // clamps a head past the tail
+int32_t at_position(const cell* s, const cell* n, bool one_based);
+
+// Pick and poke without touching the series cell: the result goes to `out` / the value is stored.
+cell* pick_into(const cell* s, int32_t n, cell* out);
+void poke_at(const cell* s, int32_t n, const cell* value);
+
+// Actions.
+cell* head_q(cell* s);
+cell* tail_q(cell* s);
+cell* index_q(cell* s);
+int32_t length_q(cell* s);
+cell* head(cell* s);
+cell* tail(cell* s);
+cell* back(cell* s);
+cell* next(cell* s);
+cell* at(cell* s, cell* n);
+cell* skip(cell* s, cell* n);
+cell* pick(cell* s, int32_t n);
+cell* poke(cell* s, int32_t n, cell* value);
+cell* clear(cell* s);
+cell* remove(cell* s, cell* part, cell* key);
+cell* reverse(cell* s, cell* part, cell* skip);
+cell* take(cell* s, cell* part, bool deep, bool last);
+cell* copy(cell* s, cell* result, cell* part, bool deep, cell* types);
+cell* move(cell* source, cell* target, cell* part);
+cell* random(cell* s, cell* seed, cell* secure, cell* only);
+
+void init();
+
+}  // namespace series

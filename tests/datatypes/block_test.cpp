@@ -1,0 +1,335 @@
+// block!: mold and form (new lines, indentation, cycles), compare, copy and clone, make and to,
+// the storage routines and path steps.
+#include "datatypes/values.h"
+
+#include <cmath>
+
+#include "runtime/datatypes/series.h"
+
+namespace {
+
+using namespace tv;
+using Block = Values;
+
+constexpr uint32_t NO_CYCLE = code(ERR_INTERNAL, err::NO_CYCLE);
+constexpr uint32_t TOO_DEEP = code(ERR_INTERNAL, err::TOO_DEEP);
+constexpr uint32_t BAD_MAKE_ARG = code(ERR_SCRIPT, err::BAD_MAKE_ARG);
+
+// A block that holds `values` and then itself.
+cell* self_containing(const char* values)
+{
+    cell* s = read(values);
+    cell self = *s;
+    block::rs_append(s, &self);
+    return s;
+}
+
+// `levels` blocks, each inside the one before.
+cell* nested(uint32_t levels)
+{
+    cell* outer = read("");
+    cell* inner = stack::push(outer);
+    for (uint32_t i = 1; i < levels; i++) {
+        block::make_in(inner, 1);
+        *inner = *(block::rs_tail(inner) - 1);
+    }
+    stack::pop(1);
+    return outer;
+}
+
+TEST_F(Block, Mold)
+{
+    struct row {
+        const char* data;
+        bool only, flat;
+        const char* expected;
+    };
+    const row rows[] = {
+        {"a b c", false, false, "[a b c]"},
+        {"a \nb c", false, false, "[a\nb c]"},
+        {"\na b", false, false, "[\n    a b\n]"},
+        {"\na \nb", false, false, "[\n    a\n    b\n]"},
+        {"x [\na \nb] y", false, false, "[x [\n    a\n    b\n] y]"},
+        {"\nx [\na]", false, false, "[\n    x [\n        a\n    ]\n]"},
+        {"\na \nb", true, false, "a\nb"},
+        {"a \nb", true, false, "a\nb"},
+        {"\na \nb [\nc]", false, true, "[a b [c]]"},
+        {"a \"b\" none true", false, false, "[a \"b\" none true]"},
+        {"", false, false, "[]"},
+    };
+    for (const row& r : rows) EXPECT_EQ(mold(read(r.data), r.only, false, r.flat), r.expected) << r.data;
+}
+
+TEST_F(Block, MoldWithPartStopsBeforeTheNextValue)
+{
+    cell* s = read("aa bb cc");
+    cell* buffer = new_buffer();
+    cell* part = arg(integer(5));
+    int32_t left = block::mold(s, buffer, false, false, false, part, 5, 0);
+    EXPECT_EQ(string::to_utf8(buffer), "[aa bb]");
+    EXPECT_LE(left, 0);
+}
+
+TEST_F(Block, Form)
+{
+    struct row {
+        const char* data;
+        const char* expected;
+    };
+    const row rows[] = {
+        {"a \"b\" [c]", "a b c"},
+        {"a [b [c d]] e", "a b c d e"},
+        {"", ""},
+        {"none true", "none true"},
+    };
+    for (const row& r : rows) EXPECT_EQ(form(read(r.data)), r.expected) << r.data;
+
+    // No space after a value whose text ends a line.
+    cell* s = read("a");
+    cell line_end = name("x\n");
+    block::rs_append(s, &line_end);
+    block::rs_append(s, &line_end);
+    EXPECT_EQ(form(s), "a x\nx\n");
+}
+
+TEST_F(Block, CycleMarkers)
+{
+    cell* s = self_containing("a");
+    EXPECT_EQ(mold(s), "[a [...]]");
+    EXPECT_EQ(form(s), "a ...");
+    cell* holder = read("");
+    block::rs_append(holder, s);
+    EXPECT_EQ(mold(holder), "[[a [...]]]");
+}
+
+TEST_F(Block, NestingLimit)
+{
+    cell* deep_ok = nested(999);
+    std::string text = mold(deep_ok);
+    EXPECT_EQ(text.size(), 999u * 2);
+    cell* too_deep = nested(1000);
+    EXPECT_EQ(error_of([&] { mold(too_deep); }), TOO_DEEP);
+    EXPECT_EQ(cycle_depth(), 0u);
+    EXPECT_EQ(error_of([&] { form(too_deep); }), TOO_DEEP);
+}
+
+// An error inside a walk pops what the walk pushed: the data is not shown as cyclic later.
+TEST_F(Block, ErrorInsideAWalkLeavesNoMarker)
+{
+    cell* inner = read("boom");
+    cell* outer = read("x");
+    block::rs_append(outer, inner);
+    EXPECT_EQ(error_of([&] { mold(outer); }), code(ERR_SCRIPT, err::INVALID_ARG));
+    EXPECT_EQ(error_of([&] { form(outer); }), code(ERR_SCRIPT, err::INVALID_ARG));
+    EXPECT_EQ(cycle_depth(), 0u);
+    cell ok = name("ok");
+    series::poke_at(inner, 1, &ok);
+    EXPECT_EQ(mold(outer), "[x [ok]]");
+}
+
+TEST_F(Block, Compare)
+{
+    struct row {
+        const char* a;
+        const char* b;
+        int32_t op;
+        int32_t sign;   // expected sign of the answer, or -2
+    };
+    const row rows[] = {
+        {"1 2", "1 2", COMP_EQUAL, 0},   {"1 2", "1 3", COMP_LESSER, -1}, {"1", "1 2", COMP_LESSER, -1},
+        {"", "1", COMP_LESSER, -1},      {"1 a", "1 2", COMP_LESSER, 1},  {"1 2", "1 2 3", COMP_EQUAL, 1},
+        {"1 3", "1 2 3", COMP_LESSER, 1}, {"[1 2] a", "[1 2] a", COMP_EQUAL, 0},
+        {"[1 2] a", "[1 3] a", COMP_GREATER, -1}, {"1 2", "1 2", COMP_SAME, -1}, {"", "", COMP_EQUAL, 0},
+        {"true", "true", COMP_LESSER, -2},
+    };
+    for (const row& r : rows) {
+        int32_t answer = block::compare(read(r.a), read(r.b), r.op);
+        int32_t sign = answer == -2 ? -2 : answer < 0 ? -1 : answer > 0 ? 1 : 0;
+        EXPECT_EQ(sign, r.sign) << "[" << r.a << "] vs [" << r.b << "] op " << r.op;
+    }
+    cell* s = read("a b");
+    cell same = *s;
+    EXPECT_EQ(block::compare(s, &same, COMP_SAME), 0);
+    cell paren = *read("a b");
+    cell_set_type(&paren, TYPE_PAREN);
+    EXPECT_EQ(block::compare(s, &paren, COMP_EQUAL), -2);
+}
+
+TEST_F(Block, CompareOfCyclicBlocksEnds)
+{
+    cell* a = self_containing("x");
+    cell* b = self_containing("x");
+    EXPECT_EQ(block::compare(a, b, COMP_EQUAL), 0);
+}
+
+TEST_F(Block, CopyShallowSharesDeepCopies)
+{
+    cell* s = read("a [b [c]]");
+    cell* shallow = stack::push_slot();
+    block::copy(s, shallow, nullptr, false, nullptr);
+    EXPECT_EQ(block::rs_head(shallow)[1].data2, block::rs_head(s)[1].data2);
+
+    cell* deep = stack::push_slot();
+    block::copy(s, deep, nullptr, true, nullptr);
+    EXPECT_EQ(mold(deep), "[a [b [c]]]");
+    cell inner_copy = block::rs_head(deep)[1];
+    cell inner = block::rs_head(s)[1];
+    EXPECT_NE(inner_copy.data2, inner.data2);
+    EXPECT_NE(block::rs_head(&inner_copy)[1].data2, block::rs_head(&inner)[1].data2);
+}
+
+TEST_F(Block, CopyDeepCopiesNestedStrings)
+{
+    if (!action_of(TYPE_STRING, ACT_COPY)) GTEST_SKIP() << "string! is not registered in this build";
+    cell* s = read("a");
+    cell* str = string::make_at(stack::push_slot(), 8, 1);
+    string::concatenate_literal(str, "txt");
+    block::rs_append(s, str);
+    cell* shallow = stack::push_slot();
+    block::copy(s, shallow, nullptr, false, nullptr);
+    EXPECT_EQ(block::rs_head(shallow)[1].data2, str->data2);
+    cell* deep = stack::push_slot();
+    block::copy(s, deep, nullptr, true, nullptr);
+    EXPECT_NE(block::rs_head(deep)[1].data2, str->data2);
+    EXPECT_EQ(string::to_utf8(&block::rs_head(deep)[1]), "txt");
+}
+
+TEST_F(Block, CopyTypesCopiesOnlyTheNamedTypes)
+{
+    cell* s = read("a [b]");
+    cell* copied = stack::push_slot();
+    block::copy(s, copied, nullptr, false, arg(cell{TYPE_DATATYPE, TYPE_BLOCK, 0, 0}));
+    EXPECT_NE(block::rs_head(copied)[1].data2, block::rs_head(s)[1].data2);
+    cell* shared = stack::push_slot();
+    block::copy(s, shared, nullptr, false, arg(cell{TYPE_DATATYPE, TYPE_PAREN, 0, 0}));
+    EXPECT_EQ(block::rs_head(shared)[1].data2, block::rs_head(s)[1].data2);
+    EXPECT_EQ(mold(shared), "[a [b]]");
+}
+
+TEST_F(Block, DeepCopyOfASelfContainingBlock)
+{
+    cell* s = self_containing("a");
+    cell* result = stack::push_slot();
+    EXPECT_EQ(error_of([&] { block::copy(s, result, nullptr, true, nullptr); }), NO_CYCLE);
+    EXPECT_EQ(cycle_depth(), 0u);
+    EXPECT_EQ(error_of([&] { block::clone(s, true, false); }), NO_CYCLE);
+    EXPECT_EQ(mold(read("a [b]")), "[a [b]]");
+}
+
+TEST_F(Block, Clone)
+{
+    cell* s = read("a \n[b] c");
+    cell_set_type(s, TYPE_PAREN);
+    series::next(s);
+    cell* copy = block::clone(s, true, false);
+    EXPECT_EQ(cell_type(copy), uint32_t(TYPE_PAREN));
+    cell inner = block::rs_head(copy)[0];
+    EXPECT_TRUE(inner.header & HEADER_NEW_LINE) << "a deep copy keeps the new-line marker";
+    EXPECT_NE(inner.data2, block::rs_head(s)[0].data2);
+    cell_set_type(copy, TYPE_BLOCK);
+    EXPECT_EQ(mold(copy), "[\n    [b] c\n]");
+}
+
+TEST_F(Block, MakeSizes)
+{
+    cell zero = integer(0);
+    cell* made = block::make(nullptr, &zero, TYPE_BLOCK);
+    EXPECT_EQ(series_of(made->data2)->size, 16u);
+    EXPECT_EQ(block::rs_length(made), 0u);
+
+    cell six = cell{TYPE_FLOAT, 0, 0, 0};
+    cell_set_float(&six, 6.9);
+    EXPECT_GE(series_of(block::make(nullptr, &six, TYPE_PAREN)->data2)->size, 6u * 16);
+
+    struct bad {
+        cell spec;
+        uint32_t error;
+    };
+    cell nan = cell{TYPE_FLOAT, 0, 0, 0};
+    cell_set_float(&nan, std::nan(""));
+    cell huge_float = cell{TYPE_FLOAT, 0, 0, 0};
+    cell_set_float(&huge_float, 1e300);
+    cell text = *string::make_at(stack::push_slot(), 4, 1);
+    const bad bads[] = {
+        {integer(-1), BAD_MAKE_ARG}, {nan, BAD_MAKE_ARG}, {huge_float, BAD_MAKE_ARG},
+        {text, BAD_MAKE_ARG}, {integer(2147483647), code(ERR_INTERNAL, err::NO_MEMORY)},
+    };
+    for (const bad& b : bads) {
+        cell spec = b.spec;
+        EXPECT_EQ(error_of([&] { block::make(nullptr, &spec, TYPE_PATH); }), b.error);
+    }
+}
+
+TEST_F(Block, MakeAndTo)
+{
+    cell* spec = read("a [b]");
+    series::next(spec);
+    cell* made = block::make(nullptr, spec, TYPE_PAREN);
+    EXPECT_EQ(cell_type(made), uint32_t(TYPE_PAREN));
+    cell_set_type(made, TYPE_BLOCK);
+    EXPECT_EQ(mold(made), "[[b]]");
+
+    cell five = num(5);
+    EXPECT_EQ(mold(block::to(nullptr, &five, TYPE_BLOCK)), "[5]");
+    EXPECT_EQ(mold(block::to(nullptr, read("a b"), TYPE_BLOCK)), "[a b]");
+}
+
+TEST_F(Block, InsertAndAppendKeepOrder)
+{
+    cell* target = read("x y");
+    block::ks_append_each(target, read("a b c"));
+    EXPECT_EQ(target->data1, 3u);
+    target->data1 = 0;
+    EXPECT_EQ(mold(target), "[a b c x y]");
+
+    cell v = name("z");
+    block::insert_value(target, &v, false, true);
+    block::ks_append_block(target, read("1 2"));
+    EXPECT_EQ(mold(target), "[z a b c x y 1 2]");
+
+    cell* self = read("a b");
+    cell same = *self;
+    block::ks_append_block(self, &same);
+    EXPECT_EQ(mold(self), "[a b a b]");
+    block::ks_append_each(self, &same);
+    self->data1 = 0;
+    EXPECT_EQ(mold(self), "[a b a b a b a b]");
+}
+
+TEST_F(Block, FindAndRemoveByCompare)
+{
+    cell* s = read("a b c b");
+    cell b = name("b");
+    EXPECT_EQ(mold(const_cast<cell*>(block::find_by_compare(s, &b))), "c");
+    cell c_last = name("q");
+    EXPECT_EQ(block::find_by_compare(s, &c_last), &none_value);
+    series::next(series::next(s));
+    EXPECT_FALSE(block::remove_by_compare(s, &b, false));   // the b after the head
+    EXPECT_TRUE(block::remove_by_compare(s, &b, true));     // the b before it
+    s->data1 = 0;
+    EXPECT_EQ(mold(s), "[a c]");
+}
+
+TEST_F(Block, PathStepsByIndex)
+{
+    cell* s = read("a b c");
+    cell two = integer(2);
+    EXPECT_EQ(mold(block::eval_path(s, &two, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false)),
+              "b");
+    cell x = name("x");
+    block::eval_path(s, &two, &x, nullptr, nullptr, nullptr, 0, false, false, false, false);
+    EXPECT_EQ(mold(s), "[a x c]");
+    cell nine = integer(9);
+    EXPECT_EQ(error_of([&] { block::eval_path(s, &nine, &x, nullptr, nullptr, nullptr, 0, false, false, false, false); }),
+              code(ERR_SCRIPT, err::OUT_OF_RANGE));
+}
+
+TEST_F(Block, RegisteredRoutines)
+{
+    EXPECT_EQ(action_of(TYPE_BLOCK, ACT_AT), action_of(TYPE_SERIES, ACT_AT));
+    EXPECT_EQ(action_as<copy_fn>(TYPE_BLOCK, ACT_COPY), &block::copy);
+    EXPECT_EQ(action_as<mold_fn>(TYPE_BLOCK, ACT_MOLD), &block::mold);
+    EXPECT_EQ(action_of(TYPE_SERIES, ACT_MOLD), nullptr);
+}
+
+}  // namespace
