@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bench/bench.h"
+#include "runtime/collector.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
 {
     rt_install_filter();
     runtime::init();
+    collector_s.enabled = 1;
     for (const entry& e : entries()) {
         bool wanted = argc < 2;
         for (int i = 1; i < argc; i++) wanted |= std::strcmp(argv[i], e.name) == 0;

@@ -1,19 +1,357 @@
-// The collector's state and the allocator's entry to it. Marking and compaction come later;
-// until then a check only counts.
+// The collection cycle: mark from the roots with an explicit work list (deep data never recurses on
+// the machine stack), sweep the handle registry and weak tables, slide live buffers together frame
+// by frame, free dead big blocks, give dead nodes back. Nothing here allocates series memory.
 #include "runtime/collector.h"
 
-collector_state collector;
+#include <windows.h>
 
-void collector_check()
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/errors.h"
+#include "runtime/extern.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/reftable.h"
+
+collector_state collector_s;
+void (*collector::hashtable_marker)(node_ref table);
+void (*collector::ownership_sweeper)();
+
+namespace {
+
+using cell_marker = void (*)(const cell* c);
+
+constexpr uint32_t MARKERS_MAX = 100;
+constexpr uint32_t CONTEXT_ON_STACK = 0x400000;   // context! header: values live on the argument stack
+constexpr uint8_t POISON = 0xDD;                  // vacated space in stress mode
+
+void default_cell_markers(cell_marker* m);
+
+struct gc_state {
+    gc_state() { default_cell_markers(cell_markers); }
+    void (*markers[MARKERS_MAX])();
+    uint32_t marker_count;
+    cell_marker cell_markers[TYPE_TABLE_SIZE];
+    std::vector<node_ref> work;      // cell buffers marked but not yet scanned
+    std::vector<node_ref> pending;   // nodes of dead buffers
+    gc_root* roots;
+    gc_cell_root* cell_roots;
+};
+gc_state gcs;
+
+// ---- marking by datatype ------------------------------------------------------------------------
+
+void mark_series_block(const cell* c) { if (c->data2) collector::mark_block(c->data2); }
+void mark_string(const cell* c)
 {
+    collector::keep(c->data2);
+    if (c->data3) collector::keep(c->data3);
+}
+void mark_symbol(const cell* c)
+{
+    collector::keep(c->data3);
+    if (c->data2) collector::keep(c->data2);
+}
+void mark_context_cell(const cell* c)
+{
+    if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
+    if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
+}
+void mark_word(const cell* c) { if (c->data1) collector::mark_context(c->data1); }
+void mark_native(const cell* c)
+{
+    if (c->data2) collector::mark_block(c->data2);
+    if (c->data3) collector::mark_block(c->data3);
+    uint32_t wrapped = (c->header >> 16) & 0xFF;
+    if (cell_type(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1)
+        collector::mark_context(c->data1);
+}
+void mark_function(const cell* c)
+{
+    if (c->data1) collector::mark_context(c->data1);
+    if (c->data2) collector::mark_block(c->data2);
+    if (c->data3) collector::mark_block(c->data3);
+}
+void mark_node2(const cell* c) { if (c->data2) collector::keep(c->data2); }
+void mark_object(const cell* c)
+{
+    if (c->data1) collector::mark_context(c->data1);
+    if (c->data3) collector::keep(c->data3);
+}
+void mark_hash(const cell* c)
+{
+    if (c->data2) collector::mark_block(c->data2);
+    if (c->data3 && collector::hashtable_marker) collector::hashtable_marker(c->data3);
+}
+void mark_handle(const cell* c)
+{
+    if (int32_t(c->data3) >= 0) extern_handle_mark(int32_t(c->data3), nullptr);
+}
+void mark_event(const cell* c)
+{
+    if ((c->header & 0x1000) && c->data2) collector::mark_block(c->data2);
 }
 
-void collector_queue_node(node_ref node)
+void default_cell_markers(cell_marker* m)
 {
-    (void)node;
+    for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
+        m[t] = mark_series_block;
+    for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = mark_string;
+    m[TYPE_SYMBOL] = mark_symbol;
+    m[TYPE_CONTEXT] = mark_context_cell;
+    for (uint32_t t : {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD, TYPE_REFINEMENT}) m[t] = mark_word;
+    for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) m[t] = mark_native;
+    for (uint32_t t : {TYPE_FUNCTION, TYPE_ROUTINE}) m[t] = mark_function;
+    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = mark_node2;
+    for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
+    for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;
+    m[TYPE_HANDLE] = mark_handle;
+    m[TYPE_EVENT] = mark_event;
 }
 
-void collector_init()
+void drain_work()
 {
-    collector = collector_state{};
+    while (!gcs.work.empty()) {
+        node_ref node = gcs.work.back();
+        gcs.work.pop_back();
+        series_buffer* s = series_of(node);
+        collector::mark_cells(at<cell>(s->head), at<cell>(s->tail));
+    }
 }
+
+void mark_roots()
+{
+    collector::mark_block(root_block.data2);
+    collector::keep(stack_s.args_node);
+    collector::keep(stack_s.frames_node);
+    if (stack_s.start) collector::mark_cells(stack_s.start, stack_s.top);
+    if (reftable.table.data2) collector::mark_block(reftable.table.data2);
+    const raised_error& e = raised_error_slot();
+    collector::mark_cells(e.args, e.args + 3);
+    for (gc_root* r = gcs.roots; r; r = r->prev) {
+        if (series_unit(series_of(r->node)) == 16) collector::mark_block(r->node);
+        else collector::keep(r->node);
+    }
+    for (gc_cell_root* r = gcs.cell_roots; r; r = r->prev) collector::mark_cell(&r->value);
+    for (uint32_t i = 0; i < gcs.marker_count; i++)
+        if (gcs.markers[i]) gcs.markers[i]();
+    drain_work();
+}
+
+// ---- compaction ---------------------------------------------------------------------------------
+
+uint32_t buffer_span(uint32_t ref) { return at<series_buffer>(ref)->size + 24; }
+
+// Moves the run [from, from + length) to `to` and fixes each buffer's node, head and tail.
+void move_run(uint32_t from, uint32_t length, uint32_t to)
+{
+    std::memmove(at(to), at(from), length);
+    uint32_t distance = from - to;
+    for (uint32_t p = to; p < to + length; p += buffer_span(p)) {
+        series_buffer* s = at<series_buffer>(p);
+        *at<uint32_t>(s->node) = p;
+        s->head -= distance;
+        s->tail -= distance;
+    }
+}
+
+// Slides the live buffers of one frame together, filling the previous frame's free room first
+// when it has enough of it; returns true when the frame ended up empty.
+bool compact_frame(series_frame* f, series_frame* prev, bool fill)
+{
+    uint32_t start = ref_of(f) + uint32_t(sizeof(series_frame));
+    uint32_t heap = f->heap;
+    if (heap == start) return true;
+    uint32_t room = prev ? prev->end - prev->heap : 0;
+    bool fill_on = fill && prev && room > FRAME_ROOM_MIN;
+    uint32_t gap = 0;
+    uint32_t cursor = start;
+    while (cursor < heap) {
+        // Dead run: queue the nodes of buffers still attached, remember where the gap starts.
+        while (cursor < heap && !(at<series_buffer>(cursor)->flags & SERIES_MARK)) {
+            series_buffer* s = at<series_buffer>(cursor);
+            if ((s->flags & SERIES_USED) && s->node) collector::add_pending(s->node);
+            if (!gap) gap = cursor;
+            cursor += buffer_span(cursor);
+        }
+        if (cursor >= heap) break;
+        // Live run: consecutive marked buffers, cut at the previous frame's room in fill mode.
+        uint32_t run = cursor;
+        uint32_t last = cursor;
+        while (cursor < heap && (at<series_buffer>(cursor)->flags & SERIES_MARK)) {
+            if (fill_on && cursor > run && cursor - run >= room) break;
+            at<series_buffer>(cursor)->flags &= ~SERIES_MARK;
+            last = cursor;
+            cursor += buffer_span(cursor);
+        }
+        uint32_t length = cursor - run;
+        if (fill_on && length > room && last > run && last - run <= room) {
+            // All but the last buffer fit: that one starts the next live run.
+            at<series_buffer>(last)->flags |= SERIES_MARK;
+            cursor = last;
+            length = last - run;
+        }
+        if (fill_on && length <= room) {
+            move_run(run, length, prev->heap);
+            prev->heap += length;
+            room -= length;
+            fill_on = room > FRAME_ROOM_MIN;
+            if (!gap) gap = run;
+        } else if (gap) {
+            move_run(run, length, gap);
+            gap += length;
+        } else {
+            fill_on = false;   // a live prefix stays where it is
+        }
+    }
+    if (gap) {
+        f->heap = gap;
+        if (collector_s.stress_every) std::memset(at(gap), POISON, heap - gap);
+    }
+    return f->heap == start;
+}
+
+}  // namespace
+
+void collector::compact_series(int mode)
+{
+    series_frame* prev = nullptr;
+    uint32_t r = memory_s.series_first;
+    while (r) {
+        series_frame* f = at<series_frame>(r);
+        uint32_t next = f->next;
+        bool empty = compact_frame(f, prev, mode == 1);
+        if (empty && next) series_frame_free(f);
+        else prev = f;
+        r = next;
+    }
+}
+
+// Gives the queued nodes back to their frames in one merge walk over both sorted lists.
+void collector::flush_pending()
+{
+    auto& pending = gcs.pending;
+    std::sort(pending.begin(), pending.end());
+    std::vector<uint32_t> frames;
+    for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) frames.push_back(r);
+    std::sort(frames.begin(), frames.end());
+    size_t fi = 0;
+    for (node_ref node : pending) {
+        while (fi < frames.size()) {
+            node_frame* f = at<node_frame>(frames[fi]);
+            uint32_t first = ref_of(f->slots());
+            if (node < first + f->capacity * 4) break;
+            fi++;
+        }
+        if (fi == frames.size()) break;
+        node_frame* f = at<node_frame>(frames[fi]);
+        if (node >= ref_of(f->slots())) node_free(f, node);
+    }
+    collector_s.released_nodes += uint32_t(pending.size());
+    pending.clear();
+}
+
+namespace {
+
+void clear_fixed_marks()
+{
+    uint32_t n;
+    const uint32_t* nodes = memory_fixed_nodes(&n);
+    for (uint32_t i = 0; i < n; i++) collector::clear_mark(nodes[i]);
+}
+
+}  // namespace
+
+// ---- interface ----------------------------------------------------------------------------------
+
+void collector::init()
+{
+    uint32_t stress = 0;
+    char value[16];
+    DWORD n = GetEnvironmentVariableA("KIV_GC_STRESS", value, sizeof value);
+    if (n > 0 && n < sizeof value) stress = uint32_t(std::strtoul(value, nullptr, 10));
+    collector_s = collector_state{};
+    collector_s.stress_every = stress;
+}
+
+void collector::check()
+{
+    if (collector_s.enabled == 1 && !collector_s.busy) do_cycle();
+}
+
+void collector::add_pending(node_ref node)
+{
+    if (node) gcs.pending.push_back(node);
+}
+
+void collector::do_cycle()
+{
+    collector_s.busy = 1;
+    collector_s.released_nodes = 0;
+    mark_roots();
+    extern_handles_sweep();
+    if (ownership_sweeper) ownership_sweeper();
+    compact_series(1);
+    big_blocks_sweep();
+    flush_pending();
+    node_frames_compact();
+    clear_fixed_marks();
+    collector_s.cycles++;
+    collector_s.busy = 0;
+}
+
+bool collector::active_q() { return collector_s.busy != 0; }
+
+bool collector::keep(node_ref node)
+{
+    if (!node) return false;
+    uint32_t ref = *at<uint32_t>(node);
+    if (!ref) return false;
+    series_buffer* s = at<series_buffer>(ref);
+    if (s->flags & SERIES_MARK) return false;
+    s->flags |= SERIES_MARK;
+    return true;
+}
+
+void collector::mark_block(node_ref node)
+{
+    if (keep(node) && series_unit(series_of(node)) == 16) gcs.work.push_back(node);
+}
+
+void collector::mark_context(node_ref node) { mark_block(node); }
+
+void collector::mark_cell(const cell* c)
+{
+    cell_marker m = gcs.cell_markers[cell_type(c) < TYPE_TABLE_SIZE ? cell_type(c) : 0];
+    if (m) m(c);
+}
+
+void collector::mark_cells(const cell* first, const cell* last)
+{
+    for (const cell* c = first; c < last; c++) mark_cell(c);
+}
+
+void collector::clear_mark(node_ref node)
+{
+    uint32_t ref = *at<uint32_t>(node);
+    if (ref) at<series_buffer>(ref)->flags &= ~SERIES_MARK;
+}
+
+void collector::register_marker(void (*routine)())
+{
+    if (gcs.marker_count < MARKERS_MAX) gcs.markers[gcs.marker_count++] = routine;
+}
+
+void collector::set_cell_marker(uint32_t type, void (*routine)(const cell* c))
+{
+    if (type < TYPE_TABLE_SIZE) gcs.cell_markers[type] = routine;
+}
+
+gc_root::gc_root(node_ref n) : node(n), prev(gcs.roots) { gcs.roots = this; }
+gc_root::~gc_root() { gcs.roots = prev; }
+
+gc_cell_root::gc_cell_root(const cell& v) : value(v), prev(gcs.cell_roots) { gcs.cell_roots = this; }
+gc_cell_root::~gc_cell_root() { gcs.cell_roots = prev; }

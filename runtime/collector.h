@@ -1,19 +1,65 @@
-// The collector: mark from precise roots, then compact series frames by sliding buffers.
-// Nodes never move; only buffers do.
+// The collector: marks from precise roots (no machine-stack scan), then compacts series frames by
+// sliding live buffers down, fixing each moved buffer's node, head and tail. Nodes never move.
+// C++ code keeps a fresh node alive across another allocation with a gc_root.
 #pragma once
 #include <cstdint>
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 struct collector_state {
-    uint32_t enabled;       // 0: allocations never collect
+    uint32_t enabled;       // a cycle runs from an allocation only while this is 1
+    uint32_t busy;
     uint32_t cycles;        // collections run so far
     uint32_t stress_every;  // KIV_GC_STRESS: collect at every N-th allocation (0: off)
     uint32_t stress_count;
+    uint32_t released_nodes;   // nodes given back by the last cycle (for tests and stats)
 };
-extern collector_state collector;
+extern collector_state collector_s;
 
+namespace collector {
+void init();
 // Called by the allocator when no frame has room (and, in stress mode, at every allocation).
-void collector_check();
-// Queues a node whose buffer died outside the frames (big blocks) for release.
-void collector_queue_node(node_ref node);
-void collector_init();
+void check();
+// Queues a node whose buffer died (big blocks, compaction) for release at the end of the cycle.
+void add_pending(node_ref node);
+void do_cycle();
+bool active_q();
+// The compaction steps of a cycle, for tests that drive them on frames they set up.
+void compact_series(int mode);   // mode 1: fill the previous frame's room first
+void flush_pending();
+// Marking primitives for modules that mark their own structures.
+bool keep(node_ref node);                 // marks the node's buffer; true when newly marked
+void mark_block(node_ref node);           // keep, then the buffer's cells
+void mark_cells(const cell* first, const cell* last);
+void mark_cell(const cell* c);
+void mark_context(node_ref node);
+void clear_mark(node_ref node);
+// A routine called at every cycle to mark what a module keeps outside the value world.
+void register_marker(void (*routine)());
+// How a datatype's cells are marked, for types whose layout the collector does not know.
+void set_cell_marker(uint32_t type, void (*routine)(const cell* c));
+// Marks a hash table's own buffers (set by the hash-table module).
+extern void (*hashtable_marker)(node_ref table);
+// Weak tables: swept after marking, before compaction (set by the ownership module).
+extern void (*ownership_sweeper)();
+}  // namespace collector
+
+// Keeps a node (and, for cell buffers, what its cells refer to) alive while in scope.
+struct gc_root {
+    node_ref node;
+    gc_root* prev;
+    explicit gc_root(node_ref n);
+    ~gc_root();
+    gc_root(const gc_root&) = delete;
+    gc_root& operator=(const gc_root&) = delete;
+};
+
+// Keeps a value alive while in scope; `value` may be read and rewritten freely.
+struct gc_cell_root {
+    cell value;
+    gc_cell_root* prev;
+    explicit gc_cell_root(const cell& v);
+    ~gc_cell_root();
+    gc_cell_root(const gc_cell_root&) = delete;
+    gc_cell_root& operator=(const gc_cell_root&) = delete;
+};

@@ -13,7 +13,7 @@
 #include "runtime/rterror.h"
 
 uint8_t* heap_base;
-memory_state memory;
+memory_state memory_s;
 
 namespace {
 
@@ -26,6 +26,7 @@ struct range_state {
     uint32_t fail_after;
 };
 range_state range;
+std::vector<uint32_t> fixed_nodes;
 
 [[noreturn]] void no_memory() { fire(ERR_INTERNAL, err::NO_MEMORY); }
 
@@ -114,10 +115,10 @@ void link_node(node_ref node, series_buffer* s)
 void memory_init()
 {
     reserve_range();
-    memory = memory_state{};
-    memory.series_base_size = SERIES_FRAME_BASE;
-    memory.series_next_size = SERIES_FRAME_BASE;
-    memory.big_threshold = BIG_THRESHOLD;
+    memory_s = memory_state{};
+    memory_s.series_base_size = SERIES_FRAME_BASE;
+    memory_s.series_next_size = SERIES_FRAME_BASE;
+    memory_s.big_threshold = BIG_THRESHOLD;
 }
 
 uint32_t memory_range_size() { return range.size; }
@@ -131,7 +132,7 @@ uint32_t memory_alloc_virtual(uint32_t size)
     uint32_t rounded = round_up_to(size + 4, range.granularity);
     uint32_t region = range_take(rounded);
     if (!region) no_memory();
-    memory.total += rounded;
+    memory_s.total += rounded;
     *at<uint32_t>(region) = rounded;
     return region + 4;
 }
@@ -140,7 +141,7 @@ void memory_free_virtual(uint32_t region)
 {
     uint32_t start = region - 4;
     uint32_t rounded = *at<uint32_t>(start);
-    memory.total -= rounded;
+    memory_s.total -= rounded;
     range_give_back(start, rounded);
 }
 
@@ -152,16 +153,16 @@ node_frame* node_frame_new(uint32_t n)
     node_frame* f = at<node_frame>(ref);
     *f = node_frame{};
     f->capacity = n;
-    f->stamp = collector.cycles;
+    f->stamp = collector_s.cycles;
     uint32_t* slot = f->slots();
     uint32_t first = ref_of(slot);
     for (uint32_t i = 0; i + 1 < n; i++) slot[i] = first + (i + 1) * 4;
     if (n) slot[n - 1] = 0;
     f->free_list = n ? first : 0;
-    f->prev = memory.node_last;
-    if (memory.node_last) at<node_frame>(memory.node_last)->next = ref;
-    else memory.node_first = memory.node_current = ref;
-    memory.node_last = ref;
+    f->prev = memory_s.node_last;
+    if (memory_s.node_last) at<node_frame>(memory_s.node_last)->next = ref;
+    else memory_s.node_first = memory_s.node_current = ref;
+    memory_s.node_last = ref;
     return f;
 }
 
@@ -169,24 +170,24 @@ void node_frame_free(node_frame* f)
 {
     uint32_t ref = ref_of(f);
     if (f->prev) at<node_frame>(f->prev)->next = f->next;
-    else memory.node_first = f->next;
+    else memory_s.node_first = f->next;
     if (f->next) at<node_frame>(f->next)->prev = f->prev;
-    else memory.node_last = f->prev;
-    if (memory.node_current == ref) memory.node_current = memory.node_last;
+    else memory_s.node_last = f->prev;
+    if (memory_s.node_current == ref) memory_s.node_current = memory_s.node_last;
     memory_free_virtual(ref);
 }
 
 node_ref node_alloc()
 {
-    node_frame* f = memory.node_current ? at<node_frame>(memory.node_current) : nullptr;
+    node_frame* f = memory_s.node_current ? at<node_frame>(memory_s.node_current) : nullptr;
     if (!f || !f->free_list || f->emptying) {
         f = nullptr;
-        for (uint32_t r = memory.node_first; r; r = at<node_frame>(r)->next) {
+        for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) {
             node_frame* c = at<node_frame>(r);
             if (c->free_list && !c->emptying) { f = c; break; }
         }
         if (!f) f = node_frame_new(NODE_FRAME_NODES);
-        memory.node_current = ref_of(f);
+        memory_s.node_current = ref_of(f);
     }
     node_ref node = f->free_list;
     f->free_list = *at<uint32_t>(node);
@@ -204,7 +205,7 @@ void node_free(node_frame* f, node_ref node)
 
 node_frame* node_frame_of(node_ref node)
 {
-    for (uint32_t r = memory.node_first; r; r = at<node_frame>(r)->next) {
+    for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) {
         node_frame* f = at<node_frame>(r);
         uint32_t first = ref_of(f->slots());
         if (node >= first && node < first + f->capacity * 4) return f;
@@ -216,23 +217,23 @@ node_frame* node_frame_of(node_ref node)
 
 series_frame* series_frame_new()
 {
-    uint32_t size = memory.series_next_size;
+    uint32_t size = memory_s.series_next_size;
     uint32_t ref = memory_alloc_virtual(size + uint32_t(sizeof(series_frame)));
-    if (size < memory.big_threshold) memory.series_next_size = size * 2;
+    if (size < memory_s.big_threshold) memory_s.series_next_size = size * 2;
     series_frame* f = at<series_frame>(ref);
     f->size = size + uint32_t(sizeof(series_frame));
     f->heap = ref + uint32_t(sizeof(series_frame));
     f->end = ref + f->size;
     // Keep the list in ascending address order.
-    uint32_t prev = 0, next = memory.series_first;
+    uint32_t prev = 0, next = memory_s.series_first;
     while (next && next < ref) { prev = next; next = at<series_frame>(next)->next; }
     f->prev = prev;
     f->next = next;
     if (prev) at<series_frame>(prev)->next = ref;
-    else memory.series_first = ref;
+    else memory_s.series_first = ref;
     if (next) at<series_frame>(next)->prev = ref;
-    else memory.series_last = ref;
-    if (!memory.series_current) memory.series_current = ref;
+    else memory_s.series_last = ref;
+    if (!memory_s.series_current) memory_s.series_current = ref;
     return f;
 }
 
@@ -240,16 +241,16 @@ void series_frame_free(series_frame* f)
 {
     uint32_t ref = ref_of(f);
     if (f->prev) at<series_frame>(f->prev)->next = f->next;
-    else memory.series_first = f->next;
+    else memory_s.series_first = f->next;
     if (f->next) at<series_frame>(f->next)->prev = f->prev;
-    else memory.series_last = f->prev;
-    if (memory.series_current == ref) memory.series_current = memory.series_last;
+    else memory_s.series_last = f->prev;
+    if (memory_s.series_current == ref) memory_s.series_current = memory_s.series_last;
     memory_free_virtual(ref);
 }
 
 series_frame* series_frame_find(uint32_t need)
 {
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) {
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
         series_frame* f = at<series_frame>(r);
         if (uint64_t(f->heap) + need < f->end) return f;
     }
@@ -262,30 +263,30 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
 {
     uint32_t size = checked_size(count, unit);
     uint32_t need = size + 24;
-    if (collector.stress_every && collector.enabled && ++collector.stress_count >= collector.stress_every) {
-        collector.stress_count = 0;
-        collector_check();
+    if (collector_s.stress_every && collector_s.enabled && ++collector_s.stress_count >= collector_s.stress_every) {
+        collector_s.stress_count = 0;
+        collector::check();
     }
-    if (need < memory.big_threshold) {
-        series_frame* f = memory.series_current ? at<series_frame>(memory.series_current) : nullptr;
+    if (need < memory_s.big_threshold) {
+        series_frame* f = memory_s.series_current ? at<series_frame>(memory_s.series_current) : nullptr;
         if (!f || uint64_t(f->heap) + need >= f->end) {
             f = series_frame_find(need);
             if (!f) {
-                collector_check();
+                collector::check();
                 f = series_frame_find(need);
             }
             if (!f || f->end - f->heap < FRAME_ROOM_MIN) {
-                if (need >= memory.series_next_size) memory.series_next_size = memory.big_threshold;
+                if (need >= memory_s.series_next_size) memory_s.series_next_size = memory_s.big_threshold;
                 f = series_frame_new();
             }
-            memory.series_current = ref_of(f);
+            memory_s.series_current = ref_of(f);
         }
         series_buffer* s = at<series_buffer>(f->heap);
         f->heap += need;
         buffer_init(s, size, unit, offset, 0);
         return s;
     }
-    collector_check();
+    collector::check();
     series_buffer* s = big_block_alloc(need);
     buffer_init(s, size, unit, offset, SERIES_BIG);
     return s;
@@ -334,6 +335,7 @@ node_ref series_alloc_fixed(uint32_t count, uint32_t unit, int32_t offset)
     buffer_init(s, size, unit, offset, SERIES_FIXED);
     node_ref node = node_alloc();
     link_node(node, s);
+    fixed_nodes.push_back(node);
     return node;
 }
 
@@ -349,6 +351,9 @@ series_buffer* series_grow(series_buffer* s, uint32_t new_size, bool copy)
     uint32_t unit = series_unit(s) ? series_unit(s) : 1;
     uint64_t size = new_size ? new_size : uint64_t(s->size) * 2;
     if (size == 0 || size >= 0x80000000u) no_memory();
+    // The series being grown is alive whoever holds it: keep it through the collection that its
+    // own growth may run (a fresh series is often grown before anything refers to it).
+    gc_root growing(node);
     series_buffer* fresh = series_buffer_alloc(uint32_t((size + unit - 1) / unit), unit, 0);
     s = series_of(node);   // the allocation may have collected and moved the old buffer
     uint32_t used = std::min(s->tail - s->head, fresh->size);
@@ -403,9 +408,9 @@ series_buffer* big_block_alloc(uint32_t need)
     b->next = 0;
     b->zero = 0;
     b->need = need;
-    if (!memory.big_first) memory.big_first = ref;
+    if (!memory_s.big_first) memory_s.big_first = ref;
     else {
-        uint32_t r = memory.big_first;
+        uint32_t r = memory_s.big_first;
         while (at<big_block>(r)->next) r = at<big_block>(r)->next;
         at<big_block>(r)->next = ref;
     }
@@ -415,7 +420,7 @@ series_buffer* big_block_alloc(uint32_t need)
 void big_block_free(series_buffer* s)
 {
     uint32_t ref = ref_of(s) - uint32_t(sizeof(big_block));
-    uint32_t* link = &memory.big_first;
+    uint32_t* link = &memory_s.big_first;
     while (*link && *link != ref) link = &at<big_block>(*link)->next;
     if (*link) *link = at<big_block>(ref)->next;
     memory_free_virtual(ref);
@@ -423,14 +428,14 @@ void big_block_free(series_buffer* s)
 
 void big_blocks_sweep()
 {
-    uint32_t r = memory.big_first;
+    uint32_t r = memory_s.big_first;
     while (r) {
         big_block* b = at<big_block>(r);
         uint32_t next = b->next;
         series_buffer* s = b->buffer();
         if (s->flags & SERIES_MARK) s->flags &= ~SERIES_MARK;
         else {
-            if (s->node) collector_queue_node(s->node);
+            if (s->node) collector::add_pending(s->node);
             big_block_free(s);
         }
         r = next;
@@ -440,15 +445,15 @@ void big_blocks_sweep()
 void node_frames_compact()
 {
     bool current_set = false;
-    uint32_t r = memory.node_first;
+    uint32_t r = memory_s.node_first;
     while (r) {
         node_frame* f = at<node_frame>(r);
         uint32_t next = f->next;
-        if ((f->used == 0 || f->emptying) && !(r == memory.node_first && !f->next)) {
+        if ((f->used == 0 || f->emptying) && !(r == memory_s.node_first && !f->next)) {
             node_frame_free(f);
         } else {
             if (!current_set && f->used < f->capacity && !f->emptying) {
-                memory.node_current = r;
+                memory_s.node_current = r;
                 current_set = true;
             }
             f->history = (f->history << 1) | (f->used == f->used_seen ? 1u : 0u);
@@ -480,9 +485,15 @@ uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n)
     return old_tail;
 }
 
+const uint32_t* memory_fixed_nodes(uint32_t* count)
+{
+    *count = uint32_t(fixed_nodes.size());
+    return fixed_nodes.data();
+}
+
 bool memory_check_links()
 {
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) {
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
         series_frame* f = at<series_frame>(r);
         uint32_t p = r + uint32_t(sizeof(series_frame));
         while (p < f->heap) {
@@ -496,7 +507,7 @@ bool memory_check_links()
         }
         if (p != f->heap) return false;
     }
-    for (uint32_t r = memory.big_first; r; r = at<big_block>(r)->next) {
+    for (uint32_t r = memory_s.big_first; r; r = at<big_block>(r)->next) {
         series_buffer* s = at<big_block>(r)->buffer();
         if ((s->flags & SERIES_USED) && (!s->node || *at<uint32_t>(s->node) != ref_of(s))) return false;
     }

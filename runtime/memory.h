@@ -68,7 +68,7 @@ struct memory_state {
     uint32_t series_base_size, series_next_size, big_threshold;
     uint32_t big_first;
 };
-extern memory_state memory;
+extern memory_state memory_s;
 
 // ---- the value range ----------------------------------------------------------------------------
 void memory_init();
@@ -113,6 +113,9 @@ cell* series_alloc_tail(series_buffer* s);   // may move: returns the new tail c
 uint8_t* series_alloc_tail_bytes(node_ref node, uint32_t n);   // returns the old tail address
 
 inline uint32_t round_up_to(uint32_t size, uint32_t alignment) { return (size + alignment - 1) & ~(alignment - 1); }
+
+// Nodes of the fixed buffers (never move; the collector clears their marks after a cycle).
+const uint32_t* memory_fixed_nodes(uint32_t* count);
 
 // Every node <-> buffer link of the frames and big blocks is consistent (for tests).
 bool memory_check_links();

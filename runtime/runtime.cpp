@@ -2,24 +2,47 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include "runtime/casefold.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
+#include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
 
 system_record system_rec;
 
+namespace {
+
+void keep_series(node_ref node) { collector::keep(node); }
+
+void mark_table(node_ref table) { hashtable_gc_mark(table, keep_series, collector::mark_block); }
+
+// Roots that live outside the root block: the symbol index and the global context.
+void mark_runtime_roots()
+{
+    if (symbols.table) mark_table(symbols.table);
+    if (contexts.global) collector::mark_context(contexts.global);
+}
+
+}  // namespace
+
 void runtime::init()
 {
     system_rec.booting = 1;
     hooks_init();
     platform_init();
+    random_::init();
     memory_init();
     extern_init();
 
@@ -28,6 +51,15 @@ void runtime::init()
     unset::init();
     none::init();
     logic::init();
+    string::init();   // after series!, whose routines it inherits
+    symbol::init();
+    context::init();
+    word::init();
+    lit_word::init();
+    set_word::init();
+    get_word::init();
+    refinement::init();
+    issue::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -35,8 +67,18 @@ void runtime::init()
     root_block_init();
     stack_s.args_node = block::make_fixed(block_alloc_tail(&root_block), stack::ARGS_CELLS)->data2;
     stack_s.frames_node = block::make_fixed(block_alloc_tail(&root_block), stack::FRAME_CELLS)->data2;
+    stack::init();   // before the symbol table: building a table keeps its parts on the stack
+    symbol::block_init();
 
-    stack::init();
+    context::global_init();
+    casefold_init();
+    symbol::table_init();
+    context::words_init();
+    typename_word_maker = word::load;
+    typenames_to_symbols();
+
     reftable_init();
-    collector_init();
+    collector::init();
+    collector::hashtable_marker = mark_table;
+    collector::register_marker(mark_runtime_roots);
 }

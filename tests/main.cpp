@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "runtime/collector.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     runtime::init();
+    collector_s.enabled = 1;
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);

@@ -31,8 +31,11 @@ cell* block::make_fixed(cell* slot, uint32_t capacity)
 
 cell* block::make_in(cell* parent, uint32_t capacity)
 {
+    // The slot first: growing the parent may collect, and the new buffer must not exist yet.
+    cell* owner = parent ? parent : &root_block;
+    block_alloc_tail(owner);
     node_ref node = cells_alloc(capacity ? capacity : 1);
-    cell* slot = block_alloc_tail(parent ? parent : &root_block);
+    cell* slot = block::rs_tail(owner) - 1;
     block_cell_init(slot, node);
     return slot;
 }

@@ -133,7 +133,7 @@ cell* logic::make(cell* proto, cell* spec, uint32_t type)
 {
     switch (cell_type(spec)) {
     case TYPE_INTEGER:
-        return push(spec->data1 != 0);
+        return push(spec->data2 != 0);
     case TYPE_FLOAT: case TYPE_PERCENT: {
         double d = cell_float(spec);
         return push(!(d == 0.0));   // NaN is true

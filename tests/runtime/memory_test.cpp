@@ -3,24 +3,30 @@
 
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "support/values.h"
 
 namespace {
+
+// These tests look at where fresh, unreferenced buffers land: no collection may take them.
+class Memory : public ::testing::Test {
+    test::no_collect hold;
+};
 
 uint32_t frame_count()
 {
     uint32_t n = 0;
-    for (uint32_t r = memory.series_first; r; r = at<series_frame>(r)->next) n++;
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) n++;
     return n;
 }
 
-TEST(Memory, FirstSeriesFrameIsOneMegabyteThenTwo)
+TEST_F(Memory, FirstSeriesFrameIsOneMegabyteThenTwo)
 {
-    series_frame* first = at<series_frame>(memory.series_first);
+    series_frame* first = at<series_frame>(memory_s.series_first);
     EXPECT_EQ(first->size - sizeof(series_frame), 0x100000u);
-    EXPECT_EQ(memory.series_next_size, 0x200000u);
+    EXPECT_EQ(memory_s.series_next_size, 0x200000u);
 }
 
-TEST(Memory, BigBlockThreshold)
+TEST_F(Memory, BigBlockThreshold)
 {
     series_buffer* big = series_of(bytes_alloc(2097136));
     EXPECT_TRUE(big->flags & SERIES_BIG);
@@ -33,7 +39,7 @@ TEST(Memory, BigBlockThreshold)
     EXPECT_TRUE(memory_check_links());
 }
 
-TEST(Memory, SmallestAllocations)
+TEST_F(Memory, SmallestAllocations)
 {
     EXPECT_EQ(series_of(bytes_alloc(0))->size, 16u);
     series_buffer* s = series_of(series_alloc_unit(0, 4));
@@ -41,7 +47,7 @@ TEST(Memory, SmallestAllocations)
     EXPECT_EQ(series_unit(s), 4u);
 }
 
-TEST(Memory, MiddleOffsetSetsBothRoomBits)
+TEST_F(Memory, MiddleOffsetSetsBothRoomBits)
 {
     series_buffer* s = series_of(series_alloc(10, 1, -1));
     EXPECT_EQ(s->head, s->tail);
@@ -50,7 +56,7 @@ TEST(Memory, MiddleOffsetSetsBothRoomBits)
     EXPECT_TRUE(s->flags & SERIES_ROOM_TAIL);
 }
 
-TEST(Memory, ResizeDetachesOldBufferAndKeepsLength)
+TEST_F(Memory, ResizeDetachesOldBufferAndKeepsLength)
 {
     node_ref node = bytes_alloc(16);
     series_buffer* old = series_of(node);
@@ -64,23 +70,23 @@ TEST(Memory, ResizeDetachesOldBufferAndKeepsLength)
     EXPECT_EQ(*at<uint8_t>(fresh->head + 9), 'j');
 }
 
-TEST(Memory, FrameWithLittleRoomIsNotChosen)
+TEST_F(Memory, FrameWithLittleRoomIsNotChosen)
 {
     // Fill the current frame until less than the minimum room is left, then ask for more than fits.
-    series_frame* f = at<series_frame>(memory.series_current);
+    series_frame* f = at<series_frame>(memory_s.series_current);
     while (f->end - f->heap > FRAME_ROOM_MIN + 4096) bytes_alloc(4096);
     uint32_t left = f->end - f->heap;
     if (left > 0x10000) GTEST_SKIP();
     uint32_t before = frame_count();
     series_buffer* s = series_of(bytes_alloc(left));   // need = left + 24: does not fit here
-    EXPECT_NE(memory.series_current, ref_of(f));
+    EXPECT_NE(memory_s.series_current, ref_of(f));
     EXPECT_GE(frame_count(), before);
-    EXPECT_TRUE(ref_of(s) > memory.series_current);
+    EXPECT_TRUE(ref_of(s) > memory_s.series_current);
 }
 
-TEST(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
+TEST_F(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
 {
-    memory_state before = memory;
+    memory_state before = memory_s;
     memory_fail_virtual_after(1);
     try {
         bytes_alloc(8 * 1024 * 1024);   // a big block needs a new region
@@ -89,13 +95,13 @@ TEST(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
         EXPECT_EQ(raised_error_get().code(), 900u + err::NO_MEMORY);
     }
     memory_fail_virtual_after(0);
-    EXPECT_EQ(before.big_first, memory.big_first);
-    EXPECT_EQ(before.series_first, memory.series_first);
-    EXPECT_EQ(before.node_first, memory.node_first);
-    EXPECT_EQ(before.total, memory.total);
+    EXPECT_EQ(before.big_first, memory_s.big_first);
+    EXPECT_EQ(before.series_first, memory_s.series_first);
+    EXPECT_EQ(before.node_first, memory_s.node_first);
+    EXPECT_EQ(before.total, memory_s.total);
 }
 
-TEST(Memory, OversizedRequestsRaiseNoMemory)
+TEST_F(Memory, OversizedRequestsRaiseNoMemory)
 {
     struct row { const char* name; uint32_t count, unit; };
     const row rows[] = {
@@ -116,7 +122,7 @@ TEST(Memory, OversizedRequestsRaiseNoMemory)
     EXPECT_THROW(series_resize(&fake, 0), script_error_unwind);
 }
 
-TEST(Memory, MillionMixedSeriesKeepTheirLinks)
+TEST_F(Memory, MillionMixedSeriesKeepTheirLinks)
 {
     const uint32_t units[] = {1, 2, 4, 16};
     std::vector<node_ref> nodes;

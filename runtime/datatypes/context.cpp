@@ -1,0 +1,393 @@
+// context!: making contexts, finding and adding words, getting and setting values, binding blocks.
+// Trap: adding a word may grow the word table and the values block, so no entry or value address
+// survives a call that adds; the context node and positions are the stable handles.
+#include "runtime/datatypes/context.h"
+
+#include <vector>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/hashtable.h"
+#include "runtime/interpreter/stack.h"
+
+context_state contexts;
+
+namespace {
+
+node_ref table_of(node_ref ctx) { return context::cell_of(ctx)->data1; }
+node_ref words_of(node_ref ctx) { return hashtable_record(table_of(ctx))->block; }
+node_ref values_of(node_ref ctx) { return context::cell_of(ctx)->data2; }
+
+// Keeps a context reachable while its parts are made.
+struct keep_context {
+    cell* mark;
+    explicit keep_context(node_ref ctx) : mark(stack::top())
+    {
+        cell c{TYPE_WORD, ctx, 0, uint32_t(-1)};
+        stack::push(&c);
+    }
+    ~keep_context() { stack_s.top = mark; }
+    keep_context(const keep_context&) = delete;
+    keep_context& operator=(const keep_context&) = delete;
+};
+
+void append_value(node_ref ctx, const cell* value)
+{
+    cell copy = *value;   // the value may live in the block that grows
+    *series_alloc_tail(series_of(values_of(ctx))) = copy;
+}
+
+// The value cell of position i, or null when there is none to read: a stack context outside its
+// call (no window, or a window already popped), or a position past the values.
+cell* value_cell(node_ref ctx, uint32_t i)
+{
+    uint32_t values = values_of(ctx);
+    if (!values) return nullptr;
+    if (context::on_stack(ctx)) {
+        cell* c = at<cell>(values) + i;
+        return (c >= stack_s.start && c < stack_s.top) ? c : nullptr;
+    }
+    series_buffer* s = series_of(values);
+    return i < series_used_bytes(s) / 16 ? at<cell>(s->head) + i : nullptr;
+}
+
+int32_t value_position(node_ref ctx, int32_t entry) { return entry < 0 ? -1 : int32_t(context::get_word(ctx, uint32_t(entry))->data3); }
+
+bool is_word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+
+bool is_bindable_series(uint32_t t)
+{
+    switch (t) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+    case TYPE_HASH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The series being bound, so that a block containing itself is walked once.
+std::vector<node_ref> binding_now;
+
+struct bind_guard {
+    bool entered;
+    explicit bind_guard(node_ref series)
+    {
+        for (node_ref n : binding_now)
+            if (n == series) {
+                entered = false;
+                return;
+            }
+        binding_now.push_back(series);
+        entered = true;
+    }
+    ~bind_guard()
+    {
+        if (entered) binding_now.pop_back();
+    }
+};
+
+void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
+{
+    bind_guard guard(series);
+    if (!guard.entered) return;
+    // Binding allocates nothing, so cell addresses stay valid during the walk.
+    series_buffer* s = series_of(series);
+    cell* end = at<cell>(s->tail);
+    for (cell* c = at<cell>(s->head) + head; c < end; c++) {
+        uint32_t t = cell_type(c);
+        if (is_word_kind(t)) {
+            if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(contexts.self_symbol)) {
+                c->data1 = ctx;
+                c->data3 = uint32_t(-1);
+            } else {
+                context::bind_word(ctx, c);
+            }
+        } else if (is_bindable_series(t)) {
+            bind_series(c->data2, c->data1, ctx, self_word);
+        }
+    }
+}
+
+}  // namespace
+
+// ---- creation -----------------------------------------------------------------------------------
+
+node_ref context::create(uint32_t slots, bool stack_values, bool object, node_ref source, uint32_t kind)
+{
+    if (slots == 0) slots = 1;
+    node_ref ctx = cells_alloc(2);
+    series_buffer* s = series_of(ctx);
+    s->tail = s->head + 32;
+    uint32_t header = TYPE_CONTEXT | (kind & 3) << CONTEXT_KIND_SHIFT | (stack_values ? CONTEXT_ON_STACK : 0) |
+                      (object ? CONTEXT_OF_OBJECT : 0);
+    at<cell>(s->head)[0] = cell{header, 0, 0, 0};
+    at<cell>(s->head)[1] = cell{TYPE_UNSET, 0, 0, 0};
+    keep_context keep(ctx);
+    node_ref table;
+    if (source) {
+        node_ref words = series_copy(series_of(words_of(source)));
+        cell holder{TYPE_BLOCK, 0, words, 0};   // reachable until the copied table refers to it
+        cell* mark = stack::top();
+        stack::push(&holder);
+        table = hashtable_copy(table_of(source), words);
+        stack_s.top = mark;
+    } else {
+        table = hashtable_new(slots, nullptr, HASH_SYMBOLS, 1);
+    }
+    cell_of(ctx)->data1 = table;
+    if (!stack_values) {
+        node_ref values = cells_alloc_unset(slots);
+        cell_of(ctx)->data2 = values;
+    }
+    return ctx;
+}
+
+node_ref context::make(const cell* spec, bool stack_values, bool object, uint32_t kind)
+{
+    cell list = *spec;
+    series_buffer* s = series_of(list.data2);
+    uint32_t length = series_used_bytes(s) / 16;
+    uint32_t head = list.data1 < length ? list.data1 : length;
+    node_ref ctx = create(length - head, stack_values, object, 0, kind);
+    keep_context keep(ctx);
+    uint32_t count = 0;
+    for (uint32_t i = head; i < length; i++) {
+        cell c = at<cell>(series_of(list.data2)->head)[i];
+        uint32_t t = cell_type(&c);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD && t != TYPE_REFINEMENT) continue;
+        find_or_add(ctx, c.data2, true, nullptr);
+        count++;
+    }
+    if (!stack_values) {
+        series_buffer* v = series_of(values_of(ctx));
+        v->tail = v->head + count * 16;   // the block was made with room for every spec cell
+    }
+    return ctx;
+}
+
+node_ref context::clone(cell* word, uint32_t kind)
+{
+    node_ref old = word->data1;
+    node_ref ctx = create(word_count(old), on_stack(old), (cell_of(old)->header & CONTEXT_OF_OBJECT) != 0, old, kind);
+    series_buffer* s = series_of(words_of(ctx));
+    for (cell* c = at<cell>(s->head); c < at<cell>(s->tail); c++) c->data1 = ctx;
+    word->data1 = ctx;
+    return ctx;
+}
+
+void context::global_init() { contexts.global = create(GLOBAL_SLOTS, false, false, 0, CONTEXT_GLOBAL); }
+
+void context::words_init() { contexts.self_symbol = symbol::make("self"); }
+
+uint32_t context::word_count(node_ref ctx) { return series_used_bytes(series_of(words_of(ctx))) / 16; }
+
+// ---- looking up ---------------------------------------------------------------------------------
+
+int32_t context::find_word(node_ref ctx, uint32_t symbol, bool case_insensitive)
+{
+    return value_position(ctx, hashtable_find_or_add_symbol(table_of(ctx), symbol, 0, case_insensitive, nullptr));
+}
+
+int32_t context::find_or_add(node_ref ctx, uint32_t symbol, bool case_insensitive, int32_t* added)
+{
+    int32_t fresh = -1;
+    int32_t found = hashtable_find_or_add_symbol(table_of(ctx), symbol, ctx, case_insensitive, &fresh);
+    if (found >= 0) return value_position(ctx, found);
+    if (added) *added = fresh;
+    return -1;
+}
+
+cell* context::get_word(node_ref ctx, uint32_t i) { return at<cell>(series_of(words_of(ctx))->head) + i; }
+
+cell* context::get_value_at(node_ref ctx, uint32_t i) { return at<cell>(series_of(values_of(ctx))->head) + i; }
+
+cell* context::resolve_word(node_ref ctx, uint32_t symbol)
+{
+    int32_t entry = hashtable_find_or_add_symbol(table_of(ctx), symbol, 0, false, nullptr);
+    return entry >= 0 ? get_word(ctx, uint32_t(entry)) : word::from_symbol(symbol);
+}
+
+cell* context::get_global_value(uint32_t symbol, node_ref ctx)
+{
+    if (on_stack(ctx)) ctx = contexts.global;
+    return get_value_at(ctx, uint32_t(find_word(ctx, symbol, true)));
+}
+
+// ---- adding -------------------------------------------------------------------------------------
+
+uint32_t context::add_word(node_ref ctx, uint32_t symbol)
+{
+    int32_t added = -1;
+    int32_t found = find_or_add(ctx, symbol, true, &added);
+    if (found >= 0) return uint32_t(found);
+    if (!on_stack(ctx)) append_value(ctx, &unset_value);
+    return uint32_t(added);
+}
+
+cell* context::add_global_word(uint32_t symbol, bool case_insensitive, bool keep_name)
+{
+    node_ref ctx = contexts.global;
+    int32_t added = -1;
+    int32_t entry = hashtable_find_or_add_symbol(table_of(ctx), symbol, ctx, case_insensitive, &added);
+    if (entry >= 0) {
+        cell* found = get_word(ctx, uint32_t(entry));
+        if (!(case_insensitive && keep_name && found->data2 != symbol)) return found;
+        cell copy = *found;
+        copy.data2 = symbol;
+        return block::rs_append(&root_block, &copy);
+    }
+    if (symbol::get_alias(symbol) > 0) {
+        int32_t shared = hashtable_find_or_add_symbol(table_of(ctx), symbol, 0, true, nullptr);
+        get_word(ctx, uint32_t(added))->data3 = get_word(ctx, uint32_t(shared))->data3;
+    }
+    append_value(ctx, &unset_value);
+    return get_word(ctx, uint32_t(added));
+}
+
+cell* context::add_with_value(node_ref ctx, uint32_t symbol, const cell* value)
+{
+    cell copy = *value;
+    int32_t added = -1;
+    if (find_or_add(ctx, symbol, true, &added) >= 0) return nullptr;
+    if (on_stack(ctx)) return nullptr;
+    append_value(ctx, &copy);
+    return get_value_at(ctx, uint32_t(added));
+}
+
+cell* context::put_value(node_ref ctx, uint32_t symbol, const cell* value)
+{
+    cell copy = *value;
+    int32_t added = -1;
+    int32_t found = find_or_add(ctx, symbol, true, &added);
+    if (found < 0) {
+        append_value(ctx, &copy);
+        return get_value_at(ctx, uint32_t(added));
+    }
+    cell* slot = value_cell(ctx, uint32_t(found));
+    if (!slot) return nullptr;
+    *slot = copy;
+    return slot;
+}
+
+bool context::collect_set_words(node_ref ctx, const cell* block)
+{
+    cell list = *block;
+    uint32_t before = word_count(ctx);
+    for (uint32_t i = list.data1;; i++) {
+        series_buffer* s = series_of(list.data2);
+        if (i >= series_used_bytes(s) / 16) break;
+        cell c = at<cell>(s->head)[i];
+        if (cell_type(&c) == TYPE_SET_WORD) add_word(ctx, c.data2);
+    }
+    return word_count(ctx) > before;
+}
+
+// ---- getting and setting ------------------------------------------------------------------------
+
+cell* context::get_in(const cell* word, node_ref ctx)
+{
+    if (int32_t(word->data3) == -1 || !ctx) {
+        // A self word bound by bind yields its context's owner; mended: a self word without a
+        // context raises no-value instead of reading through a null context.
+        bool self = symbol::resolve(word->data2) == symbol::resolve(contexts.self_symbol);
+        if (self && word->data1) return owner_of(word->data1);
+        fire(ERR_SCRIPT, err::NO_VALUE, word);
+    }
+    cell* slot = value_cell(ctx, word->data3);
+    // Mended: a stack context whose call has returned no longer has a window to read from.
+    if (!slot) fire(ERR_SCRIPT, err::NOT_IN_CONTEXT, word);
+    return slot;
+}
+
+cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
+{
+    cell copy = *value;
+    if (int32_t(word->data3) == -1) {
+        int32_t position = find_word(ctx, word->data2, false);
+        if (position < 0) position = int32_t(add_word(ctx, word->data2));
+        word->data3 = uint32_t(position);
+    }
+    cell* slot = value_cell(ctx, word->data3);
+    if (!slot) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
+    if (on_stack(ctx) || kind_of(ctx) != CONTEXT_OBJECT) {
+        *slot = copy;
+        return slot;
+    }
+    get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
+    cell* owner = owner_of(ctx);
+    if (!notify || !owner->data3 || !contexts.fire_on_set) {
+        *slot = copy;
+        return slot;
+    }
+    cell* mark = stack::top();
+    cell* old = stack::push(slot);
+    *slot = copy;
+    cell w = *word;
+    contexts.fire_on_set(owner, &w, old, slot);
+    stack_s.top = mark;
+    return value_cell(ctx, w.data3);
+}
+
+cell* context::push_value_at(node_ref ctx, uint32_t i)
+{
+    cell* slot = value_cell(ctx, i);
+    if (!slot) {
+        cell w = *get_word(ctx, i);
+        fire(ERR_SCRIPT, err::NOT_DEFINED, &w);
+    }
+    return stack::push(slot);
+}
+
+void context::set_at(node_ref ctx, uint32_t i)
+{
+    cell* slot = value_cell(ctx, i);
+    if (!slot) {
+        cell w = *get_word(ctx, i);
+        fire(ERR_SCRIPT, err::NOT_DEFINED, &w);
+    }
+    *slot = *(stack::top() - 1);
+    if (!on_stack(ctx) && kind_of(ctx) == CONTEXT_OBJECT) get_word(ctx, i)->header |= WORD_ENTRY_SET;
+}
+
+void context::set_at_keep_old(node_ref ctx, uint32_t i)
+{
+    cell value = *(stack::top() - 1);
+    push_value_at(ctx, i);
+    stack::push(&value);
+    set_at(ctx, i);
+    stack::pop(1);
+}
+
+// ---- binding ------------------------------------------------------------------------------------
+
+int32_t context::bind_word(node_ref ctx, cell* word)
+{
+    int32_t position = find_word(ctx, word->data2, true);
+    if (position < 0) return -1;
+    word->data1 = ctx;
+    word->data3 = uint32_t(position);
+    return position;
+}
+
+cell* context::bind(cell* block, node_ref ctx, bool self_word)
+{
+    bind_series(block->data2, block->data1, ctx, self_word);
+    return block;
+}
+
+void context::init()
+{
+    datatype::register_type(TYPE_CONTEXT, 0, "context!",
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+}

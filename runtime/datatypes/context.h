@@ -1,0 +1,73 @@
+// context!: the tables that give words their values, and binding. A context is a node whose buffer
+// holds two cells: the context cell and the owner cell. Values live in a block (heap contexts) or in
+// a window of the argument stack while a call runs (stack contexts); a stack context whose window is
+// gone must never be read.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+// Context cell: header 14 | kind << 11 | CONTEXT_ON_STACK | CONTEXT_OF_OBJECT; data1 word table
+// (kind 2 hash table whose block holds one word! cell per entry); data2 values block node, or for
+// a stack context the reference of the call's first argument cell (0 while no call runs); data3 0.
+// Owner cell: unset! until the maker stores the object! or function! that owns the context.
+constexpr uint32_t CONTEXT_KIND_SHIFT = 11;
+constexpr uint32_t CONTEXT_ON_STACK = 0x400000u;
+constexpr uint32_t CONTEXT_OF_OBJECT = 0x1000000u;
+constexpr uint32_t WORD_ENTRY_SET = 0x2000u;   // object entries: a value was stored through it
+enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT_OBJECT = 2 };
+
+struct context_state {
+    node_ref global;
+    uint32_t self_symbol;
+    // Installed by object!: runs the owner's on-change* handler after a field was set.
+    void (*fire_on_set)(cell* owner, cell* word, cell* old_value, cell* new_value);
+};
+extern context_state contexts;
+
+namespace context {
+constexpr uint32_t GLOBAL_SLOTS = 4000;
+
+void init();          // registers context!
+void global_init();   // the global context
+void words_init();    // the symbols this module names, once the symbol table exists
+
+inline cell* cell_of(node_ref ctx) { return at<cell>(series_of(ctx)->head); }
+inline cell* owner_of(node_ref ctx) { return cell_of(ctx) + 1; }
+inline uint32_t kind_of(node_ref ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
+inline bool on_stack(node_ref ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }
+uint32_t word_count(node_ref ctx);
+
+// source: a context whose word table the new one starts as a copy of, or 0.
+node_ref create(uint32_t slots, bool on_stack, bool object, node_ref source, uint32_t kind);
+node_ref make(const cell* spec, bool on_stack, bool object, uint32_t kind);
+// word must not live in a movable buffer: it is rebound to the new context.
+node_ref clone(cell* word, uint32_t kind);
+
+// Positions are value positions: in the global context an alias entry shares its canonical
+// entry's position.
+int32_t find_word(node_ref ctx, uint32_t symbol, bool case_insensitive);
+int32_t find_or_add(node_ref ctx, uint32_t symbol, bool case_insensitive, int32_t* added);
+cell* get_word(node_ref ctx, uint32_t i);   // entry i of the word table
+cell* get_value_at(node_ref ctx, uint32_t i);
+cell* resolve_word(node_ref ctx, uint32_t symbol);
+cell* get_global_value(uint32_t symbol, node_ref ctx);
+
+uint32_t add_word(node_ref ctx, uint32_t symbol);
+// The global entry of the symbol (added when absent). The address is valid until the next
+// allocation; a case variant asked with keep_name gets a root-block copy carrying its own symbol.
+cell* add_global_word(uint32_t symbol, bool case_insensitive, bool keep_name);
+cell* add_with_value(node_ref ctx, uint32_t symbol, const cell* value);
+cell* put_value(node_ref ctx, uint32_t symbol, const cell* value);
+bool collect_set_words(node_ref ctx, const cell* block);
+
+cell* get_in(const cell* word, node_ref ctx);
+// word must not live in a movable buffer: its position is stored into it.
+cell* set_in(cell* word, const cell* value, node_ref ctx, bool notify);
+cell* push_value_at(node_ref ctx, uint32_t i);
+void set_at(node_ref ctx, uint32_t i);
+void set_at_keep_old(node_ref ctx, uint32_t i);
+
+int32_t bind_word(node_ref ctx, cell* word);
+cell* bind(cell* block, node_ref ctx, bool self_word);
+}  // namespace context

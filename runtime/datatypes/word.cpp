@@ -1,0 +1,431 @@
+// Words: making global words, reading and writing their values, and the action routines of the six
+// word datatypes. Conversions keep the binding and rewrite the whole header (no new-line bit).
+// Rule: a word cell taken from a context's table is copied before anything allocates.
+#include "runtime/datatypes/word.h"
+
+#include <string>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime.h"
+#include "runtime/unicode.h"
+
+uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length);
+cell* (*word::string_loader)(const cell* str);
+
+namespace {
+
+// While booting, words handed out are kept in the root block, where they never move.
+cell* booting_copy(cell* word)
+{
+    if (!system_rec.booting) return word;
+    cell copy = *word;
+    return block::rs_append(&root_block, &copy);
+}
+
+cell* retyped(cell* c, uint32_t type)
+{
+    cell_set_type(c, type);
+    return c;
+}
+
+// Appends the symbol's name (its name string) to a text buffer, widening the buffer's units when
+// the name needs wider ones; returns the number of code points. Local until strings offer an
+// append of code points.
+int32_t append_name(cell* buffer, uint32_t symbol)
+{
+    node_ref name = symbol::get_string(symbol);
+    std::u32string text;
+    {
+        series_buffer* s = series_of(name);
+        uint32_t unit = series_unit(s);
+        for (uint32_t p = s->head; p < s->tail; p += unit)
+            text.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
+    }
+    uint32_t widest = 0;
+    for (char32_t cp : text) widest = cp > widest ? uint32_t(cp) : widest;
+    uint32_t need = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+    node_ref node = buffer->data2;
+    uint32_t unit = series_unit(series_of(node));
+    if (need > unit) {
+        std::u32string old;
+        series_buffer* s = series_of(node);
+        for (uint32_t p = s->head; p < s->tail; p += unit)
+            old.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
+        uint32_t head_offset = s->head - series_data_ref(s);
+        s = series_resize(s, (head_offset / unit + uint32_t(old.size() + text.size())) * need + 16);
+        s->flags = (s->flags & ~SERIES_UNIT_MASK) | need;
+        s->head = series_data_ref(s) + head_offset / unit * need;
+        s->tail = s->head;
+        uint8_t* out = series_alloc_tail_bytes(node, uint32_t(old.size()) * need);
+        for (size_t i = 0; i < old.size(); i++) {
+            if (need == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(old[i]);
+            else reinterpret_cast<uint32_t*>(out)[i] = old[i];
+        }
+        unit = need;
+    }
+    uint8_t* out = series_alloc_tail_bytes(node, uint32_t(text.size()) * unit);
+    for (size_t i = 0; i < text.size(); i++) {
+        if (unit == 1) out[i] = uint8_t(text[i]);
+        else if (unit == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(text[i]);
+        else reinterpret_cast<uint32_t*>(out)[i] = text[i];
+    }
+    return int32_t(text.size());
+}
+
+int32_t mold_with(cell* value, cell* buffer, int32_t part, const char* prefix, const char* suffix)
+{
+    if (*prefix) string::concatenate_literal(buffer, prefix);
+    part -= append_name(buffer, value->data2);
+    if (*suffix) string::concatenate_literal(buffer, suffix);
+    return part - int32_t(*prefix != 0) - int32_t(*suffix != 0);
+}
+
+// Until the lexer installs its scanner: a name that starts like a number, or holds a delimiter,
+// does not load as a word.
+uint32_t fallback_scan(const uint8_t* p, uint32_t n)
+{
+    if (n == 0) return 0;
+    auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    if (digit(p[0])) return TYPE_INTEGER;
+    if ((p[0] == '+' || p[0] == '-' || p[0] == '.') && n > 1 && digit(p[1])) return TYPE_INTEGER;
+    for (uint32_t i = 0; i < n; i++) {
+        switch (p[i]) {
+        case ' ': case '\t': case '\r': case '\n': case '[': case ']': case '(': case ')': case '{': case '}':
+        case '"': case ';': case '/': case '@': case '#': case '$': case '%': case ',': case '\'': case ':':
+        case '<': case '>':
+            return 0;
+        default:
+            break;
+        }
+    }
+    return TYPE_WORD;
+}
+
+uint32_t global_symbol_position(uint32_t symbol) { return context::add_word(contexts.global, symbol); }
+
+cell* word_of_text(cell* spec, uint32_t type, const cell* text)
+{
+    if (!word::string_loader) fire(ERR_INTERNAL, err::NOT_DONE);
+    cell* loaded = word::string_loader(text);
+    if (!word::any_word_q(cell_type(loaded))) fire(ERR_SCRIPT, err::INVALID_CHARS);
+    *spec = *loaded;
+    stack::pop(1);
+    spec->header = type;
+    return spec;
+}
+
+cell char_string(uint32_t cp)
+{
+    cell str;
+    string::make_at(&str, 1, cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1);
+    series_buffer* s = series_of(str.data2);
+    uint32_t unit = series_unit(s);
+    if (unit == 1) *at<uint8_t>(s->head) = uint8_t(cp);
+    else if (unit == 2) *at<uint16_t>(s->head) = uint16_t(cp);
+    else *at<uint32_t>(s->head) = cp;
+    s->tail = s->head + unit;
+    return str;
+}
+
+}  // namespace
+
+// ---- global words -------------------------------------------------------------------------------
+
+cell* word::load(const char* name)
+{
+    uint32_t symbol = symbol::make(name);
+    return booting_copy(context::add_global_word(symbol, true, true));
+}
+
+cell* word::from_symbol(uint32_t symbol) { return booting_copy(context::add_global_word(symbol, false, true)); }
+
+cell* word::make_at(uint32_t symbol, cell* slot)
+{
+    uint32_t position = global_symbol_position(symbol);
+    slot->header = (slot->header & ~HEADER_TYPE_MASK) | TYPE_WORD;
+    slot->data1 = contexts.global;
+    slot->data2 = symbol;
+    slot->data3 = position;
+    return slot;
+}
+
+cell* word::make_in(uint32_t symbol, cell* block)
+{
+    cell w{TYPE_WORD, 0, 0, 0};
+    make_at(symbol, &w);
+    return block::rs_append(block ? block : &root_block, &w);
+}
+
+cell* word::load_with(const char* name, cell* block) { return make_in(symbol::make(name), block); }
+
+cell* word::push_global(uint32_t symbol)
+{
+    cell w{TYPE_WORD, 0, 0, 0};
+    make_at(symbol, &w);
+    return stack::push(&w);
+}
+
+// ---- reading and writing ------------------------------------------------------------------------
+
+cell* word::push(const cell* w) { return stack::push(w); }
+
+cell* word::push_from(node_ref ctx, uint32_t i) { return stack::push(context::get_word(ctx, i)); }
+
+cell* word::get_symbol(const cell* w) { return symbol::get(w->data2); }
+
+cell* word::get(const cell* w) { return context::get_in(w, w->data1); }
+
+cell* word::set(cell* w, const cell* value) { return context::set_in(w, value, w->data1, true); }
+
+cell* word::push_get(const cell* w)
+{
+    cell* value = get(w);
+    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_VALUE, w);
+    return stack::push(value);
+}
+
+cell* word::set_star()
+{
+    cell* args = stack::arguments();
+    if (cell_type(args + 1) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, args);
+    set(args, args + 1);
+    return stack::set_last(args + 1);
+}
+
+cell* word::as_string(const cell* w)
+{
+    cell str{TYPE_STRING, 0, symbol::get_string(w->data2), 0};
+    return stack::push(&str);
+}
+
+uint32_t word::scan_type(const cell* w)
+{
+    uint32_t length;
+    const uint8_t* name = symbol::name(w->data2, &length);
+    return name_scanner ? name_scanner(name, length) : fallback_scan(name, length);
+}
+
+// ---- actions ------------------------------------------------------------------------------------
+
+cell* word::make(cell*, cell* spec, uint32_t type)
+{
+    switch (cell_type(spec)) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+        break;
+    case TYPE_ISSUE: case TYPE_REFINEMENT: {
+        uint32_t loads_as = scan_type(spec);
+        if (loads_as < TYPE_WORD || loads_as > TYPE_GET_WORD) {
+            cell target{TYPE_DATATYPE, type, 0, 0};
+            fire(ERR_SCRIPT, err::BAD_TO_ARG, &target, spec);
+        }
+        context::bind_word(contexts.global, spec);
+        break;
+    }
+    case TYPE_STRING:
+        return word_of_text(spec, type, spec);
+    case TYPE_CHAR: {
+        cell text = char_string(spec->data2);
+        return word_of_text(spec, type, &text);
+    }
+    case TYPE_DATATYPE: {
+        const cell* name = spec->data1 < TYPE_TABLE_SIZE ? registry.types[spec->data1].word : nullptr;
+        if (!name) {
+            cell target{TYPE_DATATYPE, type, 0, 0};
+            fire(ERR_SCRIPT, err::BAD_TO_ARG, &target, spec);
+        }
+        *spec = *name;
+        break;
+    }
+    case TYPE_LOGIC:
+        make_at(symbol::make(spec->data1 == 1 ? "true" : "false"), spec);
+        break;
+    default: {
+        cell target{TYPE_DATATYPE, type, 0, 0};
+        fire(ERR_SCRIPT, err::BAD_TO_ARG, &target, spec);
+    }
+    }
+    spec->header = type;
+    return spec;
+}
+
+int32_t word::form(cell* value, cell* buffer, cell*, int32_t part) { return part - append_name(buffer, value->data2); }
+
+int32_t word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, "", "");
+}
+
+int32_t word::compare(cell* value1, cell* value2, int32_t op)
+{
+    uint32_t t1 = cell_type(value1), t2 = cell_type(value2);
+    if ((t2 == TYPE_ISSUE && t1 != TYPE_ISSUE) || !any_word_q(t2)) return -2;
+    uint32_t s1 = value1->data2, s2 = value2->data2;
+    auto literal_pair = [&] {
+        return (t1 == TYPE_WORD && t2 == TYPE_LIT_WORD) || (t1 == TYPE_LIT_WORD && t2 == TYPE_WORD) || t1 == t2;
+    };
+    switch (op) {
+    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_FIND:
+        return symbol::resolve(s1) == symbol::resolve(s2) ? 0 : 1;
+    case COMP_STRICT_EQUAL:
+        return t1 == t2 && s1 == s2 ? 0 : 1;
+    case COMP_SAME:
+        return t1 == t2 && s1 == s2 && value1->data1 == value2->data1 ? 0 : 1;
+    case COMP_STRICT_EQUAL_WORD:
+        return literal_pair() && s1 == s2 ? 0 : 1;
+    case COMP_EQUAL_WORD:
+        return literal_pair() && symbol::resolve(s1) == symbol::resolve(s2) ? 0 : 1;
+    default: {
+        cell a = *symbol::cell_of(s1), b = *symbol::cell_of(s2);
+        return symbol::compare(&a, &b, op);
+    }
+    }
+}
+
+cell* word::index_q()
+{
+    cell* w = stack::arguments();
+    if (int32_t(w->data3) == -1) return none::make_at(w);
+    *w = cell{TYPE_INTEGER, 0, w->data3 + 1, 0};
+    return w;
+}
+
+void word::init()
+{
+    datatype::register_type(TYPE_WORD, TYPE_SYMBOL, "word!",
+        make, nullptr, nullptr, make, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, index_q, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 31-40
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+}
+
+// ---- the kinds ----------------------------------------------------------------------------------
+
+namespace {
+// make, to, form, compare and (unless refinement) index? come from word!; mold is the kind's own.
+void register_kind(uint32_t id, const char* name, mold_fn mold, bool index)
+{
+    const action_fn none_slot = nullptr;
+    action_fn slots[ACTION_SLOTS];
+    for (action_fn& s : slots) s = none_slot;
+    const action_fn from_word = datatype::slot_value(inherit);
+    for (uint32_t n : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE}) slots[n - 1] = from_word;
+    if (index) slots[ACT_INDEX_Q - 1] = from_word;
+    slots[ACT_MOLD - 1] = reinterpret_cast<action_fn>(mold);
+    datatype::register_slots(id, TYPE_WORD, name, slots);
+}
+}  // namespace
+
+int32_t set_word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, "", ":");
+}
+void set_word::init() { register_kind(TYPE_SET_WORD, "set-word!", mold, true); }
+
+cell* lit_word::push(const cell* w) { return retyped(word::push(w), TYPE_LIT_WORD); }
+int32_t lit_word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, "'", "");
+}
+void lit_word::init() { register_kind(TYPE_LIT_WORD, "lit-word!", mold, true); }
+
+cell* get_word::push(const cell* w) { return retyped(word::push(w), TYPE_GET_WORD); }
+cell* get_word::push_from(node_ref ctx, uint32_t i) { return retyped(word::push_from(ctx, i), TYPE_GET_WORD); }
+cell* get_word::push_value(const cell* w) { return stack::push(word::get(w)); }
+int32_t get_word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, ":", "");
+}
+void get_word::init() { register_kind(TYPE_GET_WORD, "get-word!", mold, true); }
+
+cell* refinement::push(const cell* w) { return retyped(word::push(w), TYPE_REFINEMENT); }
+cell* refinement::push_from(node_ref ctx, uint32_t i) { return retyped(word::push_from(ctx, i), TYPE_REFINEMENT); }
+cell* refinement::load(const char* name)
+{
+    cell r{TYPE_REFINEMENT, 0, symbol::make(name), uint32_t(-1)};
+    return block::rs_append(&root_block, &r);
+}
+int32_t refinement::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, "/", "");
+}
+void refinement::init() { register_kind(TYPE_REFINEMENT, "refinement!", mold, false); }
+
+// ---- issue! -------------------------------------------------------------------------------------
+
+cell* issue::make_at(cell* slot, const char* name)
+{
+    uint32_t symbol = symbol::make(name);
+    *slot = cell{TYPE_ISSUE, contexts.global, symbol, uint32_t(-1)};
+    return slot;
+}
+
+cell* issue::make_in(const char* name, cell* block)
+{
+    cell i{TYPE_ISSUE, 0, 0, 0};
+    make_at(&i, name);
+    return block::rs_append(block ? block : &root_block, &i);
+}
+
+cell* issue::load(const char* name)
+{
+    if (system_rec.booting) return make_in(name, &root_block);
+    cell i{TYPE_ISSUE, 0, 0, 0};
+    make_at(&i, name);
+    return stack::push(&i);
+}
+
+cell* issue::push(const cell* w) { return retyped(word::push(w), TYPE_ISSUE); }
+
+cell* issue::make(cell* proto, cell* spec, uint32_t type)
+{
+    uint32_t t = cell_type(spec);
+    if (word::any_word_q(t)) {
+        spec->header = type;
+        return spec;
+    }
+    uint32_t symbol;
+    if (t == TYPE_STRING) {
+        symbol = symbol::search(spec, -1);
+    } else if (t == TYPE_CHAR) {
+        uint8_t bytes[4];
+        uint32_t n = spec->data2 > 0x10FFFF ? 0 : utf8_encode_char(spec->data2, bytes);
+        symbol = symbol::search_part(bytes, n);
+    } else {
+        return word::make(proto, spec, type);
+    }
+    *spec = cell{type, contexts.global, symbol, uint32_t(-1)};
+    return spec;
+}
+
+int32_t issue::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+{
+    return mold_with(value, buffer, part, "#", "");
+}
+
+int32_t issue::compare(cell* value1, cell* value2, int32_t op)
+{
+    if (cell_type(value2) != TYPE_ISSUE) return -2;
+    return word::compare(value1, value2, op);
+}
+
+void issue::init()
+{
+    datatype::register_type(TYPE_ISSUE, TYPE_WORD, "issue!",
+        make, nullptr, nullptr, make, inherit, mold, nullptr, nullptr, compare, nullptr,   // 1-10
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+}

@@ -1,0 +1,82 @@
+// word! and its kinds (set-word!, lit-word!, get-word!, refinement!) and issue!: one cell layout,
+// different evaluation and mold. Words made while booting are root-block copies that never move;
+// any other word cell returned here is valid only until the next allocation.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+// Word cell: header 15-20; data1 context node (the global context for words made from text, 0 for
+// a refinement from refinement::load); data2 symbol id as written; data3 position in the context,
+// or -1 (issues, unresolved words, self bound by bind).
+
+namespace word {
+void init();
+inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+
+cell* load(const char* name);   // also the hook that gives type names their words
+cell* from_symbol(uint32_t symbol);
+cell* make_at(uint32_t symbol, cell* slot);
+cell* make_in(uint32_t symbol, cell* block);
+cell* load_with(const char* name, cell* block);
+cell* push_global(uint32_t symbol);
+
+cell* push(const cell* word);
+cell* push_from(node_ref ctx, uint32_t i);
+cell* get_symbol(const cell* word);
+cell* get(const cell* word);
+cell* set(cell* word, const cell* value);
+cell* push_get(const cell* word);
+cell* set_star();
+cell* as_string(const cell* word);
+uint32_t scan_type(const cell* word);
+
+// The lexer's services, installed when it starts: the datatype a name loads as, and loading a
+// string! as one value (pushed; returns it).
+extern uint32_t (*name_scanner)(const uint8_t* text, uint32_t length);
+extern cell* (*string_loader)(const cell* str);
+
+cell* make(cell* proto, cell* spec, uint32_t type);
+int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+int32_t compare(cell* value1, cell* value2, int32_t op);
+cell* index_q();
+}  // namespace word
+
+namespace set_word {
+void init();
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+}  // namespace set_word
+
+namespace lit_word {
+void init();
+cell* push(const cell* word);
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+}  // namespace lit_word
+
+namespace get_word {
+void init();
+cell* push(const cell* word);
+cell* push_from(node_ref ctx, uint32_t i);
+cell* push_value(const cell* word);
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+}  // namespace get_word
+
+namespace refinement {
+void init();
+cell* push(const cell* word);
+cell* push_from(node_ref ctx, uint32_t i);
+cell* load(const char* name);
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+}  // namespace refinement
+
+namespace issue {
+void init();
+cell* make_at(cell* slot, const char* name);
+cell* make_in(const char* name, cell* block);
+cell* load(const char* name);
+cell* push(const cell* word);
+cell* make(cell* proto, cell* spec, uint32_t type);
+int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+int32_t compare(cell* value1, cell* value2, int32_t op);
+}  // namespace issue

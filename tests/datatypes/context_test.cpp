@@ -1,0 +1,195 @@
+// Contexts: making them from specs, global words and their case variants, stack contexts read
+// through a window of stack cells, binding (cycles, self) and the errors of unbound access.
+#include <gtest/gtest.h>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+class Context : public testing::Test {
+protected:
+    cell* mark = nullptr;
+    uint32_t booting = 0;
+    void SetUp() override
+    {
+        mark = stack::top();
+        booting = system_rec.booting;
+        system_rec.booting = 0;
+    }
+    void TearDown() override
+    {
+        stack_s.top = mark;
+        system_rec.booting = booting;
+    }
+
+    // A block on the argument stack holding words of the given kinds and names, unbound.
+    cell* spec(std::initializer_list<std::pair<uint32_t, const char*>> items)
+    {
+        cell* blk = block::make_at(stack::push_slot(), 8);
+        for (auto& [type, name] : items) {
+            cell w{type, 0, symbol::make(name), uint32_t(-1)};
+            block::rs_append(blk, &w);
+        }
+        return blk;
+    }
+    cell* item(cell* blk, uint32_t i) { return block::rs_head(blk) + i; }
+    node_ref keep(node_ref ctx)
+    {
+        cell holder{TYPE_WORD, ctx, 0, uint32_t(-1)};
+        stack::push(&holder);
+        return ctx;
+    }
+    uint32_t raised(auto&& action)
+    {
+        try {
+            action();
+        } catch (const script_error_unwind&) {
+            return raised_error_get().code();
+        }
+        return 0;
+    }
+};
+
+cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+
+constexpr uint32_t NO_VALUE = ERR_SCRIPT * 100 + err::NO_VALUE;
+constexpr uint32_t NOT_DEFINED = ERR_SCRIPT * 100 + err::NOT_DEFINED;
+constexpr uint32_t NOT_IN_CONTEXT = ERR_SCRIPT * 100 + err::NOT_IN_CONTEXT;
+
+TEST_F(Context, MakeKeepsOneEntryPerNameAndOneValuePerSpecWord)
+{
+    cell* s = spec({{TYPE_WORD, "cx-a"}, {TYPE_REFINEMENT, "cx-b"}, {TYPE_SET_WORD, "cx-skip"}, {TYPE_WORD, "CX-A"}});
+    node_ref ctx = keep(context::make(s, false, false, CONTEXT_FUNCTION));
+    EXPECT_EQ(context::word_count(ctx), 2u);
+    EXPECT_EQ(series_used_bytes(series_of(context::cell_of(ctx)->data2)) / 16, 3u);
+    EXPECT_EQ(context::kind_of(ctx), uint32_t(CONTEXT_FUNCTION));
+    EXPECT_EQ(context::find_word(ctx, symbol::make("cx-b"), false), 1);
+    EXPECT_EQ(context::find_word(ctx, symbol::make("CX-B"), false), -1);
+    EXPECT_EQ(context::find_word(ctx, symbol::make("CX-B"), true), 1);
+    EXPECT_EQ(cell_type(context::owner_of(ctx)), uint32_t(TYPE_UNSET));
+}
+
+TEST_F(Context, GlobalCaseVariantsShareOneValue)
+{
+    cell lower = *word::load("cx-shared");
+    cell upper = *word::load("CX-Shared");
+    EXPECT_NE(lower.data2, upper.data2);   // each keeps its own spelling
+    EXPECT_EQ(lower.data3, upper.data3);
+    cell v = integer(42);
+    word::set(&upper, &v);
+    EXPECT_EQ(word::get(&lower)->data2, 42u);
+    // An alias symbol entered exactly gets its own entry that points at the canonical position.
+    uint32_t alias = symbol::make("CX-SHARED");
+    cell* entry = context::add_global_word(alias, false, true);
+    EXPECT_EQ(entry->data2, alias);
+    EXPECT_EQ(entry->data3, lower.data3);
+}
+
+TEST_F(Context, StackContextReadsItsWindowOnlyWhileTheCallRuns)
+{
+    cell* s = spec({{TYPE_WORD, "cx-x"}, {TYPE_WORD, "cx-y"}});
+    node_ref ctx = keep(context::make(s, true, false, CONTEXT_FUNCTION));
+    EXPECT_EQ(context::cell_of(ctx)->data2, 0u);
+    cell y{TYPE_WORD, ctx, symbol::make("cx-y"), 1};
+    EXPECT_EQ(raised([&] { context::get_in(&y, ctx); }), NOT_IN_CONTEXT);
+    cell v = integer(5);
+    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), NOT_DEFINED);
+    EXPECT_EQ(raised([&] { context::push_value_at(ctx, 0); }), NOT_DEFINED);
+
+    // A call: the window is two argument cells on the stack.
+    cell* window = stack::push(&unset_value);
+    stack::push(&unset_value);
+    context::cell_of(ctx)->data2 = ref_of(window);
+    context::set_in(&y, &v, ctx, true);
+    EXPECT_EQ(window[1].data2, 5u);
+    EXPECT_EQ(context::get_in(&y, ctx), window + 1);
+    // Mended: after the window is popped, the stale reference is never read.
+    stack::pop(2);
+    EXPECT_EQ(raised([&] { context::get_in(&y, ctx); }), NOT_IN_CONTEXT);
+    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), NOT_DEFINED);
+}
+
+TEST_F(Context, UnboundWordsAndSelfWithoutContext)
+{
+    cell w{TYPE_WORD, contexts.global, symbol::make("cx-unbound"), uint32_t(-1)};
+    EXPECT_EQ(raised([&] { word::get(&w); }), NO_VALUE);
+    // Mended: a self word that lost its context raises instead of reading through null.
+    cell self{TYPE_WORD, 0, contexts.self_symbol, uint32_t(-1)};
+    EXPECT_EQ(raised([&] { word::get(&self); }), NO_VALUE);
+}
+
+TEST_F(Context, BindingABlockThatContainsItselfTerminates)
+{
+    cell* s = spec({{TYPE_WORD, "cx-p"}});
+    node_ref ctx = keep(context::make(s, false, false, CONTEXT_OBJECT));
+    cell* body = spec({{TYPE_WORD, "CX-P"}, {TYPE_ISSUE, "cx-p"}, {TYPE_WORD, "cx-other"}});
+    cell self_ref = *body;
+    block::rs_append(body, &self_ref);
+    cell nested = *block::make_at(stack::push_slot(), 2);
+    block::rs_append(&nested, body);
+    block::rs_append(body, &nested);
+    context::bind(body, ctx, false);
+    EXPECT_EQ(item(body, 0)->data1, ctx);
+    EXPECT_EQ(item(body, 0)->data3, 0u);
+    EXPECT_EQ(item(body, 1)->data1, 0u);   // issues keep their binding
+    EXPECT_EQ(item(body, 2)->data1, 0u);   // not in the context: unchanged
+}
+
+TEST_F(Context, BindingWithSelfChangesOnlyTheWordSelf)
+{
+    cell* s = spec({{TYPE_WORD, "cx-field"}});
+    node_ref ctx = keep(context::make(s, false, true, CONTEXT_OBJECT));
+    *context::owner_of(ctx) = integer(77);   // stands for the owning object
+    cell* body = spec({{TYPE_WORD, "self"}, {TYPE_SET_WORD, "self"}, {TYPE_LIT_WORD, "self"}, {TYPE_WORD, "cx-field"}});
+    context::bind(body, ctx, true);
+    EXPECT_EQ(item(body, 0)->data1, ctx);
+    EXPECT_EQ(int32_t(item(body, 0)->data3), -1);
+    EXPECT_EQ(item(body, 1)->data1, 0u);
+    EXPECT_EQ(item(body, 2)->data1, 0u);
+    EXPECT_EQ(item(body, 3)->data1, ctx);
+    cell self = *item(body, 0);
+    EXPECT_EQ(word::get(&self)->data2, 77u);
+}
+
+TEST_F(Context, ObjectFieldsRecordTheirFirstStore)
+{
+    cell* s = spec({{TYPE_WORD, "cx-f1"}, {TYPE_WORD, "cx-f2"}});
+    node_ref ctx = keep(context::make(s, false, true, CONTEXT_OBJECT));
+    cell w{TYPE_WORD, ctx, symbol::make("cx-f2"), uint32_t(-1)};
+    cell v = integer(3);
+    context::set_in(&w, &v, ctx, true);
+    EXPECT_EQ(w.data3, 1u);
+    EXPECT_TRUE(context::get_word(ctx, 1)->header & WORD_ENTRY_SET);
+    EXPECT_FALSE(context::get_word(ctx, 0)->header & WORD_ENTRY_SET);
+    // A word not yet in the context is added by setting it.
+    cell fresh{TYPE_WORD, ctx, symbol::make("cx-f3"), uint32_t(-1)};
+    context::set_in(&fresh, &v, ctx, true);
+    EXPECT_EQ(context::word_count(ctx), 3u);
+    EXPECT_EQ(context::get_value_at(ctx, 2)->data2, 3u);
+}
+
+TEST_F(Context, CollectSetWordsAndClone)
+{
+    node_ref ctx = keep(context::create(0, false, true, 0, CONTEXT_OBJECT));
+    cell* body = spec({{TYPE_SET_WORD, "cx-s1"}, {TYPE_WORD, "cx-w"}, {TYPE_SET_WORD, "cx-s2"}, {TYPE_SET_WORD, "CX-S1"}});
+    EXPECT_TRUE(context::collect_set_words(ctx, body));
+    EXPECT_FALSE(context::collect_set_words(ctx, body));
+    EXPECT_EQ(context::word_count(ctx), 2u);
+    cell* w = stack::push(context::get_word(ctx, 1));
+    node_ref copy = keep(context::clone(w, CONTEXT_OBJECT));
+    EXPECT_EQ(w->data1, copy);
+    EXPECT_EQ(context::word_count(copy), 2u);
+    EXPECT_EQ(context::get_word(copy, 0)->data1, copy);
+    EXPECT_EQ(context::get_word(ctx, 0)->data1, ctx);
+    context::add_word(copy, symbol::make("cx-only-in-copy"));
+    EXPECT_EQ(context::find_word(ctx, symbol::make("cx-only-in-copy"), true), -1);
+}
+
+}  // namespace

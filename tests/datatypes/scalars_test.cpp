@@ -1,0 +1,159 @@
+// datatype!, unset!, none! and logic!: registry rows, text, comparison, construction and truth.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/scalars.h"
+#include "runtime/errors.h"
+#include "support/values.h"
+
+namespace {
+
+const cell T = true_value, F = false_value, NONE = none_value, UNSET = unset_value;
+const cell INTEGER_TYPE{TYPE_DATATYPE, TYPE_INTEGER, 0, 0};
+const cell STRING_TYPE{TYPE_DATATYPE, TYPE_STRING, 0, 0};
+
+TEST(Registry, ChildTakesParentRoutineOnlyWhereAsked)
+{
+    auto parent_form = [](cell*, cell*, cell*, int32_t part) -> int32_t { return part - 1; };
+    auto child_mold = [](cell*, cell*, bool, bool, bool, cell*, int32_t part, int32_t) -> int32_t { return part; };
+    form_fn pf = parent_form;
+    mold_fn cm = child_mold;
+    // Two spare ids stand in for a parent and its child.
+    datatype::register_type(55, 0, "parent!", nullptr, nullptr, nullptr, nullptr, pf, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    datatype::register_type(56, 55, "child!", inherit, inherit, inherit, inherit, inherit, cm, inherit, inherit,
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
+        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
+        inherit, inherit, inherit, inherit, inherit, inherit);
+    EXPECT_EQ(action_of(56, ACT_FORM), reinterpret_cast<action_fn>(pf));
+    EXPECT_EQ(action_of(56, ACT_MOLD), reinterpret_cast<action_fn>(cm));
+    EXPECT_EQ(action_of(56, ACT_MAKE), nullptr);
+    EXPECT_EQ(registry.types[56].length, 5u);
+    // The row was copied at registration: a later change of the parent does not reach the child.
+    registry.actions[55 * 256 + ACT_FORM - 1] = nullptr;
+    EXPECT_EQ(action_of(56, ACT_FORM), reinterpret_cast<action_fn>(pf));
+    registry.types[55] = registry.types[56] = type_entry{};
+    std::fill(registry.actions + 55 * 256, registry.actions + 57 * 256, nullptr);
+}
+
+TEST(Registry, SetPathSlotIsEmptyForEveryType)
+{
+    for (uint32_t t = 1; t <= registry.max_type; t++) EXPECT_EQ(action_of(t, ACT_SET_PATH), nullptr) << t;
+}
+
+TEST(Scalars, Text)
+{
+    struct row { cell value; const char* form; const char* mold; const char* mold_all; };
+    const row rows[] = {
+        {cell{TYPE_DATATYPE, TYPE_LOGIC, 0, 0}, "logic", "logic!", "#(logic!)"},
+        {UNSET, "", "unset", "#(unset)"},
+        {NONE, "none", "none", "#(none)"},
+        {T, "true", "true", "#(true)"},
+        {F, "false", "false", "#(false)"},
+        {cell{TYPE_LOGIC, 2, 0, 0}, "false", "false", "#(false)"},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(test::form(r.value), r.form);
+        EXPECT_EQ(test::mold(r.value), r.mold);
+        EXPECT_EQ(test::mold(r.value, true), r.mold_all);
+    }
+}
+
+TEST(Scalars, Compare)
+{
+    struct row { const char* name; cell a, b; int32_t op; int32_t want; };
+    const row rows[] = {
+        {"integer! = integer!", INTEGER_TYPE, INTEGER_TYPE, COMP_EQUAL, 0},
+        {"integer! = 1", INTEGER_TYPE, test::integer(1), COMP_EQUAL, 1},
+        {"integer! < string! is not comparable", INTEGER_TYPE, STRING_TYPE, COMP_LESSER, -2},
+        {"none = none", NONE, NONE, COMP_EQUAL, 0},
+        {"none = false is not comparable", NONE, F, COMP_EQUAL, -2},
+        {"none < none is not an order", NONE, NONE, COMP_LESSER, -2},
+        {"unset = unset", UNSET, UNSET, COMP_EQUAL, 0},
+        {"false sorts before true", F, T, COMP_SORT, -1},
+        {"true = true", T, T, COMP_STRICT_EQUAL, 0},
+        {"logic < is not an order", F, T, COMP_LESSER, -2},
+        {"true = 1", T, test::integer(1), COMP_EQUAL, -2},
+    };
+    for (const row& r : rows) EXPECT_EQ(test::compare(r.a, r.b, r.op), r.want) << r.name;
+}
+
+TEST(Scalars, LogicConstruction)
+{
+    struct row { const char* name; bool make; cell spec; uint32_t want; };
+    const row rows[] = {
+        {"make logic! 0", true, test::integer(0), 0},
+        {"make logic! 2", true, test::integer(2), 1},
+        {"make logic! 0.0", true, test::float_(0.0), 0},
+        {"make logic! NaN", true, test::float_(std::nan("")), 1},
+        {"to logic! 0", false, test::integer(0), 1},
+        {"to logic! none", false, NONE, 0},
+        {"to logic! false", false, F, 0},
+    };
+    for (const row& r : rows) {
+        cell* base = stack::top();
+        cell proto = F;
+        cell spec = r.spec;
+        cell* result = r.make ? logic::make(&proto, &spec, TYPE_LOGIC) : logic::to(&proto, &spec, TYPE_LOGIC);
+        EXPECT_EQ(cell_type(result), TYPE_LOGIC) << r.name;
+        EXPECT_EQ(result->data1, r.want) << r.name;
+        stack_s.top = base;
+    }
+}
+
+TEST(Scalars, Truth)
+{
+    EXPECT_EQ(logic::true_q(&NONE, false, nullptr), 0u);
+    EXPECT_EQ(logic::true_q(&F, false, nullptr), 0u);
+    cell two{TYPE_LOGIC, 2, 0, 0};
+    EXPECT_EQ(logic::true_q(&two, false, nullptr), 0u);
+    cell zero = test::integer(0);
+    EXPECT_EQ(logic::true_q(&zero, false, nullptr), 1u);
+    EXPECT_EQ(logic::true_q(&UNSET, false, nullptr), 1u);
+    EXPECT_THROW(logic::true_q(&UNSET, true, &NONE), script_error_unwind);
+    EXPECT_EQ(raised_error_get().code(), 300u + err::NO_VALUE);
+}
+
+TEST(Scalars, LogicBitwiseOnTheArgumentWindow)
+{
+    struct row { cell a, b; cell* (*op)(); uint32_t want; };
+    const row rows[] = {
+        {T, F, logic::and_t, 0}, {T, T, logic::xor_t, 0}, {F, T, logic::or_t, 1}, {T, F, logic::xor_t, 1},
+    };
+    cell* saved_args = stack_s.arguments;
+    for (const row& r : rows) {
+        cell* base = stack::push(&r.a);
+        stack::push(&r.b);
+        stack_s.arguments = base;
+        EXPECT_EQ(r.op()->data1, r.want);
+        stack_s.arguments = saved_args;
+        stack_s.top = base;
+    }
+    cell* base = stack::push(&T);
+    cell one = test::integer(1);
+    stack::push(&one);
+    stack_s.arguments = base;
+    EXPECT_THROW(logic::and_t(), script_error_unwind);
+    EXPECT_EQ(raised_error_get().code(), 300u + err::EXPECT_ARG);
+    stack_s.arguments = saved_args;
+    stack_s.top = base;
+}
+
+TEST(Scalars, NoneSeriesActionsGiveNone)
+{
+    cell v = NONE;
+    EXPECT_EQ(none::length_q(&v), -1);
+    using series_fn = cell* (*)(cell*);
+    for (uint32_t slot : {ACT_CLEAR, ACT_FIND, ACT_REMOVE, ACT_SELECT, ACT_TAKE})
+        EXPECT_EQ(cell_type(action_as<series_fn>(TYPE_NONE, slot)(&v)), TYPE_NONE) << slot;
+}
+
+}  // namespace

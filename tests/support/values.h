@@ -1,0 +1,60 @@
+// Test helpers: form and mold a value into UTF-8 text through the action table.
+#pragma once
+#include <string>
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/interpreter/stack.h"
+
+namespace test {
+
+inline std::string form(cell value)
+{
+    cell* v = stack::push(&value);
+    cell* out = string::make_at(stack::push_slot(), 16, 1);
+    action_as<form_fn>(cell_type(v), ACT_FORM)(v, out, nullptr, 0x7FFFFFFF);
+    std::string text = string::to_utf8(out);
+    stack::pop(2);
+    return text;
+}
+
+inline std::string mold(cell value, bool all = false, bool only = false, bool flat = false)
+{
+    cell* v = stack::push(&value);
+    cell* out = string::make_at(stack::push_slot(), 16, 1);
+    action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
+    std::string text = string::to_utf8(out);
+    stack::pop(2);
+    return text;
+}
+
+inline int32_t compare(cell a, cell b, int32_t op)
+{
+    cell* x = stack::push(&a);
+    cell* y = stack::push(&b);
+    int32_t r = action_as<compare_fn>(cell_type(x), ACT_COMPARE)(x, y, op);
+    stack::pop(2);
+    return r;
+}
+
+inline cell integer(int32_t v) { return cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+inline cell float_(double d)
+{
+    cell c{TYPE_FLOAT, 0, 0, 0};
+    cell_set_float(&c, d);
+    return c;
+}
+
+}  // namespace test
+
+#include "runtime/collector.h"
+
+namespace test {
+// Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
+struct no_collect {
+    uint32_t saved = collector_s.enabled;
+    no_collect() { collector_s.enabled = 0; }
+    ~no_collect() { collector_s.enabled = saved; }
+};
+}  // namespace test
