@@ -64,13 +64,6 @@ void check_unit(uint32_t unit)
     if (unit != 1 && unit != 2 && unit != 4) bad_unit();
 }
 
-uint32_t read_unit(const uint8_t* p, uint32_t unit)
-{
-    if (unit == 1) return *p;
-    if (unit == 2) return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // ---- the two output paths' buffer ----------------------------------------------------------------
 
 uint32_t console_flush()
@@ -255,12 +248,12 @@ uint32_t console_ansi_escape(const uint8_t* text, uint32_t bytes_left, uint32_t 
 {
     check_unit(unit);
     uint32_t units = bytes_left / unit;
-    if (units < 2 || read_unit(text, unit) != ESC || read_unit(text + unit, unit) != '[') return 0;
+    if (units < 2 || unit_read(text, unit) != ESC || unit_read(text + unit, unit) != '[') return 0;
     sgr_state sgr{read_info().attributes};
     uint32_t state = 1, p = 0, q = 0;
     uint32_t n = 2;
     while (n < units) {
-        uint32_t c = read_unit(text + n * unit, unit);
+        uint32_t c = unit_read(text + n * unit, unit);
         n++;
         uint32_t digit = c - '0';
         switch (state) {
@@ -319,7 +312,7 @@ uint32_t console_write_ansi(const void* text, uint32_t size, uint32_t unit, bool
     const uint8_t* p = static_cast<const uint8_t*>(text);
     const uint8_t* end = p + size / unit * unit;
     while (p < end) {
-        uint32_t c = read_unit(p, unit);
+        uint32_t c = unit_read(p, unit);
         if (c == ESC) {
             console_flush();
             uint32_t consumed = console_ansi_escape(p, uint32_t(end - p), unit);
@@ -345,7 +338,7 @@ void pipe_write_utf8(const void* text, uint32_t size, uint32_t unit, bool newlin
     const uint8_t* end = p + size / unit * unit;
     for (; p < end; p += unit) {
         if (platform_s.out_count > PIPE_FLUSH_BYTES) pipe_flush();
-        uint32_t cp = read_unit(p, unit);
+        uint32_t cp = unit_read(p, unit);
         if (cp > 0x10FFFF) cp = 0xFFFD;   // no UTF-8 form: the replacement character
         platform_s.out_count += utf8_encode_char(cp, platform_s.out.bytes + platform_s.out_count);
     }

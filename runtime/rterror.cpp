@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "runtime/runtime.h"
+#include "runtime/unicode.h"
 
 fault_record rt_fault;
 
@@ -119,15 +120,8 @@ void show_error_box(const wchar_t* title, const wchar_t* text)
 
 size_t runtime_error_message(int32_t code, uintptr_t address, wchar_t (&out)[RT_MESSAGE_UNITS])
 {
-    // The texts are ASCII: each byte is one UTF-16 unit.
-    wchar_t text[256];
-    const char* t = runtime_error_text(code);
-    size_t n = 0;
-    while (t[n] && n < 255) {
-        text[n] = wchar_t(uint8_t(t[n]));
-        n++;
-    }
-    text[n] = 0;
+    wchar_t text[256];   // the longest text has 34 characters
+    cstring_to_utf16(runtime_error_text(code), text);
     int written = swprintf(out, RT_MESSAGE_UNITS, L"*** Runtime Error %d: %ls\n*** at: %0*llXh", int(code), text,
                            int(sizeof(void*) * 2), static_cast<unsigned long long>(address));
     return written > 0 ? size_t(written) : 0;
