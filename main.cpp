@@ -1,5 +1,6 @@
-// The process entry: floating point, the exception filter, the command line, the runtime's
-// start, then the normal end through runtime_error(0).
+// The process entry: floating point, the exception filter, the standard handles, the command
+// line, the runtime's start, then the normal end through runtime_error(0). It never returns:
+// every end of the process goes through runtime_error (or the console's quit).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
 
@@ -27,17 +29,30 @@ std::vector<std::string> command_line_utf8()
     return args;
 }
 
+// Double precision, round to nearest, every exception masked (x87 control word 027Fh): IEEE
+// results without traps. x86-64 has no x87 precision control; its SSE unit is always double.
+void floating_point_init()
+{
+    _fpreset();
+    _control87(_MCW_EM | _RC_NEAR, _MCW_EM | _MCW_RC);
+#if defined(__i386__)
+    _control87(_PC_53, _MCW_PC);
+#endif
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    // Double precision, round to nearest, every exception masked: IEEE results without traps.
-    _control87(_MCW_EM, _MCW_EM);
-#if defined(__i386__)
-    _control87(_PC_53 | _RC_NEAR, _MCW_PC | _MCW_RC);
-#endif
+    floating_point_init();
     rt_install_filter();
-    std::vector<std::string> args = command_line_utf8();
-    runtime::init();
+    platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
+    std::vector<std::string> args = command_line_utf8();   // for system/options, once the library exists
+    // The outermost catch: a throw of the runtime's own code that nothing caught.
+    try {
+        runtime::init();
+    } catch (const system_throw_unwind&) {
+        rt_top_handler();
+    }
     runtime_error(RT_NORMAL_END, 0);
 }

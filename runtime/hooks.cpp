@@ -15,6 +15,7 @@ struct hook_list {
 
     void init()
     {
+        rt_free(handlers);
         count = 0;
         capacity = 5;
         handlers = static_cast<F*>(rt_alloc(capacity * sizeof(F)));
@@ -63,5 +64,8 @@ void hooks_call_3(const char* text, uint32_t length, uint32_t new_line)
     for (uint32_t i = 0; i < hooks.texts.count; i++) hooks.texts.handlers[i](text, length, new_line);
 }
 
-uint32_t hooks_count(int list) { return list == 0 ? hooks.values.count : hooks.texts.count; }
-uint32_t hooks_capacity(int list) { return list == 0 ? hooks.values.capacity : hooks.texts.capacity; }
+uint32_t hooks_count(hook_list_id list) { return list == HOOKS_VALUES ? hooks.values.count : hooks.texts.count; }
+uint32_t hooks_capacity(hook_list_id list)
+{
+    return list == HOOKS_VALUES ? hooks.values.capacity : hooks.texts.capacity;
+}

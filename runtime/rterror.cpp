@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "runtime/runtime.h"
+#include "runtime/unicode.h"
+
+fault_record rt_fault;
+
 namespace {
 
 const char* const rt_texts[] = {
@@ -21,6 +26,7 @@ const char* const rt_texts[] = {
     "object specific hardware error", "hardware memory error consumed AR", "hardware memory error consumed AO",
     "privileged register", "segmentation fault", "FPU error", "Bus error",
 };
+static_assert(sizeof rt_texts / sizeof rt_texts[0] == 35, "codes 1 to 34 have a text each");
 
 struct rt_text_entry { int32_t code; const char* text; };
 const rt_text_entry rt_high_texts[] = {
@@ -35,6 +41,8 @@ const exception_entry exception_map[] = {
     {0xC0000094, 13}, {0xC0000095, 14}, {0xC0000096, 15}, {0xC0000006, 16}, {0xC000001D, 17}, {0xC0000025, 18},
     {0xC00000FD, 19}, {0xC0000026, 20}, {0x80000001, 21}, {0xC0000008, 22},
 };
+// Ctrl+C or Ctrl+Break in a console. Wine's UnhandledExceptionFilter ends the process with
+// status 1 on this code before it calls the process's filter, so a vectored handler catches it too.
 constexpr DWORD EXCEPTION_INTERRUPTED = 0xC000013A;
 
 // Tracked heap block header (16 bytes on x86, 32 on x86-64); statistics count 16 on both.
@@ -51,15 +59,26 @@ int test_mode = -1;
 LONG WINAPI exception_filter(EXCEPTION_POINTERS* info)
 {
     DWORD exception = info->ExceptionRecord->ExceptionCode;
-    if (exception == EXCEPTION_INTERRUPTED) {
-        // An interrupted run ends silently, but it is not a success.
-        rt_free_all();
-        ExitProcess(EXCEPTION_INTERRUPTED);
+    if (exception == EXCEPTION_INTERRUPTED) rt_exit(RT_INTERRUPTED_STATUS);
+    const CONTEXT* c = info->ContextRecord;
+    constexpr DWORD registers = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (c && (c->ContextFlags & registers) == registers) {
+#if defined(_WIN64)
+        rt_fault = {uintptr_t(c->Rsp), uintptr_t(c->Rbp)};
+#else
+        rt_fault = {uintptr_t(c->Esp), uintptr_t(c->Ebp)};
+#endif
     }
     int32_t code = RT_UNKNOWN;
     for (const auto& e : exception_map)
         if (e.exception == exception) code = e.code;
     runtime_error(code, reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress));
+}
+
+LONG WINAPI interrupt_handler(EXCEPTION_POINTERS* info)
+{
+    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_INTERRUPTED) exception_filter(info);
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 void write_stderr_utf8(const wchar_t* text)
@@ -99,27 +118,52 @@ void show_error_box(const wchar_t* title, const wchar_t* text)
     MessageBoxW(nullptr, text, title, 0x2010);
 }
 
-void runtime_error(int32_t code, uintptr_t address)
+size_t runtime_error_message(int32_t code, uintptr_t address, wchar_t (&out)[RT_MESSAGE_UNITS])
 {
-    if (code != 0) {
-        wchar_t text[256];
-        const char* t = runtime_error_text(code);
-        int n = MultiByteToWideChar(CP_UTF8, 0, t, -1, text, 256);
-        if (n <= 0) text[0] = 0;
-        wchar_t message[512];
-        swprintf(message, 512, L"*** Runtime Error %d: %ls\n*** at: %0*llXh", int(code), text,
-                 int(sizeof(void*) * 2), static_cast<unsigned long long>(address));
-        show_error_box(L"Kiv App Error", message);
-    }
-    rt_free_all();
-    ExitProcess(UINT(code));
+    wchar_t text[256];   // the longest text has 34 characters
+    cstring_to_utf16(runtime_error_text(code), text);
+    int written = swprintf(out, RT_MESSAGE_UNITS, L"*** Runtime Error %d: %ls\n*** at: %0*llXh", int(code), text,
+                           int(sizeof(void*) * 2), static_cast<unsigned long long>(address));
+    return written > 0 ? size_t(written) : 0;
 }
 
-void rt_top_handler() { runtime_error(RT_NO_CATCH, rt_error_address()); }
+void runtime_error(int32_t code, uintptr_t address)
+{
+    if (code != RT_NORMAL_END) {
+        wchar_t message[RT_MESSAGE_UNITS];
+        runtime_error_message(code, address, message);
+        show_error_box(L"Kiv App Error", message);
+    }
+    rt_exit(uint32_t(code));
+}
+
+void rt_exit(uint32_t status)
+{
+    rt_free_all();
+    ExitProcess(status);
+}
+
+void rt_top_handler() { runtime_error(RT_NO_CATCH, reinterpret_cast<uintptr_t>(&rt_top_handler)); }
+
+void rt_throw(uint32_t code)
+{
+    system_rec.thrown = code;
+    throw system_throw_unwind{};
+}
+
+uintptr_t rt_note_frame(void* frame, void* return_address)
+{
+    // This routine's own frame sits right below the raiser's stack pointer at the call: the
+    // return address and the saved frame pointer.
+    uintptr_t own = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    rt_fault = {own + 2 * sizeof(void*), reinterpret_cast<uintptr_t>(frame)};
+    return reinterpret_cast<uintptr_t>(return_address);
+}
 
 void rt_install_filter()
 {
     SetUnhandledExceptionFilter(exception_filter);
+    AddVectoredExceptionHandler(0, interrupt_handler);
     SetErrorMode(1);
 }
 
