@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/collector.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -51,6 +52,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // The outermost catch: a throw of the runtime's own code that nothing caught.
     try {
         runtime::init();
+        // Start-up is over: words no longer get root-block copies, and allocations may collect.
+        collector_s.enabled = 1;
+        system_rec.booting = 0;
     } catch (const system_throw_unwind&) {
         rt_top_handler();
     }

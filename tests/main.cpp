@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     runtime::init();
     collector_s.enabled = 1;
+    system_rec.booting = 0;
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);

@@ -44,6 +44,13 @@ TEST(Registry, ChildTakesParentRoutineOnlyWhereAsked)
     std::fill(registry.actions + 55 * 256, registry.actions + 57 * 256, nullptr);
 }
 
+TEST(Registry, BlockAndStringTakeTheSeriesRoutines)
+{
+    ASSERT_NE(action_of(TYPE_SERIES, ACT_AT), nullptr);
+    EXPECT_EQ(action_of(TYPE_BLOCK, ACT_AT), action_of(TYPE_SERIES, ACT_AT));
+    EXPECT_EQ(action_of(TYPE_STRING, ACT_SKIP), action_of(TYPE_SERIES, ACT_SKIP));
+}
+
 TEST(Registry, SetPathSlotIsEmptyForEveryType)
 {
     for (uint32_t t = 1; t <= registry.max_type; t++) EXPECT_EQ(action_of(t, ACT_SET_PATH), nullptr) << t;
