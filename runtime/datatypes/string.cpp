@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/errors.h"
+#include "runtime/float-text.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 #include "runtime/unicode.h"
@@ -354,6 +355,12 @@ const char* string::byte_to_hex(uint8_t byte)
     strings.byte_hex[0] = hex_digits[byte >> 4];
     strings.byte_hex[1] = hex_digits[byte & 15];
     return strings.byte_hex;
+}
+
+double string::to_float(const uint8_t* bytes, uint32_t length, int32_t* remaining)
+{
+    const char* start = reinterpret_cast<const char*>(bytes);
+    return text_to_float(start, start + length, 0, remaining);
 }
 
 const char* string::to_hex(int32_t value, bool trim)

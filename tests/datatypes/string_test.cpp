@@ -175,6 +175,14 @@ TEST_F(String, LoadAtEncodings)
     EXPECT_EQ(code, ERR_SCRIPT * 100 + err::INVALID_ARG);
 }
 
+TEST_F(String, ToFloatReadsTheNumberAndCountsTheRest)
+{
+    int32_t remaining = -1;
+    const char* text = "12.5e1xy";
+    EXPECT_EQ(string::to_float(reinterpret_cast<const uint8_t*>(text), 8, &remaining), 125.0);
+    EXPECT_EQ(remaining, 2);
+}
+
 TEST_F(String, HexDigits)
 {
     const std::tuple<int32_t, bool, const char*> cases[] = {
