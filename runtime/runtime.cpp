@@ -30,11 +30,13 @@ void keep_series(node_ref node) { collector::keep(node); }
 
 void mark_table(node_ref table) { hashtable_gc_mark(table, keep_series, collector::mark_block); }
 
-// Roots that live outside the root block: the symbol index and the global context.
+// Roots that live outside the root block: the symbol index, the global context and the series a
+// mold or compare is walking through.
 void mark_runtime_roots()
 {
     if (symbols.table) mark_table(symbols.table);
     if (contexts.global) collector::mark_context(contexts.global);
+    cycle_stack_mark(collector::mark_block);
 }
 
 }  // namespace
