@@ -1,4 +1,7 @@
 // Runs every registered benchmark, or those named on the command line.
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstring>
 #include <vector>
 
@@ -27,6 +30,8 @@ int main(int argc, char** argv)
     rt_install_filter();
     runtime::init();
     collector_s.enabled = 1;
+    // The benchmarks print narrow text; the runtime put the standard streams in UTF-16 mode.
+    _setmode(_fileno(stdout), _O_TEXT);
     for (const entry& e : entries()) {
         bool wanted = argc < 2;
         for (int i = 1; i < argc; i++) wanted |= std::strcmp(argv[i], e.name) == 0;
