@@ -35,54 +35,18 @@ cell* retyped(cell* c, uint32_t type)
     return c;
 }
 
-// Appends the symbol's name (its name string) to a text buffer, widening the buffer's units when
-// the name needs wider ones; returns the number of code points. Local until strings offer an
-// append of code points.
-int32_t append_name(cell* buffer, uint32_t symbol)
+// The symbol's own name, as written, formed as a string: its name string from index 0. The name
+// string is the symbol's and is shared, so it is never widened; the buffer widens when needed.
+int32_t form_name(cell* value, cell* buffer, cell* arg, int32_t part)
 {
-    node_ref name = symbol::get_string(symbol);
-    std::u32string text;
-    {
-        series_buffer* s = series_of(name);
-        uint32_t unit = series_unit(s);
-        for (uint32_t p = s->head; p < s->tail; p += unit)
-            text.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
-    }
-    uint32_t widest = 0;
-    for (char32_t cp : text) widest = cp > widest ? uint32_t(cp) : widest;
-    uint32_t need = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
-    node_ref node = buffer->data2;
-    uint32_t unit = series_unit(series_of(node));
-    if (need > unit) {
-        std::u32string old;
-        series_buffer* s = series_of(node);
-        for (uint32_t p = s->head; p < s->tail; p += unit)
-            old.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
-        uint32_t head_offset = s->head - series_data_ref(s);
-        s = series_resize(s, (head_offset / unit + uint32_t(old.size() + text.size())) * need + 16);
-        s->flags = (s->flags & ~SERIES_UNIT_MASK) | need;
-        s->head = series_data_ref(s) + head_offset / unit * need;
-        s->tail = s->head;
-        uint8_t* out = series_alloc_tail_bytes(node, uint32_t(old.size()) * need);
-        for (size_t i = 0; i < old.size(); i++) {
-            if (need == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(old[i]);
-            else reinterpret_cast<uint32_t*>(out)[i] = old[i];
-        }
-        unit = need;
-    }
-    uint8_t* out = series_alloc_tail_bytes(node, uint32_t(text.size()) * unit);
-    for (size_t i = 0; i < text.size(); i++) {
-        if (unit == 1) out[i] = uint8_t(text[i]);
-        else if (unit == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(text[i]);
-        else reinterpret_cast<uint32_t*>(out)[i] = text[i];
-    }
-    return int32_t(text.size());
+    cell name{TYPE_STRING, 0, symbol::get_string(value->data2), 0};
+    return string::form(&name, buffer, arg, part);
 }
 
 int32_t mold_with(cell* value, cell* buffer, int32_t part, const char* prefix, const char* suffix)
 {
     if (*prefix) string::concatenate_literal(buffer, prefix);
-    part -= append_name(buffer, value->data2);
+    part = form_name(value, buffer, nullptr, part);
     if (*suffix) string::concatenate_literal(buffer, suffix);
     return part - int32_t(*prefix != 0) - int32_t(*suffix != 0);
 }
@@ -307,7 +271,7 @@ cell* word::make(cell*, cell* spec, uint32_t type)
     return spec;
 }
 
-int32_t word::form(cell* value, cell* buffer, cell*, int32_t part) { return part - append_name(buffer, value->data2); }
+int32_t word::form(cell* value, cell* buffer, cell* arg, int32_t part) { return form_name(value, buffer, arg, part); }
 
 int32_t word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
 {
