@@ -15,6 +15,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "support/fixtures.h"
 
 namespace tv {
 
@@ -151,40 +152,27 @@ inline std::string form(cell* v)
 }
 
 // Each test runs in its own arguments window and must leave the cycle stack empty.
-class Values : public testing::Test {
+class Values : public test::StackTest {
 protected:
     void SetUp() override
     {
-        static bool registered = false;
-        if (!registered) register_stand_ins();
-        registered = true;
-        saved_base_ = stack_s.arguments;
-        saved_top_ = stack_s.top;
+        StackTest::SetUp();
+        register_stand_ins();   // every time: another test may have used the spare ids for its own types
         stack_s.arguments = stack_s.top;
     }
     void TearDown() override
     {
         EXPECT_EQ(cycle_depth(), 0u) << "a walk left an entry on the cycle stack";
         cycle_reset();
-        stack_s.arguments = saved_base_;
-        stack_s.top = saved_top_;
+        StackTest::TearDown();
     }
     // A refinement argument: a cell above the arguments base.
     static cell* arg(const cell& value) { return stack::push(&value); }
     template <class F>
     static uint32_t error_of(F&& f)
     {
-        try {
-            f();
-        } catch (const script_error_unwind&) {
-            return raised_error_get().code();
-        }
-        return 0;
+        return raised(f);
     }
-
-private:
-    cell* saved_base_ = nullptr;
-    cell* saved_top_ = nullptr;
 };
 
 constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }

@@ -10,25 +10,12 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/runtime.h"
+#include "support/fixtures.h"
 
 namespace {
 
-class Word : public testing::Test {
+class Word : public test::StackTest {
 protected:
-    cell* mark = nullptr;
-    uint32_t booting = 0;
-    void SetUp() override
-    {
-        mark = stack::top();
-        booting = system_rec.booting;
-        system_rec.booting = 0;
-    }
-    void TearDown() override
-    {
-        stack_s.top = mark;
-        system_rec.booting = booting;
-    }
     cell* value(uint32_t type, const char* name)
     {
         cell* c = stack::push_slot();
@@ -54,15 +41,6 @@ protected:
     {
         make_fn to = action_as<make_fn>(type, ACT_TO);
         return to(nullptr, spec, type);
-    }
-    uint32_t raised(auto&& action)
-    {
-        try {
-            action();
-        } catch (const script_error_unwind&) {
-            return raised_error_get().code();
-        }
-        return 0;
     }
 };
 
@@ -181,7 +159,6 @@ TEST_F(Word, IndexOfGlobalWordsAndIssues)
     *arg = *value(TYPE_ISSUE, "wd-indexed");
     EXPECT_EQ(cell_type(word::index_q()), uint32_t(TYPE_NONE));
     EXPECT_EQ(action_of(TYPE_REFINEMENT, ACT_INDEX_Q), nullptr);
-    stack_s.arguments = mark;
 }
 
 TEST_F(Word, TypeNamesHaveTheirWords)
@@ -202,7 +179,6 @@ TEST_F(Word, SetStarRefusesUnset)
     word::set_star();
     EXPECT_EQ(args[0].data2, 8u);
     EXPECT_EQ(word::get(&w)->data2, 8u);
-    stack_s.arguments = mark;
 }
 
 // The word syntax that conversions from text rely on until the lexer answers.
