@@ -121,7 +121,10 @@ void refinement_words_init()
 
 uint32_t rt_symbol_id(rt_symbol which) { return which < SYM_COUNT ? symbol_ids[which] : 0; }
 
-const cell* rt_word_cell(rt_word which) { return which < W_COUNT && word_cells[which] ? word_cells[which] : &none_value; }
+const cell* rt_word_cell(rt_word which)
+{
+    return which < W_COUNT && word_cells[which] ? word_cells[which] : &none_value;
+}
 
 const cell* rt_refinement_word(rt_refinement which)
 {

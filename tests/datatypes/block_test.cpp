@@ -340,6 +340,31 @@ TEST_F(Block, PathStepsByIndex)
               code(ERR_SCRIPT, err::OUT_OF_RANGE));
 }
 
+// A word step reads the value after the word: any word kind matches, ASCII case counts only
+// under /case, and a word with nothing after it gives none.
+TEST_F(Block, PathStepsByWord)
+{
+    cell* s = read("x: 1 'y 2 /z 3 w");
+    series::next(s);
+    struct row {
+        const char* key;
+        bool case_;
+        const char* expected;
+    };
+    const row rows[] = {
+        {"y", false, "2"}, {"Y", false, "2"}, {"Y", true, "none"}, {"w", false, "none"},
+        {"z", false, "none"}, {"q", false, "none"}, {"x", false, "none"},
+    };
+    for (const row& r : rows) {
+        cell key = word_of(r.key);
+        cell* got = block::eval_path(s, &key, nullptr, nullptr, nullptr, nullptr, 0, r.case_, false, false, false);
+        EXPECT_EQ(mold(got), r.expected) << r.key << (r.case_ ? " /case" : "");
+    }
+    s->data1 = 0;
+    cell x = word_of("x");
+    EXPECT_EQ(mold(block::eval_path(s, &x, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false)), "1");
+}
+
 TEST_F(Block, RegisteredRoutines)
 {
     EXPECT_EQ(action_of(TYPE_BLOCK, ACT_AT), action_of(TYPE_SERIES, ACT_AT));

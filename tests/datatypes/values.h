@@ -78,8 +78,8 @@ inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
 }
 
 // Reads values separated by spaces: [ ] nest, "x" is a string!, numbers are num!, none, true and
-// false their own values, 'x a lit-word!, /x a refinement!, anything else a word!; a line feed
-// marks the next value's new line.
+// false their own values, 'x a lit-word!, /x a refinement!, x: a set-word!, anything else a
+// word!; a line feed marks the next value's new line.
 inline void read_into(cell* blk, const char*& p)
 {
     bool new_line = false;
@@ -114,6 +114,8 @@ inline void read_into(cell* blk, const char*& p)
             else if (text == "true" || text == "false") v = cell{TYPE_LOGIC, text == "true", 0, 0};
             else if (text[0] == '\'') v = word_of(text.c_str() + 1, TYPE_LIT_WORD);
             else if (text[0] == '/') v = word_of(text.c_str() + 1, TYPE_REFINEMENT);
+            else if (text.size() > 1 && text.back() == ':')
+                v = word_of(text.substr(0, text.size() - 1).c_str(), TYPE_SET_WORD);
             else v = word_of(text.c_str());
         }
         if (new_line) v.header |= HEADER_NEW_LINE;

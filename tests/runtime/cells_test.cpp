@@ -221,7 +221,9 @@ TEST_F(Cells, ContextSlots)
 // move, so holding their addresses for the process's life is safe.
 TEST_F(Cells, RuntimeVocabulary)
 {
-    auto in_root_block = [](const cell* c) { return c >= block::rs_head(&root_block) && c < block::rs_tail(&root_block); };
+    auto in_root_block = [](const cell* c) {
+        return c >= block::rs_head(&root_block) && c < block::rs_tail(&root_block);
+    };
     struct row {
         rt_word which;
         const char* name;
