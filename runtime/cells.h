@@ -20,6 +20,24 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
 // A refinement argument is given when its cell lies above the arguments base.
 bool arg_given(const cell* refinement);
 
+// ---- words and context slots --------------------------------------------------------------------
+// The value to store is the stack top. "Emptying the window" leaves only its result cell.
+// Stores into the word's context; an unset value raises script/need-value naming the word. word_set
+// then empties the arguments window, word_set_from_stack leaves it as it is.
+void word_set(cell* word);
+void word_set_from_stack(cell* word);
+// The word's value; unset raises script/no-value naming the word.
+cell* word_get_checked(const cell* word);
+// Slot n of the context (the values block, or the running call's arguments for a stack context).
+// A context without values (a function that is not running), or n past them: script/not-defined.
+cell* context_get_slot(node_ref ctx, uint32_t n);
+// Stores into slot n with the unset check (script/need-value naming word n); set_slot then empties
+// the window, set_local does not.
+void context_set_slot(node_ref ctx, uint32_t n);
+void context_set_local(node_ref ctx, uint32_t n);
+// No unset check; an object's word n is flagged as set (WORD_ENTRY_SET). Empties the window.
+void object_set_slot(node_ref ctx, uint32_t n);
+
 // ---- the cycle stack ----------------------------------------------------------------------------
 constexpr uint32_t CYCLE_STACK_ENTRIES = 1000;
 

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "runtime/arrays.h"
 #include "runtime/casefold.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
@@ -240,29 +241,24 @@ void reverse_ensure(node_ref t, uint32_t index)
 
 // ---- kind 0 duplicate chains: arrays of 32-bit cell indexes, one per group of equal keys ---------
 
-node_ref chain_node(const hashtable* h, int32_t key)
-{
-    return at<uint32_t>(series_of(h->chains)->head)[uint32_t(-key) - 1];
-}
+node_ref chain_node(const hashtable* h, int32_t key) { return array_pick(h->chains, uint32_t(-key)); }
 
-uint32_t chain_length(node_ref a) { return series_used_bytes(series_of(a)) / 4; }
-uint32_t* chain_items(node_ref a) { return at<uint32_t>(series_of(a)->head); }
+uint32_t chain_length(node_ref a) { return array_length(a); }
+uint32_t* chain_items(node_ref a) { return reinterpret_cast<uint32_t*>(array_head(a)); }
 
 // Starts a chain for the bucket that held the single key `first`; returns the key word (-position).
 int32_t chain_start(node_ref t, uint32_t first, uint32_t second)
 {
-    uint8_t* slot = series_alloc_tail_bytes(rec(t)->chains, 4);   // the slot first: the array is stored at once
-    std::memset(slot, 0, 4);
-    uint32_t position = series_used_bytes(series_of(rec(t)->chains)) / 4;
-    node_ref a = series_alloc(4, 4, 0);
-    at<uint32_t>(series_of(rec(t)->chains)->head)[position - 1] = a;
-    uint32_t* items = reinterpret_cast<uint32_t*>(series_alloc_tail_bytes(a, 8));
-    items[0] = first;
-    items[1] = second;
+    int_append(rec(t)->chains, 0);   // the slot first: the new array is stored in it at once
+    uint32_t position = array_length(rec(t)->chains);
+    node_ref a = array_new(4, 4);
+    array_poke(rec(t)->chains, position, a);
+    int_append(a, first);
+    int_append(a, second);
     return -int32_t(position);
 }
 
-void chain_append(node_ref a, uint32_t index) { *reinterpret_cast<uint32_t*>(series_alloc_tail_bytes(a, 4)) = index; }
+void chain_append(node_ref a, uint32_t index) { int_append(a, index); }
 
 // Representative cell index of a bucket's key word (kinds 0-2).
 uint32_t key_index(const hashtable* h, int32_t key)
@@ -463,7 +459,7 @@ node_ref hashtable_new(uint32_t size, const cell* block, uint32_t kind, uint32_t
     if (kind == HASH_BLOCK) {
         node_ref r = bytes_with_tail(size * 4, 0xFF);
         rec(t)->aux = r;
-        node_ref c = series_alloc(4, 4, 0);
+        node_ref c = array_new(4, 4);
         rec(t)->chains = c;
     }
     if (kind >= HASH_INT) {
@@ -518,7 +514,7 @@ void reindex(node_ref t, uint32_t n, uint32_t limit)
     if (h->kind == HASH_BLOCK) {
         series_buffer* r = series_of(h->aux);
         memory_fill(at(r->head), at(r->tail), 0xFF);
-        series_of(h->chains)->tail = series_of(h->chains)->head;
+        array_clear(h->chains);
     }
     uint32_t step = h->kind == HASH_MAP ? 2 : 1;
     for (uint32_t i = 0; i < limit && i < block_cells(rec(t)); i += step) {
@@ -648,16 +644,9 @@ void hashtable_delete_value(node_ref t, const cell* key)
     int32_t k = key_words(h)[bucket];
     if (k < 0) {
         node_ref a = chain_node(h, k);
-        uint32_t* items = chain_items(a);
-        uint32_t n = chain_length(a);
-        for (uint32_t j = 0; j < n; j++) {
-            if (items[j] != index) continue;
-            std::memmove(items + j, items + j + 1, (n - j - 1) * 4);
-            series_of(a)->tail -= 4;
-            break;
-        }
+        ptr_remove(a, index);
         if (chain_length(a)) return;
-        at<uint32_t>(series_of(h->chains)->head)[uint32_t(-k) - 1] = 0;
+        array_poke(h->chains, uint32_t(-k), 0);
     }
     set_state(flag_words(h), bucket, BUCKET_DELETED);
     h->live--;
@@ -681,7 +670,7 @@ void hashtable_clear(node_ref t)
     series_buffer* f = series_of(h->flags);
     memory_fill(at(f->head), at(f->tail), 0xAA);
     if (h->kind == HASH_BLOCK) {
-        series_of(h->chains)->tail = series_of(h->chains)->head;
+        array_clear(h->chains);
         series_buffer* r = series_of(h->aux);
         memory_fill(at(r->head), at(r->tail), 0xFF);
     }
@@ -702,14 +691,14 @@ node_ref hashtable_copy(node_ref t, node_ref block)
     if (rec(t)->kind != HASH_BLOCK) return copy;
     node_ref r = series_copy(series_of(rec(t)->aux));
     rec(copy)->aux = r;
-    node_ref c = series_copy(series_of(rec(t)->chains));
+    node_ref c = array_copy(rec(t)->chains);
     rec(copy)->chains = c;
-    uint32_t n = series_used_bytes(series_of(c)) / 4;
-    for (uint32_t i = 0; i < n; i++) {
-        node_ref a = at<uint32_t>(series_of(rec(t)->chains)->head)[i];
+    uint32_t n = array_length(c);
+    for (uint32_t i = 1; i <= n; i++) {
+        node_ref a = array_pick(rec(t)->chains, i);
         if (!a) continue;
-        node_ref dup = series_copy(series_of(a));
-        at<uint32_t>(series_of(rec(copy)->chains)->head)[i] = dup;
+        node_ref dup = array_copy(a);
+        array_poke(rec(copy)->chains, i, dup);
     }
     return copy;
 }

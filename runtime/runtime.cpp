@@ -21,6 +21,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
+#include "runtime/rtwords.h"
 
 system_record system_rec;
 
@@ -83,6 +84,8 @@ void runtime::init()
     context::words_init();
     typename_word_maker = word::load;
     typenames_to_symbols();
+    runtime_words_init();
+    refinement_words_init();
 
     reftable_init();
     collector::init();

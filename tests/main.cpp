@@ -16,6 +16,8 @@ int main(int argc, char** argv)
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     runtime::init();
+    // Start-up is over, as at the real entry: allocations may collect, words are no longer
+    // copied into the root block.
     collector_s.enabled = 1;
     system_rec.booting = 0;
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.

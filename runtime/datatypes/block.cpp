@@ -13,6 +13,7 @@
 #include "runtime/datatypes/scalars.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/rtwords.h"
@@ -299,6 +300,19 @@ cell* block::append_arg_star()
     return base;
 }
 
+const cell* block::find_word(const cell* word, const cell* blk, bool exact)
+{
+    uint32_t symbol = exact ? word->data2 : symbol::resolve(word->data2);
+    for (int32_t i = std::max(head_of(blk), 0); i < cells_of(blk); i++) {
+        const cell* c = cell_at(blk, i);
+        uint32_t t = cell_type(c);
+        if (t < TYPE_WORD || t > TYPE_GET_WORD) continue;
+        if ((exact ? c->data2 : symbol::resolve(c->data2)) != symbol) continue;
+        return i + 1 < cells_of(blk) ? cell_at(blk, i + 1) : &none_value;
+    }
+    return &none_value;
+}
+
 const cell* block::find_by_compare(const cell* blk, const cell* value)
 {
     cell b = *blk, v = *value;
@@ -506,10 +520,13 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
 
 // ---- path steps and copy ------------------------------------------------------------------------
 
-cell* block::eval_path(cell* parent, cell* element, cell* value, cell*, cell*, cell*, int32_t, bool, bool, bool,
+cell* block::eval_path(cell* parent, cell* element, cell* value, cell*, cell*, cell*, int32_t, bool case_, bool, bool,
                        bool)
 {
-    // Word and other keys select through find and select, which arrive with the search actions.
+    // A word read selects the value after that word; other keys, and setting through a word, need
+    // find and select, which arrive with the search actions.
+    if (!value && cell_type(element) == TYPE_WORD && cell_type(parent) != TYPE_HASH)
+        return stack::push(find_word(element, parent, case_));
     if (cell_type(element) != TYPE_INTEGER) fire(ERR_INTERNAL, err::NOT_DONE);
     int32_t n = int32_t(element->data2);
     if (value) {

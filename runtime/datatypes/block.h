@@ -43,6 +43,9 @@ cell* insert_value(cell* blk, const cell* value, bool advance, bool at_start);
 cell* insert_star();       // value in the arguments base, block in the cell below it
 cell* append_star();
 cell* append_arg_star();   // block in the arguments base, value after it
+// The cell after the first word!, set-word!, lit-word! or get-word! naming the word's symbol (exact:
+// the same symbol; otherwise ASCII case ignored), or &none_value (no match, or the match is last).
+const cell* find_word(const cell* word, const cell* blk, bool exact);
 // The cell after the first one equal to value (search equality), or &none_value.
 const cell* find_by_compare(const cell* blk, const cell* value);
 // Removes the first equal cell; true when it stood at or before the head index.

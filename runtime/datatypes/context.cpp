@@ -206,6 +206,8 @@ cell* context::get_word(node_ref ctx, uint32_t i) { return at<cell>(series_of(wo
 
 cell* context::get_value_at(node_ref ctx, uint32_t i) { return at<cell>(series_of(values_of(ctx))->head) + i; }
 
+cell* context::slot_of(node_ref ctx, uint32_t i) { return value_cell(ctx, i); }
+
 cell* context::resolve_word(node_ref ctx, uint32_t symbol)
 {
     int32_t entry = hashtable_find_or_add_symbol(table_of(ctx), symbol, 0, false, nullptr);
@@ -307,6 +309,8 @@ cell* context::get_in(const cell* word, node_ref ctx)
 cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
 {
     cell copy = *value;
+    // Mended: a word bound to no context (a refinement made for a native's spec) has nowhere to go.
+    if (!ctx) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
     if (int32_t(word->data3) == -1) {
         int32_t position = find_word(ctx, word->data2, false);
         if (position < 0) position = int32_t(add_word(ctx, word->data2));

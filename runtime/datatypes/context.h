@@ -50,6 +50,9 @@ int32_t find_word(node_ref ctx, uint32_t symbol, bool case_insensitive);
 int32_t find_or_add(node_ref ctx, uint32_t symbol, bool case_insensitive, int32_t* added);
 cell* get_word(node_ref ctx, uint32_t i);   // entry i of the word table
 cell* get_value_at(node_ref ctx, uint32_t i);
+// The value cell of position i, or null when there is none to read: no values (a stack context
+// outside its call), or i past them.
+cell* slot_of(node_ref ctx, uint32_t i);
 cell* resolve_word(node_ref ctx, uint32_t symbol);
 cell* get_global_value(uint32_t symbol, node_ref ctx);
 

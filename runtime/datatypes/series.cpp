@@ -9,9 +9,12 @@
 #include "runtime/cells.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/rtwords.h"
+#include "runtime/unicode.h"
 
 void (*series::owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
 
@@ -37,24 +40,6 @@ uint8_t* unit_at(const cell* s, int64_t index)
 cell integer_cell(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 cell datatype_cell(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
 
-uint32_t read_unit(const uint8_t* p, uint32_t unit)
-{
-    switch (unit) {
-    case 1: return *p;
-    case 2: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-    default: { uint32_t v; std::memcpy(&v, p, 4); return v; }
-    }
-}
-void write_unit(uint8_t* p, uint32_t unit, uint32_t v)
-{
-    switch (unit) {
-    case 1: *p = uint8_t(v); break;
-    case 2: { uint16_t w = uint16_t(v); std::memcpy(p, &w, 2); break; }
-    default: std::memcpy(p, &v, 4); break;
-    }
-}
-uint32_t unit_for_code_point(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
-
 void notify(cell* s, series::change_event event, int32_t index, int32_t count)
 {
     if (series::owner_notify && (buffer_of(s)->flags & SERIES_OWNED)) series::owner_notify(s, event, index, count);
@@ -68,28 +53,6 @@ void inherit_flags(series_buffer* fresh, const series_buffer* source, uint32_t u
 {
     uint32_t keep = source->flags & ~(PLACEMENT_FLAGS | SERIES_OWNED | SERIES_UNIT_MASK);
     fresh->flags = keep | (fresh->flags & PLACEMENT_FLAGS) | unit;
-}
-
-// Gives a text buffer a wider unit, code points kept. The series stays on its node: the new buffer
-// is made on a node of its own and the two nodes then trade buffers.
-void widen(node_ref node, uint32_t unit)
-{
-    series_buffer* b = series_of(node);
-    uint32_t old_unit = series_unit(b);
-    uint32_t units = series_used_bytes(b) / old_unit;
-    uint32_t room = std::max(b->size / old_unit, units + 1);
-    node_ref fresh = series_alloc(room, unit, 0);
-    b = series_of(node);
-    series_buffer* d = series_of(fresh);
-    for (uint32_t i = 0; i < units; i++)
-        write_unit(at(d->head + i * unit), unit, read_unit(at(b->head + i * old_unit), old_unit));
-    d->tail = d->head + units * unit;
-    inherit_flags(d, b, unit);
-    uint32_t wide = *at<uint32_t>(fresh);
-    *at<uint32_t>(fresh) = *at<uint32_t>(node);
-    *at<uint32_t>(node) = wide;
-    d->node = node;
-    b->node = fresh;
 }
 
 // Room for n more bytes at the tail, growing to twice the need.
@@ -128,7 +91,7 @@ int64_t find_key(const cell* s, const cell* key)
         }
         uint32_t kt = cell_type(&k);
         if (kt != TYPE_CHAR && kt != TYPE_INTEGER) return -1;
-        if (read_unit(unit_at(s, i), unit_of(s)) == k.data2) return i;
+        if (unit_read(unit_at(s, i), unit_of(s)) == k.data2) return i;
     }
     return -1;
 }
@@ -163,33 +126,6 @@ void rotate_units(const cell* s, int64_t first, int64_t middle, int64_t last)
 void swap_units(const cell* s, int64_t a, int64_t b, uint32_t n)
 {
     std::swap_ranges(unit_at(s, a), unit_at(s, a) + size_t(n) * unit_of(s), unit_at(s, b));
-}
-
-uint32_t murmur3_32(const uint8_t* data, uint32_t length, uint32_t seed)
-{
-    const uint32_t c1 = 0xCC9E2D51u, c2 = 0x1B873593u;
-    auto rotl = [](uint32_t x, int r) { return (x << r) | (x >> (32 - r)); };
-    uint32_t h = seed;
-    uint32_t blocks = length / 4;
-    for (uint32_t i = 0; i < blocks; i++) {
-        uint32_t k;
-        std::memcpy(&k, data + 4 * i, 4);
-        k = rotl(k * c1, 15) * c2;
-        h = rotl(h ^ k, 13) * 5 + 0xE6546B64u;
-    }
-    uint32_t k = 0;
-    const uint8_t* rest = data + 4 * blocks;
-    switch (length & 3) {
-    case 3: k ^= uint32_t(rest[2]) << 16; [[fallthrough]];
-    case 2: k ^= uint32_t(rest[1]) << 8; [[fallthrough]];
-    case 1: k ^= rest[0]; h ^= rotl(k * c1, 15) * c2;
-    }
-    h ^= length;
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    return h ^ (h >> 16);
 }
 
 // Series families: moving units between two series needs the same family.
@@ -303,7 +239,7 @@ cell* series::pick_into(const cell* s, int32_t n, cell* out)
     uint32_t unit = unit_of(s);
     if (any_block_q(type) || type == TYPE_MAP) *out = *reinterpret_cast<cell*>(unit_at(s, pos));
     else if (type == TYPE_BINARY) *out = integer_cell(*unit_at(s, pos));
-    else if (any_string_q(type)) *out = cell{TYPE_CHAR, 0, read_unit(unit_at(s, pos), unit), 0};
+    else if (any_string_q(type)) *out = cell{TYPE_CHAR, 0, unit_read(unit_at(s, pos), unit), 0};
     else fire(ERR_INTERNAL, err::NOT_DONE);
     return out;
 }
@@ -331,8 +267,8 @@ void series::poke_at(const cell* series_cell, int32_t n, const cell* value)
     if (any_block_q(type) || type == TYPE_MAP) {
         if (pos < units_of(&s)) *reinterpret_cast<cell*>(unit_at(&s, pos)) = v;
     } else if (pos < units_of(&s)) {
-        if (unit_for_code_point(v.data2) > unit_of(&s)) widen(s.data2, unit_for_code_point(v.data2));
-        write_unit(unit_at(&s, pos), unit_of(&s), v.data2);
+        if (any_string_q(type)) string::poke_char_at(s.data2, uint32_t(pos), v.data2);   // widens when needed
+        else *unit_at(&s, pos) = uint8_t(v.data2);
     }
     notify(&s, EV_POKED, int32_t(pos), 1);
 }
@@ -518,7 +454,7 @@ void move_across(cell* source, cell* target, int64_t count)
         fire(ERR_SCRIPT, err::MOVE_BAD, &a, &b);
     }
     notify(&src, series::EV_MOVE, head_of(&src), int32_t(count));
-    if (unit_of(&src) > unit_of(&tgt)) widen(tgt.data2, unit_of(&src));
+    if (unit_of(&src) > unit_of(&tgt)) string::widen(tgt.data2, unit_of(&tgt), unit_of(&src));
     uint32_t tunit = unit_of(&tgt), sunit = unit_of(&src);
     count = std::min<int64_t>(count, std::max<int64_t>(units_of(&src) - head_of(&src), 0));
     ensure_room(tgt.data2, uint32_t(count) * tunit);
@@ -527,7 +463,7 @@ void move_across(cell* source, cell* target, int64_t count)
     if (sunit == tunit) std::memcpy(unit_at(&tgt, to), unit_at(&src, head_of(&src)), size_t(count) * sunit);
     else
         for (int64_t i = 0; i < count; i++)
-            write_unit(unit_at(&tgt, to + i), tunit, read_unit(unit_at(&src, head_of(&src) + i), sunit));
+            unit_write(unit_at(&tgt, to + i), tunit, unit_read(unit_at(&src, head_of(&src) + i), sunit));
     cut(&src, head_of(&src), count);
     notify(&src, series::EV_MOVED, int32_t(to), int32_t(count));
 }
@@ -567,7 +503,7 @@ cell* series::random(cell* s, cell* seed, cell* secure, cell* only)
     int32_t length = get_length(s, false);
     if (arg_given(seed)) {
         uint32_t bytes = uint32_t(length) * unit_of(s);
-        uint32_t h = length > 0 ? murmur3_32(unit_at(s, head_of(s)), bytes, 0) : murmur3_32(nullptr, 0, 0);
+        uint32_t h = length > 0 ? murmur3_hash(unit_at(s, head_of(s)), bytes) : murmur3_hash(nullptr, 0);
         if (logic::random_seed) logic::random_seed(h);
         return unset::make_at(s);
     }

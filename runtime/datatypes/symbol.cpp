@@ -11,40 +11,18 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/hashtable.h"
+#include "runtime/unicode.h"
 
 symbol_state symbols;
 
 namespace {
 
-// One code point from UTF-8 at p[i] (n bytes in all); advances i. A malformed or truncated
-// sequence gives U+FFFD and consumes one byte.
-uint32_t utf8_next(const uint8_t* p, uint32_t n, uint32_t& i)
+// The next code point of a name; a malformed or cut sequence reads as U+FFFD.
+uint32_t next_code_point(const uint8_t*& p, const uint8_t* end)
 {
-    uint8_t b = p[i];
-    uint32_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra == 0) {
-        i++;
-        return b;
-    }
-    if (extra == 4 || i + extra >= n) {
-        i++;
-        return 0xFFFD;
-    }
-    uint32_t cp = b & (0x3Fu >> extra);
-    for (uint32_t k = 1; k <= extra; k++) {
-        if ((p[i + k] & 0xC0) != 0x80) {
-            i++;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        i++;
-        return 0xFFFD;
-    }
-    i += extra + 1;
-    return cp;
+    int32_t cp;
+    p = unicode::fast_decode_utf8_char(p, end, &cp);
+    return cp < 0 ? 0xFFFDu : uint32_t(cp);
 }
 
 uint32_t intern(const uint8_t* text, uint32_t length, bool canonical)
@@ -99,22 +77,18 @@ node_ref symbol::get_string(uint32_t id)
     if (cell_of(id)->data2) return cell_of(id)->data2;
     uint32_t length;
     const uint8_t* p = name(id, &length);
+    // Decoded before allocating: the name's own buffer may move.
     std::u32string text;
     uint32_t widest = 0;
-    for (uint32_t i = 0; i < length;) {
-        uint32_t cp = utf8_next(p, length, i);
+    for (const uint8_t* end = p + length; p < end;) {
+        uint32_t cp = next_code_point(p, end);
         text.push_back(cp);
         if (cp > widest) widest = cp;
     }
     uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
     node_ref node = series_alloc_unit(uint32_t(text.size()), unit);
     series_buffer* s = series_of(node);
-    for (uint32_t i = 0; i < text.size(); i++) {
-        uint32_t at_unit = s->head + i * unit;
-        if (unit == 1) *at<uint8_t>(at_unit) = uint8_t(text[i]);
-        else if (unit == 2) *at<uint16_t>(at_unit) = uint16_t(text[i]);
-        else *at<uint32_t>(at_unit) = text[i];
-    }
+    for (uint32_t i = 0; i < text.size(); i++) unit_write(at(s->head + i * unit), unit, text[i]);
     s->tail = s->head + uint32_t(text.size()) * unit;
     cell_of(id)->data2 = node;
     return node;
@@ -135,17 +109,18 @@ int32_t symbol::compare(cell* value1, cell* value2, int32_t op)
     series_buffer* b = series_of(value2->data3);
     const uint8_t* pa = at<uint8_t>(a->head);
     const uint8_t* pb = at<uint8_t>(b->head);
-    uint32_t na = series_used_bytes(a), nb = series_used_bytes(b), i = 0, j = 0;
-    while (i < na && j < nb) {
-        uint32_t ca = utf8_next(pa, na, i), cb = utf8_next(pb, nb, j);
+    const uint8_t* ea = pa + series_used_bytes(a);
+    const uint8_t* eb = pb + series_used_bytes(b);
+    while (pa < ea && pb < eb) {
+        uint32_t ca = next_code_point(pa, ea), cb = next_code_point(pb, eb);
         if (fold) {
             ca = char_change_case(ca, 1);
             cb = char_change_case(cb, 1);
         }
         if (ca != cb) return ca > cb ? 1 : -1;
     }
-    if (i < na) return 1;
-    return j < nb ? -1 : 0;
+    if (pa < ea) return 1;
+    return pb < eb ? -1 : 0;
 }
 
 void symbol::init()

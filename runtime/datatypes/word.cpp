@@ -16,7 +16,7 @@
 #include "runtime/runtime.h"
 #include "runtime/unicode.h"
 
-uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length);
+uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length) = word::check_name;
 cell* (*word::string_loader)(const cell* str);
 
 namespace {
@@ -35,103 +35,54 @@ cell* retyped(cell* c, uint32_t type)
     return c;
 }
 
-// Appends the symbol's name (its name string) to a text buffer, widening the buffer's units when
-// the name needs wider ones; returns the number of code points. Local until strings offer an
-// append of code points.
-int32_t append_name(cell* buffer, uint32_t symbol)
+// The symbol's own name, as written, formed as a string: its name string from index 0. The name
+// string is the symbol's and is shared, so it is never widened; the buffer widens when needed.
+int32_t form_name(cell* value, cell* buffer, cell* arg, int32_t part)
 {
-    node_ref name = symbol::get_string(symbol);
-    std::u32string text;
-    {
-        series_buffer* s = series_of(name);
-        uint32_t unit = series_unit(s);
-        for (uint32_t p = s->head; p < s->tail; p += unit)
-            text.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
-    }
-    uint32_t widest = 0;
-    for (char32_t cp : text) widest = cp > widest ? uint32_t(cp) : widest;
-    uint32_t need = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
-    node_ref node = buffer->data2;
-    uint32_t unit = series_unit(series_of(node));
-    if (need > unit) {
-        std::u32string old;
-        series_buffer* s = series_of(node);
-        for (uint32_t p = s->head; p < s->tail; p += unit)
-            old.push_back(unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p));
-        uint32_t head_offset = s->head - series_data_ref(s);
-        s = series_resize(s, (head_offset / unit + uint32_t(old.size() + text.size())) * need + 16);
-        s->flags = (s->flags & ~SERIES_UNIT_MASK) | need;
-        s->head = series_data_ref(s) + head_offset / unit * need;
-        s->tail = s->head;
-        uint8_t* out = series_alloc_tail_bytes(node, uint32_t(old.size()) * need);
-        for (size_t i = 0; i < old.size(); i++) {
-            if (need == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(old[i]);
-            else reinterpret_cast<uint32_t*>(out)[i] = old[i];
-        }
-        unit = need;
-    }
-    uint8_t* out = series_alloc_tail_bytes(node, uint32_t(text.size()) * unit);
-    for (size_t i = 0; i < text.size(); i++) {
-        if (unit == 1) out[i] = uint8_t(text[i]);
-        else if (unit == 2) reinterpret_cast<uint16_t*>(out)[i] = uint16_t(text[i]);
-        else reinterpret_cast<uint32_t*>(out)[i] = text[i];
-    }
-    return int32_t(text.size());
+    cell name{TYPE_STRING, 0, symbol::get_string(value->data2), 0};
+    return string::form(&name, buffer, arg, part);
 }
 
 int32_t mold_with(cell* value, cell* buffer, int32_t part, const char* prefix, const char* suffix)
 {
     if (*prefix) string::concatenate_literal(buffer, prefix);
-    part -= append_name(buffer, value->data2);
+    part = form_name(value, buffer, nullptr, part);
     if (*suffix) string::concatenate_literal(buffer, suffix);
     return part - int32_t(*prefix != 0) - int32_t(*suffix != 0);
 }
 
-// Until the lexer installs its scanner: a name that starts like a number, or holds a delimiter,
-// does not load as a word.
-uint32_t fallback_scan(const uint8_t* p, uint32_t n)
-{
-    if (n == 0) return 0;
-    auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
-    if (digit(p[0])) return TYPE_INTEGER;
-    if ((p[0] == '+' || p[0] == '-' || p[0] == '.') && n > 1 && digit(p[1])) return TYPE_INTEGER;
-    for (uint32_t i = 0; i < n; i++) {
-        switch (p[i]) {
-        case ' ': case '\t': case '\r': case '\n': case '[': case ']': case '(': case ')': case '{': case '}':
-        case '"': case ';': case '/': case '@': case '#': case '$': case '%': case ',': case '\'': case ':':
-        case '<': case '>':
-            return 0;
-        default:
-            break;
-        }
-    }
-    return TYPE_WORD;
-}
-
 uint32_t global_symbol_position(uint32_t symbol) { return context::add_word(contexts.global, symbol); }
 
+bool blank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The text as one value of a word kind: the lexer's load once it is there, until then the name
+// check on the trimmed text (a text of several values is refused rather than cut to its first).
 cell* word_of_text(cell* spec, uint32_t type, const cell* text)
 {
-    if (!word::string_loader) fire(ERR_INTERNAL, err::NOT_DONE);
-    cell* loaded = word::string_loader(text);
-    if (!word::any_word_q(cell_type(loaded))) fire(ERR_SCRIPT, err::INVALID_CHARS);
-    *spec = *loaded;
-    stack::pop(1);
+    if (word::string_loader) {
+        cell* loaded = word::string_loader(text);
+        if (!word::any_word_q(cell_type(loaded))) fire(ERR_SCRIPT, err::INVALID_CHARS);
+        *spec = *loaded;
+        stack::pop(1);
+        spec->header = type;
+        return spec;
+    }
+    std::string name = string::to_utf8(text);
+    size_t first = 0, end = name.size();
+    while (first < end && blank(uint8_t(name[first]))) first++;
+    while (end > first && blank(uint8_t(name[end - 1]))) end--;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(name.data()) + first;
+    uint32_t n = uint32_t(end - first);
+    uint32_t kind = word::name_scanner(p, n);
+    if (!word::any_word_q(kind)) fire(ERR_SCRIPT, err::INVALID_CHARS);
+    // The kind's mark goes: a: keeps a, and :a 'a /a #a keep a (/ and // are words themselves).
+    if (kind == TYPE_SET_WORD) n--;
+    else if (kind != TYPE_WORD) p++, n--;
+    uint32_t symbol = symbol::search_part(p, n);
+    if (kind == TYPE_ISSUE) *spec = cell{type, contexts.global, symbol, uint32_t(-1)};
+    else word::make_at(symbol, spec);
     spec->header = type;
     return spec;
-}
-
-cell char_string(uint32_t cp)
-{
-    cell str;
-    string::make_at(&str, 1, cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1);
-    series_buffer* s = series_of(str.data2);
-    uint32_t unit = series_unit(s);
-    if (unit == 1) *at<uint8_t>(s->head) = uint8_t(cp);
-    else if (unit == 2) *at<uint16_t>(s->head) = uint16_t(cp);
-    else *at<uint32_t>(s->head) = cp;
-    s->tail = s->head + unit;
-    return str;
 }
 
 }  // namespace
@@ -209,7 +160,69 @@ uint32_t word::scan_type(const cell* w)
 {
     uint32_t length;
     const uint8_t* name = symbol::name(w->data2, &length);
-    return name_scanner ? name_scanner(name, length) : fallback_scan(name, length);
+    return name_scanner(name, length);
+}
+
+// ---- the name check -----------------------------------------------------------------------------
+
+namespace {
+
+bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Characters that end a word or make the text another datatype's (strings, blocks, paths, files,
+// emails, money, issues, urls, tags, comments), and control characters.
+bool delimiter(uint8_t c)
+{
+    if (c < 0x20 || c == 0x7F) return true;
+    switch (c) {
+    case ' ': case '[': case ']': case '(': case ')': case '{': case '}': case '"': case ';': case '/': case '\\':
+    case '@': case '#': case '$': case '%': case ',': case '\'': case ':': case '<': case '>':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A bare name: not empty, no delimiter, not the start of a number. Comparison operators (<, <=,
+// <>, >>...) are words of their own.
+bool word_body(const uint8_t* p, uint32_t n)
+{
+    if (n == 0) return false;
+    bool operator_only = true;
+    for (uint32_t i = 0; i < n; i++) operator_only = operator_only && (p[i] == '<' || p[i] == '>' || p[i] == '=');
+    if (operator_only) return true;
+    if (digit(p[0])) return false;
+    if ((p[0] == '+' || p[0] == '-' || p[0] == '.') && n > 1 && digit(p[1])) return false;
+    for (uint32_t i = 0; i < n; i++)
+        if (delimiter(p[i])) return false;
+    return true;
+}
+
+bool starts_like_number(const uint8_t* p, uint32_t n)
+{
+    if (n == 0) return false;
+    return digit(p[0]) || ((p[0] == '+' || p[0] == '-' || p[0] == '.') && n > 1 && digit(p[1]));
+}
+
+}  // namespace
+
+uint32_t word::check_name(const uint8_t* p, uint32_t n)
+{
+    if (n == 0) return 0;
+    if (word_body(p, n)) return TYPE_WORD;
+    if (n == 2 && p[0] == '/' && p[1] == '/') return TYPE_WORD;
+    if (n == 1 && p[0] == '/') return TYPE_WORD;
+    if (n > 1 && p[n - 1] == ':' && word_body(p, n - 1)) return TYPE_SET_WORD;
+    if (n > 1 && p[0] == ':' && word_body(p + 1, n - 1)) return TYPE_GET_WORD;
+    if (n > 1 && p[0] == '\'' && word_body(p + 1, n - 1)) return TYPE_LIT_WORD;
+    if (n > 1 && p[0] == '/' && word_body(p + 1, n - 1)) return TYPE_REFINEMENT;
+    if (n > 1 && p[0] == '#') {
+        // An issue may start with a digit (#1a); the rest is as a word's.
+        for (uint32_t i = 1; i < n; i++)
+            if (delimiter(p[i])) return 0;
+        return TYPE_ISSUE;
+    }
+    return starts_like_number(p, n) ? uint32_t(TYPE_INTEGER) : 0u;
 }
 
 // ---- actions ------------------------------------------------------------------------------------
@@ -231,8 +244,11 @@ cell* word::make(cell*, cell* spec, uint32_t type)
     case TYPE_STRING:
         return word_of_text(spec, type, spec);
     case TYPE_CHAR: {
-        cell text = char_string(spec->data2);
-        return word_of_text(spec, type, &text);
+        cell* text = string::make_at(stack::push_slot(), 1, 1);
+        string::append_char(text->data2, spec->data2);
+        word_of_text(spec, type, text);
+        stack::pop(1);
+        return spec;
     }
     case TYPE_DATATYPE: {
         const cell* name = spec->data1 < TYPE_TABLE_SIZE ? registry.types[spec->data1].word : nullptr;
@@ -255,7 +271,7 @@ cell* word::make(cell*, cell* spec, uint32_t type)
     return spec;
 }
 
-int32_t word::form(cell* value, cell* buffer, cell*, int32_t part) { return part - append_name(buffer, value->data2); }
+int32_t word::form(cell* value, cell* buffer, cell* arg, int32_t part) { return form_name(value, buffer, arg, part); }
 
 int32_t word::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
 {

@@ -31,10 +31,14 @@ cell* set_star();
 cell* as_string(const cell* word);
 uint32_t scan_type(const cell* word);
 
-// The lexer's services, installed when it starts: the datatype a name loads as, and loading a
-// string! as one value (pushed; returns it).
+// The lexer's services, installed when it starts: the datatype a name loads as (check_name until
+// then), and loading a string! as one value (pushed; returns it; null until then).
 extern uint32_t (*name_scanner)(const uint8_t* text, uint32_t length);
 extern cell* (*string_loader)(const cell* str);
+// What a text loads as, judged by the word syntax alone: the word kind it spells (a, a:, :a, 'a,
+// /a, #a), TYPE_INTEGER for text that starts like a number, 0 for anything else. Reads only the
+// length bytes given.
+uint32_t check_name(const uint8_t* text, uint32_t length);
 
 cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);

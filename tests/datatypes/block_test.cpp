@@ -85,11 +85,7 @@ TEST_F(Block, Form)
     for (const row& r : rows) EXPECT_EQ(form(read(r.data)), r.expected) << r.data;
 
     // No space after a value whose text ends a line.
-    cell* s = read("a");
-    cell line_end = name("x\n");
-    block::rs_append(s, &line_end);
-    block::rs_append(s, &line_end);
-    EXPECT_EQ(form(s), "a x\nx\n");
+    EXPECT_EQ(form(read("a \"x\n\" \"x\n\"")), "a x\nx\n");
 }
 
 TEST_F(Block, CycleMarkers)
@@ -116,13 +112,15 @@ TEST_F(Block, NestingLimit)
 // An error inside a walk pops what the walk pushed: the data is not shown as cyclic later.
 TEST_F(Block, ErrorInsideAWalkLeavesNoMarker)
 {
-    cell* inner = read("boom");
+    cell* inner = read("");
+    cell failing = fault();
+    block::rs_append(inner, &failing);
     cell* outer = read("x");
     block::rs_append(outer, inner);
     EXPECT_EQ(error_of([&] { mold(outer); }), code(ERR_SCRIPT, err::INVALID_ARG));
     EXPECT_EQ(error_of([&] { form(outer); }), code(ERR_SCRIPT, err::INVALID_ARG));
     EXPECT_EQ(cycle_depth(), 0u);
-    cell ok = name("ok");
+    cell ok = word_of("ok");
     series::poke_at(inner, 1, &ok);
     EXPECT_EQ(mold(outer), "[x [ok]]");
 }
@@ -137,7 +135,7 @@ TEST_F(Block, Compare)
     };
     const row rows[] = {
         {"1 2", "1 2", COMP_EQUAL, 0},   {"1 2", "1 3", COMP_LESSER, -1}, {"1", "1 2", COMP_LESSER, -1},
-        {"", "1", COMP_LESSER, -1},      {"1 a", "1 2", COMP_LESSER, 1},  {"1 2", "1 2 3", COMP_EQUAL, 1},
+        {"", "1", COMP_LESSER, -1},      {"a b", "a c", COMP_LESSER, -1}, {"1 2", "1 2 3", COMP_EQUAL, 1},
         {"1 3", "1 2 3", COMP_LESSER, 1}, {"[1 2] a", "[1 2] a", COMP_EQUAL, 0},
         {"[1 2] a", "[1 3] a", COMP_GREATER, -1}, {"1 2", "1 2", COMP_SAME, -1}, {"", "", COMP_EQUAL, 0},
         {"true", "true", COMP_LESSER, -2},
@@ -153,6 +151,17 @@ TEST_F(Block, Compare)
     cell paren = *read("a b");
     cell_set_type(&paren, TYPE_PAREN);
     EXPECT_EQ(block::compare(s, &paren, COMP_EQUAL), -2);
+}
+
+// Values of unrelated kinds order by type id: [1 a] < [1 2] is false, word! (15) sorting after
+// integer! (11). The 2 is a real integer! cell; no compare routine is called for such a pair.
+TEST_F(Block, CompareOfUnrelatedKindsFollowsTypeIds)
+{
+    cell* numbers = read("1 2");
+    block::rs_head(numbers)[1] = integer(2);
+    EXPECT_EQ(block::compare(read("1 a"), numbers, COMP_LESSER), 1);
+    EXPECT_EQ(block::compare(numbers, read("1 a"), COMP_LESSER), -1);
+    EXPECT_EQ(block::compare(read("a"), read("\"a\""), COMP_EQUAL), 1) << "word! against string!";
 }
 
 TEST_F(Block, CompareOfCyclicBlocksEnds)
@@ -180,18 +189,25 @@ TEST_F(Block, CopyShallowSharesDeepCopies)
 
 TEST_F(Block, CopyDeepCopiesNestedStrings)
 {
-    if (!action_of(TYPE_STRING, ACT_COPY)) GTEST_SKIP() << "string! is not registered in this build";
-    cell* s = read("a");
-    cell* str = string::make_at(stack::push_slot(), 8, 1);
-    string::concatenate_literal(str, "txt");
-    block::rs_append(s, str);
+    cell* s = read("a \"txt\" [\"in\"]");
+    cell str = block::rs_head(s)[1];
+    cell inner = *block::rs_head(&block::rs_head(s)[2]);
     cell* shallow = stack::push_slot();
     block::copy(s, shallow, nullptr, false, nullptr);
-    EXPECT_EQ(block::rs_head(shallow)[1].data2, str->data2);
+    EXPECT_EQ(block::rs_head(shallow)[1].data2, str.data2) << "copy shares the string";
     cell* deep = stack::push_slot();
     block::copy(s, deep, nullptr, true, nullptr);
-    EXPECT_NE(block::rs_head(deep)[1].data2, str->data2);
-    EXPECT_EQ(string::to_utf8(&block::rs_head(deep)[1]), "txt");
+    cell deep_str = block::rs_head(deep)[1];
+    cell deep_inner = *block::rs_head(&block::rs_head(deep)[2]);
+    EXPECT_NE(deep_str.data2, str.data2);
+    EXPECT_NE(deep_inner.data2, inner.data2) << "a string inside a nested block is copied too";
+    EXPECT_EQ(mold(deep), "[a \"txt\" [\"in\"]]");
+
+    // The copy is a string of its own: changing it leaves the source alone.
+    cell z{TYPE_CHAR, 0, 'z', 0};
+    series::poke_at(&deep_str, 1, &z);
+    EXPECT_EQ(mold(s), "[a \"txt\" [\"in\"]]");
+    EXPECT_EQ(mold(deep), "[a \"zxt\" [\"in\"]]");
 }
 
 TEST_F(Block, CopyTypesCopiesOnlyTheNamedTypes)
@@ -282,7 +298,7 @@ TEST_F(Block, InsertAndAppendKeepOrder)
     target->data1 = 0;
     EXPECT_EQ(mold(target), "[a b c x y]");
 
-    cell v = name("z");
+    cell v = word_of("z");
     block::insert_value(target, &v, false, true);
     block::ks_append_block(target, read("1 2"));
     EXPECT_EQ(mold(target), "[z a b c x y 1 2]");
@@ -299,9 +315,9 @@ TEST_F(Block, InsertAndAppendKeepOrder)
 TEST_F(Block, FindAndRemoveByCompare)
 {
     cell* s = read("a b c b");
-    cell b = name("b");
+    cell b = word_of("b");
     EXPECT_EQ(mold(const_cast<cell*>(block::find_by_compare(s, &b))), "c");
-    cell c_last = name("q");
+    cell c_last = word_of("q");
     EXPECT_EQ(block::find_by_compare(s, &c_last), &none_value);
     series::next(series::next(s));
     EXPECT_FALSE(block::remove_by_compare(s, &b, false));   // the b after the head
@@ -316,12 +332,37 @@ TEST_F(Block, PathStepsByIndex)
     cell two = integer(2);
     EXPECT_EQ(mold(block::eval_path(s, &two, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false)),
               "b");
-    cell x = name("x");
+    cell x = word_of("x");
     block::eval_path(s, &two, &x, nullptr, nullptr, nullptr, 0, false, false, false, false);
     EXPECT_EQ(mold(s), "[a x c]");
     cell nine = integer(9);
     EXPECT_EQ(error_of([&] { block::eval_path(s, &nine, &x, nullptr, nullptr, nullptr, 0, false, false, false, false); }),
               code(ERR_SCRIPT, err::OUT_OF_RANGE));
+}
+
+// A word step reads the value after the word: any word kind matches, ASCII case counts only
+// under /case, and a word with nothing after it gives none.
+TEST_F(Block, PathStepsByWord)
+{
+    cell* s = read("x: 1 'y 2 /z 3 w");
+    series::next(s);
+    struct row {
+        const char* key;
+        bool case_;
+        const char* expected;
+    };
+    const row rows[] = {
+        {"y", false, "2"}, {"Y", false, "2"}, {"Y", true, "none"}, {"w", false, "none"},
+        {"z", false, "none"}, {"q", false, "none"}, {"x", false, "none"},
+    };
+    for (const row& r : rows) {
+        cell key = word_of(r.key);
+        cell* got = block::eval_path(s, &key, nullptr, nullptr, nullptr, nullptr, 0, r.case_, false, false, false);
+        EXPECT_EQ(mold(got), r.expected) << r.key << (r.case_ ? " /case" : "");
+    }
+    s->data1 = 0;
+    cell x = word_of("x");
+    EXPECT_EQ(mold(block::eval_path(s, &x, nullptr, nullptr, nullptr, nullptr, 0, false, false, false, false)), "1");
 }
 
 TEST_F(Block, RegisteredRoutines)
@@ -330,6 +371,7 @@ TEST_F(Block, RegisteredRoutines)
     EXPECT_EQ(action_as<copy_fn>(TYPE_BLOCK, ACT_COPY), &block::copy);
     EXPECT_EQ(action_as<mold_fn>(TYPE_BLOCK, ACT_MOLD), &block::mold);
     EXPECT_EQ(action_of(TYPE_SERIES, ACT_MOLD), nullptr);
+    EXPECT_EQ(action_as<copy_fn>(TYPE_STRING, ACT_COPY), &series::copy) << "string! copies through series!";
 }
 
 }  // namespace

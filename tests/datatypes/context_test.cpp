@@ -9,25 +9,12 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/runtime.h"
+#include "support/fixtures.h"
 
 namespace {
 
-class Context : public testing::Test {
+class Context : public test::StackTest {
 protected:
-    cell* mark = nullptr;
-    uint32_t booting = 0;
-    void SetUp() override
-    {
-        mark = stack::top();
-        booting = system_rec.booting;
-        system_rec.booting = 0;
-    }
-    void TearDown() override
-    {
-        stack_s.top = mark;
-        system_rec.booting = booting;
-    }
 
     // A block on the argument stack holding words of the given kinds and names, unbound.
     cell* spec(std::initializer_list<std::pair<uint32_t, const char*>> items)
@@ -45,15 +32,6 @@ protected:
         cell holder{TYPE_WORD, ctx, 0, uint32_t(-1)};
         stack::push(&holder);
         return ctx;
-    }
-    uint32_t raised(auto&& action)
-    {
-        try {
-            action();
-        } catch (const script_error_unwind&) {
-            return raised_error_get().code();
-        }
-        return 0;
     }
 };
 

@@ -14,6 +14,14 @@ constexpr uint32_t OUT_OF_RANGE = code(ERR_SCRIPT, err::OUT_OF_RANGE);
 constexpr uint32_t INVALID_REFINE = code(ERR_SCRIPT, err::INVALID_REFINE_ARG);
 constexpr uint32_t MOVE_BAD = code(ERR_SCRIPT, err::MOVE_BAD);
 
+// script/invalid-refine-arg names the refinement by its word.
+void expect_refinement_named(const char* name)
+{
+    cell refinement = raised_error_get().args[0];
+    EXPECT_EQ(cell_type(&refinement), uint32_t(TYPE_REFINEMENT));
+    EXPECT_EQ(form(&refinement), name);
+}
+
 cell* text(const char* s, uint32_t unit = 1, uint32_t type = TYPE_STRING)
 {
     cell* c = string::make_at(stack::push_slot(), 16, unit);
@@ -95,7 +103,7 @@ TEST_F(Series, PickOutsideGivesNone)
 TEST_F(Series, PokeInsideAndOutside)
 {
     cell* s = read("a b c");
-    cell x = name("x");
+    cell x = word_of("x");   // poke [a b c] n 'x: the lit-word evaluates to the word
     gc_cell_root keep_root(*s);   // the series outlives the argument cell the action rewrites
     cell& keep = keep_root.value;
     EXPECT_EQ(mold(series::poke(s, 2, &x)), "x");
@@ -127,11 +135,11 @@ TEST_F(Series, Remove)
     EXPECT_EQ(mold(s), "[c d]");
 
     cell* keyed = read("a 1 b 2");
-    series::remove(keyed, nullptr, arg(name("b")));
+    series::remove(keyed, nullptr, arg(word_of("b")));
     EXPECT_EQ(mold(keyed), "[a 1]");
 
     cell* missing = read("a 1");
-    EXPECT_EQ(mold(series::remove(missing, nullptr, arg(name("q")))), "none");
+    EXPECT_EQ(mold(series::remove(missing, nullptr, arg(word_of("q")))), "none");
 
     cell* zero = read("a b");
     EXPECT_EQ(mold(series::remove(zero, arg(integer(0)), nullptr)), "[a b]");
@@ -145,6 +153,7 @@ TEST_F(Series, Remove)
     cell* other = read("x y");
     cell* s2 = read("a b");
     EXPECT_EQ(error_of([&] { series::remove(s2, arg(*other), nullptr); }), INVALID_REFINE);
+    expect_refinement_named("part");
 }
 
 TEST_F(Series, Reverse)
@@ -174,6 +183,7 @@ TEST_F(Series, Reverse)
     for (const bad& b : bads) {
         cell* s = read("a 1 b 2");
         EXPECT_EQ(error_of([&] { series::reverse(s, nullptr, arg(b.skip)); }), b.error);
+        if (b.error == INVALID_REFINE) expect_refinement_named("skip");
         EXPECT_EQ(mold(s), "[a 1 b 2]") << "a refused reverse leaves the block alone";
     }
 }

@@ -1,6 +1,6 @@
-// Test values for the block and series tests: two stand-in datatypes on ids no real type uses
-// (55: whole numbers, 56: names and quoted texts), a small reader that builds blocks from text,
-// and form/mold to std::string. Words, integers and strings proper come with their own modules.
+// Test values for the block and series tests: a small reader that builds blocks of real words,
+// strings, none and logic values from text, form/mold to std::string, and two stand-in datatypes
+// on ids no real type uses.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -12,21 +12,17 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/scalars.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "support/fixtures.h"
 
 namespace tv {
 
-constexpr uint32_t TYPE_NUM = 55;    // payload in word 2, as integer! keeps it
-constexpr uint32_t TYPE_NAME = 56;   // up to 11 characters in words 1-3; header bit 8: a quoted text
-constexpr uint32_t QUOTED = 0x100;
-
-inline std::string name_of(const cell* c)
-{
-    char text[13] = {};
-    std::memcpy(text, &c->data1, 12);
-    return text;
-}
+// integer! is not built yet: whole numbers are num! (payload in word 2, as integer! keeps it).
+constexpr uint32_t TYPE_NUM = 55;
+// A value whose form and mold raise script/invalid-arg: what an error inside a walk leaves behind.
+constexpr uint32_t TYPE_FAULT = 56;
 
 inline int32_t put(cell* buffer, const std::string& text, int32_t part)
 {
@@ -49,55 +45,41 @@ inline int32_t num_compare(cell* a, cell* b, int32_t op)
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// A name whose text is "boom" raises script/invalid-arg when formed or molded.
-inline int32_t name_form(cell* v, cell* buffer, cell*, int32_t part)
+inline int32_t fault_form(cell* v, cell*, cell*, int32_t) { fire(ERR_SCRIPT, err::INVALID_ARG, v); }
+inline int32_t fault_mold(cell* v, cell*, bool, bool, bool, cell*, int32_t, int32_t)
 {
-    if (name_of(v) == "boom") fire(ERR_SCRIPT, err::INVALID_ARG, v);
-    return put(buffer, name_of(v), part);
+    fire(ERR_SCRIPT, err::INVALID_ARG, v);
 }
-inline int32_t name_mold(cell* v, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t)
+
+inline void register_stand_in(uint32_t id, const char* name, form_fn form, mold_fn mold, compare_fn compare)
 {
-    if (!(v->header & QUOTED)) return name_form(v, buffer, arg, part);
-    return put(buffer, "\"" + name_of(v) + "\"", part);
-}
-inline int32_t name_compare(cell* a, cell* b, int32_t op)
-{
-    if (cell_type(b) != TYPE_NAME) return op == COMP_EQUAL || op == COMP_FIND ? 1 : -2;
-    int r = name_of(a).compare(name_of(b));
-    return r < 0 ? -1 : r > 0 ? 1 : 0;
+    action_fn slots[ACTION_SLOTS] = {};
+    slots[ACT_FORM - 1] = datatype::slot_value(form);
+    slots[ACT_MOLD - 1] = datatype::slot_value(mold);
+    if (compare) slots[ACT_COMPARE - 1] = datatype::slot_value(compare);
+    datatype::register_slots(id, 0, name, slots);
 }
 
 inline void register_stand_ins()
 {
-    datatype::register_type(TYPE_NUM, 0, "num!",
-        nullptr, nullptr, nullptr, nullptr, num_form, num_mold, nullptr, nullptr, num_compare, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
-    datatype::register_type(TYPE_NAME, 0, "name!",
-        nullptr, nullptr, nullptr, nullptr, name_form, name_mold, nullptr, nullptr, name_compare, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    register_stand_in(TYPE_NUM, "num!", num_form, num_mold, num_compare);
+    register_stand_in(TYPE_FAULT, "fault!", fault_form, fault_mold, nullptr);
 }
 
 inline cell num(int32_t n) { return cell{TYPE_NUM, 0, uint32_t(n), 0}; }
 inline cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
-inline cell name(const std::string& text, bool quoted = false)
+inline cell fault() { return cell{TYPE_FAULT, 0, 0, 0}; }
+// A global word of the given kind (word!, lit-word!, refinement!...).
+inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
 {
-    cell c{TYPE_NAME | (quoted ? QUOTED : 0), 0, 0, 0};
-    std::memcpy(&c.data1, text.data(), std::min<size_t>(text.size(), 11));
-    return c;
+    cell w = *word::load(name);
+    w.header = type;
+    return w;
 }
 
-// Reads values separated by spaces: [ ] nest, "x" is a quoted text, numbers are num!, none, true
-// and false their own values, anything else a name; a line feed marks the next value's new line.
+// Reads values separated by spaces: [ ] nest, "x" is a string!, numbers are num!, none, true and
+// false their own values, 'x a lit-word!, /x a refinement!, x: a set-word!, anything else a
+// word!; a line feed marks the next value's new line.
 inline void read_into(cell* blk, const char*& p)
 {
     bool new_line = false;
@@ -105,30 +87,41 @@ inline void read_into(cell* blk, const char*& p)
         if (*p == ' ') { p++; continue; }
         if (*p == '\n') { new_line = true; p++; continue; }
         cell v;
+        uint32_t held = 0;   // a new series stays on the stack until the block holds it
         if (*p == '[') {
             p++;
             cell* inner = block::push_only_star(4);
+            held = 1;
             read_into(inner, p);
             if (*p == ']') p++;
             v = *inner;
-            stack::pop(1);
+        } else if (*p == '"') {
+            const char* start = ++p;
+            while (*p && *p != '"') p++;
+            std::string text(start, p);
+            if (*p) p++;
+            cell* str = string::make_at(stack::push_slot(), uint32_t(text.size()), 1);
+            held = 1;
+            string::concatenate_literal(str, text.c_str());
+            v = *str;
         } else {
             const char* start = p;
-            bool quoted = *p == '"';
-            if (quoted) { start = ++p; while (*p && *p != '"') p++; }
-            else while (*p && *p != ' ' && *p != ']' && *p != '\n') p++;
+            while (*p && *p != ' ' && *p != ']' && *p != '\n') p++;
             std::string text(start, p);
-            if (quoted && *p) p++;
-            bool number = !quoted && !text.empty() &&
-                          text.find_first_not_of("-0123456789") == std::string::npos && text != "-";
+            bool number = text.find_first_not_of("-0123456789") == std::string::npos && text != "-";
             if (number) v = num(std::stoi(text));
-            else if (!quoted && text == "none") v = none_value;
-            else if (!quoted && (text == "true" || text == "false")) v = cell{TYPE_LOGIC, text == "true", 0, 0};
-            else v = name(text, quoted);
+            else if (text == "none") v = none_value;
+            else if (text == "true" || text == "false") v = cell{TYPE_LOGIC, text == "true", 0, 0};
+            else if (text[0] == '\'') v = word_of(text.c_str() + 1, TYPE_LIT_WORD);
+            else if (text[0] == '/') v = word_of(text.c_str() + 1, TYPE_REFINEMENT);
+            else if (text.size() > 1 && text.back() == ':')
+                v = word_of(text.substr(0, text.size() - 1).c_str(), TYPE_SET_WORD);
+            else v = word_of(text.c_str());
         }
         if (new_line) v.header |= HEADER_NEW_LINE;
         new_line = false;
         block::rs_append(blk, &v);
+        stack::pop(held);
     }
 }
 
@@ -161,40 +154,27 @@ inline std::string form(cell* v)
 }
 
 // Each test runs in its own arguments window and must leave the cycle stack empty.
-class Values : public testing::Test {
+class Values : public test::StackTest {
 protected:
     void SetUp() override
     {
-        static bool registered = false;
-        if (!registered) register_stand_ins();
-        registered = true;
-        saved_base_ = stack_s.arguments;
-        saved_top_ = stack_s.top;
+        StackTest::SetUp();
+        register_stand_ins();   // every time: another test may have used the spare ids for its own types
         stack_s.arguments = stack_s.top;
     }
     void TearDown() override
     {
         EXPECT_EQ(cycle_depth(), 0u) << "a walk left an entry on the cycle stack";
         cycle_reset();
-        stack_s.arguments = saved_base_;
-        stack_s.top = saved_top_;
+        StackTest::TearDown();
     }
     // A refinement argument: a cell above the arguments base.
     static cell* arg(const cell& value) { return stack::push(&value); }
     template <class F>
     static uint32_t error_of(F&& f)
     {
-        try {
-            f();
-        } catch (const script_error_unwind&) {
-            return raised_error_get().code();
-        }
-        return 0;
+        return raised(f);
     }
-
-private:
-    cell* saved_base_ = nullptr;
-    cell* saved_top_ = nullptr;
 };
 
 constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }

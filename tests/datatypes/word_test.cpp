@@ -1,6 +1,8 @@
 // The word datatypes' action routines: conversion, form and mold per kind, comparison, index?.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
@@ -8,25 +10,12 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/runtime.h"
+#include "support/fixtures.h"
 
 namespace {
 
-class Word : public testing::Test {
+class Word : public test::StackTest {
 protected:
-    cell* mark = nullptr;
-    uint32_t booting = 0;
-    void SetUp() override
-    {
-        mark = stack::top();
-        booting = system_rec.booting;
-        system_rec.booting = 0;
-    }
-    void TearDown() override
-    {
-        stack_s.top = mark;
-        system_rec.booting = booting;
-    }
     cell* value(uint32_t type, const char* name)
     {
         cell* c = stack::push_slot();
@@ -52,15 +41,6 @@ protected:
     {
         make_fn to = action_as<make_fn>(type, ACT_TO);
         return to(nullptr, spec, type);
-    }
-    uint32_t raised(auto&& action)
-    {
-        try {
-            action();
-        } catch (const script_error_unwind&) {
-            return raised_error_get().code();
-        }
-        return 0;
     }
 };
 
@@ -179,7 +159,6 @@ TEST_F(Word, IndexOfGlobalWordsAndIssues)
     *arg = *value(TYPE_ISSUE, "wd-indexed");
     EXPECT_EQ(cell_type(word::index_q()), uint32_t(TYPE_NONE));
     EXPECT_EQ(action_of(TYPE_REFINEMENT, ACT_INDEX_Q), nullptr);
-    stack_s.arguments = mark;
 }
 
 TEST_F(Word, TypeNamesHaveTheirWords)
@@ -200,7 +179,74 @@ TEST_F(Word, SetStarRefusesUnset)
     word::set_star();
     EXPECT_EQ(args[0].data2, 8u);
     EXPECT_EQ(word::get(&w)->data2, 8u);
-    stack_s.arguments = mark;
+}
+
+// The word syntax that conversions from text rely on until the lexer answers.
+TEST_F(Word, NameCheck)
+{
+    struct row {
+        const char* text;
+        uint32_t type;
+    };
+    const row rows[] = {
+        {"a", TYPE_WORD},          {"a-b?", TYPE_WORD},      {"+", TYPE_WORD},           {"-a", TYPE_WORD},
+        {"a.b", TYPE_WORD},        {"\xE6\x97\xA5", TYPE_WORD}, {"/", TYPE_WORD},        {"//", TYPE_WORD},
+        {"<", TYPE_WORD},          {"<=", TYPE_WORD},        {"<>", TYPE_WORD},          {"a:", TYPE_SET_WORD},
+        {":a", TYPE_GET_WORD},     {"'a", TYPE_LIT_WORD},    {"/a", TYPE_REFINEMENT},    {"#a", TYPE_ISSUE},
+        {"#1a", TYPE_ISSUE},       {"1", TYPE_INTEGER},      {"-1", TYPE_INTEGER},       {".5", TYPE_INTEGER},
+        {"1a", TYPE_INTEGER},      {"", 0},                  {"a b", 0},                 {"a/b", 0},
+        {"a:b", 0},                {"a@b", 0},               {"%a", 0},                  {"$1", 0},
+        {"\"a\"", 0},            {"[a]", 0},               {"<a>", 0},                 {"a;", 0},
+        {"::a", 0},                {"'", 0},                 {":", 0},                   {"#", 0},
+        {"a\x01", 0},              {"/1", 0},                {"'a:", 0},                 {"a\\b", 0},
+    };
+    for (const row& r : rows) {
+        auto text = reinterpret_cast<const uint8_t*>(r.text);
+        EXPECT_EQ(word::check_name(text, uint32_t(std::strlen(r.text))), r.type) << '"' << r.text << '"';
+    }
+    // Only the given length is read: the rest of the buffer is not part of the name.
+    EXPECT_EQ(word::check_name(reinterpret_cast<const uint8_t*>("ab cd"), 2), uint32_t(TYPE_WORD));
+    EXPECT_EQ(word::check_name(reinterpret_cast<const uint8_t*>("a:b"), 2), uint32_t(TYPE_SET_WORD));
+}
+
+TEST_F(Word, ConversionsFromText)
+{
+    struct row {
+        const char* text;
+        uint32_t type;
+        const char* mold;   // null: script/invalid-chars
+    };
+    const row rows[] = {
+        {"a", TYPE_WORD, "a"},        {" a\n", TYPE_WORD, "a"},      {"a:", TYPE_WORD, "a"},
+        {"'a", TYPE_WORD, "a"},       {"#x", TYPE_WORD, "x"},        {"/r", TYPE_WORD, "r"},
+        {"a", TYPE_SET_WORD, "a:"},   {"a:", TYPE_LIT_WORD, "'a"},   {"//", TYPE_WORD, "//"},
+        {"1", TYPE_WORD, nullptr},    {"", TYPE_WORD, nullptr},      {"a b", TYPE_WORD, nullptr},
+        {"a/b", TYPE_WORD, nullptr},  {"\"a\"", TYPE_WORD, nullptr}, {"1", TYPE_ISSUE, "#1"},
+    };
+    for (const row& r : rows) {
+        cell* text = string::make_at(stack::push_slot(), 8, 1);
+        string::concatenate_literal(text, r.text);
+        if (!r.mold) {
+            EXPECT_EQ(raised([&] { convert(text, r.type); }), ERR_SCRIPT * 100 + err::INVALID_CHARS) << r.text;
+            continue;
+        }
+        cell* converted = convert(text, r.type);
+        EXPECT_EQ(cell_type(converted), r.type) << r.text;
+        EXPECT_EQ(formed(converted, true), r.mold) << r.text;
+    }
+    // A word from text is a global one: its value is the one the name has.
+    cell global = *word::load("wd-from-text");
+    cell* text = string::make_at(stack::push_slot(), 8, 1);
+    string::concatenate_literal(text, "wd-from-text");
+    cell* w = convert(text, TYPE_WORD);
+    EXPECT_EQ(w->data1, contexts.global);
+    EXPECT_EQ(w->data3, global.data3);
+
+    cell* ch = stack::push_slot();
+    *ch = cell{TYPE_CHAR, 0, 0x65E5, 0};
+    EXPECT_EQ(formed(convert(ch, TYPE_WORD), false), "\xE6\x97\xA5");
+    *ch = cell{TYPE_CHAR, 0, '1', 0};
+    EXPECT_EQ(raised([&] { convert(ch, TYPE_WORD); }), ERR_SCRIPT * 100 + err::INVALID_CHARS);
 }
 
 }  // namespace
