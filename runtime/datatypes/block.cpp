@@ -164,13 +164,15 @@ cell* block::make_fixed(cell* slot, uint32_t capacity, bool fixed)
 namespace {
 // Appends an unset slot to the parent, then gives it a buffer. The slot comes first so that the
 // new buffer is reachable when the allocation collects; it is fetched again by index afterwards.
+// The parent is read once: its cell may lie in a buffer (a block made by an earlier make_in) that
+// these allocations move.
 cell* make_in_with(cell* parent, uint32_t capacity, bool fixed)
 {
-    cell* p = parent ? parent : &root_block;
-    block_alloc_tail(p)->data3 = 0;
-    int32_t index = cells_of(p) - 1;
+    cell p = parent ? *parent : root_block;
+    block_alloc_tail(&p)->data3 = 0;
+    int32_t index = cells_of(&p) - 1;
     node_ref node = fixed ? series_alloc_fixed(capacity ? capacity : 1, 16, 0) : cells_alloc(capacity ? capacity : 1);
-    return write_new(cell_at(p, index), node);
+    return write_new(cell_at(&p, index), node);
 }
 }  // namespace
 
@@ -238,42 +240,47 @@ void block::ks_clear_at(cell* blk, uint32_t n)
 cell* block::ks_append(cell* blk, const cell* value) { return rs_append(blk, value); }
 
 namespace {
-// Calls step(target, value) for each cell of the source, head to tail. A source that shares the
-// target's buffer is read from a copy taken first: the target's growth must not feed the walk.
+// Calls step(target, value) for each cell of the source, head to tail, on a copy of the target
+// cell (which may lie in a buffer that the growth moves); returns that copy. A source that shares
+// the target's buffer is read from a copy taken first: the target's growth must not feed the walk.
 template <class F>
-cell* append_each_of(cell* target, const cell* source, F step)
+cell append_each_of(const cell* target, const cell* source, F step)
 {
     cell src = *source;
-    bool same = src.data2 == target->data2;
+    cell tgt = *target;
+    bool same = src.data2 == tgt.data2;
     if (same) src = *block::clone(&src, false, false);
     int32_t end = cells_of(&src);
     for (int32_t i = std::max(head_of(&src), 0); i < end; i++) {
         cell v = *cell_at(&src, i);
-        step(target, &v);
+        step(&tgt, &v);
     }
     if (same) stack::pop(1);
-    return target;
+    return tgt;
 }
 }  // namespace
 
 cell* block::ks_append_block(cell* target, const cell* source)
 {
-    return append_each_of(target, source, [](cell* t, const cell* v) { rs_append(t, v); });
+    append_each_of(target, source, [](cell* t, const cell* v) { rs_append(t, v); });
+    return target;
 }
 
 cell* block::ks_append_each(cell* target, const cell* source)
 {
-    return append_each_of(target, source, [](cell* t, const cell* v) { insert_value(t, v, true, false); });
+    target->data1 = append_each_of(target, source, [](cell* t, const cell* v) { insert_value(t, v, true, false); }).data1;
+    return target;
 }
 
 cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_start)
 {
     cell v = *value;
-    cell* first = grow_for_one(blk->data2);
-    int32_t cells = cells_of(blk);
-    int32_t index = at_start ? 0 : std::clamp(head_of(blk), 0, cells);
+    const cell b = *blk;   // blk may lie in a buffer that the growth moves
+    cell* first = grow_for_one(b.data2);
+    int32_t cells = cells_of(&b);
+    int32_t index = at_start ? 0 : std::clamp(head_of(&b), 0, cells);
     std::memmove(first + index + 1, first + index, size_t(cells - index) * 16);
-    series_of(blk->data2)->tail += 16;
+    series_of(b.data2)->tail += 16;
     first[index] = v;
     if (advance) blk->data1 = uint32_t(index + 1);
     return first + index;

@@ -13,7 +13,8 @@ namespace block {
 // ---- constructors (each writes the whole header: the new-line bit is clear) ---------------------
 // A new empty block of room for `capacity` cells (at least 1), written into `slot`.
 cell* make_at(cell* slot, uint32_t capacity);
-// A new empty block appended to `parent` (the root block when null).
+// A new empty block appended to `parent` (the root block when null), which may be a cell inside
+// another block. The address returned is valid until the next allocation.
 cell* make_in(cell* parent, uint32_t capacity);
 // Fixed: the cells live outside the collected frames and never move; otherwise an ordinary
 // buffer whose cells all read unset.
@@ -37,8 +38,10 @@ void ks_clear(cell* blk);
 void ks_clear_at(cell* blk, uint32_t n);
 cell* ks_append(cell* blk, const cell* value);
 cell* ks_append_block(cell* target, const cell* source);
+// Moves the target's head past what it inserts: the target must not lie in a movable buffer.
 cell* ks_append_each(cell* target, const cell* source);
-// Inserts a copy at the head (or the buffer offset); advance moves the head past it.
+// Inserts a copy at the head (or the buffer offset); advance moves the head past it, and then
+// blk must not lie in a movable buffer (without advance it may).
 cell* insert_value(cell* blk, const cell* value, bool advance, bool at_start);
 cell* insert_star();       // value in the arguments base, block in the cell below it
 cell* append_star();

@@ -312,6 +312,31 @@ TEST_F(Block, InsertAndAppendKeepOrder)
     EXPECT_EQ(mold(self), "[a b a b a b a b]");
 }
 
+// Routines handed a block cell that lies inside another block's buffer read it before they
+// allocate: the dead buffer below the outer one lets the first collection slide it down.
+TEST_F(Block, TargetCellInsideAMovingBuffer)
+{
+    struct row {
+        void (*change)(cell* target, cell* source);
+        const char* expected;
+    };
+    const row rows[] = {
+        {[](cell* t, cell*) { block::make_in(t, 1); }, "[a b c d []]"},
+        {[](cell* t, cell* s) { block::insert_value(t, block::rs_head(s), false, true); }, "[1 a b c d]"},
+        {[](cell* t, cell* s) { block::ks_append_block(t, s); }, "[a b c d 1 2]"},
+    };
+    for (const row& r : rows) {
+        cell* source = read("1 2");
+        cell* doomed = block::push_only_star(64);
+        cell* outer = read("");
+        block::rs_append(outer, read("a b c d"));   // full: the first change grows it
+        *doomed = none_value;
+        r.change(block::rs_head(outer), source);
+        cell target = *block::rs_head(outer);
+        EXPECT_EQ(mold(&target), r.expected);
+    }
+}
+
 TEST_F(Block, FindAndRemoveByCompare)
 {
     cell* s = read("a b c b");
