@@ -75,6 +75,13 @@ void memory_init();
 uint32_t memory_alloc_virtual(uint32_t size);   // region of at least size bytes; raises internal/no-memory
 void memory_free_virtual(uint32_t region);
 uint32_t memory_range_size();
+// An address inside the value range: what lies there may move at the next allocation, so input
+// bytes found there are copied before a routine allocates.
+inline bool in_value_range(const void* p)
+{
+    auto b = static_cast<const uint8_t*>(p);
+    return b >= heap_base && b < heap_base + memory_range_size();
+}
 // Tests: the n-th following request for system memory fails (0: none fails).
 void memory_fail_virtual_after(uint32_t n);
 

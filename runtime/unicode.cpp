@@ -57,12 +57,6 @@ constexpr uint32_t LAST_CODE_POINT = 0x10FFFF;
     fire(ERR_ACCESS, err::INVALID_UTF8, &arg);
 }
 
-bool in_value_range(const void* p)
-{
-    auto b = static_cast<const uint8_t*>(p);
-    return b >= heap_base && b < heap_base + memory_range_size();
-}
-
 // Input held in a movable buffer is copied first: loading allocates, which may move it.
 const uint8_t* stable_input(const uint8_t* bytes, uint32_t count, std::vector<uint8_t>& copy)
 {

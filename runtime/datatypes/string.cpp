@@ -336,6 +336,12 @@ cell* string::concatenate_literal(cell* buffer, const char* text)
 
 cell* string::concatenate_literal_part(cell* buffer, const uint8_t* bytes, uint32_t n)
 {
+    // Bytes read from a series (a binary's data, a scratch buffer) would move as the string grows.
+    std::vector<uint8_t> copy;
+    if (in_value_range(bytes)) {
+        copy.assign(bytes, bytes + n);
+        bytes = copy.data();
+    }
     node_ref node = buffer->data2;
     uint32_t unit = text_unit(series_of(node));
     for (uint32_t i = 0; i < n; i++) {

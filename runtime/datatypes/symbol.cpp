@@ -1,10 +1,11 @@
 // symbol!: interning names (the probing is the hash table's), name strings made on demand, and the
 // compare action. Interning compares UTF-8 bytes only; text is decoded only to form or compare.
-// A name handed in must not live in a movable buffer: interning allocates.
+// Interning allocates: a name that lies in a series buffer is copied before anything else.
 #include "runtime/datatypes/symbol.h"
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/casefold.h"
 #include "runtime/datatypes/block.h"
@@ -27,6 +28,11 @@ uint32_t next_code_point(const uint8_t*& p, const uint8_t* end)
 
 uint32_t intern(const uint8_t* text, uint32_t length, bool canonical)
 {
+    std::vector<uint8_t> copy;
+    if (in_value_range(text)) {
+        copy.assign(text, text + length);
+        text = copy.data();
+    }
     return canonical ? symbol_table_find_or_add_canonical(symbols.table, text, length)
                      : symbol_table_find_or_add(symbols.table, text, length, false);
 }

@@ -12,6 +12,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
+#include "support/values.h"
 
 namespace {
 
@@ -148,6 +149,15 @@ TEST_F(String, ConcatenateModesAndWidening)
     string::concatenate(self, self, -1, 0, true, string::CONCAT_APPEND);
     string::concatenate(self, self, -1, 0, true, string::CONCAT_INSERT);
     EXPECT_EQ(string::to_utf8(self), std::string(160, 'q'));
+}
+
+TEST_F(String, LiteralBytesFromAMovingBuffer)
+{
+    const std::string expected = "bytes of a binary! whose buffer moves while the string grows";
+    cell* buffer = string::make_at(stack::push_slot(), 1, 1);
+    const uint8_t* bytes = test::moving_bytes(expected);
+    string::concatenate_literal_part(buffer, bytes, uint32_t(expected.size()));
+    EXPECT_EQ(string::to_utf8(buffer), expected);
 }
 
 TEST_F(String, CopyWidenIntoANewAllocation)

@@ -7,6 +7,8 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/hashtable.h"
+#include "runtime/interpreter/stack.h"
+#include "support/values.h"
 
 namespace {
 
@@ -42,6 +44,18 @@ TEST(Symbol, NamesThatMustStayUnrelated)
         uint32_t a = symbol::make(r.a), b = symbol::make(r.b);
         EXPECT_NE(symbol::resolve(a), symbol::resolve(b)) << r.a << " / " << r.b;
     }
+}
+
+TEST(Symbol, NameFromAMovingBuffer)
+{
+    cell* top = stack::top();
+    const std::string name = "zq-name-read-from-a-binary-that-moves";
+    uint32_t id = symbol::search_part(test::moving_bytes(name), uint32_t(name.size()));
+    stack_s.top = top;
+    uint32_t length;
+    const uint8_t* stored = symbol::name(id, &length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stored), length), name);
+    EXPECT_EQ(symbol::make(name.c_str()), id);
 }
 
 TEST(Symbol, EmbeddedBytesAndExactLength)

@@ -48,9 +48,29 @@ inline cell float_(double d)
 
 }  // namespace test
 
+#include <cstring>
+
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/scalars.h"
 
 namespace test {
+// The text as the data of a binary! pushed on the stack above a buffer that is garbage: the next
+// collection slides the binary down, so the address returned goes stale at the next allocation
+// (under KIV_GC_STRESS). Pushes two cells.
+inline const uint8_t* moving_bytes(const std::string& text)
+{
+    cell* doomed = block::make_at(stack::push_slot(), 64);
+    node_ref node = bytes_alloc(uint32_t(text.size()));
+    cell binary{TYPE_BINARY, 0, node, 0};
+    stack::push(&binary);
+    series_buffer* s = series_of(node);
+    std::memcpy(at(s->head), text.data(), text.size());
+    s->tail = s->head + uint32_t(text.size());
+    *doomed = none_value;
+    return at(s->head);
+}
+
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 struct no_collect {
     uint32_t saved = collector_s.enabled;
