@@ -328,13 +328,18 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
         *slot = copy;
         return slot;
     }
+    // The handler evaluates, so it allocates: it gets stack copies, never cells of the context's
+    // buffers, which the first collection may move.
     cell* mark = stack::top();
     cell* old = stack::push(slot);
     *slot = copy;
-    cell w = *word;
-    contexts.fire_on_set(owner, &w, old, slot);
+    cell* held_owner = stack::push(owner);
+    cell* held_word = stack::push(word);
+    cell* held_new = stack::push(&copy);
+    uint32_t position = word->data3;
+    contexts.fire_on_set(held_owner, held_word, old, held_new);
     stack_s.top = mark;
-    return value_cell(ctx, w.data3);
+    return value_cell(ctx, position);
 }
 
 cell* context::push_value_at(node_ref ctx, uint32_t i)

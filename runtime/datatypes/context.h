@@ -20,7 +20,8 @@ enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT
 struct context_state {
     node_ref global;
     uint32_t self_symbol;
-    // Installed by object!: runs the owner's on-change* handler after a field was set.
+    // Installed by object!: runs the owner's on-change* handler after a field was set. Every cell
+    // it is handed is on the argument stack.
     void (*fire_on_set)(cell* owner, cell* word, cell* old_value, cell* new_value);
 };
 extern context_state contexts;

@@ -2,6 +2,8 @@
 // through a window of stack cells, binding (cycles, self) and the errors of unbound access.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/scalars.h"
@@ -151,6 +153,34 @@ TEST_F(Context, ObjectFieldsRecordTheirFirstStore)
     context::set_in(&fresh, &v, ctx, true);
     EXPECT_EQ(context::word_count(ctx), 3u);
     EXPECT_EQ(context::get_value_at(ctx, 2)->data2, 3u);
+}
+
+// The hook runs the owner's handler, whose evaluation allocates: the owner and the new value it
+// is handed must still read right afterwards, though the context's buffers moved.
+TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
+{
+    static cell seen_owner, seen_old, seen_new;
+    cell* doomed = block::make_at(stack::push_slot(), 64);
+    node_ref ctx = keep(context::make(spec({{TYPE_WORD, "cx-h1"}}), false, true, CONTEXT_OBJECT));
+    node_ref handlers = bytes_alloc(16);
+    const cell owner{TYPE_OBJECT, ctx, 0, handlers};
+    *context::owner_of(ctx) = owner;
+    *doomed = none_value;   // below the context's buffers: the next collection slides them down
+    auto saved = contexts.fire_on_set;
+    contexts.fire_on_set = [](cell* owner, cell*, cell* old_value, cell* new_value) {
+        bytes_alloc(16);
+        seen_owner = *owner;
+        seen_old = *old_value;
+        seen_new = *new_value;
+    };
+    cell w{TYPE_WORD, ctx, symbol::make("cx-h1"), uint32_t(-1)};
+    cell v = integer(5);
+    context::set_in(&w, &v, ctx, true);
+    contexts.fire_on_set = saved;
+    EXPECT_EQ(std::memcmp(&seen_owner, &owner, sizeof owner), 0);
+    EXPECT_EQ(cell_type(&seen_old), uint32_t(TYPE_UNSET));
+    EXPECT_EQ(cell_type(&seen_new), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(seen_new.data2, 5u);
 }
 
 TEST_F(Context, CollectSetWordsAndClone)
