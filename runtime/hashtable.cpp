@@ -481,9 +481,8 @@ void hashtable_rehash(node_ref t, uint32_t start, uint32_t step)
 {
     for (uint32_t i = start; i < block_cells(rec(t)); i += step) {
         ensure_room(t, i);   // cells from i on are not indexed yet
-        hashtable* h = rec(t);
-        int32_t earlier = index_cell(t, i);
-        if (h->kind == HASH_MAP && earlier >= 0) {
+        int32_t earlier = index_cell(t, i);   // may allocate (kind 0 chains): the record moves
+        if (earlier >= 0 && rec(t)->kind == HASH_MAP) {
             cell value = block_head(rec(t))[i + 1];
             block_head(rec(t))[earlier + 1] = value;
             remove_map_pair(t, i);
