@@ -11,7 +11,8 @@ extern cell root_block;
 
 namespace block {
 // ---- constructors (each writes the whole header: the new-line bit is clear) ---------------------
-// A new empty block of room for `capacity` cells (at least 1), written into `slot`.
+// A new empty block of room for `capacity` cells (at least 1), written into `slot`, which must not
+// lie in a movable buffer (it is written after the allocation).
 cell* make_at(cell* slot, uint32_t capacity);
 // A new empty block appended to `parent` (the root block when null), which may be a cell inside
 // another block. The address returned is valid until the next allocation.

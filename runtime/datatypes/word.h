@@ -16,6 +16,8 @@ inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE
 
 cell* load(const char* name);   // also the hook that gives type names their words
 cell* from_symbol(uint32_t symbol);
+// The slot is written after the word is added to the global context, which allocates: it must not
+// lie in a movable buffer.
 cell* make_at(uint32_t symbol, cell* slot);
 cell* make_in(uint32_t symbol, cell* block);
 cell* load_with(const char* name, cell* block);
