@@ -389,7 +389,9 @@ node_ref series_copy(series_buffer* s)
     series_buffer* d = series_of(node);
     uint32_t used = s->tail - s->head;
     uint32_t head_off = s->head - series_data_ref(s);
-    d->flags = s->flags;
+    // The copy is an ordinary buffer wherever the source lives (fixed, big or in a frame).
+    const uint32_t placement = SERIES_BIG | SERIES_FIXED;
+    d->flags = (s->flags & ~placement) | (d->flags & SERIES_BIG);
     d->head = series_data_ref(d) + head_off;
     d->tail = d->head + used;
     std::memcpy(at(d->head), at(s->head), used);

@@ -34,11 +34,13 @@ const char hex_digits[] = "0123456789ABCDEF";
 
 uint32_t units_of(const series_buffer* s) { return (s->tail - s->head) / text_unit(s); }
 
-// A symbol! stands for its name string, read from its start.
+// A symbol! stands for its name string, read from its start. The name string is made on demand
+// (symbol::get_string); a symbol whose string was never made is refused rather than read.
 cell text_view(const cell* value)
 {
-    if (cell_type(value) == TYPE_SYMBOL) return cell{TYPE_STRING, 0, value->data2, 0};
-    return *value;
+    if (cell_type(value) != TYPE_SYMBOL) return *value;
+    if (!value->data2) fire(ERR_INTERNAL, err::NOT_HERE);
+    return cell{TYPE_STRING, 0, value->data2, 0};
 }
 
 // Units from the head (clamped to the tail) to the tail.

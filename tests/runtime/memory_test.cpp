@@ -1,6 +1,9 @@
 // The memory manager: frames, buffers, growth and its failure paths.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "support/values.h"
@@ -133,6 +136,21 @@ TEST_F(Memory, MillionMixedSeriesKeepTheirLinks)
     }
     EXPECT_TRUE(memory_check_links());
     for (node_ref n : nodes) EXPECT_EQ(series_of(n)->node, n);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Memory, CopyOfAFixedBufferIsAnOrdinaryOne)
+{
+    node_ref fixed = series_alloc_fixed(16, 1, 0);
+    std::memcpy(series_alloc_tail_bytes(fixed, 3), "abc", 3);
+    node_ref copy = series_copy(series_of(fixed));
+    series_buffer* s = series_of(copy);
+    EXPECT_FALSE(s->flags & SERIES_FIXED);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(at(s->head)), s->tail - s->head), "abc");
+    EXPECT_TRUE(memory_check_links());
 }
 
 }  // namespace
