@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"

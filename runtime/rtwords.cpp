@@ -2,7 +2,9 @@
 #include "runtime/rtwords.h"
 
 #include "runtime/cells.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"

@@ -10,7 +10,9 @@
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"

@@ -55,6 +55,18 @@ enum compare_op : int32_t {
     COMP_FIND
 };
 
+// The compare codes under which types without an order still answer: equality and the sorts.
+inline bool compare_equality_or_sort(int32_t op)
+{
+    switch (op) {
+    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT: case COMP_CASE_SORT:
+    case COMP_SAME: case COMP_FIND:
+        return true;
+    default:
+        return false;
+    }
+}
+
 struct type_entry {
     const char* name;   // static text ending in "!"
     uint32_t length;    // without the "!"

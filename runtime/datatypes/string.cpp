@@ -365,6 +365,12 @@ const char* string::byte_to_hex(uint8_t byte)
     return strings.byte_hex;
 }
 
+int32_t string::emit_literal(cell* buffer, const char* text, int32_t part)
+{
+    concatenate_literal(buffer, text);
+    return part - int32_t(std::strlen(text));
+}
+
 double string::to_float(const uint8_t* bytes, uint32_t length, int32_t* remaining)
 {
     const char* start = reinterpret_cast<const char*>(bytes);

@@ -71,6 +71,8 @@ cell* concatenate_literal_part(cell* buffer, const uint8_t* bytes, uint32_t n);
 // ---- numbers and small searches -----------------------------------------------------------------
 const char* byte_to_hex(uint8_t byte);           // valid until the next call
 const char* to_hex(int32_t value, bool trim);     // valid until the next call
+// Appends an ASCII text for form and mold; returns the part budget less its length.
+int32_t emit_literal(cell* buffer, const char* text, int32_t part);
 // The decimal number in the byte range, correctly rounded; `remaining` gets the unread count.
 double to_float(const uint8_t* bytes, uint32_t length, int32_t* remaining);
 int32_t find_char(const cell* str, uint32_t cp);  // units from the head, -1 when absent

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/rterror.h"

@@ -6,7 +6,9 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"

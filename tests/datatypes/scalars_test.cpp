@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "support/values.h"
 

@@ -7,7 +7,9 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"

@@ -52,7 +52,9 @@ inline cell float_(double d)
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/scalars.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/unset.h"
 
 namespace test {
 // The text as the data of a binary! pushed on the stack above a buffer that is garbage: the next
