@@ -10,12 +10,13 @@
 KIV_BENCH(series_alloc)
 {
     const int n = 1000000;
-    uint32_t saved = collector_s.enabled;
-    collector_s.enabled = 0;
-    double t0 = bench::now();
-    for (int i = 0; i < n; i++) series_alloc(4, 16, 0);
-    double t = bench::now() - t0;
-    collector_s.enabled = saved;
+    double t = 0;
+    {
+        collector_hold hold;
+        double t0 = bench::now();
+        for (int i = 0; i < n; i++) series_alloc(4, 16, 0);
+        t = bench::now() - t0;
+    }
     collector::do_cycle();
     std::printf("%d small blocks, no collection: %.3f s (%.1f ns each)\n", n, t, t * 1e9 / n);
 }

@@ -44,6 +44,16 @@ extern void (*hashtable_marker)(node_ref table);
 extern void (*ownership_sweeper)();
 }  // namespace collector
 
+// Holds the collector off for a scope, also when an error unwinds through it: for walks that must
+// see nothing move (statistics) and for code that looks at where fresh buffers land.
+struct collector_hold {
+    uint32_t saved = collector_s.enabled;
+    collector_hold() { collector_s.enabled = 0; }
+    ~collector_hold() { collector_s.enabled = saved; }
+    collector_hold(const collector_hold&) = delete;
+    collector_hold& operator=(const collector_hold&) = delete;
+};
+
 // Keeps a node (and, for cell buffers, what its cells refer to) alive while in scope.
 struct gc_root {
     node_ref node;

@@ -203,16 +203,6 @@ void node_free(node_frame* f, node_ref node)
     f->used--;
 }
 
-node_frame* node_frame_of(node_ref node)
-{
-    for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) {
-        node_frame* f = at<node_frame>(r);
-        uint32_t first = ref_of(f->slots());
-        if (node >= first && node < first + f->capacity * 4) return f;
-    }
-    return nullptr;
-}
-
 // ---- series frames ------------------------------------------------------------------------------
 
 series_frame* series_frame_new()

@@ -90,7 +90,6 @@ node_frame* node_frame_new(uint32_t n);
 void node_frame_free(node_frame* frame);
 node_ref node_alloc();
 void node_free(node_frame* frame, node_ref node);
-node_frame* node_frame_of(node_ref node);   // frame holding the node, or null
 
 // ---- series -------------------------------------------------------------------------------------
 series_frame* series_frame_new();

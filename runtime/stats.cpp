@@ -39,13 +39,6 @@ void append_triple(cell* outer, uint32_t a, uint32_t b, uint32_t c)
 
 }  // namespace
 
-// Holds the collector off for a scope, also when an error unwinds through it.
-struct collector_hold {
-    uint32_t saved = collector_s.enabled;
-    collector_hold() { collector_s.enabled = 0; }
-    ~collector_hold() { collector_s.enabled = saved; }
-};
-
 double memory::stats(cell* blk, int32_t level)
 {
     collector_hold hold;

@@ -18,6 +18,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "support/fixtures.h"
+#include "support/values.h"
 
 namespace tv {
 
@@ -69,7 +70,7 @@ inline void register_stand_ins()
 }
 
 inline cell num(int32_t n) { return cell{TYPE_NUM, 0, uint32_t(n), 0}; }
-inline cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
+using test::integer;
 inline cell fault() { return cell{TYPE_FAULT, 0, 0, 0}; }
 // A global word of the given kind (word!, lit-word!, refinement!...).
 inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
@@ -139,21 +140,9 @@ inline cell* new_buffer() { return string::make_at(stack::push_slot(), 64, 1); }
 
 inline std::string mold(cell* v, bool only = false, bool all = false, bool flat = false)
 {
-    cell* buffer = new_buffer();
-    action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, buffer, only, all, flat, nullptr, 0x7FFFFFFF, 0);
-    std::string text = string::to_utf8(buffer);
-    stack::pop(1);
-    return text;
+    return test::mold_at(v, only, all, flat);
 }
-
-inline std::string form(cell* v)
-{
-    cell* buffer = new_buffer();
-    action_as<form_fn>(cell_type(v), ACT_FORM)(v, buffer, nullptr, 0x7FFFFFFF);
-    std::string text = string::to_utf8(buffer);
-    stack::pop(1);
-    return text;
-}
+inline std::string form(cell* v) { return test::form_at(v); }
 
 // Each test runs in its own arguments window and must leave the cycle stack empty.
 class Values : public test::StackTest {

@@ -9,23 +9,37 @@
 
 namespace test {
 
-inline std::string form(cell value)
+// Form and mold of a value whose cell does not move (argument stack, root block, a local).
+inline std::string form_at(cell* v)
 {
-    cell* v = stack::push(&value);
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     action_as<form_fn>(cell_type(v), ACT_FORM)(v, out, nullptr, 0x7FFFFFFF);
     std::string text = string::to_utf8(out);
-    stack::pop(2);
+    stack::pop(1);
+    return text;
+}
+
+inline std::string mold_at(cell* v, bool only = false, bool all = false, bool flat = false)
+{
+    cell* out = string::make_at(stack::push_slot(), 16, 1);
+    action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
+    std::string text = string::to_utf8(out);
+    stack::pop(1);
+    return text;
+}
+
+// The same for a value given by copy: it is kept on the argument stack meanwhile.
+inline std::string form(cell value)
+{
+    std::string text = form_at(stack::push(&value));
+    stack::pop(1);
     return text;
 }
 
 inline std::string mold(cell value, bool all = false, bool only = false, bool flat = false)
 {
-    cell* v = stack::push(&value);
-    cell* out = string::make_at(stack::push_slot(), 16, 1);
-    action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
-    std::string text = string::to_utf8(out);
-    stack::pop(2);
+    std::string text = mold_at(stack::push(&value), only, all, flat);
+    stack::pop(1);
     return text;
 }
 
@@ -74,9 +88,5 @@ inline const uint8_t* moving_bytes(const std::string& text)
 }
 
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
-struct no_collect {
-    uint32_t saved = collector_s.enabled;
-    no_collect() { collector_s.enabled = 0; }
-    ~no_collect() { collector_s.enabled = saved; }
-};
+using no_collect = collector_hold;
 }  // namespace test
