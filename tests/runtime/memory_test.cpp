@@ -73,20 +73,6 @@ TEST_F(Memory, ResizeDetachesOldBufferAndKeepsLength)
     EXPECT_EQ(*at<uint8_t>(fresh->head + 9), 'j');
 }
 
-TEST_F(Memory, FrameWithLittleRoomIsNotChosen)
-{
-    // Fill the current frame until less than the minimum room is left, then ask for more than fits.
-    series_frame* f = at<series_frame>(memory_s.series_current);
-    while (f->end - f->heap > FRAME_ROOM_MIN + 4096) bytes_alloc(4096);
-    uint32_t left = f->end - f->heap;
-    if (left > 0x10000) GTEST_SKIP();
-    uint32_t before = frame_count();
-    series_buffer* s = series_of(bytes_alloc(left));   // need = left + 24: does not fit here
-    EXPECT_NE(memory_s.series_current, ref_of(f));
-    EXPECT_GE(frame_count(), before);
-    EXPECT_TRUE(ref_of(s) > memory_s.series_current);
-}
-
 TEST_F(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
 {
     memory_state before = memory_s;
