@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/interpreter/stack.h"
@@ -22,19 +23,18 @@ void (*collector::ownership_sweeper)();
 
 namespace {
 
-using cell_marker = void (*)(const cell* c);
-
 constexpr uint32_t MARKERS_MAX = 100;
-constexpr uint32_t CONTEXT_ON_STACK = 0x400000;   // context! header: values live on the argument stack
 constexpr uint8_t POISON = 0xDD;                  // vacated space in stress mode
 
-void default_cell_markers(cell_marker* m);
+void unregistered_markers(mark_fn* m);
 
 struct gc_state {
-    gc_state() { default_cell_markers(cell_markers); }
+    gc_state() { unregistered_markers(unregistered); }
     void (*markers[MARKERS_MAX])();
     uint32_t marker_count;
-    cell_marker cell_markers[TYPE_TABLE_SIZE];
+    // Markers for the ids whose datatype module does not exist yet: a registered type brings its
+    // own marker in its action row.
+    mark_fn unregistered[TYPE_TABLE_SIZE];
     std::vector<node_ref> work;      // cell buffers marked but not yet scanned
     std::vector<node_ref> pending;   // nodes of dead buffers
     gc_root* roots;
@@ -42,25 +42,8 @@ struct gc_state {
 };
 gc_state gcs;
 
-// ---- marking by datatype ------------------------------------------------------------------------
+// ---- marking of the types not registered yet -----------------------------------------------------
 
-void mark_series_block(const cell* c) { if (c->data2) collector::mark_block(c->data2); }
-void mark_string(const cell* c)
-{
-    collector::keep(c->data2);
-    if (c->data3) collector::keep(c->data3);
-}
-void mark_symbol(const cell* c)
-{
-    collector::keep(c->data3);
-    if (c->data2) collector::keep(c->data2);
-}
-void mark_context_cell(const cell* c)
-{
-    if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
-    if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
-}
-void mark_word(const cell* c) { if (c->data1) collector::mark_context(c->data1); }
 void mark_native(const cell* c)
 {
     if (c->data2) collector::mark_block(c->data2);
@@ -75,7 +58,6 @@ void mark_function(const cell* c)
     if (c->data2) collector::mark_block(c->data2);
     if (c->data3) collector::mark_block(c->data3);
 }
-void mark_node2(const cell* c) { if (c->data2) collector::keep(c->data2); }
 void mark_object(const cell* c)
 {
     if (c->data1) collector::mark_context(c->data1);
@@ -95,17 +77,14 @@ void mark_event(const cell* c)
     if ((c->header & 0x1000) && c->data2) collector::mark_block(c->data2);
 }
 
-void default_cell_markers(cell_marker* m)
+void unregistered_markers(mark_fn* m)
 {
-    for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
-        m[t] = mark_series_block;
-    for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = mark_string;
-    m[TYPE_SYMBOL] = mark_symbol;
-    m[TYPE_CONTEXT] = mark_context_cell;
-    for (uint32_t t : {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD, TYPE_REFINEMENT}) m[t] = mark_word;
+    for (uint32_t t : {TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
+        m[t] = collector::mark_block_cell;
+    for (uint32_t t : {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = collector::mark_string_cell;
     for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) m[t] = mark_native;
     for (uint32_t t : {TYPE_FUNCTION, TYPE_ROUTINE}) m[t] = mark_function;
-    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = mark_node2;
+    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = collector::mark_buffer_cell;
     for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
     for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;
     m[TYPE_HANDLE] = mark_handle;
@@ -325,7 +304,8 @@ void collector::mark_context(node_ref node) { mark_block(node); }
 
 void collector::mark_cell(const cell* c)
 {
-    cell_marker m = gcs.cell_markers[cell_type(c) < TYPE_TABLE_SIZE ? cell_type(c) : 0];
+    uint32_t t = cell_type(c) < TYPE_TABLE_SIZE ? cell_type(c) : 0;
+    mark_fn m = registry.types[t].name ? registry.rows[t].mark : gcs.unregistered[t];
     if (m) m(c);
 }
 
@@ -345,10 +325,13 @@ void collector::register_marker(void (*routine)())
     if (gcs.marker_count < MARKERS_MAX) gcs.markers[gcs.marker_count++] = routine;
 }
 
-void collector::set_cell_marker(uint32_t type, void (*routine)(const cell* c))
+void collector::mark_block_cell(const cell* c) { if (c->data2) mark_block(c->data2); }
+void collector::mark_string_cell(const cell* c)
 {
-    if (type < TYPE_TABLE_SIZE) gcs.cell_markers[type] = routine;
+    keep(c->data2);
+    if (c->data3) keep(c->data3);
 }
+void collector::mark_buffer_cell(const cell* c) { if (c->data2) keep(c->data2); }
 
 gc_root::gc_root(node_ref n) : node(n), prev(gcs.roots) { gcs.roots = this; }
 gc_root::~gc_root() { gcs.roots = prev; }

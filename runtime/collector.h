@@ -36,8 +36,12 @@ void mark_context(node_ref node);
 void clear_mark(node_ref node);
 // A routine called at every cycle to mark what a module keeps outside the value world.
 void register_marker(void (*routine)());
-// How a datatype's cells are marked, for types whose layout the collector does not know.
-void set_cell_marker(uint32_t type, void (*routine)(const cell* c));
+// Markers of the layouts several datatypes share, for their action rows: a block cell (word 2 a
+// node of cells), a string cell (word 2 the buffer, word 3 a scratch buffer or 0), a cell whose
+// word 2 is an opaque buffer.
+void mark_block_cell(const cell* c);
+void mark_string_cell(const cell* c);
+void mark_buffer_cell(const cell* c);
 // Marks a hash table's own buffers (set by the hash-table module).
 extern void (*hashtable_marker)(node_ref table);
 // Weak tables: swept after marking, before compaction (set by the ownership module).

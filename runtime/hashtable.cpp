@@ -271,7 +271,7 @@ uint32_t key_index(const hashtable* h, int32_t key)
 
 bool cells_equal(const cell* a, const cell* b, int32_t op)
 {
-    compare_fn cmp = action_as<compare_fn>(cell_type(a), ACT_COMPARE);
+    compare_fn cmp = actions_of(cell_type(a)).compare;
     if (!cmp) return std::memcmp(a, b, sizeof(cell)) == 0;
     cell x = *a, y = *b;   // compare routines take writable cells; the block may not be touched
     return cmp(&x, &y, op) == 0;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "runtime/cells.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -76,13 +77,13 @@ bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t 
 
 int32_t form_value(cell* v, cell* buffer, cell* arg, int32_t part)
 {
-    auto f = action_as<form_fn>(cell_type(v), ACT_FORM);
+    auto f = actions_of(cell_type(v)).form;
     return f ? f(v, buffer, arg, part) : part;
 }
 
 int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
 {
-    auto f = action_as<mold_fn>(cell_type(v), ACT_MOLD);
+    auto f = actions_of(cell_type(v)).mold;
     return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
 }
 
@@ -128,7 +129,7 @@ bool type_accepted(const cell* types, uint32_t t)
 void copy_element(const cell* blk, uint32_t index, bool deep, const cell* types)
 {
     cell* element = cell_at(blk, index);
-    auto f = action_as<copy_fn>(cell_type(element), ACT_COPY);
+    auto f = actions_of(cell_type(element)).copy;
     if (!f) return;
     cell* held = stack::push(element);
     cell* types_arg = nullptr;
@@ -325,7 +326,7 @@ const cell* block::find_word(const cell* word, const cell* blk, bool exact)
 const cell* block::find_by_compare(const cell* blk, const cell* value)
 {
     cell b = *blk, v = *value;
-    auto cmp = action_as<compare_fn>(cell_type(&v), ACT_COMPARE);
+    auto cmp = actions_of(cell_type(&v)).compare;
     if (!cmp) return &none_value;
     for (int32_t i = std::max(head_of(&b), 0); i < cells_of(&b); i++) {
         cell c = *cell_at(&b, i);
@@ -338,7 +339,7 @@ const cell* block::find_by_compare(const cell* blk, const cell* value)
 bool block::remove_by_compare(cell* blk, const cell* value, bool from_start)
 {
     cell v = *value;
-    auto cmp = action_as<compare_fn>(cell_type(&v), ACT_COMPARE);
+    auto cmp = actions_of(cell_type(&v)).compare;
     if (!cmp) return false;
     for (int32_t i = from_start ? 0 : std::max(head_of(blk), 0); i < cells_of(blk); i++) {
         cell c = *cell_at(blk, i);
@@ -520,7 +521,7 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
         uint32_t e1 = cell_type(&c1), e2 = cell_type(&c2);
         bool compatible = e1 == e2 || (word_kind(e1) && word_kind(e2)) || (number_kind(e1) && number_kind(e2));
         if (!compatible) return e1 < e2 ? -1 : 1;
-        auto cmp = action_as<compare_fn>(e1, ACT_COMPARE);
+        auto cmp = actions_of(e1).compare;
         int32_t r = cmp ? cmp(&c1, &c2, op) : -2;
         if (r != 0) return r;
     }
@@ -574,12 +575,12 @@ cell* block::copy(cell* blk, cell* result, cell* part, bool deep, cell* types)
 void block::init()
 {
     // take works on blocks through series! until the block's own search and change actions exist.
-    datatype::register_type(TYPE_BLOCK, TYPE_SERIES, "block!",
-        make, inherit, inherit, to, form, mold, eval_path, nullptr, compare, nullptr,               // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 11-20
-        nullptr, nullptr, nullptr, nullptr, nullptr, inherit, inherit, nullptr, inherit, copy,      // 21-30
-        nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,   // 31-40
-        nullptr, inherit, inherit, nullptr, nullptr, inherit, nullptr, inherit, inherit, inherit,   // 41-50
-        nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,   // 51-60
-        nullptr, nullptr);
+    datatype::register_type(TYPE_BLOCK, TYPE_SERIES, "block!", {
+        .make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
+        .eval_path = eval_path, .compare = compare, .at = inherit, .back = inherit, .clear = inherit,
+        .copy = copy, .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
+        .move = inherit, .next = inherit, .pick = inherit, .poke = inherit, .remove = inherit,
+        .reverse = inherit, .skip = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
+        .modify = inherit,
+        .mark = collector::mark_block_cell});
 }

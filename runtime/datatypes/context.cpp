@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -391,14 +392,13 @@ cell* context::bind(cell* block, node_ref ctx, bool self_word)
     return block;
 }
 
+void context::mark(const cell* c)
+{
+    if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
+    if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
+}
+
 void context::init()
 {
-    datatype::register_type(TYPE_CONTEXT, 0, "context!",
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_CONTEXT, 0, "context!", {.mark = mark});
 }

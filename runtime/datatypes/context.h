@@ -30,6 +30,7 @@ namespace context {
 constexpr uint32_t GLOBAL_SLOTS = 4000;
 
 void init();          // registers context!
+void mark(const cell* c);   // the word table, and the values unless they live on the argument stack
 void global_init();   // the global context
 void words_init();    // the symbols this module names, once the symbol table exists
 

@@ -16,23 +16,43 @@ void datatype::tables_init()
 {
     registry.types = static_cast<type_entry*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(type_entry)));
     std::memset(registry.types, 0, TYPE_TABLE_SIZE * sizeof(type_entry));
-    registry.actions = static_cast<action_fn*>(rt_alloc(TYPE_TABLE_SIZE * 256 * sizeof(action_fn)));
-    std::memset(registry.actions, 0, TYPE_TABLE_SIZE * 256 * sizeof(action_fn));
+    registry.rows = static_cast<action_table_row*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(action_table_row)));
+    std::memset(static_cast<void*>(registry.rows), 0, TYPE_TABLE_SIZE * sizeof(action_table_row));
     registry.max_type = 0;
 }
 
-void datatype::register_slots(uint32_t id, uint32_t parent, const char* name, const action_fn* slots)
+namespace {
+template <class F>
+F resolve(const action_slot_value<F>& v, F parent_routine, uint32_t parent)
+{
+    if (v.from_parent) return parent ? parent_routine : nullptr;
+    return v.routine;
+}
+}  // namespace
+
+void datatype::register_type(uint32_t id, uint32_t parent, const char* name, const action_row& row)
 {
     if (id > registry.max_type) registry.max_type = id;
     type_entry& t = registry.types[id];
     t.name = name;
     t.length = uint32_t(std::strlen(name)) - 1;
     t.word = typename_word_maker ? typename_word_maker(name) : nullptr;
-    const action_fn from_parent = slot_value(inherit);
-    for (uint32_t n = 1; n <= ACTION_SLOTS; n++) {
-        action_fn f = slots[n - 1];
-        if (f == from_parent) f = parent ? registry.actions[parent * 256 + n - 1] : nullptr;
-        registry.actions[id * 256 + n - 1] = f;
+    const action_table_row from = registry.rows[parent];   // copied first: a type may be its own parent's row
+    action_table_row& to = registry.rows[id];
+#define ACTION_SLOT(idn, field, signature) to.field = resolve(row.field, from.field, parent);
+#include "runtime/datatypes/action-slots.inc"
+#undef ACTION_SLOT
+    to.mark = resolve(row.mark, from.mark, parent);
+}
+
+bool action_present(uint32_t type, uint32_t slot)
+{
+    const action_table_row& r = registry.rows[type];
+    switch (slot) {
+#define ACTION_SLOT(idn, field, signature) case ACT_##idn: return r.field != nullptr;
+#include "runtime/datatypes/action-slots.inc"
+#undef ACTION_SLOT
+    default: return false;
     }
 }
 
@@ -88,12 +108,5 @@ int32_t datatype::compare(cell* value1, cell* value2, int32_t op)
 
 void datatype::init()
 {
-    register_type(TYPE_DATATYPE, 0, "datatype!",
-        nullptr, nullptr, nullptr, nullptr, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    register_type(TYPE_DATATYPE, 0, "datatype!", {.form = form, .mold = mold, .compare = compare});
 }

@@ -6,47 +6,59 @@
 
 // Action slots, numbered from 1 as the action table counts them.
 enum action_slot : uint32_t {
-    ACT_MAKE = 1, ACT_RANDOM, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_SET_PATH,
-    ACT_COMPARE, ACT_ABSOLUTE, ACT_ADD, ACT_DIVIDE, ACT_MULTIPLY, ACT_NEGATE, ACT_POWER, ACT_REMAINDER,
-    ACT_ROUND, ACT_SUBTRACT, ACT_EVEN_Q, ACT_ODD_Q, ACT_AND_T, ACT_COMPLEMENT, ACT_OR_T, ACT_XOR_T,
-    ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q,
-    ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_PUT, ACT_REMOVE,
-    ACT_REVERSE, ACT_SELECT, ACT_SORT, ACT_SKIP, ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_TRIM,
-    ACT_CREATE, ACT_CLOSE, ACT_DELETE, ACT_MODIFY, ACT_OPEN, ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME,
-    ACT_UPDATE, ACT_WRITE,
-    ACTION_SLOTS = 62
+    ACT_NONE = 0,
+#define ACTION_SLOT(id, field, signature) ACT_##id,
+#include "runtime/datatypes/action-slots.inc"
+#undef ACTION_SLOT
+    ACTION_SLOTS = ACT_WRITE
 };
-static_assert(ACT_WRITE == 62);
+static_assert(ACT_MAKE == 1 && ACT_COMPARE == 9 && ACT_APPEND == 25 && ACT_WRITE == 62);
 
-// Routines are stored untyped and cast back to the slot's signature by the caller.
-using action_fn = void (*)();
-
-// Signatures of the slots that every datatype shares.
-using make_fn = cell* (*)(cell* proto, cell* spec, uint32_t type);
+// Signatures of the action slots. Arguments come as cells in the action's spec order; then, per
+// refinement in spec order, a cell for a refinement that takes an argument (absent when its
+// address is at or below the arguments base, null included) or a bool for one that takes none.
+// Routines that work on the first argument in place (the call's result cell) change it and
+// return it; others return the cell that holds the result.
+using make_fn = cell* (*)(cell* proto, cell* spec, uint32_t type);   // make and to
+using random_fn = cell* (*)(cell* value, bool seed, bool secure, bool only);
+using reflect_fn = cell* (*)(cell* value, cell* field);
 using form_fn = int32_t (*)(cell* value, cell* buffer, cell* arg, int32_t part);
 using mold_fn = int32_t (*)(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
                             int32_t indent);
-using compare_fn = int32_t (*)(cell* value1, cell* value2, int32_t op);
-
-// Series slots. The series is the first argument (the call's result cell): these routines change
-// it in place and return it. A refinement argument is a cell, absent when its address is at or
-// below the arguments base (null included).
-// series_fn: head, tail, next, back, clear, head?, tail?, index?; length_fn: length? (-1 gives
-// none); position_fn: at and skip.
-using series_fn = cell* (*)(cell* series);
-using length_fn = int32_t (*)(cell* series);
-using position_fn = cell* (*)(cell* series, cell* n);
-using pick_fn = cell* (*)(cell* series, int32_t n);
-using poke_fn = cell* (*)(cell* series, int32_t n, cell* value);
-using remove_fn = cell* (*)(cell* series, cell* part, cell* key);
-using reverse_fn = cell* (*)(cell* series, cell* part, cell* skip);
-using take_fn = cell* (*)(cell* series, cell* part, bool deep, bool last);
-using copy_fn = cell* (*)(cell* value, cell* result, cell* part, bool deep, cell* types);
-using move_fn = cell* (*)(cell* source, cell* target, cell* part);
-using random_fn = cell* (*)(cell* value, cell* seed, cell* secure, cell* only);
 // One step of a path: value null reads, otherwise stores it. Returns the step's value.
 using eval_path_fn = cell* (*)(cell* parent, cell* element, cell* value, cell* path, cell* grandparent,
                                cell* previous, int32_t index, bool case_, bool get, bool tail, bool notify);
+using set_path_fn = void (*)();   // slot 8: no datatype fills it
+using compare_fn = int32_t (*)(cell* value1, cell* value2, int32_t op);
+using unary_fn = cell* (*)(cell* value);                  // absolute, negate, head, next, clear, ...
+using binary_fn = cell* (*)(cell* value1, cell* value2);  // two operands: add, ..., swap, rename
+using round_fn = cell* (*)(cell* value, cell* scale, bool even, bool down, bool half_down, bool floor,
+                           bool ceiling, bool half_ceiling);
+using append_fn = cell* (*)(cell* series, cell* value, cell* part, bool only, cell* dup);   // append, insert, change
+using position_fn = cell* (*)(cell* series, cell* n);     // at and skip
+using copy_fn = cell* (*)(cell* value, cell* result, cell* part, bool deep, cell* types);
+// find and select (select ignores tail and match).
+using find_fn = cell* (*)(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any,
+                          cell* with, cell* skip, bool last, bool reverse, bool tail, bool match);
+using length_fn = int32_t (*)(cell* series);              // -1 gives none
+using move_fn = cell* (*)(cell* source, cell* target, cell* part);
+// pick and poke get the index both as the entry's integer reading of it and as the cell itself.
+using pick_fn = cell* (*)(cell* value, int32_t n, cell* index);
+using poke_fn = cell* (*)(cell* value, int32_t n, cell* index, cell* new_value);
+using put_fn = cell* (*)(cell* series, cell* key, cell* value, bool case_);
+using remove_fn = cell* (*)(cell* series, cell* part, cell* key);
+using reverse_fn = cell* (*)(cell* series, cell* part, cell* skip);
+using sort_fn = cell* (*)(cell* series, bool case_, cell* skip, cell* comparator, cell* part, bool all,
+                          bool reverse, bool stable);
+using take_fn = cell* (*)(cell* series, cell* part, bool deep, bool last);
+using trim_fn = cell* (*)(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
+using modify_fn = cell* (*)(cell* value, cell* field, cell* new_value, bool case_);
+using open_fn = cell* (*)(cell* value, bool new_, bool read, bool write, bool seek, cell* allow);
+using read_fn = cell* (*)(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as);
+using write_fn = cell* (*)(cell* target, cell* data, bool binary, bool lines, bool info, bool append, cell* part,
+                           cell* seek, cell* allow, cell* as);
+// How the collector marks what a cell of the type refers to.
+using mark_fn = void (*)(const cell* c);
 
 // Compare operation codes.
 enum compare_op : int32_t {
@@ -73,34 +85,49 @@ struct type_entry {
     cell* word;         // the global word of the name (a root cell), once the words exist
 };
 
+// Slot values for registration: a routine of the slot's signature, nothing (empty), or
+// `inherit` (the parent's routine, copied at registration).
+struct inherit_t {};
+inline constexpr inherit_t inherit{};
+
+template <class F>
+struct action_slot_value {
+    F routine = nullptr;
+    bool from_parent = false;
+    constexpr action_slot_value() = default;
+    constexpr action_slot_value(F f) : routine(f) {}
+    constexpr action_slot_value(std::nullptr_t) {}
+    constexpr action_slot_value(inherit_t) : from_parent(true) {}
+};
+
+// What a datatype module registers: one field per action slot, in slot order, filled with
+// designated initialisers ({.make = make, .form = form, .at = inherit}); a routine of the wrong
+// signature or a field out of order does not compile, an omitted field is empty.
+struct action_row {
+#define ACTION_SLOT(id, field, signature) action_slot_value<signature> field;
+#include "runtime/datatypes/action-slots.inc"
+#undef ACTION_SLOT
+    action_slot_value<mark_fn> mark;   // the collector's marker for the type's cells
+};
+
+// The registered routines of a type, parents' routines copied in.
+struct action_table_row {
+#define ACTION_SLOT(id, field, signature) signature field;
+#include "runtime/datatypes/action-slots.inc"
+#undef ACTION_SLOT
+    mark_fn mark;
+};
+
 struct datatype_registry {
-    type_entry* types;      // TYPE_TABLE_SIZE entries
-    action_fn* actions;     // TYPE_TABLE_SIZE * 256 entries
+    type_entry* types;         // TYPE_TABLE_SIZE entries
+    action_table_row* rows;    // TYPE_TABLE_SIZE rows
     uint32_t max_type;
 };
 extern datatype_registry registry;
 
-// Slot values for registration: a routine, `nullptr` (none) or `inherit` (the parent's routine).
-struct inherit_t {};
-inline constexpr inherit_t inherit{};
-
 namespace datatype {
 
-inline action_fn slot_value(inherit_t) { return reinterpret_cast<action_fn>(intptr_t(-1)); }
-inline action_fn slot_value(std::nullptr_t) { return nullptr; }
-template <class R, class... A>
-action_fn slot_value(R (*routine)(A...)) { return reinterpret_cast<action_fn>(routine); }
-
-void register_slots(uint32_t id, uint32_t parent, const char* name, const action_fn* slots);
-
-// One value per action slot, in slot order: the count is checked when the module is compiled.
-template <class... R>
-void register_type(uint32_t id, uint32_t parent, const char* name, R... routines)
-{
-    static_assert(sizeof...(R) == ACTION_SLOTS, "a datatype registers exactly one value per action slot");
-    const action_fn slots[ACTION_SLOTS] = {slot_value(routines)...};
-    register_slots(id, parent, name, slots);
-}
+void register_type(uint32_t id, uint32_t parent, const char* name, const action_row& row);
 
 void tables_init();
 void init();
@@ -114,9 +141,10 @@ int32_t compare(cell* value1, cell* value2, int32_t op);
 
 }  // namespace datatype
 
-inline action_fn action_of(uint32_t type, uint32_t slot) { return registry.actions[type * 256 + slot - 1]; }
-template <class F>
-inline F action_as(uint32_t type, uint32_t slot) { return reinterpret_cast<F>(action_of(type, slot)); }
+// The routines of a type (all empty for an unregistered id).
+inline const action_table_row& actions_of(uint32_t type) { return registry.rows[type]; }
+// Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
+bool action_present(uint32_t type, uint32_t slot);
 
 // Hook for naming types once global words can be made (set by the word module).
 extern cell* (*typename_word_maker)(const char* name);

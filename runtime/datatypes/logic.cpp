@@ -68,10 +68,8 @@ cell* logic::complement(cell* value)
 
 namespace {
 enum class bit_op { AND, OR, XOR };
-cell* bitwise(bit_op op, const char* action)
+cell* bitwise(cell* a, cell* b, bit_op op, const char* action)
 {
-    cell* a = stack::arguments();
-    cell* b = a + 1;
     if (cell_type(b) != TYPE_LOGIC) {
         cell name_arg = cell{TYPE_NONE, 0, 0, 0};
         (void)action;   // the action's word is named once words exist
@@ -87,22 +85,20 @@ cell* bitwise(bit_op op, const char* action)
 }
 }  // namespace
 
-cell* logic::and_t() { return bitwise(bit_op::AND, "and~"); }
-cell* logic::or_t() { return bitwise(bit_op::OR, "or~"); }
-cell* logic::xor_t() { return bitwise(bit_op::XOR, "xor~"); }
+cell* logic::and_t(cell* a, cell* b) { return bitwise(a, b, bit_op::AND, "and~"); }
+cell* logic::or_t(cell* a, cell* b) { return bitwise(a, b, bit_op::OR, "or~"); }
+cell* logic::xor_t(cell* a, cell* b) { return bitwise(a, b, bit_op::XOR, "xor~"); }
 
 uint32_t (*logic::random_draw)(bool secure);
 void (*logic::random_seed)(uint32_t seed);
 
-cell* logic::random(cell* value, cell* seed, cell* secure, cell* only)
+cell* logic::random(cell* value, bool seed, bool secure, bool)
 {
-    (void)only;
-    cell* base = stack::arguments();
-    if (seed > base) {
+    if (seed) {
         if (random_seed) random_seed(value->data1);
         return unset::make_at(value);
     }
-    uint32_t draw = random_draw ? random_draw(secure > base) : 0;
+    uint32_t draw = random_draw ? random_draw(secure) : 0;
     value->data1 = int32_t(draw) > 0x3FFFFFFF ? 1 : 0;
     return value;
 }
@@ -135,12 +131,7 @@ void logic::init()
 {
     true_value = cell{TYPE_LOGIC, 1, 0, 0};
     false_value = cell{TYPE_LOGIC, 0, 0, 0};
-    datatype::register_type(TYPE_LOGIC, 0, "logic!",
-        make, random, nullptr, to, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        and_t, complement, or_t, xor_t, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 21-30
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_LOGIC, 0, "logic!", {
+        .make = make, .random = random, .to = to, .form = form, .mold = mold, .compare = compare,
+        .and_t = and_t, .complement = complement, .or_t = or_t, .xor_t = xor_t});
 }

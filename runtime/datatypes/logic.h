@@ -26,9 +26,9 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
 cell* complement(cell* value);
-cell* and_t();
-cell* or_t();
-cell* xor_t();
+cell* and_t(cell* value1, cell* value2);
+cell* or_t(cell* value1, cell* value2);
+cell* xor_t(cell* value1, cell* value2);
 // Truth tests.
 uint32_t true_q(const cell* value, bool check_unset, const cell* name);
 uint32_t check_arg_true_q();
@@ -38,5 +38,5 @@ uint32_t top_true_q();
 // Draws for logic/random: installed by the random-number module.
 extern uint32_t (*random_draw)(bool secure);
 extern void (*random_seed)(uint32_t seed);
-cell* random(cell* value, cell* seed, cell* secure, cell* only);
+cell* random(cell* value, bool seed, bool secure, bool only);
 }  // namespace logic

@@ -29,21 +29,18 @@ int32_t none::compare(cell*, cell* value2, int32_t op)
     return compare_equality_or_sort(op) ? 0 : -2;
 }
 cell* none::clear(cell* series) { return make_at(series); }
-cell* none::find(cell* series) { return make_at(series); }
+cell* none::find(cell* series, cell*, cell*, bool, bool, bool, bool, cell*, cell*, bool, bool, bool, bool)
+{
+    return make_at(series);
+}
 int32_t none::length_q(cell*) { return -1; }
-cell* none::remove(cell* series) { return make_at(series); }
-cell* none::select(cell* series) { return make_at(series); }
-cell* none::take(cell* series) { return make_at(series); }
+cell* none::remove(cell* series, cell*, cell*) { return make_at(series); }
+cell* none::take(cell* series, cell*, bool, bool) { return make_at(series); }
 
 void none::init()
 {
     none_value = cell{TYPE_NONE, 0, 0, 0};
-    datatype::register_type(TYPE_NONE, 0, "none!",
-        make, nullptr, nullptr, make, form, mold, nullptr, nullptr, compare, nullptr,        // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 11-20
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, clear, nullptr,     // 21-30
-        find, nullptr, nullptr, nullptr, nullptr, length_q, nullptr, nullptr, nullptr, nullptr,     // 31-40
-        nullptr, remove, nullptr, select, nullptr, nullptr, nullptr, nullptr, nullptr, take,        // 41-50
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 51-60
-        nullptr, nullptr);
+    datatype::register_type(TYPE_NONE, 0, "none!", {
+        .make = make, .to = make, .form = form, .mold = mold, .compare = compare, .clear = clear,
+        .find = find, .length_q = length_q, .remove = remove, .select = find, .take = take});
 }

@@ -18,9 +18,9 @@ int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* ar
 int32_t compare(cell* value1, cell* value2, int32_t op);
 // Series actions on none give none (length? answers -1, which its entry turns into none).
 cell* clear(cell* series);
-cell* find(cell* series);
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,
+           bool last, bool reverse, bool tail, bool match);   // also select
 int32_t length_q(cell* series);
-cell* remove(cell* series);
-cell* select(cell* series);
-cell* take(cell* series);
+cell* remove(cell* series, cell* part, cell* key);
+cell* take(cell* series, cell* part, bool deep, bool last);
 }  // namespace none

@@ -86,7 +86,7 @@ int64_t find_key(const cell* s, const cell* key)
     for (int64_t i = std::max(head_of(s), 0); i < units; i++) {
         if (any_block_q(type)) {
             cell c = *reinterpret_cast<cell*>(unit_at(s, i));
-            auto cmp = action_as<compare_fn>(cell_type(&c), ACT_COMPARE);
+            auto cmp = actions_of(cell_type(&c)).compare;
             if (cmp && cell_type(&c) == cell_type(&k) && cmp(&c, &k, COMP_STRICT_EQUAL) == 0) return i;
             units = units_of(s);
             continue;
@@ -275,9 +275,9 @@ void series::poke_at(const cell* series_cell, int32_t n, const cell* value)
     notify(&s, EV_POKED, int32_t(pos), 1);
 }
 
-cell* series::pick(cell* s, int32_t n) { return pick_into(s, n, s); }
+cell* series::pick(cell* s, int32_t n, cell*) { return pick_into(s, n, s); }
 
-cell* series::poke(cell* s, int32_t n, cell* value)
+cell* series::poke(cell* s, int32_t n, cell*, cell* value)
 {
     cell v = *value;
     poke_at(s, n, &v);
@@ -500,20 +500,20 @@ cell* series::move(cell* source, cell* target, cell* part)
 
 // ---- random -------------------------------------------------------------------------------------
 
-cell* series::random(cell* s, cell* seed, cell* secure, cell* only)
+cell* series::random(cell* s, bool seed, bool secure, bool only)
 {
     int32_t length = get_length(s, false);
-    if (arg_given(seed)) {
+    if (seed) {
         uint32_t bytes = uint32_t(length) * unit_of(s);
         uint32_t h = length > 0 ? murmur3_hash(unit_at(s, head_of(s)), bytes) : murmur3_hash(nullptr, 0);
         if (logic::random_seed) logic::random_seed(h);
         return unset::make_at(s);
     }
     auto draw = [&](int32_t range) {
-        uint32_t r = logic::random_draw ? logic::random_draw(arg_given(secure)) : 0;
+        uint32_t r = logic::random_draw ? logic::random_draw(secure) : 0;
         return int32_t(r % uint32_t(range)) + 1;
     };
-    if (arg_given(only)) {
+    if (only) {
         if (length < 1) return none::make_at(s);
         return pick_into(s, draw(length), s);
     }
@@ -534,12 +534,9 @@ cell* series::random(cell* s, cell* seed, cell* secure, cell* only)
 void series::init()
 {
     // reflect (3) and modify (55) answer through the ownership module and arrive with it.
-    datatype::register_type(TYPE_SERIES, 0, "series!",
-        nullptr, random, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 11-20
-        nullptr, nullptr, nullptr, nullptr, nullptr, at, back, nullptr, clear, copy,               // 21-30
-        nullptr, head, head_q, index_q, nullptr, length_q, move, next, pick, poke,                 // 31-40
-        nullptr, remove, reverse, nullptr, nullptr, skip, nullptr, tail, tail_q, take,             // 41-50
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 51-60
-        nullptr, nullptr);
+    datatype::register_type(TYPE_SERIES, 0, "series!", {
+        .random = random, .at = at, .back = back, .clear = clear, .copy = copy, .head = head,
+        .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move, .next = next, .pick = pick,
+        .poke = poke, .remove = remove, .reverse = reverse, .skip = skip, .tail = tail, .tail_q = tail_q,
+        .take = take});
 }

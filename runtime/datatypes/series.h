@@ -47,15 +47,15 @@ cell* back(cell* s);
 cell* next(cell* s);
 cell* at(cell* s, cell* n);
 cell* skip(cell* s, cell* n);
-cell* pick(cell* s, int32_t n);
-cell* poke(cell* s, int32_t n, cell* value);
+cell* pick(cell* s, int32_t n, cell* index);
+cell* poke(cell* s, int32_t n, cell* index, cell* value);
 cell* clear(cell* s);
 cell* remove(cell* s, cell* part, cell* key);
 cell* reverse(cell* s, cell* part, cell* skip);
 cell* take(cell* s, cell* part, bool deep, bool last);
 cell* copy(cell* s, cell* result, cell* part, bool deep, cell* types);
 cell* move(cell* source, cell* target, cell* part);
-cell* random(cell* s, cell* seed, cell* secure, cell* only);
+cell* random(cell* s, bool seed, bool secure, bool only);
 
 void init();
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/casefold.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/errors.h"
@@ -90,10 +91,10 @@ void emit_value(cell* value, cell* buffer, bool molded)
 {
     uint32_t type = cell_type(value);
     if (molded) {
-        if (auto f = action_as<mold_fn>(type, ACT_MOLD)) f(value, buffer, false, false, false, nullptr, 0x7FFFFFFF, 0);
+        if (auto f = actions_of(type).mold) f(value, buffer, false, false, false, nullptr, 0x7FFFFFFF, 0);
         return;
     }
-    if (auto f = action_as<form_fn>(type, ACT_FORM)) f(value, buffer, nullptr, 0x7FFFFFFF);
+    if (auto f = actions_of(type).form) f(value, buffer, nullptr, 0x7FFFFFFF);
 }
 
 }  // namespace
@@ -431,7 +432,7 @@ cell* string::make(cell* proto, cell* spec, uint32_t type)
     if (type == TYPE_BINARY) {
         cell binary_type{TYPE_DATATYPE, TYPE_BINARY, 0, 0};
         if (t == TYPE_MONEY) fire(ERR_SCRIPT, err::BAD_MAKE_ARG, &binary_type, spec);
-        if (auto f = action_as<make_fn>(TYPE_BINARY, ACT_TO)) return f(proto, spec, type);
+        if (auto f = actions_of(TYPE_BINARY).to) return f(proto, spec, type);
         fire(ERR_SCRIPT, err::BAD_MAKE_ARG, &binary_type, spec);
     }
     return to(proto, spec, type);
@@ -649,14 +650,13 @@ int32_t string::mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg,
 
 void string::init()
 {
-    datatype::register_type(TYPE_STRING, TYPE_SERIES, "string!",
-        make, inherit, inherit, to, form, mold, nullptr, nullptr, compare, nullptr,             // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 11-20
-        nullptr, nullptr, nullptr, nullptr, nullptr, inherit, inherit, nullptr, inherit, inherit,    // 21-30
-        nullptr, inherit, inherit, inherit, nullptr, inherit, inherit, inherit, inherit, inherit,    // 31-40
-        nullptr, inherit, inherit, nullptr, nullptr, inherit, nullptr, inherit, inherit, nullptr,    // 41-50
-        nullptr, nullptr, nullptr, nullptr, inherit, nullptr, nullptr, nullptr, nullptr, nullptr,   // 51-60
-        nullptr, nullptr);
+    datatype::register_type(TYPE_STRING, TYPE_SERIES, "string!", {
+        .make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
+        .compare = compare, .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
+        .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit, .move = inherit,
+        .next = inherit, .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit,
+        .skip = inherit, .tail = inherit, .tail_q = inherit, .modify = inherit,
+        .mark = collector::mark_string_cell});
 }
 
 std::string string::to_utf8(const cell* str)

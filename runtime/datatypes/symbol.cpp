@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/casefold.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
@@ -129,14 +130,14 @@ int32_t symbol::compare(cell* value1, cell* value2, int32_t op)
     return pb < eb ? -1 : 0;
 }
 
+void symbol::mark(const cell* c)
+{
+    collector::keep(c->data3);
+    if (c->data2) collector::keep(c->data2);
+}
+
 void symbol::init()
 {
-    datatype::register_type(TYPE_SYMBOL, 0, "symbol!",
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_SYMBOL, 0, "symbol!", {
+        .compare = compare, .mark = mark});
 }

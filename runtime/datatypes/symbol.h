@@ -18,6 +18,7 @@ namespace symbol {
 constexpr uint32_t BLOCK_CELLS = 4000;
 
 void init();         // registers symbol!
+void mark(const cell* c);   // the name and the conversion buffer
 void block_init();   // the symbol block, in the root block
 void table_init();   // the name index, once the global context exists
 

@@ -31,12 +31,6 @@ int32_t unset::compare(cell*, cell* value2, int32_t op)
 void unset::init()
 {
     unset_value = cell{TYPE_UNSET, 0, 0, 0};
-    datatype::register_type(TYPE_UNSET, 0, "unset!",
-        make, nullptr, nullptr, make, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_UNSET, 0, "unset!", {
+        .make = make, .to = make, .form = form, .mold = mold, .compare = compare});
 }

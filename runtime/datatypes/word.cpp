@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -306,24 +307,20 @@ int32_t word::compare(cell* value1, cell* value2, int32_t op)
     }
 }
 
-cell* word::index_q()
+cell* word::index_q(cell* w)
 {
-    cell* w = stack::arguments();
     if (int32_t(w->data3) == -1) return none::make_at(w);
     *w = cell{TYPE_INTEGER, 0, w->data3 + 1, 0};
     return w;
 }
 
+void word::mark(const cell* c) { if (c->data1) collector::mark_context(c->data1); }
+
 void word::init()
 {
-    datatype::register_type(TYPE_WORD, TYPE_SYMBOL, "word!",
-        make, nullptr, nullptr, make, form, mold, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, index_q, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,   // 31-40
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_WORD, TYPE_SYMBOL, "word!", {
+        .make = make, .to = make, .form = form, .mold = mold, .compare = compare, .index_q = index_q,
+        .mark = mark});
 }
 
 // ---- the kinds ----------------------------------------------------------------------------------
@@ -332,14 +329,10 @@ namespace {
 // make, to, form, compare and (unless refinement) index? come from word!; mold is the kind's own.
 void register_kind(uint32_t id, const char* name, mold_fn mold, bool index)
 {
-    const action_fn none_slot = nullptr;
-    action_fn slots[ACTION_SLOTS];
-    for (action_fn& s : slots) s = none_slot;
-    const action_fn from_word = datatype::slot_value(inherit);
-    for (uint32_t n : {ACT_MAKE, ACT_TO, ACT_FORM, ACT_COMPARE}) slots[n - 1] = from_word;
-    if (index) slots[ACT_INDEX_Q - 1] = from_word;
-    slots[ACT_MOLD - 1] = reinterpret_cast<action_fn>(mold);
-    datatype::register_slots(id, TYPE_WORD, name, slots);
+    action_row row{.make = inherit, .to = inherit, .form = inherit, .mold = mold, .compare = inherit,
+                   .mark = inherit};
+    if (index) row.index_q = inherit;
+    datatype::register_type(id, TYPE_WORD, name, row);
 }
 }  // namespace
 
@@ -438,12 +431,6 @@ int32_t issue::compare(cell* value1, cell* value2, int32_t op)
 
 void issue::init()
 {
-    datatype::register_type(TYPE_ISSUE, TYPE_WORD, "issue!",
-        make, nullptr, nullptr, make, inherit, mold, nullptr, nullptr, compare, nullptr,   // 1-10
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr);
+    datatype::register_type(TYPE_ISSUE, TYPE_WORD, "issue!", {
+        .make = make, .to = make, .form = inherit, .mold = mold, .compare = compare});
 }

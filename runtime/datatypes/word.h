@@ -11,6 +11,7 @@
 // or -1 (issues, unresolved words, self bound by bind).
 
 namespace word {
+void mark(const cell* c);   // the word's context
 void init();
 inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
 
@@ -46,7 +47,7 @@ cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
-cell* index_q();
+cell* index_q(cell* word);
 }  // namespace word
 
 namespace set_word {

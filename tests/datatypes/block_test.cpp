@@ -392,11 +392,11 @@ TEST_F(Block, PathStepsByWord)
 
 TEST_F(Block, RegisteredRoutines)
 {
-    EXPECT_EQ(action_of(TYPE_BLOCK, ACT_AT), action_of(TYPE_SERIES, ACT_AT));
-    EXPECT_EQ(action_as<copy_fn>(TYPE_BLOCK, ACT_COPY), &block::copy);
-    EXPECT_EQ(action_as<mold_fn>(TYPE_BLOCK, ACT_MOLD), &block::mold);
-    EXPECT_EQ(action_of(TYPE_SERIES, ACT_MOLD), nullptr);
-    EXPECT_EQ(action_as<copy_fn>(TYPE_STRING, ACT_COPY), &series::copy) << "string! copies through series!";
+    EXPECT_EQ(actions_of(TYPE_BLOCK).at, actions_of(TYPE_SERIES).at);
+    EXPECT_EQ(actions_of(TYPE_BLOCK).copy, &block::copy);
+    EXPECT_EQ(actions_of(TYPE_BLOCK).mold, &block::mold);
+    EXPECT_EQ(actions_of(TYPE_SERIES).mold, nullptr);
+    EXPECT_EQ(actions_of(TYPE_STRING).copy, &series::copy) << "string! copies through series!";
 }
 
 }  // namespace

@@ -23,39 +23,32 @@ TEST(Registry, ChildTakesParentRoutineOnlyWhereAsked)
     form_fn pf = parent_form;
     mold_fn cm = child_mold;
     // Two spare ids stand in for a parent and its child.
-    datatype::register_type(55, 0, "parent!", nullptr, nullptr, nullptr, nullptr, pf, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    datatype::register_type(56, 55, "child!", inherit, inherit, inherit, inherit, inherit, cm, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit, inherit,
-        inherit, inherit, inherit, inherit, inherit, inherit);
-    EXPECT_EQ(action_of(56, ACT_FORM), reinterpret_cast<action_fn>(pf));
-    EXPECT_EQ(action_of(56, ACT_MOLD), reinterpret_cast<action_fn>(cm));
-    EXPECT_EQ(action_of(56, ACT_MAKE), nullptr);
+    datatype::register_type(55, 0, "parent!", {.form = pf});
+    datatype::register_type(56, 55, "child!", {.make = inherit, .form = inherit, .mold = cm, .compare = inherit});
+    EXPECT_EQ(actions_of(56).form, pf);
+    EXPECT_EQ(actions_of(56).mold, cm);
+    EXPECT_EQ(actions_of(56).make, nullptr) << "inherited from a parent that has none";
+    EXPECT_EQ(actions_of(56).at, nullptr) << "not asked to inherit";
+    EXPECT_FALSE(action_present(56, ACT_MAKE));
+    EXPECT_TRUE(action_present(56, ACT_MOLD));
     EXPECT_EQ(registry.types[56].length, 5u);
     // The row was copied at registration: a later change of the parent does not reach the child.
-    registry.actions[55 * 256 + ACT_FORM - 1] = nullptr;
-    EXPECT_EQ(action_of(56, ACT_FORM), reinterpret_cast<action_fn>(pf));
+    registry.rows[55].form = nullptr;
+    EXPECT_EQ(actions_of(56).form, pf);
     registry.types[55] = registry.types[56] = type_entry{};
-    std::fill(registry.actions + 55 * 256, registry.actions + 57 * 256, nullptr);
+    registry.rows[55] = registry.rows[56] = action_table_row{};
 }
 
 TEST(Registry, BlockAndStringTakeTheSeriesRoutines)
 {
-    ASSERT_NE(action_of(TYPE_SERIES, ACT_AT), nullptr);
-    EXPECT_EQ(action_of(TYPE_BLOCK, ACT_AT), action_of(TYPE_SERIES, ACT_AT));
-    EXPECT_EQ(action_of(TYPE_STRING, ACT_SKIP), action_of(TYPE_SERIES, ACT_SKIP));
+    ASSERT_NE(actions_of(TYPE_SERIES).at, nullptr);
+    EXPECT_EQ(actions_of(TYPE_BLOCK).at, actions_of(TYPE_SERIES).at);
+    EXPECT_EQ(actions_of(TYPE_STRING).skip, actions_of(TYPE_SERIES).skip);
 }
 
 TEST(Registry, SetPathSlotIsEmptyForEveryType)
 {
-    for (uint32_t t = 1; t <= registry.max_type; t++) EXPECT_EQ(action_of(t, ACT_SET_PATH), nullptr) << t;
+    for (uint32_t t = 1; t <= registry.max_type; t++) EXPECT_FALSE(action_present(t, ACT_SET_PATH)) << t;
 }
 
 TEST(Scalars, Text)
@@ -131,38 +124,34 @@ TEST(Scalars, Truth)
     EXPECT_EQ(raised_error_get().code(), 300u + err::NO_VALUE);
 }
 
-TEST(Scalars, LogicBitwiseOnTheArgumentWindow)
+TEST(Scalars, LogicBitwise)
 {
-    struct row { cell a, b; cell* (*op)(); uint32_t want; };
+    struct row { cell a, b; cell* (*op)(cell*, cell*); uint32_t want; };
     const row rows[] = {
         {T, F, logic::and_t, 0}, {T, T, logic::xor_t, 0}, {F, T, logic::or_t, 1}, {T, F, logic::xor_t, 1},
     };
-    cell* saved_args = stack_s.arguments;
     for (const row& r : rows) {
-        cell* base = stack::push(&r.a);
-        stack::push(&r.b);
-        stack_s.arguments = base;
-        EXPECT_EQ(r.op()->data1, r.want);
-        stack_s.arguments = saved_args;
-        stack_s.top = base;
+        cell a = r.a, b = r.b;
+        EXPECT_EQ(r.op(&a, &b)->data1, r.want);
     }
-    cell* base = stack::push(&T);
+    cell t = T;
     cell one = test::integer(1);
-    stack::push(&one);
-    stack_s.arguments = base;
-    EXPECT_THROW(logic::and_t(), script_error_unwind);
+    EXPECT_THROW(logic::and_t(&t, &one), script_error_unwind);
     EXPECT_EQ(raised_error_get().code(), 300u + err::EXPECT_ARG);
-    stack_s.arguments = saved_args;
-    stack_s.top = base;
 }
 
 TEST(Scalars, NoneSeriesActionsGiveNone)
 {
     cell v = NONE;
     EXPECT_EQ(none::length_q(&v), -1);
-    using series_fn = cell* (*)(cell*);
-    for (uint32_t slot : {ACT_CLEAR, ACT_FIND, ACT_REMOVE, ACT_SELECT, ACT_TAKE})
-        EXPECT_EQ(cell_type(action_as<series_fn>(TYPE_NONE, slot)(&v)), TYPE_NONE) << slot;
+    const action_table_row& r = actions_of(TYPE_NONE);
+    EXPECT_EQ(cell_type(r.clear(&v)), TYPE_NONE);
+    EXPECT_EQ(cell_type(r.find(&v, &v, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false)),
+              TYPE_NONE);
+    EXPECT_EQ(cell_type(r.select(&v, &v, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false)),
+              TYPE_NONE);
+    EXPECT_EQ(cell_type(r.remove(&v, nullptr, nullptr)), TYPE_NONE);
+    EXPECT_EQ(cell_type(r.take(&v, nullptr, false, false)), TYPE_NONE);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST_F(Series, PickOutsideGivesNone)
     for (const row& r : rows) {
         cell* s = read("a b c");
         if (r.from_next) series::next(s);
-        EXPECT_EQ(mold(series::pick(s, r.n)), r.expected) << "pick " << r.n << (r.from_next ? " from b" : "");
+        EXPECT_EQ(mold(series::pick(s, r.n, nullptr)), r.expected) << "pick " << r.n << (r.from_next ? " from b" : "");
     }
 }
 
@@ -106,11 +106,11 @@ TEST_F(Series, PokeInsideAndOutside)
     cell x = word_of("x");   // poke [a b c] n 'x: the lit-word evaluates to the word
     gc_cell_root keep_root(*s);   // the series outlives the argument cell the action rewrites
     cell& keep = keep_root.value;
-    EXPECT_EQ(mold(series::poke(s, 2, &x)), "x");
+    EXPECT_EQ(mold(series::poke(s, 2, nullptr, &x)), "x");
     EXPECT_EQ(mold(&keep), "[a x c]");
     for (int32_t n : {0, 4, -1}) {
         cell probe = keep;
-        EXPECT_EQ(error_of([&] { series::poke(&probe, n, &x); }), OUT_OF_RANGE) << "poke " << n;
+        EXPECT_EQ(error_of([&] { series::poke(&probe, n, nullptr, &x); }), OUT_OF_RANGE) << "poke " << n;
         EXPECT_EQ(int32_t(raised_error_get().args[0].data2), n);
     }
 }
@@ -121,11 +121,11 @@ TEST_F(Series, PokeWidensAText)
     cell wide = cell{TYPE_CHAR, 0, 0x1F600, 0};
     gc_cell_root keep_root(*s);   // the series outlives the argument cell the action rewrites
     cell& keep = keep_root.value;
-    series::poke(s, 2, &wide);
+    series::poke(s, 2, nullptr, &wide);
     EXPECT_EQ(series_unit(series_of(keep.data2)), 4u);
     EXPECT_EQ(string::to_utf8(&keep), "a\xF0\x9F\x98\x80" "c");
     cell not_char = integer(65);
-    EXPECT_EQ(error_of([&] { series::poke(&keep, 1, &not_char); }), code(ERR_SCRIPT, err::INVALID_ARG));
+    EXPECT_EQ(error_of([&] { series::poke(&keep, 1, nullptr, &not_char); }), code(ERR_SCRIPT, err::INVALID_ARG));
 }
 
 TEST_F(Series, Remove)

@@ -56,11 +56,7 @@ inline int32_t fault_mold(cell* v, cell*, bool, bool, bool, cell*, int32_t, int3
 
 inline void register_stand_in(uint32_t id, const char* name, form_fn form, mold_fn mold, compare_fn compare)
 {
-    action_fn slots[ACTION_SLOTS] = {};
-    slots[ACT_FORM - 1] = datatype::slot_value(form);
-    slots[ACT_MOLD - 1] = datatype::slot_value(mold);
-    if (compare) slots[ACT_COMPARE - 1] = datatype::slot_value(compare);
-    datatype::register_slots(id, 0, name, slots);
+    datatype::register_type(id, 0, name, {.form = form, .mold = mold, .compare = compare});
 }
 
 inline void register_stand_ins()

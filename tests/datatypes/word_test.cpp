@@ -25,8 +25,8 @@ protected:
     std::string formed(cell* v, bool mold, uint32_t unit = 1)
     {
         cell* buffer = string::make_at(stack::push_slot(), 8, unit);
-        int32_t left = mold ? action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, buffer, false, false, false, nullptr, 100, 0)
-                            : action_as<form_fn>(cell_type(v), ACT_FORM)(v, buffer, nullptr, 100);
+        int32_t left = mold ? actions_of(cell_type(v)).mold(v, buffer, false, false, false, nullptr, 100, 0)
+                            : actions_of(cell_type(v)).form(v, buffer, nullptr, 100);
         std::string text = string::to_utf8(buffer);
         EXPECT_EQ(left, 100 - int32_t(utf8_chars(text))) << text;
         return text;
@@ -39,7 +39,7 @@ protected:
     }
     cell* convert(cell* spec, uint32_t type)
     {
-        make_fn to = action_as<make_fn>(type, ACT_TO);
+        make_fn to = actions_of(type).to;
         return to(nullptr, spec, type);
     }
 };
@@ -89,7 +89,7 @@ TEST_F(Word, CompareCodes)
         {TYPE_WORD, "wd-a", TYPE_WORD, "wd-b", COMP_LESSER, -1},
     };
     for (const row& r : rows) {
-        compare_fn cmp = action_as<compare_fn>(r.t1, ACT_COMPARE);
+        compare_fn cmp = actions_of(r.t1).compare;
         EXPECT_EQ(cmp(value(r.t1, r.n1), value(r.t2, r.n2), r.op), r.result)
             << r.t1 << ' ' << r.n1 << " vs " << r.t2 << ' ' << r.n2 << " op " << r.op;
     }
@@ -153,12 +153,12 @@ TEST_F(Word, IndexOfGlobalWordsAndIssues)
     cell g = *word::load("wd-indexed");
     cell* arg = stack::push(&g);
     stack_s.arguments = arg;
-    cell* result = word::index_q();
+    cell* result = word::index_q(stack::arguments());
     EXPECT_EQ(cell_type(result), uint32_t(TYPE_INTEGER));
     EXPECT_EQ(result->data2, g.data3 + 1);
     *arg = *value(TYPE_ISSUE, "wd-indexed");
-    EXPECT_EQ(cell_type(word::index_q()), uint32_t(TYPE_NONE));
-    EXPECT_EQ(action_of(TYPE_REFINEMENT, ACT_INDEX_Q), nullptr);
+    EXPECT_EQ(cell_type(word::index_q(stack::arguments())), uint32_t(TYPE_NONE));
+    EXPECT_EQ(actions_of(TYPE_REFINEMENT).index_q, nullptr);
 }
 
 TEST_F(Word, TypeNamesHaveTheirWords)

@@ -13,7 +13,7 @@ namespace test {
 inline std::string form_at(cell* v)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
-    action_as<form_fn>(cell_type(v), ACT_FORM)(v, out, nullptr, 0x7FFFFFFF);
+    actions_of(cell_type(v)).form(v, out, nullptr, 0x7FFFFFFF);
     std::string text = string::to_utf8(out);
     stack::pop(1);
     return text;
@@ -22,7 +22,7 @@ inline std::string form_at(cell* v)
 inline std::string mold_at(cell* v, bool only = false, bool all = false, bool flat = false)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
-    action_as<mold_fn>(cell_type(v), ACT_MOLD)(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
+    actions_of(cell_type(v)).mold(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
     std::string text = string::to_utf8(out);
     stack::pop(1);
     return text;
@@ -47,7 +47,7 @@ inline int32_t compare(cell a, cell b, int32_t op)
 {
     cell* x = stack::push(&a);
     cell* y = stack::push(&b);
-    int32_t r = action_as<compare_fn>(cell_type(x), ACT_COMPARE)(x, y, op);
+    int32_t r = actions_of(cell_type(x)).compare(x, y, op);
     stack::pop(2);
     return r;
 }
