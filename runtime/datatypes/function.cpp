@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "runtime/cells.h"
-#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -344,21 +343,12 @@ int32_t function::mold(cell* value, cell* buffer, bool, bool all, bool flat, cel
 
 int32_t function::compare(cell* value1, cell* value2, int32_t op)
 {
-    if (cell_type(value2) != cell_type(value1) || !compare_equality_or_sort(op)) return -2;
-    int32_t a = int32_t(value1->data3), b = int32_t(value2->data3);
-    return a < b ? -1 : a > b ? 1 : 0;
-}
-
-void function::mark(const cell* c)
-{
-    if (c->data1) collector::mark_context(c->data1);
-    if (c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_block(c->data3);
+    return native::compare_by(value1, value2, op, &cell::data3);
 }
 
 void function::init()
 {
     datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT, "function!", {
         .make = make, .reflect = reflect, .form = native::form, .mold = mold, .compare = compare,
-        .mark = mark});
+        .mark = native::mark});
 }

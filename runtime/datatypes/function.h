@@ -17,7 +17,6 @@ constexpr uint32_t NO_TRACE = 0x200, TRACE = 0x400;
 enum more_cell : uint32_t { MORE_BODY, MORE_CACHE, MORE_ENTRY, MORE_OP, MORE_ENTRY2, MORE_CELLS };
 
 void init();
-void mark(const cell* c);   // context, spec and more blocks (routine! too)
 
 // Checks a spec block from its head; returns its TRACE / NO_TRACE flags. Raises script/bad-func-def
 // (the spec), script/invalid-type-spec (a type block value), script/no-value (an unset type word)

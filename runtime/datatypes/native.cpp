@@ -105,20 +105,21 @@ int32_t native::mold(cell* value, cell* buffer, bool only, bool all, bool flat, 
     return string::emit_literal(buffer, "]", part);
 }
 
-int32_t native::compare(cell* value1, cell* value2, int32_t op)
+int32_t native::compare_by(const cell* value1, const cell* value2, int32_t op, uint32_t cell::*word)
 {
     if (cell_type(value2) != cell_type(value1) || !compare_equality_or_sort(op)) return -2;
-    int32_t a = int32_t(value1->data1), b = int32_t(value2->data1);
+    int32_t a = int32_t(value1->*word), b = int32_t(value2->*word);
     return a < b ? -1 : a > b ? 1 : 0;
 }
+
+int32_t native::compare(cell* value1, cell* value2, int32_t op) { return compare_by(value1, value2, op, &cell::data1); }
 
 void native::mark(const cell* c)
 {
     if (c->data2) collector::mark_block(c->data2);
     if (c->data3) collector::mark_block(c->data3);
-    uint32_t wrapped = callable_type(c);
-    if (cell_type(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1)
-        collector::mark_context(c->data1);
+    uint32_t kind = callable_type(c);
+    if ((kind == TYPE_FUNCTION || kind == TYPE_ROUTINE) && c->data1) collector::mark_context(c->data1);
 }
 
 void native::init()

@@ -21,7 +21,9 @@ constexpr uint32_t NATIVE_SLOTS = 120;
 constexpr uint32_t MORE_CONTEXT = 0, MORE_CACHE = 1;
 
 void init();
-void mark(const cell* c);   // spec and more blocks; an op! of a function also its context
+// Every callable's marker: spec and more blocks, and the context of a function!, a routine! or
+// an op! of one of them.
+void mark(const cell* c);
 
 // The spec block's node, from a cell whose series is read from its head: the series itself when
 // the head is at 0, else a shallow copy from the head. Pushes one cell (the block) either way, so
@@ -38,4 +40,6 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 // Same datatype only; equality and sort codes order by data1 (slot, or a wrapped function's context).
 int32_t compare(cell* value1, cell* value2, int32_t op);
+// The callables' compare by one word of the cell (function! orders by its more node).
+int32_t compare_by(const cell* value1, const cell* value2, int32_t op, uint32_t cell::*word);
 }  // namespace native
