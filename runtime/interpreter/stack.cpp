@@ -1,6 +1,7 @@
 // The argument stack's cells and windows.
 #include "runtime/interpreter/stack.h"
 
+#include "runtime/datatypes/logic.h"
 #include "runtime/errors.h"
 
 stack_state stack_s;
@@ -44,3 +45,17 @@ cell* stack::set_last(const cell* value)
 }
 
 void stack::reset() { stack_s.top = stack_s.arguments + 1; }
+
+cell stack::top_value() { return stack_s.top > stack_s.start ? *(stack_s.top - 1) : cell{TYPE_UNSET, 0, 0, 0}; }
+
+bool arg_given(const cell* refinement) { return refinement && refinement > stack::arguments(); }
+
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
+{
+    cell* window = stack::arguments() + index;
+    if (!cell_falsy(refinement)) {
+        window->data1 = 1;
+        return;
+    }
+    for (uint32_t i = 1; i <= count; i++) window[i].header = TYPE_NONE;
+}

@@ -27,4 +27,12 @@ inline cell* top() { return stack_s.top; }
 inline cell* arguments() { return stack_s.arguments; }
 cell* set_last(const cell* value);
 void reset();
+// A copy of the top cell: what compiled code stores. An empty stack reads as unset.
+cell top_value();
 }  // namespace stack
+
+// ---- refinements in the arguments window ---------------------------------------------------------
+// A refinement argument is given when its cell lies above the arguments base (null is absent).
+bool arg_given(const cell* refinement);
+// Refinement given: its flag in the window becomes 1; not given: its `count` arguments become none.
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
