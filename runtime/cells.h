@@ -20,6 +20,31 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
 // A refinement argument is given when its cell lies above the arguments base.
 bool arg_given(const cell* refinement);
 
+// ---- argument checks ----------------------------------------------------------------------------
+// A typeset! keeps its 96-bit mask in words 1-3 as 12 bytes in memory order; datatype id t is the
+// bit 0x80 >> (t & 7) of byte t >> 3.
+inline bool typeset_has(const cell* typeset, uint32_t type)
+{
+    if (type >= 96) return false;
+    const uint8_t* mask = reinterpret_cast<const uint8_t*>(&typeset->data1);
+    return (mask[type >> 3] & (0x80u >> (type & 7))) != 0;
+}
+// The words an argument error names: the running function's word and the word of its argument
+// `index` (none for index < 0). Installed by the evaluator, which knows the call; until then
+// both are none.
+extern void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+cell running_function_word();
+// script/expect-arg: the running function, the datatype given, the argument's word.
+[[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);
+// Each returns the value checked. The value's datatype must be in the typeset.
+cell* arg_type_check(const cell* typeset, int32_t index, cell* value);
+// Checks slot n of the current arguments window; nothing for n < 0.
+void arg_type_check_at(int32_t n, const cell* typeset, int32_t index);
+// Checks only when the refinement was given (its word 1 is not zero).
+cell* arg_type_check_if_used(const cell* refinement, const cell* typeset, int32_t index, cell* value);
+// An unset value is refused as expect-arg of unset!.
+cell* arg_need_value(int32_t index, cell* value);
+
 // ---- words and context slots --------------------------------------------------------------------
 // The value to store is the stack top. "Emptying the window" leaves only its result cell.
 // Stores into the word's context; an unset value raises script/need-value naming the word. word_set

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/unset.h"
@@ -52,6 +53,7 @@ void random_::init()
     hash_seed = HASH_SEED;
     logic::random_draw = draw;
     logic::random_seed = seed;
+    integer::random_int = [](int32_t n, bool secure) { return random_::int_(n, secure); };
 }
 
 void random_::seed(uint32_t value)
