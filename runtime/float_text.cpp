@@ -185,8 +185,9 @@ void release(digit_state* st)
 }
 
 // Emits digits until the rest may be dropped (the text then lies inside the double's rounding
-// interval, whose ends count only for an even significand) or `limit` digits are out.
-void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float_digits* out)
+// interval, whose ends count only for an even significand) or `limit` digits are out. Without
+// `shortest` only the limit or an exact end stops it: the digits of the exact value.
+void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool shortest, float_digits* out)
 {
     binary_parts p = split(bits);
     digit_state st = scale_for_digits(p, k);
@@ -202,6 +203,18 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float
         int32_t j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
         bigint::release(upper);
         bool raise;
+        if (!shortest) {
+            append_digit(out, digit);
+            if (bigint::is_zero(st.r)) break;
+            if (i < limit) {
+                times_ten(&st);
+                continue;
+            }
+            st.r = bigint::shift_left(st.r, 1);
+            int32_t half = bigint::compare(st.r, st.s);
+            if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
+            break;
+        }
         if (j1 == 0 && even) {
             raise = digit == 9 || j > 0;
         } else if (j < 0 || (j == 0 && even)) {
@@ -596,7 +609,9 @@ float_text_state float_text_s;
 
 }  // namespace
 
-void float_to_digits(double value, int32_t precision, float_digits* out)
+namespace {
+
+void digits_of(double value, int32_t precision, bool shortest, float_digits* out)
 {
     uint64_t bits = bits_of(value);
     out->length = 0;
@@ -617,9 +632,21 @@ void float_to_digits(double value, int32_t precision, float_digits* out)
     bool k_exact;
     int32_t k = estimate_decade(v, bits, &k_exact);
     if (k_exact && k <= 14 && is_integer(split(bits))) small_integer_digits(v, k, limit, out);
-    else general_digits(bits, k, k_exact, limit, out);
+    else general_digits(bits, k, k_exact, limit, shortest, out);
     while (out->length > 1 && out->digits[out->length - 1] == '0') out->length--;
     out->digits[out->length] = 0;
+}
+
+}  // namespace
+
+void float_to_digits(double value, int32_t precision, float_digits* out)
+{
+    digits_of(value, precision, true, out);
+}
+
+void float_round_digits(double value, int32_t precision, float_digits* out)
+{
+    digits_of(value, precision > 0 ? precision : FLOAT_DIGITS_MAX, false, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)

@@ -21,6 +21,10 @@ struct float_digits {
 // precision <= 0: the shortest digits that read back as `value`; above 0: at most that many,
 // correctly rounded, fewer when a shorter string already reads back the same.
 void float_to_digits(double value, int32_t precision, float_digits* out);
+// The exact value correctly rounded to `precision` significant digits (ties to even), trailing
+// zeros removed: the digits a "%.<precision>g" format shows, where float_to_digits stops early
+// at a shorter text that reads back. precision <= 0 means 20.
+void float_round_digits(double value, int32_t precision, float_digits* out);
 
 // The display text of `value` into out[0..room), NUL-terminated; answers its length, or 0 (and an
 // empty text when room allows) when it does not fit.

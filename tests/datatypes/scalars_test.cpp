@@ -63,9 +63,9 @@ TEST(Scalars, Text)
         {cell{TYPE_LOGIC, 2, 0, 0}, "false", "false", "#(false)"},
     };
     for (const row& r : rows) {
-        EXPECT_EQ(test::formed(r.value), r.form);
-        EXPECT_EQ(test::molded(r.value), r.mold);
-        EXPECT_EQ(test::molded(r.value, true), r.mold_all);
+        EXPECT_EQ(test::form(r.value), r.form);
+        EXPECT_EQ(test::mold(r.value), r.mold);
+        EXPECT_EQ(test::mold(r.value, true), r.mold_all);
     }
 }
 

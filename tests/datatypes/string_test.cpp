@@ -406,7 +406,7 @@ TEST_F(ChangeCase, PartLimitsTheUnitsChanged)
     EXPECT_EQ(raised([&] { change_case(str, other, 1); }), ERR_SCRIPT * 100 + err::INVALID_REFINE_ARG);
     cell refinement = raised_error_get().args[0], value = raised_error_get().args[1];
     EXPECT_EQ(cell_type(&refinement), uint32_t(TYPE_REFINEMENT));
-    EXPECT_EQ(test::mold(&refinement), "/part");
+    EXPECT_EQ(test::mold_at(&refinement), "/part");
     EXPECT_EQ(value.data2, other->data2);
 }
 

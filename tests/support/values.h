@@ -24,7 +24,7 @@
 namespace test {
 
 // Form and mold of a value whose cell does not move (argument stack, root block, a local).
-inline std::string form(cell* v)
+inline std::string form_at(cell* v)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).form(v, out, nullptr, 0x7FFFFFFF);
@@ -33,7 +33,7 @@ inline std::string form(cell* v)
     return text;
 }
 
-inline std::string mold(cell* v, bool only = false, bool all = false, bool flat = false)
+inline std::string mold_at(cell* v, bool only = false, bool all = false, bool flat = false)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).mold(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
@@ -43,16 +43,16 @@ inline std::string mold(cell* v, bool only = false, bool all = false, bool flat 
 }
 
 // The same for a value given by copy: it is kept on the argument stack meanwhile.
-inline std::string formed(cell value)
+inline std::string form(cell value)
 {
-    std::string text = form(stack::push(&value));
+    std::string text = form_at(stack::push(&value));
     stack::pop(1);
     return text;
 }
 
-inline std::string molded(cell value, bool all = false)
+inline std::string mold(cell value, bool all = false)
 {
-    std::string text = mold(stack::push(&value), false, all);
+    std::string text = mold_at(stack::push(&value), false, all);
     stack::pop(1);
     return text;
 }
@@ -208,8 +208,11 @@ inline cell* read(const char* text)
 
 inline cell* new_buffer() { return string::make_at(stack::push_slot(), 64, 1); }
 
-using test::form;
-using test::mold;
+inline std::string mold(cell* v, bool only = false, bool all = false, bool flat = false)
+{
+    return test::mold_at(v, only, all, flat);
+}
+inline std::string form(cell* v) { return test::form_at(v); }
 
 // Each test must leave the cycle stack empty.
 class Values : public test::StackTest {
