@@ -7,9 +7,12 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/action.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
@@ -17,10 +20,11 @@
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -71,6 +75,9 @@ void runtime::init()
     series::init();
     block::init();
     string::init();   // after series!, whose routines it inherits
+    integer::init();
+    char_::init();    // after integer!, whose routines it inherits
+    float_::init();
     symbol::init();
     context::init();
     word::init();
@@ -89,6 +96,7 @@ void runtime::init()
     routine::init();
     paren::init();
     issue::init();
+    time_::init();    // after float!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();

@@ -90,7 +90,7 @@ cell* native::reflect(cell* value, cell* field)
 
 int32_t native::form(cell* value, cell* buffer, cell*, int32_t part)
 {
-    const type_entry& t = registry.types[cell_type(value)];
+    const type_entry& t = datatype_s.types[cell_type(value)];
     std::string text = "?" + std::string(t.name, t.length) + "?";
     return string::emit_literal(buffer, text.c_str(), part);
 }
@@ -99,7 +99,7 @@ int32_t native::mold(cell* value, cell* buffer, bool only, bool all, bool flat, 
                      int32_t indent)
 {
     cell spec{TYPE_BLOCK, 0, value->data2, 0};
-    std::string open = "make " + std::string(registry.types[cell_type(value)].name) + " [";
+    std::string open = "make " + std::string(datatype_s.types[cell_type(value)].name) + " [";
     part = string::emit_literal(buffer, open.c_str(), part);
     part = block::mold(&spec, buffer, only, all, flat, arg, part, indent);
     return string::emit_literal(buffer, "]", part);

@@ -16,9 +16,9 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 
-routines_state routines_s;
+routine_state routine_s;
 
-routine_fn routine::entry(int64_t slot) { return slot >= 1 && slot <= SLOTS ? routines_s.table[slot - 1] : nullptr; }
+routine_fn routine::entry(int64_t slot) { return slot >= 1 && slot <= SLOTS ? routine_s.table[slot - 1] : nullptr; }
 
 cell* routine::push(const cell* spec, const cell* body, uint32_t slot, int32_t result_type, bool call_mode)
 {
@@ -63,7 +63,7 @@ int32_t routine::mold(cell* value, cell* buffer, bool only, bool all, bool flat,
 
 void routine::init()
 {
-    std::memset(routines_s.table, 0, sizeof routines_s.table);
+    std::memset(routine_s.table, 0, sizeof routine_s.table);
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {
         .reflect = inherit, .form = inherit, .mold = mold, .compare = inherit, .mark = inherit});
 }

@@ -15,10 +15,10 @@ constexpr uint32_t SLOTS = 160;
 constexpr uint32_t CALL_MODE = 0x8000, ARITY_SHIFT = 25, ARITY_MAX = 31;
 }  // namespace routine
 
-struct routines_state {
+struct routine_state {
     routine_fn table[routine::SLOTS];   // slot n is table[n - 1]; null when empty
 };
-extern routines_state routines_s;
+extern routine_state routine_s;
 
 namespace routine {
 void init();

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstring>
 
-#include "datatypes/values.h"
+#include "support/values.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
@@ -28,13 +28,13 @@ protected:
         Values::SetUp();
         std::memcpy(&saved_natives_, &natives_s, sizeof natives_s);
         std::memcpy(&saved_actions_, &actions_s, sizeof actions_s);
-        std::memcpy(&saved_routines_, &routines_s, sizeof routines_s);
+        std::memcpy(&saved_routines_, &routine_s, sizeof routine_s);
         std::memset(&natives_s.table, 0, sizeof natives_s.table);
         std::memset(&actions_s.table, 0, sizeof actions_s.table);
-        std::memset(&routines_s.table, 0, sizeof routines_s.table);
+        std::memset(&routine_s.table, 0, sizeof routine_s.table);
         for (int32_t s : FILLED_NATIVES) natives_s.table[s - 1] = stand_in_native;
         for (int32_t s : FILLED_ACTIONS) actions_s.table[s - 1] = stand_in_native;
-        routines_s.table[FILLED_ROUTINE - 1] = stand_in_routine;
+        routine_s.table[FILLED_ROUTINE - 1] = stand_in_routine;
         cell integer_type{TYPE_DATATYPE, TYPE_INTEGER, 0, 0};
         cell integer_word = word_of("integer!");
         word::set(&integer_word, &integer_type);
@@ -43,7 +43,7 @@ protected:
     {
         std::memcpy(&natives_s, &saved_natives_, sizeof natives_s);
         std::memcpy(&actions_s, &saved_actions_, sizeof actions_s);
-        std::memcpy(&routines_s, &saved_routines_, sizeof routines_s);
+        std::memcpy(&routine_s, &saved_routines_, sizeof routine_s);
         Values::TearDown();
     }
 
@@ -90,7 +90,7 @@ private:
 
     natives_state saved_natives_;
     actions_state saved_actions_;
-    routines_state saved_routines_;
+    routine_state saved_routines_;
 };
 
 }  // namespace tv

@@ -121,7 +121,7 @@ TEST_F(Function, PushCopiesTheBodyDeepAndBindsTheCopy)
     for (const bound& w : words) {
         std::string name = test::mold(w.word);
         if (w.position < 0) {
-            EXPECT_EQ(w.word.data1, contexts.global) << name;
+            EXPECT_EQ(w.word.data1, context_s.global) << name;
         } else {
             EXPECT_EQ(w.word.data1, ctx) << name;
             EXPECT_EQ(int32_t(w.word.data3), w.position) << name;
@@ -138,7 +138,7 @@ TEST_F(Function, PushCopiesTheBodyDeepAndBindsTheCopy)
     cell* with_given = stack::top() - 1;
     EXPECT_EQ(with_given->data1, ctx);
     cell unbound = *reflected(with_given, "body");
-    EXPECT_EQ(block::rs_head(&unbound)->data1, contexts.global);
+    EXPECT_EQ(block::rs_head(&unbound)->data1, context_s.global);
 }
 
 TEST_F(Function, ReflectGivesTheStoredSeries)

@@ -45,7 +45,7 @@ TEST_F(Native, MakeRefusesABlockThatNamesNoRoutine)
         }
         cell proto{TYPE_DATATYPE, r.type, 0, 0};
         EXPECT_EQ(error_of([&] { native::make(&proto, blk, r.type); }), BAD_MAKE_ARG)
-            << registry.types[r.type].name << " " << r.values << " " << r.slot;
+            << datatype_s.types[r.type].name << " " << r.values << " " << r.slot;
     }
     // Three values, and a make argument that is not a block at all.
     cell* three = read("[a]");
@@ -161,8 +161,8 @@ TEST_F(Native, CompareBySlotWithinOneType)
     };
     for (const row& r : rows)
         EXPECT_EQ(test::compare(r.a, r.b, r.op), r.expected)
-            << registry.types[cell_type(&r.a)].name << " " << r.a.data1 << " op " << r.op << " "
-            << registry.types[cell_type(&r.b)].name << " " << r.b.data1;
+            << datatype_s.types[cell_type(&r.a)].name << " " << r.a.data1 << " op " << r.op << " "
+            << datatype_s.types[cell_type(&r.b)].name << " " << r.b.data1;
 }
 
 TEST_F(Native, OpNeedsExactlyTwoArguments)

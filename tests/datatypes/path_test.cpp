@@ -1,6 +1,6 @@
 // The path kinds and paren!: mold and form per kind, /part, make and to, cycles, and the block
 // routines they share.
-#include "datatypes/values.h"
+#include "support/values.h"
 
 #include "runtime/datatypes/path.h"
 
@@ -43,8 +43,8 @@ TEST_F(Path, MoldAndFormOfEachKind)
     };
     for (const row& r : rows) {
         cell* v = read_as(r.type, r.data);
-        EXPECT_EQ(mold(v, r.only), r.molded) << registry.types[r.type].name << " " << r.data;
-        EXPECT_EQ(form(v), r.formed) << registry.types[r.type].name << " " << r.data;
+        EXPECT_EQ(mold(v, r.only), r.molded) << datatype_s.types[r.type].name << " " << r.data;
+        EXPECT_EQ(form(v), r.formed) << datatype_s.types[r.type].name << " " << r.data;
     }
 }
 
@@ -132,7 +132,7 @@ TEST_F(Path, CopyKeepsTheKind)
         cell* v = read_as(type, "a [b]");
         cell* result = stack::push_slot();
         actions_of(type).copy(v, result, nullptr, true, nullptr);
-        EXPECT_EQ(cell_type(result), type) << registry.types[type].name;
+        EXPECT_EQ(cell_type(result), type) << datatype_s.types[type].name;
         EXPECT_NE(result->data2, v->data2);
         EXPECT_EQ(form(result), form(v));
     }
