@@ -18,8 +18,9 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/random.h"
 
 const double float_::largest = std::bit_cast<double>(uint64_t(0x7FEFFFFFFFFFFFFF));
 const double float_::infinity = std::bit_cast<double>(uint64_t(0x7FF0000000000000));
@@ -35,7 +36,7 @@ constexpr uint64_t sign_bit = uint64_t(1) << 63;
 constexpr uint64_t exponent_bits = 0x7FF0000000000000;
 
 struct float_state {
-    char text[float_form_room];   // form_float's buffer
+    char text[FLOAT_FORM_ROOM];   // form_float's buffer
 };
 float_state float_s;
 
@@ -205,7 +206,7 @@ size_t format_g(double value, int32_t precision, char* out)
 // The first text of a kind: significant digits by the precision the kind is printed with.
 size_t first_text(double value, int32_t kind, char* out)
 {
-    if (kind == float_::FORM_SECONDS) return float_form_into(value, 6, 0, out, float_form_room);
+    if (kind == float_::FORM_SECONDS) return float_form_into(value, 6, 0, out, FLOAT_FORM_ROOM);
     int32_t precision = kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : 7;
     return format_g(value, precision, out);
 }
@@ -511,16 +512,15 @@ cell* float_::round(cell* value, cell* scale, bool even, bool down, bool half_do
 
 double float_::random_scaled(double max, bool secure)
 {
-    if (!logic::random_draw) return 0;
-    if (!secure) return logic::random_draw(false) / 2147483647.0 * max;
-    double r1 = logic::random_draw(true), r2 = logic::random_draw(true);
+    if (!secure) return random_::next() / 2147483647.0 * max;
+    double r1 = random_::secure_next(), r2 = random_::secure_next();
     return (r1 / 2147483647.0 + r2) * max / 2147483648.0;
 }
 
 cell* float_::random(cell* value, bool seed, bool secure, bool)
 {
     if (seed) {
-        if (logic::random_seed) logic::random_seed(value->data2 ^ value->data3);
+        random_::seed(value->data2 ^ value->data3);
         return unset::make_at(value);
     }
     cell_set_float(value, random_scaled(get(value), secure));
@@ -552,7 +552,7 @@ double times_power_of_ten(double m, double k)
     int32_t e = k > 100000 ? 100000 : k < -100000 ? -100000 : int32_t(k);
     float_digits d;
     float_to_digits(m, 0, &d);
-    char text[float_digits_max + 3] = "0.";
+    char text[FLOAT_DIGITS_MAX + 3] = "0.";
     std::memcpy(text + 2, d.digits, size_t(d.length));
     double r = text_to_float(text, size_t(d.length) + 2, d.point + e, nullptr);
     return d.negative ? -r : r;

@@ -11,15 +11,15 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/random.h"
 #include "runtime/rterror.h"
-#include "runtime/rtwords.h"
 
-int32_t (*integer::random_int)(int32_t n, bool secure);
 
 namespace {
 
@@ -367,11 +367,11 @@ cell* integer::to(cell* proto, cell* spec, uint32_t)
 cell* integer::random(cell* value, bool seed, bool secure, bool)
 {
     if (seed) {
-        if (logic::random_seed) logic::random_seed(value->data2);
+        random_::seed(value->data2);
         return unset::make_at(value);
     }
     // Only word 2 changes: a char! stays a char!.
-    if (get(value) != 0 && random_int) value->data2 = uint32_t(random_int(get(value), secure));
+    if (get(value) != 0) value->data2 = uint32_t(random_::int_(get(value), secure));
     return value;
 }
 

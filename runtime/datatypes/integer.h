@@ -82,7 +82,4 @@ cell* and_t(cell* value1, cell* value2);
 cell* complement(cell* value);
 cell* or_t(cell* value1, cell* value2);
 cell* xor_t(cell* value1, cell* value2);
-
-// Draws of integer/random: installed by the random-number module (1..n, -|n|..-1, 0 for 0).
-extern int32_t (*random_int)(int32_t n, bool secure);
 }  // namespace integer

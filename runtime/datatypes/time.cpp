@@ -12,13 +12,13 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
 
 namespace {
 
