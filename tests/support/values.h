@@ -92,6 +92,18 @@ inline const uint8_t* moving_bytes(const std::string& text)
 
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 using no_collect = collector_hold;
+
+// Collections only when the allocator itself asks for one: for tests that measure the trigger,
+// which the stress modes (a collection at every allocation) would hide.
+struct natural_collections {
+    uint32_t every = collector_s.stress_every, move = collector_s.stress_move;
+    natural_collections() { collector_s.stress_every = collector_s.stress_move = 0; }
+    ~natural_collections()
+    {
+        collector_s.stress_every = every;
+        collector_s.stress_move = move;
+    }
+};
 }  // namespace test
 
 namespace tv {
