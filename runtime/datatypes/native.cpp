@@ -40,6 +40,8 @@ bool field_is(const cell* field, rt_symbol which)
 
 }  // namespace
 
+// Mended for natives as function! does it: a spec past its first value was kept from index 0
+// while its argument context was made from the head, so the two disagreed on the arguments.
 cell* native::push_spec(const cell* spec)
 {
     if (int32_t(spec->data1) == 0) return stack::push(spec);

@@ -101,6 +101,20 @@ TEST_F(Native, MakeSharesTheSpecAndBuildsTheArgumentContext)
     EXPECT_EQ(mold(n), "make native! [[a [integer!] /only b c]]");
 }
 
+// A spec given past its first value: the native keeps it from there, as its context reads it.
+TEST_F(Native, SpecFromItsHead)
+{
+    cell* blk = read("[skipped a b]");
+    block::rs_head(blk)->data1 = 1;
+    cell n = integer(2);
+    block::rs_append(blk, &n);
+    cell proto{TYPE_DATATYPE, TYPE_NATIVE, 0, 0};
+    cell* made = native::make(&proto, blk, TYPE_NATIVE);
+    EXPECT_EQ(mold(made), "make native! [[a b]]");
+    cell more{TYPE_BLOCK, 0, made->data3, 0};
+    EXPECT_EQ(context::word_count(block::rs_head(&more)->data3), 2u);
+}
+
 TEST_F(Native, FormMoldAndReflectOfEachKind)
 {
     cell* fn = make_func("a b", "a + b");
