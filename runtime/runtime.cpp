@@ -6,25 +6,34 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/action.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/op.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -97,6 +106,16 @@ void runtime::init()
     paren::init();
     issue::init();
     time_::init();    // after float!, whose routines it inherits
+    pair::init();
+    percent::init();  // after float!
+    tuple::init();
+    binary::init();   // after string!
+    tag::init();
+    email::init();
+    handle::init();   // after integer!
+    ref::init();
+    point2D::init();
+    point3D::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();

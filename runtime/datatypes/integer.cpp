@@ -194,6 +194,23 @@ int32_t integer::do_math_op(int32_t left, int32_t right, uint32_t code, cell* re
     return r;
 }
 
+int64_t integer::wide_op(int32_t left, int32_t right, uint32_t code)
+{
+    const int64_t a = left, b = right;
+    switch (code) {
+    case MATH_ADD: return a + b;
+    case MATH_SUBTRACT: return a - b;
+    case MATH_MULTIPLY: return a * b;
+    case MATH_DIVIDE: case MATH_REMAINDER:
+        if (b == 0) fire(ERR_MATH, err::ZERO_DIVIDE);
+        return code == MATH_DIVIDE ? a / b : a % b;
+    case MATH_OR: return a | b;
+    case MATH_AND: return a & b;
+    case MATH_XOR: return a ^ b;
+    default: runtime_error(RT_NO_SWITCH, rt_error_address());
+    }
+}
+
 cell* integer::do_math(cell* left, cell* right, uint32_t code)
 {
     uint32_t rt = cell_type(right);

@@ -38,6 +38,10 @@ const char* form_signed(int32_t value);
 // remainder, turns the cell into a float!; 0 is returned then. Without a cell such an overflow
 // raises math/overflow and a division truncates.
 int32_t do_math_op(int32_t left, int32_t right, uint32_t code, cell* result);
+// The exact result of a 32-bit operation, for the vector-like types that saturate or promote where
+// an integer fails: nothing overflows in 64 bits (-2147483648 / -1 is 2147483648), and only a
+// division or remainder by zero raises (math/zero-divide).
+int64_t wide_op(int32_t left, int32_t right, uint32_t code);
 // The typed entry: left is the call's first argument and receives the result.
 cell* do_math(cell* left, cell* right, uint32_t code);
 // ---- arithmetic shared by the numeric types ----------------------------------------------------

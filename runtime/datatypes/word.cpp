@@ -22,6 +22,26 @@
 uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length) = word::check_name;
 cell* (*word::string_loader)(const cell* str);
 
+cell* word::load_as(const cell* text, uint32_t type)
+{
+    cell named = datatype::value_of(type);
+    if (!string_loader) fire(ERR_INTERNAL, err::NOT_DONE, &named);
+    const cell source = *text;   // the caller's cell may lie in a buffer the loading moves
+    cell* mark = stack::top();
+    cell* loaded = nullptr;
+    try {
+        loaded = string_loader(&source);
+    } catch (const script_error_unwind&) {
+        // Text that is no value at all is as unconvertible as text of another type.
+        if (raised_error_get().category != ERR_SYNTAX) throw;
+    }
+    if (!loaded || cell_type(loaded) != type) {
+        stack_s.top = mark;
+        fire(ERR_SCRIPT, err::BAD_TO_ARG, &named, &source);
+    }
+    return loaded;
+}
+
 namespace {
 
 // While booting, words handed out are kept in the root block, where they never move.

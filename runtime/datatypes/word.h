@@ -40,6 +40,10 @@ uint32_t scan_type(const cell* word);
 // then), and loading a string! as one value (pushed; returns it; null until then).
 extern uint32_t (*name_scanner)(const uint8_t* text, uint32_t length);
 extern cell* (*string_loader)(const cell* str);
+// The text loaded as one value that must be of `type`, pushed: script/bad-to-arg (the datatype and
+// the text) for anything else, a text the lexer refuses included; internal/not-done until the
+// lexer is installed.
+cell* load_as(const cell* text, uint32_t type);
 // What a text loads as, judged by the word syntax alone: the word kind it spells (a, a:, :a, 'a,
 // /a, #a), TYPE_INTEGER for text that starts like a number, 0 for anything else. Reads only the
 // length bytes given.
