@@ -19,6 +19,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -88,6 +89,7 @@ void runtime::init()
     typenames_to_symbols();
     runtime_words_init();
     refinement_words_init();
+    lexer::init();
 
     reftable_init();
     collector::init();

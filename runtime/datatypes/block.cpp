@@ -22,6 +22,7 @@
 #include "runtime/rtwords.h"
 
 cell root_block;
+cell* (*block::string_scanner)(const cell* str);
 
 namespace {
 
@@ -423,8 +424,13 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
+    if (vt == TYPE_STRING && string_scanner) {
+        cell* out = string_scanner(value);
+        cell_set_type(out, type);
+        return out;
+    }
     // Strings need the lexer; objects, maps, vectors and typesets their own modules.
-    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
+    if (vt == TYPE_STRING || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);
