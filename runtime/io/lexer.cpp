@@ -21,14 +21,14 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/io/lexer-state.h"
+#include "runtime/io/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/rterror.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/unicode.h"
 
 namespace lexer {
-#include "runtime/io/lexer-tables.inc"
+#include "runtime/io/lexer_tables.inc"
 
 output_stack out_s;
 callback_hooks hooks;
@@ -868,5 +868,6 @@ void lexer::init()
     init_blanks();
     collector::register_marker(mark_scans);
     word::name_scanner = name_type;
+    word::string_loader = scan_string_to_stack;
     block::string_scanner = string_block;
 }

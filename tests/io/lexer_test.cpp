@@ -129,6 +129,28 @@ TEST_F(Lexer, LoadsWordsStringsBlocksAndConstructions)
     for (const row& r : rows) EXPECT_EQ(loaded(r.text), r.molded) << r.text;
 }
 
+TEST_F(Lexer, LoadsNumbersCharsAndTimes)
+{
+    struct row {
+        const char* text;
+        const char* molded;
+    };
+    const row rows[] = {
+        {"1'000 -2147483648 2147483647 +7", "1000 -2147483648 2147483647 7"},
+        {"2147483648 12345678901 -2147483649", "2147483648.0 12345678901.0 -2147483649.0"},
+        {"FFh 00FFh 7FFFFFFFh FFFFFFFFh", "255 255 2147483647 -1"},
+        {"1.5 .5 -.5 1. 1e3 1'000.5 -1.5E-2", "1.5 0.5 -0.5 1.0 1000.0 1000.5 -0.015"},
+        {"1.#INF -1.#INF 1.#NaN 1.#inf", "1.#INF -1.#INF 1.#NaN 1.#INF"},
+        {"#\"a\" #\"^(line)\" #\"^\"\" #\"\xE6\x97\xA5\"", "#\"a\" #\"^/\" #\"^\"\" #\"\xE6\x97\xA5\""},
+        {"1:30 1:30.5 -1:30:15 10:00:00.25", "1:30:00 0:01:30.5 -1:30:15 10:00:00.25"},
+        {"[1 2] a/1/2", "[1 2] a/1/2"},
+    };
+    for (const row& r : rows) EXPECT_EQ(loaded(r.text), r.molded) << r.text;
+    // The smallest integer stays an integer; one digit more, or one more, is a float.
+    EXPECT_EQ(cell_type(block::rs_head(load("-2147483648"))), uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(cell_type(block::rs_head(load("12345678901"))), uint32_t(TYPE_FLOAT));
+}
+
 TEST_F(Lexer, StringsDecodeEscapesAndKeepBraces)
 {
     struct row {
@@ -164,7 +186,7 @@ TEST_F(Lexer, SyntaxErrorsNameTheKindTheLineAndTheText)
         const char* arg3;
     };
     const row rows[] = {
-        {"[a b", MISSING, "(line 1)", "]", "[a b"},
+        {"[1 2", MISSING, "(line 1)", "]", "[1 2"},
         {"x (a\nb", MISSING, "(line 2)", ")", "(a"},
         {"[a)", MISSING, "(line 1)", "]", "[a)"},
         {"a]", MISSING, "(line 1)", "]", "]"},
@@ -186,8 +208,9 @@ TEST_F(Lexer, SyntaxErrorsNameTheKindTheLineAndTheText)
         {"%{a}%%", INVALID, "(line 1)", "string!", "%{a}%%"},
         {"%%{a}%", INVALID, "(line 1)", "string!", "%%{a}%"},
         {"#[a b c]", INVALID, "(line 1)", "map!", "#[a b c]"},
-        {"[a , b]", INVALID, "(line 1)", "point2D!", ", b]"},
+        {"[1, 2]", INVALID, "(line 1)", "point2D!", ", 2]"},
         {"(a , b)", INVALID, "(line 1)", "point2D!", "(a , b)"},
+        {"(1 , 2 ,)", INVALID, "(line 1)", "point3D!", "(1 , 2 ,)"},
         {"a, b", INVALID, "(line 1)", "word!", "a, b"},
         {"1''0", INVALID, "(line 1)", "integer!", "1''0"},
         {"123456789h", INVALID, "(line 1)", "integer!", "123456789h"},

@@ -10,6 +10,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
+#include "support/fixtures.h"
 #include "support/guarded_page.h"
 
 namespace {
@@ -17,11 +18,8 @@ namespace {
 constexpr uint32_t ITERATIONS = 4000;
 constexpr uint32_t SEED = 20240611;
 
-class Fuzz : public testing::Test {
+class Fuzz : public test::StackTest {
 protected:
-    void SetUp() override { saved_top_ = stack_s.top; }
-    void TearDown() override { stack_s.top = saved_top_; }
-
     std::vector<uint8_t> random_bytes()
     {
         std::vector<uint8_t> out(rng_() % 40);
@@ -62,9 +60,6 @@ protected:
 
     std::mt19937 rng_{SEED};
     test::guarded_page page_;
-
-private:
-    cell* saved_top_ = nullptr;
 };
 
 std::vector<uint32_t> code_points(node_ref node)

@@ -8,17 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/float-text.h"
-#include "runtime/io/lexer-state.h"
+#include "runtime/float_text.h"
+#include "runtime/io/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -374,28 +378,14 @@ bool signed_integer(const uint8_t* t, uint32_t n, int32_t* value, bool* fits)
 
 // ---- values whose datatypes come with other modules ----------------------------------------------
 
-void emit_integer(state& st, int32_t value)
-{
-    if (!registered(TYPE_INTEGER)) not_done(TYPE_INTEGER);
-    *emit(st) = cell{TYPE_INTEGER, 0, uint32_t(value), 0};
-}
-
-void emit_float(state& st, uint32_t type, double value)
-{
-    if (!registered(type)) not_done(type);
-    cell* slot = emit(st);
-    *slot = cell{type, 0, 0, 0};
-    cell_set_float(slot, value);
-}
-
-void emit_char(state& st, uint32_t cp)
-{
-    if (!registered(TYPE_CHAR)) not_done(TYPE_CHAR);
-    *emit(st) = cell{TYPE_CHAR, 0, cp, 0};
-}
+void emit_integer(state& st, int32_t value) { integer::make_at(emit(st), value); }
+void emit_float(state& st, double value) { float_::make_at(emit(st), value); }
+void emit_char(state& st, uint32_t cp) { char_::make_at(emit(st), cp); }
+void emit_time(state& st, double seconds) { time_::make_at(emit(st), seconds); }
 
 // The datatypes below are made by their own modules; until those connect here, their literals
 // are checked in full and then refused.
+void make_percent(state&, double) { not_done(TYPE_PERCENT); }
 void make_tuple(state&, const uint8_t*, uint32_t) { not_done(TYPE_TUPLE); }
 void make_pair(state&, int32_t, int32_t) { not_done(TYPE_PAIR); }
 void make_point(state&, const double*, uint32_t count) { not_done(count == 3 ? TYPE_POINT3D : TYPE_POINT2D); }
@@ -846,7 +836,7 @@ void lexer::load_integer(state& st, uint32_t start, uint32_t end, uint32_t, bool
     st.last_type = fits ? TYPE_INTEGER : TYPE_FLOAT;
     if (!load) return;
     if (fits) emit_integer(st, value);
-    else emit_float(st, TYPE_FLOAT, float_value(t, n, 0));
+    else emit_float(st, float_value(t, n, 0));
 }
 
 // 2 to 8 hexadecimal digits and "h"; 8 digits wrap to a negative integer.
@@ -873,7 +863,7 @@ void lexer::load_float(state& st, uint32_t start, uint32_t end, uint32_t, bool l
     if (n > FLOAT_TEXT_MAX || !float_syntax(t, n)) throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = TYPE_FLOAT;
-    if (load) emit_float(st, TYPE_FLOAT, float_value(t, n, 0));
+    if (load) emit_float(st, float_value(t, n, 0));
 }
 
 void lexer::load_float_alt(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
@@ -882,7 +872,7 @@ void lexer::load_float_alt(state& st, uint32_t start, uint32_t end, uint32_t, bo
     if (!special_float(text_of(st, start), end - start, &value)) throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = TYPE_FLOAT;
-    if (load) emit_float(st, TYPE_FLOAT, value);
+    if (load) emit_float(st, value);
 }
 
 void lexer::load_percent(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
@@ -892,7 +882,7 @@ void lexer::load_percent(state& st, uint32_t start, uint32_t end, uint32_t, bool
     if (n > FLOAT_TEXT_MAX || !float_syntax(t, n)) throw_error(st, start, end + 1, TYPE_PERCENT);
     st.pos = end + 1;
     st.last_type = TYPE_PERCENT;
-    if (load) emit_float(st, TYPE_PERCENT, float_value(t, n, -2));
+    if (load) make_percent(st, float_value(t, n, -2));
 }
 
 // 3 to 12 parts of 0 to 255 separated by ".".
@@ -1015,7 +1005,7 @@ void lexer::load_time(state& st, uint32_t start, uint32_t end, uint32_t, bool lo
     st.pos = end;
     st.last_type = TYPE_TIME;
     double total = double(hours) * 3600.0 + double(minutes) * 60.0 + seconds;
-    if (load) emit_float(st, TYPE_TIME, negative ? -total : total);
+    if (load) emit_time(st, negative ? -total : total);
 }
 
 void lexer::load_date(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
