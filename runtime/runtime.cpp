@@ -19,6 +19,8 @@
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -88,6 +90,8 @@ void runtime::init()
     typenames_to_symbols();
     runtime_words_init();
     refinement_words_init();
+    checksum::init();
+    compress::init_words();
 
     reftable_init();
     collector::init();

@@ -1,16 +1,14 @@
 // The seeded generator (MT19937 constants over signed words: every right shift is arithmetic, which
-// keeps outputs within 31 bits) and the secure source on CryptoAPI.
+// keeps outputs within 31 bits) and the secure source, the checksum module's CryptoAPI provider.
 // Mended: a failing secure source raises an error instead of handing out non-random numbers.
 #include "runtime/io/random.h"
-
-#include <windows.h>
-#include <wincrypt.h>
 
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
+#include "runtime/io/checksum.h"
 #include "runtime/rterror.h"
 
 namespace {
@@ -18,7 +16,6 @@ namespace {
 struct random_state {
     int32_t* words;
     uint32_t index;
-    HCRYPTPROV provider;
     bool fail_secure;
 };
 random_state rng;
@@ -78,12 +75,9 @@ uint32_t random_::next()
 
 uint32_t random_::secure_next()
 {
-    if (!rng.provider && !rng.fail_secure &&
-        !CryptAcquireContextW(&rng.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        rng.provider = 0;
-    BYTE bytes[4] = {};
-    if (rng.fail_secure || !rng.provider || !CryptGenRandom(rng.provider, sizeof bytes, bytes))
-        fire(ERR_INTERNAL, err::FEATURE_NA);
+    if (rng.fail_secure) fire(ERR_INTERNAL, err::FEATURE_NA);
+    uint8_t bytes[4];
+    secure_random_bytes(bytes, sizeof bytes);
     uint32_t r = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
     return r & 0x7FFFFFFFu;
 }
