@@ -11,10 +11,13 @@ namespace series {
 // Changes reported to the owner of a series (before/after pairs).
 enum change_event : uint32_t {
     EV_CLEAR, EV_CLEARED, EV_POKE, EV_POKED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_TAKE,
-    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED
+    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED,
+    EV_UPPERCASE, EV_LOWERCASE   // change-case reports once, after the change
 };
 // Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
 extern void (*owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
+// Tells the series' owner of a change (nothing for a series that is not owned).
+void notify(cell* series, change_event event, int32_t index, int32_t count);
 
 inline bool any_block_q(uint32_t t)
 {

@@ -14,9 +14,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/io/byte-input.h"
+#include "runtime/io/byte_input.h"
 #include "runtime/memory.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 

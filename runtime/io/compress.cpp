@@ -5,7 +5,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/io/byte-input.h"
+#include "runtime/io/byte_input.h"
 #include "runtime/io/deflate.h"
 
 namespace {

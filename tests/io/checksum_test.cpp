@@ -13,8 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/checksum.h"
-#include "runtime/io/random.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 
@@ -342,7 +341,6 @@ TEST_F(Checksum, EveryRefusedProviderStepRaisesFeatureNotAvailable)
     checksum::calls.gen_random = [](uintptr_t, uint8_t*, uint32_t) { return 0; };
     uint8_t bytes[4];
     EXPECT_EQ(test::raised([&] { secure_random_bytes(bytes, 4); }), FEATURE_NA);
-    EXPECT_EQ(test::raised([] { random_::secure_next(); }), FEATURE_NA);
     checksum::calls = checksum::system_calls();
     EXPECT_EQ(test::raised([&] { secure_random_bytes(bytes, 4); }), 0u);
 }

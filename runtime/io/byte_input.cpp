@@ -1,5 +1,5 @@
 // Byte inputs of the natives: binaries read in place, texts encoded once into a tracked buffer.
-#include "runtime/io/byte-input.h"
+#include "runtime/io/byte_input.h"
 
 #include <cstring>
 
