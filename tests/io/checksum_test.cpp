@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/fixture_data.h"
+#include "io/io_test.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -21,26 +21,14 @@ namespace {
 
 #include "fixtures/digests.inc"
 
-cell* push_binary(const std::string& bytes, uint32_t index = 0)
-{
-    node_ref node = bytes_alloc(uint32_t(bytes.size()));
-    series_buffer* s = series_of(node);
-    if (!bytes.empty()) std::memcpy(at(s->head), bytes.data(), bytes.size());
-    s->tail = s->head + uint32_t(bytes.size());
-    cell binary{TYPE_BINARY, index, node, 0};
-    return stack::push(&binary);
-}
-cell* push_text(const std::string& utf8)
-{
-    return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), 0);
-}
-cell* push_word(const char* name) { return stack::push(word::load(name)); }
+using test::push_binary;
+using test::push_text;
+using test::push_word;
 
 std::string binary_hex(const cell* b)
 {
     EXPECT_EQ(cell_type(b), TYPE_BINARY);
-    series_buffer* s = series_of(b->data2);
-    return fixture::to_hex(at(s->head) + b->data1, s->tail - s->head - b->data1);
+    return test::binary_hex(b);
 }
 
 std::string bytes_of(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }

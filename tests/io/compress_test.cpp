@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "io/fixture_data.h"
+#include "io/io_test.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/compress.h"
@@ -23,20 +23,9 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-cell* push_binary(const bytes& b)
-{
-    node_ref node = bytes_alloc(uint32_t(b.size()));
-    series_buffer* s = series_of(node);
-    if (!b.empty()) std::memcpy(at(s->head), b.data(), b.size());
-    s->tail = s->head + uint32_t(b.size());
-    cell binary{TYPE_BINARY, 0, node, 0};
-    return stack::push(&binary);
-}
-cell* push_text(const std::string& utf8)
-{
-    return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), 0);
-}
-cell* push_word(const char* name) { return stack::push(word::load(name)); }
+using test::push_binary;
+using test::push_text;
+using test::push_word;
 cell* push_integer(int32_t n)
 {
     cell c = test::integer(n);
@@ -46,8 +35,7 @@ cell* push_integer(int32_t n)
 bytes binary_bytes(const cell* b)
 {
     EXPECT_EQ(cell_type(b), TYPE_BINARY);
-    series_buffer* s = series_of(b->data2);
-    return bytes(at(s->head) + b->data1, at(s->tail));
+    return test::binary_bytes(b);
 }
 std::string hex(const bytes& b) { return fixture::to_hex(b.data(), b.size()); }
 bytes of_text(const std::string& s) { return bytes(s.begin(), s.end()); }
@@ -76,7 +64,7 @@ constexpr uint32_t INVALID_DATA = ERR_SCRIPT * 100 + err::INVALID_DATA;
 
 TEST_F(Compress, NativesGiveTheKnownResults)
 {
-    EXPECT_EQ(hex(compress(push_binary({}), "deflate")), "0300");
+    EXPECT_EQ(hex(compress(push_binary(bytes{}), "deflate")), "0300");
     EXPECT_EQ(hex(compress(push_text("abc"), "zlib")), "78014B4C4A0600024D0127");
     EXPECT_EQ(hex(compress(push_text("abc"), "GZip")), "1F8B08000000000004044B4C4A0600C241243503000000");
     EXPECT_EQ(hex(compress(push_text("abcabcabc"), "deflate")), "4B4C4A4E042300");
@@ -99,12 +87,12 @@ TEST_F(Compress, WrongMethodsAndBadDataRaise)
     const row rows[] = {
         {"compress with lz4", [&] { compress(push_text("x"), "lz4"); }, INVALID_ARG},
         {"compress of a number", [&] { compress(push_integer(1), "zlib"); }, INVALID_ARG},
-        {"decompress with lz4", [&] { decompress(push_binary({3, 0}), "lz4"); }, INVALID_ARG},
+        {"decompress with lz4", [&] { decompress(push_binary(bytes{3, 0}), "lz4"); }, INVALID_ARG},
         {"decompress of text", [&] { decompress(push_text("abc"), "zlib"); }, INVALID_ARG},
-        {"a zlib header alone", [&] { decompress(push_binary({0x78, 0x01}), "zlib"); }, INVALID_DATA},
+        {"a zlib header alone", [&] { decompress(push_binary(bytes{0x78, 0x01}), "zlib"); }, INVALID_DATA},
         {"a gzip size above the data's", [&] { decompress(push_binary(larger), "gzip"); }, INVALID_DATA},
         {"the largest gzip size", [&] { decompress(push_binary(largest), "gzip"); }, INVALID_DATA},
-        {"a cut raw stream", [&] { decompress(push_binary({0x4B, 0x4C}), "deflate"); }, INVALID_DATA},
+        {"a cut raw stream", [&] { decompress(push_binary(bytes{0x4B, 0x4C}), "deflate"); }, INVALID_DATA},
     };
     for (const row& r : rows) EXPECT_EQ(raised(r.call), r.expected) << r.what;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/fixture_data.h"
+#include "io/io_test.h"
 #include "runtime/io/deflate.h"
 #include "support/guarded.h"
 

@@ -1,9 +1,16 @@
-// What the checksum and DEFLATE tests share with tools/deflate-fixtures: the row types of the
-// fixtures it writes, the generator of their messages and keys, and hex decoding.
+// What the checksum and DEFLATE tests share: the row types of the fixtures that
+// tools/deflate-fixtures writes, the generator of their messages and keys, hex, and the binaries,
+// texts and words the natives take, pushed on the argument stack.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
 
 namespace fixture {
 
@@ -66,3 +73,38 @@ inline std::vector<uint8_t> message_bytes(uint32_t n) { return xorshift_bytes(n,
 inline std::vector<uint8_t> key_bytes(uint32_t n) { return xorshift_bytes(n, 0xBEEF); }
 
 }  // namespace fixture
+
+namespace test {
+
+inline cell* push_binary(const std::vector<uint8_t>& bytes, uint32_t index = 0)
+{
+    node_ref node = bytes_alloc(uint32_t(bytes.size()));
+    series_buffer* s = series_of(node);
+    if (!bytes.empty()) std::memcpy(at(s->head), bytes.data(), bytes.size());
+    s->tail = s->head + uint32_t(bytes.size());
+    cell binary{TYPE_BINARY, index, node, 0};
+    return stack::push(&binary);
+}
+inline cell* push_binary(const std::string& bytes, uint32_t index = 0)
+{
+    return push_binary(std::vector<uint8_t>(bytes.begin(), bytes.end()), index);
+}
+inline cell* push_text(const std::string& utf8)
+{
+    return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), 0);
+}
+inline cell* push_word(const char* name) { return stack::push(word::load(name)); }
+
+// The bytes of a binary! from its index.
+inline std::vector<uint8_t> binary_bytes(const cell* b)
+{
+    series_buffer* s = series_of(b->data2);
+    return std::vector<uint8_t>(at(s->head) + b->data1, at(s->tail));
+}
+inline std::string binary_hex(const cell* b)
+{
+    std::vector<uint8_t> v = binary_bytes(b);
+    return fixture::to_hex(v.data(), v.size());
+}
+
+}  // namespace test
