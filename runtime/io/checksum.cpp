@@ -11,12 +11,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/io/byte_input.h"
 #include "runtime/memory.h"
-#include "runtime/datatypes/rtwords.h"
 
 namespace {
 
@@ -138,9 +138,9 @@ node_ref (*checksum::file_reader)(const cell* file) = nullptr;
 
 // ---- checksums --------------------------------------------------------------------------------------
 
-uint32_t crc32_update(uint32_t crc, const uint8_t* p, uint64_t length)
+uint32_t crc32(const uint8_t* p, uint64_t length)
 {
-    uint32_t c = ~crc;
+    uint32_t c = 0xFFFFFFFFu;
     for (; length >= 8; p += 8, length -= 8) {
         uint32_t a = load_le32(p) ^ c, b = load_le32(p + 4);
         c = crc_table[7][a & 0xFF] ^ crc_table[6][(a >> 8) & 0xFF] ^ crc_table[5][(a >> 16) & 0xFF] ^
@@ -150,8 +150,6 @@ uint32_t crc32_update(uint32_t crc, const uint8_t* p, uint64_t length)
     while (length--) c = (c >> 8) ^ crc_table[0][(c ^ *p++) & 0xFF];
     return ~c;
 }
-
-uint32_t crc32(const uint8_t* bytes, uint64_t length) { return crc32_update(0, bytes, length); }
 
 // Both sums stay below 2^32 within a chunk of 3854 bytes, whatever the bytes.
 uint32_t adler32(const uint8_t* p, uint64_t length)

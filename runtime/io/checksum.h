@@ -15,8 +15,6 @@ enum checksum_method : int32_t {
 constexpr uint32_t DIGEST_MAX = 64;
 
 uint32_t crc32(const uint8_t* bytes, uint64_t length);
-// Continues a CRC-32 over more bytes: crc32_update(crc32(a), b) is the CRC-32 of a followed by b.
-uint32_t crc32_update(uint32_t crc, const uint8_t* bytes, uint64_t length);
 uint32_t adler32(const uint8_t* bytes, uint64_t length);
 uint16_t tcp_checksum(const uint8_t* bytes, uint64_t length);
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "io/io_test.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/checksum.h"
-#include "runtime/datatypes/rtwords.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 
@@ -52,11 +52,7 @@ protected:
         checksum::native(data, push_word(method), spec);
         return data;
     }
-    std::string digest(const std::string& data, const char* method, const std::string* key = nullptr)
-    {
-        cell* d = push_binary(data);
-        return binary_hex(run(d, method, key ? push_text(*key) : nullptr));
-    }
+    std::string digest(const std::string& data, const char* method) { return binary_hex(run(push_binary(data), method)); }
 };
 
 TEST_F(Checksum, IntegerMethodsGiveTheKnownSums)
