@@ -18,6 +18,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -77,6 +79,8 @@ void runtime::init()
     get_word::init();
     refinement::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
