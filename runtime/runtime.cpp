@@ -25,6 +25,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -98,6 +100,8 @@ void runtime::init()
     routine::init();
     paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
