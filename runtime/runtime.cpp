@@ -25,6 +25,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -32,6 +34,8 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
@@ -97,6 +101,8 @@ void runtime::init()
     routine::init();
     paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
@@ -118,6 +124,8 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    checksum::init();
+    compress::init_words();
     lexer::init();
 
     reftable_init();

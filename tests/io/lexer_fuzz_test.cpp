@@ -11,7 +11,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
 #include "support/fixtures.h"
-#include "support/guarded_page.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ protected:
     }
 
     std::mt19937 rng_{SEED};
-    test::guarded_page page_;
+    test::guarded_region page_{4096};
 };
 
 bool acceptable(uint32_t code)

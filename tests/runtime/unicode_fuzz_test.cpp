@@ -11,7 +11,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
 #include "support/fixtures.h"
-#include "support/guarded_page.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ protected:
     std::vector<uint8_t> next_input(uint32_t i) { return i % 2 ? random_bytes() : mutated_text(); }
 
     std::mt19937 rng_{SEED};
-    test::guarded_page page_;
+    test::guarded_region page_{4096};
 };
 
 std::vector<uint32_t> code_points(node_ref node)
