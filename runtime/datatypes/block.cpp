@@ -425,23 +425,18 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-<<<<<<< HEAD
     if (vt == TYPE_STRING && string_scanner) {
         cell* out = string_scanner(value);
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; objects, maps, vectors and typesets their own modules.
-    if (vt == TYPE_STRING || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
-=======
     if (vt == TYPE_TYPESET) {
         cell* out = typeset::to_block(value, stack::push_slot());
         cell_set_type(out, type);
         return out;
     }
     // Strings need the lexer; objects, maps and vectors their own modules.
-    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR)
->>>>>>> main
+    if (vt == TYPE_STRING || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);
