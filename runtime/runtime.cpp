@@ -10,6 +10,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -21,6 +22,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
 #include "runtime/rtwords.h"
@@ -70,6 +72,7 @@ void runtime::init()
     get_word::init();
     refinement::init();
     issue::init();
+    object::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -88,6 +91,7 @@ void runtime::init()
     typenames_to_symbols();
     runtime_words_init();
     refinement_words_init();
+    ownership_init();
 
     reftable_init();
     collector::init();

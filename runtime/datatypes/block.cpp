@@ -125,20 +125,6 @@ bool type_accepted(const cell* types, uint32_t t)
     return t < 96 && (bits[t >> 3] & (0x80u >> (t & 7)));
 }
 
-// Replaces cell `index` of the block by its copy, made by the copy action of its type.
-void copy_element(const cell* blk, uint32_t index, bool deep, const cell* types)
-{
-    cell* element = cell_at(blk, index);
-    auto f = actions_of(cell_type(element)).copy;
-    if (!f) return;
-    cell* held = stack::push(element);
-    cell* types_arg = nullptr;
-    if (types && deep) types_arg = stack::push(types);
-    f(held, held, nullptr, deep, types_arg);
-    if (index < uint32_t(cells_of(blk))) *cell_at(blk, index) = *held;
-    stack::pop(types_arg ? 2 : 1);
-}
-
 // Holds the node for a deep walk that must not enter itself.
 void enter_or_no_cycle(node_ref node)
 {
@@ -377,6 +363,25 @@ cell* block::clone(const cell* blk, bool deep, bool deep_any)
     return out;
 }
 
+void block::copy_at(const cell* blk, uint32_t index, bool deep, const cell* types)
+{
+    cell* element = cell_at(blk, index);
+    auto f = actions_of(cell_type(element)).copy;
+    if (!f) return;
+    cell* held = stack::push(element);
+    cell* types_arg = nullptr;
+    if (types && deep) types_arg = stack::push(types);
+    f(held, held, nullptr, deep, types_arg);
+    if (index < uint32_t(cells_of(blk))) *cell_at(blk, index) = *held;
+    stack::pop(types_arg ? 2 : 1);
+}
+
+void block::clear_new_lines(node_ref node)
+{
+    series_buffer* s = series_of(node);
+    for (cell* c = series_head_cell(s); c < series_tail_cell(s); c++) cell_clear_new_line(c);
+}
+
 void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const cell* types)
 {
     cell b = *blk;
@@ -384,7 +389,7 @@ void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t s
     if (step == 0) step = 1;
     for (uint32_t i = first; i < end && i < uint32_t(cells_of(&b)); i += step) {
         uint32_t type = cell_type(cell_at(&b, i));
-        if (typed_copyable(type) && type_accepted(&t, type)) copy_element(&b, i, deep, deep ? &t : nullptr);
+        if (typed_copyable(type) && type_accepted(&t, type)) copy_at(&b, i, deep, deep ? &t : nullptr);
     }
 }
 
@@ -566,7 +571,7 @@ cell* block::copy(cell* blk, cell* result, cell* part, bool deep, cell* types)
         copy_typed(held, 0, count, 1, deep, types);
     } else {
         for (uint32_t i = 0; i < count && i < uint32_t(cells_of(held)); i++)
-            if (deep_copied(cell_type(cell_at(held, i)))) copy_element(held, i, true, nullptr);
+            if (deep_copied(cell_type(cell_at(held, i)))) copy_at(held, i, true, nullptr);
     }
     stack::pop(1);
     return result;

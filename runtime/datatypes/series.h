@@ -8,14 +8,6 @@
 
 namespace series {
 
-// Changes reported to the owner of a series (before/after pairs).
-enum change_event : uint32_t {
-    EV_CLEAR, EV_CLEARED, EV_POKE, EV_POKED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_TAKE,
-    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED
-};
-// Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
-extern void (*owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
-
 inline bool any_block_q(uint32_t t)
 {
     return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
@@ -56,6 +48,10 @@ cell* take(cell* s, cell* part, bool deep, bool last);
 cell* copy(cell* s, cell* result, cell* part, bool deep, cell* types);
 cell* move(cell* source, cell* target, cell* part);
 cell* random(cell* s, bool seed, bool secure, bool only);
+// The field owned: reflect answers the owner record [object word] or none; modify with none drops
+// the owner link, with [object word] makes that field the owner (deep, tracked).
+cell* reflect(cell* s, cell* field);
+cell* modify(cell* s, cell* field, cell* value, bool case_);
 
 void init();
 

@@ -27,4 +27,23 @@ inline cell* top() { return stack_s.top; }
 inline cell* arguments() { return stack_s.arguments; }
 cell* set_last(const cell* value);
 void reset();
+
+// Cells pushed for a scope, kept where the collector sees them; the stack returns to its old top on
+// leaving, also when an error unwinds through.
+struct scope {
+    cell* mark = top();
+    cell* push(const cell& c) { return stack::push(&c); }
+    // Drops what the scope pushed but leaves c on the stack for the caller, and returns it there.
+    cell* result(const cell& c)
+    {
+        stack_s.top = mark;
+        cell* r = stack::push(&c);
+        mark = top();
+        return r;
+    }
+    ~scope() { stack_s.top = mark; }
+    scope() = default;
+    scope(const scope&) = delete;
+    scope& operator=(const scope&) = delete;
+};
 }  // namespace stack
