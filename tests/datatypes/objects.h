@@ -63,14 +63,22 @@ inline cell* handler(const char* spec)
     return f;
 }
 
-// Each handler call: its name, then every argument molded, separated by " | ".
+// Each handler call: its name, then every argument molded (an object as "object", a value of a type
+// without mold by its type name or "?"), separated by " | ".
 inline std::vector<std::string> calls;
 inline uint32_t last_locals;
 
 inline void record(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals)
 {
     std::string text = tv::form(const_cast<cell*>(name));
-    for (uint32_t i = 0; i < count; i++) text += " | " + tv::mold(args + i);
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t t = cell_type(args + i);
+        text += " | ";
+        if (t == TYPE_OBJECT) text += "object";
+        else if (t == TYPE_INTEGER && !actions_of(t).mold) text += std::to_string(int32_t(args[i].data2));
+        else if (!actions_of(t).mold) text += registry.types[t].name ? registry.types[t].name : "?";
+        else text += tv::mold(args + i);
+    }
     calls.push_back(text);
     last_locals = locals;
 }
@@ -87,6 +95,24 @@ inline int32_t count_locals(node_ref spec)
         else if (local && cell_type(&c) == TYPE_WORD) n++;
     }
     return n;
+}
+
+// An object of the fields in the text (construct's rules) with handler fields added: on-change* and
+// on-deep-change* functions of the given specs (null: no such field); its events made as make does.
+inline cell* with_handlers(const char* fields, const char* on_change, const char* on_deep)
+{
+    cell* o = object_of(fields);
+    cell* mark = stack::top();
+    const char* names[2] = {"on-change*", "on-deep-change*"};
+    const char* specs[2] = {on_change, on_deep};
+    for (int i = 0; i < 2; i++) {
+        if (!specs[i]) continue;
+        cell* f = handler(specs[i]);
+        context::put_value(o->data1, symbol::make(names[i]), f);
+        stack_s.top = mark;
+    }
+    object::init_events_from(o, o->data1);
+    return o;
 }
 
 // Installs the stand-ins for a test and takes them away after it.
