@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/bench.h"
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 
 namespace {
 

@@ -46,7 +46,7 @@ KIV_BENCH(context_lookups)
     double by_word = bench::now() - t0;
     t0 = bench::now();
     for (int r = 0; r < rounds; r++)
-        for (uint32_t s : names) sum += context::get_global_value(s, contexts.global)->header;
+        for (uint32_t s : names) sum += context::get_global_value(s, context_s.global)->header;
     double by_name = bench::now() - t0;
     double n = double(words) * rounds;
     std::printf("bound word: %.0f lookups per second; by name: %.0f per second (%llu)\n", n / by_word, n / by_name,

@@ -11,14 +11,14 @@
 namespace bigint {
 namespace {
 
-constexpr int32_t recycled_classes = 8;   // classes 0-7 go back to a free list
+constexpr int32_t RECYCLED_CLASSES = 8;   // classes 0-7 go back to a free list
 // The conversions never need more than a few hundred words; far beyond that is a broken caller.
-constexpr int32_t largest_class = 16;
+constexpr int32_t LARGEST_CLASS = 16;
 
 struct bigint_state {
-    big* free_lists[recycled_classes];
+    big* free_lists[RECYCLED_CLASSES];
 };
-bigint_state state;
+bigint_state bigint_s;
 
 int32_t class_for(int32_t words)
 {
@@ -101,11 +101,11 @@ double to_double(const big* b, int32_t* exponent)
 
 big* allocate(int32_t k)
 {
-    if (k < 0 || k > largest_class) runtime_error(RT_NO_CASE, rt_error_address());
+    if (k < 0 || k > LARGEST_CLASS) runtime_error(RT_NO_CASE, rt_error_address());
     big* b;
-    if (k < recycled_classes && state.free_lists[k]) {
-        b = state.free_lists[k];
-        state.free_lists[k] = b->link;
+    if (k < RECYCLED_CLASSES && bigint_s.free_lists[k]) {
+        b = bigint_s.free_lists[k];
+        bigint_s.free_lists[k] = b->link;
     } else {
         size_t capacity = size_t(1) << k;
         b = static_cast<big*>(rt_alloc(sizeof(big) + capacity * sizeof(uint32_t)));
@@ -121,9 +121,9 @@ big* allocate(int32_t k)
 void release(big* b)
 {
     if (!b) return;
-    if (b->k < recycled_classes) {
-        b->link = state.free_lists[b->k];
-        state.free_lists[b->k] = b;
+    if (b->k < RECYCLED_CLASSES) {
+        b->link = bigint_s.free_lists[b->k];
+        bigint_s.free_lists[b->k] = b;
     } else {
         rt_free(b);
     }
@@ -218,8 +218,8 @@ big* multiply_pow5(big* b, int32_t k)
 {
     static constexpr uint32_t small_pow5[13] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625,
                                                 1953125, 9765625, 48828125, 244140625};
-    constexpr uint32_t pow5_13 = 1220703125;
-    for (; k >= 13; k -= 13) b = multiply_add(b, pow5_13, 0);
+    constexpr uint32_t POW5_13 = 1220703125;
+    for (; k >= 13; k -= 13) b = multiply_add(b, POW5_13, 0);
     if (k > 0) b = multiply_add(b, small_pow5[k], 0);
     return b;
 }

@@ -1,4 +1,4 @@
-// Case folding tables: the generated pair lists (casefold-tables.inc, made by tools/gen-casefold)
+// Case folding tables: the generated pair lists (casefold_tables.inc, made by tools/gen-casefold)
 // and the two direct tables built from them at start-up. Entries hold the mapped code point, or 0
 // for a code point that maps to itself; tables are written once and only read afterwards.
 #include "runtime/casefold.h"
@@ -9,7 +9,7 @@
 
 namespace {
 
-#include "runtime/casefold-tables.inc"
+#include "runtime/casefold_tables.inc"
 
 constexpr uint32_t BMP_SIZE = 0x10000;
 
@@ -17,7 +17,7 @@ struct casefold_state {
     uint32_t* upper_table;
     uint32_t* lower_table;
 };
-casefold_state casefold;
+casefold_state casefold_s;
 
 uint32_t* table_of(const uint16_t (*pairs)[2], uint32_t count)
 {
@@ -42,15 +42,15 @@ uint32_t astral_change(const uint32_t* run, uint32_t values, uint32_t cp)
 
 void casefold_init()
 {
-    if (casefold.upper_table) return;
-    casefold.upper_table = table_of(upper_pairs, sizeof upper_pairs / sizeof upper_pairs[0]);
-    casefold.lower_table = table_of(lower_pairs, sizeof lower_pairs / sizeof lower_pairs[0]);
+    if (casefold_s.upper_table) return;
+    casefold_s.upper_table = table_of(upper_pairs, sizeof upper_pairs / sizeof upper_pairs[0]);
+    casefold_s.lower_table = table_of(lower_pairs, sizeof lower_pairs / sizeof lower_pairs[0]);
 }
 
 uint32_t char_change_case(uint32_t cp, uint32_t upper)
 {
     if (cp < BMP_SIZE) {
-        uint32_t e = (upper ? casefold.upper_table : casefold.lower_table)[cp];
+        uint32_t e = (upper ? casefold_s.upper_table : casefold_s.lower_table)[cp];
         return e ? e : cp;
     }
     if (upper) return astral_change(upper_pairs_astral, sizeof upper_pairs_astral / sizeof(uint32_t), cp);

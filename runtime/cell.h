@@ -49,3 +49,12 @@ inline double cell_float(const cell* c)
     return d;
 }
 inline void cell_set_float(cell* c, double d) { std::memcpy(&c->data2, &d, sizeof d); }
+
+// A typeset! keeps its 96-bit mask in words 1-3 as 12 bytes in memory order; datatype id t is the
+// bit 0x80 >> (t & 7) of byte t >> 3.
+inline bool typeset_has(const cell* typeset, uint32_t type)
+{
+    if (type >= 96) return false;
+    const uint8_t* mask = reinterpret_cast<const uint8_t*>(&typeset->data1);
+    return (mask[type >> 3] & (0x80u >> (type & 7))) != 0;
+}

@@ -5,17 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/logic.h"
-#include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
-#include "runtime/datatypes/string.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 
-cycle_stack_state cycle_s;
+cycle_state cycle_s;
 
 uint8_t* bytes_repeat(uint8_t* buffer, int32_t size, int32_t count)
 {
@@ -37,105 +30,6 @@ int32_t int_check_range(const cell* value)
     double d = cell_float(value);
     if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) fire(ERR_SCRIPT, err::OUT_OF_RANGE, value);
     return int32_t(d);
-}
-
-int32_t mold_indent(cell* buffer, int32_t level, int32_t budget)
-{
-    for (int32_t i = 0; i < level; i++) string::concatenate_literal(buffer, "    ");
-    return budget - 4 * (level > 0 ? level : 0);
-}
-
-void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
-{
-    cell* window = stack::arguments() + index;
-    if (!cell_falsy(refinement)) {
-        window->data1 = 1;
-        return;
-    }
-    for (uint32_t i = 1; i <= count; i++) window[i].header = TYPE_NONE;
-}
-
-void fire_error_arg(const cell* arg1, const cell* arg2) { fire(ERR_SCRIPT, err::BAD_MAKE_ARG, arg1, arg2); }
-
-bool arg_given(const cell* refinement) { return refinement && refinement > stack::arguments(); }
-
-// ---- words and context slots --------------------------------------------------------------------
-
-namespace {
-
-// The stack top, copied: storing may allocate (an object's change handler, a word added to its
-// context). An empty stack has nothing to store, which reads as unset.
-cell stored_value()
-{
-    return stack::top() > stack_s.start ? *(stack::top() - 1) : unset_value;
-}
-
-// Word n of the context's table, for error messages (none when the table has no such entry).
-cell word_of_slot(node_ref ctx, uint32_t n)
-{
-    return n < context::word_count(ctx) ? *context::get_word(ctx, n) : none_value;
-}
-
-void set_checked(cell* word)
-{
-    cell value = stored_value();
-    if (cell_type(&value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, word);
-    word::set(word, &value);
-}
-
-void set_slot_checked(node_ref ctx, uint32_t n)
-{
-    cell value = stored_value();
-    if (cell_type(&value) == TYPE_UNSET) {
-        cell w = word_of_slot(ctx, n);
-        fire(ERR_SCRIPT, err::NEED_VALUE, &w);
-    }
-    *context_get_slot(ctx, n) = value;
-}
-
-}  // namespace
-
-void word_set(cell* word)
-{
-    set_checked(word);
-    stack::reset();
-}
-
-void word_set_from_stack(cell* word) { set_checked(word); }
-
-cell* word_get_checked(const cell* word)
-{
-    cell* value = word::get(word);
-    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_VALUE, word);
-    return value;
-}
-
-cell* context_get_slot(node_ref ctx, uint32_t n)
-{
-    cell* slot = context::cell_of(ctx)->data2 ? context::slot_of(ctx, n) : nullptr;
-    if (!slot) {
-        cell w = word_of_slot(ctx, n);
-        fire(ERR_SCRIPT, err::NOT_DEFINED, &w);
-    }
-    return slot;
-}
-
-void context_set_slot(node_ref ctx, uint32_t n)
-{
-    set_slot_checked(ctx, n);
-    stack::reset();
-}
-
-void context_set_local(node_ref ctx, uint32_t n) { set_slot_checked(ctx, n); }
-
-void object_set_slot(node_ref ctx, uint32_t n)
-{
-    cell value = stored_value();
-    cell* slot = context_get_slot(ctx, n);
-    if (context::kind_of(ctx) == CONTEXT_OBJECT && n < context::word_count(ctx))
-        context::get_word(ctx, n)->header |= WORD_ENTRY_SET;
-    *slot = value;
-    stack::reset();
 }
 
 // ---- the cycle stack ----------------------------------------------------------------------------

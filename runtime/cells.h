@@ -1,6 +1,7 @@
-// Small cell routines shared by natives, the interpreter and the datatypes, and the cycle stack
-// that stops recursive walks (form, mold, compare, deep copy) on self-containing data.
-// What a walk pushes for its duration is popped again when an error unwinds through it.
+// Small cell routines of the base shared by natives, the interpreter and the datatypes, and the
+// cycle stack that stops recursive walks (form, mold, compare, deep copy, bind) on
+// self-containing data. What a walk pushes for its duration is popped again when an error
+// unwinds through it. The word and context-slot routines are the word and context modules'.
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
@@ -11,42 +12,16 @@
 uint8_t* bytes_repeat(uint8_t* buffer, int32_t size, int32_t count);
 // A float! truncated toward zero (script/out-of-range beyond 32 bits or NaN); other values: word 2.
 int32_t int_check_range(const cell* value);
-// Appends four spaces per level to the string buffer; returns budget - 4 * level.
-int32_t mold_indent(cell* buffer, int32_t level, int32_t budget);
-// Refinement given: its flag in the window becomes 1; not given: its `count` arguments become none.
-void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
-[[noreturn]] void fire_error_arg(const cell* arg1, const cell* arg2);
-
-// A refinement argument is given when its cell lies above the arguments base.
-bool arg_given(const cell* refinement);
-
-// ---- words and context slots --------------------------------------------------------------------
-// The value to store is the stack top. "Emptying the window" leaves only its result cell.
-// Stores into the word's context; an unset value raises script/need-value naming the word. word_set
-// then empties the arguments window, word_set_from_stack leaves it as it is.
-void word_set(cell* word);
-void word_set_from_stack(cell* word);
-// The word's value; unset raises script/no-value naming the word.
-cell* word_get_checked(const cell* word);
-// Slot n of the context (the values block, or the running call's arguments for a stack context).
-// A context without values (a function that is not running), or n past them: script/not-defined.
-cell* context_get_slot(node_ref ctx, uint32_t n);
-// Stores into slot n with the unset check (script/need-value naming word n); set_slot then empties
-// the window, set_local does not.
-void context_set_slot(node_ref ctx, uint32_t n);
-void context_set_local(node_ref ctx, uint32_t n);
-// No unset check; an object's word n is flagged as set (WORD_ENTRY_SET). Empties the window.
-void object_set_slot(node_ref ctx, uint32_t n);
 
 // ---- the cycle stack ----------------------------------------------------------------------------
 constexpr uint32_t CYCLE_STACK_ENTRIES = 1000;
 
-struct cycle_stack_state {
+struct cycle_state {
     node_ref* base;
     node_ref* top;   // one past the last entry
     node_ref* end;
 };
-extern cycle_stack_state cycle_s;
+extern cycle_state cycle_s;
 
 void cycle_stack_init();
 // Raises internal/too-deep, with the stack emptied, when the 1,000th entry would be held.

@@ -209,28 +209,29 @@ void collector::compact_series(int mode)
     }
 }
 
-// Gives the queued nodes back to their frames in one merge walk over both sorted lists.
+// Gives the queued nodes back to their frames. Nodes of one frame come in long runs (they were
+// handed out together), so the frame of the last node is tried first and the sorted frame list is
+// searched only when a run ends: no sort of the queue, whose length is the garbage of a cycle.
 void collector::flush_pending()
 {
-    auto& pending = gcs.pending;
-    std::sort(pending.begin(), pending.end());
     std::vector<uint32_t> frames;
     for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) frames.push_back(r);
     std::sort(frames.begin(), frames.end());
-    size_t fi = 0;
-    for (node_ref node : pending) {
-        while (fi < frames.size()) {
-            node_frame* f = at<node_frame>(frames[fi]);
-            uint32_t first = ref_of(f->slots());
-            if (node < first + f->capacity * 4) break;
-            fi++;
+    node_frame* f = nullptr;
+    uint32_t first = 0, end = 0;   // f's slot area
+    for (node_ref node : gcs.pending) {
+        if (node < first || node >= end) {
+            auto it = std::upper_bound(frames.begin(), frames.end(), node);
+            if (it == frames.begin()) continue;
+            f = at<node_frame>(*(it - 1));
+            first = ref_of(f->slots());
+            end = first + f->capacity * 4;
+            if (node < first || node >= end) continue;
         }
-        if (fi == frames.size()) break;
-        node_frame* f = at<node_frame>(frames[fi]);
-        if (node >= ref_of(f->slots())) node_free(f, node);
+        node_free(f, node);
     }
-    collector_s.released_nodes += uint32_t(pending.size());
-    pending.clear();
+    collector_s.released_nodes += uint32_t(gcs.pending.size());
+    gcs.pending.clear();
 }
 
 namespace {

@@ -23,5 +23,7 @@ void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, co
     throw script_error_unwind{};
 }
 
+void fire_error_arg(const cell* arg1, const cell* arg2) { fire(ERR_SCRIPT, err::BAD_MAKE_ARG, arg1, arg2); }
+
 const raised_error& raised_error_get() { return pending; }
 raised_error& raised_error_slot() { return pending; }

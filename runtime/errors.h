@@ -65,5 +65,7 @@ struct script_error_unwind {};
 // Raises category/id with up to three argument values (null for none). Never returns.
 [[noreturn]] void fire(uint32_t category, uint32_t id, const cell* arg1 = nullptr, const cell* arg2 = nullptr,
                        const cell* arg3 = nullptr);
+// fire with script/bad-make-arg.
+[[noreturn]] void fire_error_arg(const cell* arg1, const cell* arg2);
 const raised_error& raised_error_get();
 raised_error& raised_error_slot();   // for the collector: the argument cells are roots

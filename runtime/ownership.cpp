@@ -8,7 +8,6 @@
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
 
 ownership_state ownership_s;
 
@@ -17,12 +16,6 @@ namespace {
 constexpr uint32_t INITIAL_ENTRIES = 1000;
 constexpr uint32_t ENTRY_VALUES = 3;   // the value bound, the owner object, the field word
 constexpr uint32_t WORD_SET_FLAG = 0x2000u;   // a context's word entry: a value was stored through it
-
-constexpr rt_word event_words[EV_COUNT] = {
-    W_APPEND, W_APPENDED, W_INSERT, W_INSERTED, W_CHANGE, W_CHANGED, W_CLEAR, W_CLEARED, W_POKE, W_POKED,
-    W_PUT, W_PUT_ED, W_REMOVE, W_REMOVED, W_REVERSE, W_REVERSED, W_SORT, W_SORTED, W_SWAP, W_SWAPED,
-    W_TAKE, W_TAKEN, W_TRIM, W_TRIMMED, W_MOVE, W_MOVED, W_RANDOM, W_RANDOMIZED,
-};
 
 bool block_kind(uint32_t t)
 {
@@ -187,10 +180,9 @@ bool ownership_check(const cell* value, owner_event action, const cell* new_valu
     cell* held_owner = stack::push(&owner);
     cell* held_word = stack::push(&entry[2]);
     cell* target = stack::push(value);
-    cell* action_word = stack::push(rt_word_cell(event_words[action]));
     cell none{TYPE_NONE, 0, 0, 0};
     cell* held_value = stack::push(new_value ? new_value : &none);
-    ownership_s.fire_on_deep(held_owner, held_word, target, action_word, held_value, index, count);
+    ownership_s.fire_on_deep(held_owner, held_word, target, action, held_value, index, count);
     stack_s.top = mark;
     return true;
 }

@@ -10,19 +10,20 @@
 // unbinding a containing value stop there.
 constexpr uint32_t SERIES_TRACKING_OWNER = 0x00010000u;
 
-// What a modifying action tells an owner: a pair of events around each change, in word order.
+// What a modifying action tells an owner: a pair of events around each change, in word order;
+// change-case tells once, after the change.
 enum owner_event : uint32_t {
     EV_APPEND, EV_APPENDED, EV_INSERT, EV_INSERTED, EV_CHANGE, EV_CHANGED, EV_CLEAR, EV_CLEARED, EV_POKE,
     EV_POKED, EV_PUT, EV_PUT_ED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_SORT, EV_SORTED, EV_SWAP,
     EV_SWAPED, EV_TAKE, EV_TAKEN, EV_TRIM, EV_TRIMMED, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED,
-    EV_COUNT
+    EV_UPPERCASE, EV_LOWERCASE, EV_COUNT
 };
 
 struct ownership_state {
     node_ref table;   // kind 4, keyed by the owned series' node; values: the value, owner, field word
-    // Installed by object!: runs the owner's on-deep-change* handler. Every cell it is handed is
-    // on the argument stack; value is none when the action stores nothing.
-    void (*fire_on_deep)(cell* owner, cell* word, cell* target, cell* action, cell* value, int32_t index,
+    // Installed by object!: runs the owner's on-deep-change* handler with the event's word. Every
+    // cell it is handed is on the argument stack; value is none when the action stores nothing.
+    void (*fire_on_deep)(cell* owner, cell* word, cell* target, owner_event action, cell* value, int32_t index,
                          int32_t part);
 };
 extern ownership_state ownership_s;

@@ -5,41 +5,41 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/memory.h"
 
-reftable_state reftable;
+reftable_state reftable_s;
 
 namespace {
-cell* slots() { return at<cell>(series_of(reftable.table.data2)->head); }
+cell* slots() { return at<cell>(series_of(reftable_s.table.data2)->head); }
 }
 
 void reftable_init()
 {
-    reftable.capacity = 100;
-    block::make_at(&reftable.table, reftable.capacity);
+    reftable_s.capacity = 100;
+    block::make_at(&reftable_s.table, reftable_s.capacity);
     reftable_reset(0);
 }
 
 void reftable_reset(uint32_t n)
 {
     cell* c = slots();
-    for (uint32_t i = n; i < reftable.capacity; i++)
-        c[i] = cell{TYPE_INTEGER, 0, i + 1 < reftable.capacity ? i + 1 : uint32_t(-1), 0};
-    reftable.free_head = int32_t(n);
-    series_buffer* s = series_of(reftable.table.data2);
-    s->tail = s->head + reftable.capacity * 16;
+    for (uint32_t i = n; i < reftable_s.capacity; i++)
+        c[i] = cell{TYPE_INTEGER, 0, i + 1 < reftable_s.capacity ? i + 1 : uint32_t(-1), 0};
+    reftable_s.free_head = int32_t(n);
+    series_buffer* s = series_of(reftable_s.table.data2);
+    s->tail = s->head + reftable_s.capacity * 16;
 }
 
 uint32_t reftable_add(const cell* value)
 {
     cell copy = *value;   // the value may sit in the table itself
-    if (reftable.free_head == -1) {
-        uint32_t old = reftable.capacity;
-        reftable.capacity *= 2;
-        series_expand(series_of(reftable.table.data2), reftable.capacity * 16);
+    if (reftable_s.free_head == -1) {
+        uint32_t old = reftable_s.capacity;
+        reftable_s.capacity *= 2;
+        series_expand(series_of(reftable_s.table.data2), reftable_s.capacity * 16);
         reftable_reset(old);
     }
-    uint32_t index = uint32_t(reftable.free_head);
+    uint32_t index = uint32_t(reftable_s.free_head);
     cell* slot = slots() + index;
-    reftable.free_head = int32_t(slot->data2);
+    reftable_s.free_head = int32_t(slot->data2);
     *slot = copy;
     return index + 1;
 }
@@ -49,6 +49,6 @@ cell* reftable_slot(uint32_t n) { return slots() + (n - 1); }
 void reftable_remove(uint32_t n)
 {
     if (n == 0) return;
-    slots()[n - 1] = cell{TYPE_INTEGER, 0, uint32_t(reftable.free_head), 0};
-    reftable.free_head = int32_t(n - 1);
+    slots()[n - 1] = cell{TYPE_INTEGER, 0, uint32_t(reftable_s.free_head), 0};
+    reftable_s.free_head = int32_t(n - 1);
 }

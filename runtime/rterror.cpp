@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "runtime/runtime.h"
+#include "runtime/system.h"
 #include "runtime/unicode.h"
 
 fault_record rt_fault;

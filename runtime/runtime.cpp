@@ -6,8 +6,11 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -15,6 +18,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -64,6 +68,9 @@ void runtime::init()
     series::init();
     block::init();
     string::init();   // after series!, whose routines it inherits
+    integer::init();
+    char_::init();    // after integer!, whose routines it inherits
+    float_::init();
     symbol::init();
     context::init();
     word::init();
@@ -72,6 +79,7 @@ void runtime::init()
     get_word::init();
     refinement::init();
     issue::init();
+    time_::init();    // after float!, whose routines it inherits
     object::init();
 
     node_frame_new(NODE_FRAME_NODES);

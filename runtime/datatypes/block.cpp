@@ -13,13 +13,13 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
 
 cell root_block;
 

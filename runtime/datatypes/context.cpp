@@ -3,21 +3,20 @@
 // survives a call that adds; the context node and positions are the stable handles.
 #include "runtime/datatypes/context.h"
 
-#include <vector>
-
+#include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 
-context_state contexts;
+context_state context_s;
 
 namespace {
 
@@ -73,38 +72,21 @@ bool is_bindable_series(uint32_t t)
     }
 }
 
-// The series being bound, so that a block containing itself is walked once.
-std::vector<node_ref> binding_now;
-
-struct bind_guard {
-    bool entered;
-    explicit bind_guard(node_ref series)
-    {
-        for (node_ref n : binding_now)
-            if (n == series) {
-                entered = false;
-                return;
-            }
-        binding_now.push_back(series);
-        entered = true;
-    }
-    ~bind_guard()
-    {
-        if (entered) binding_now.pop_back();
-    }
-};
-
+// Binds the cells of a series from its head. Mended: the series being walked are held on the
+// cycle stack, as every deep walk holds them, instead of a list searched at each level and
+// bounded only by the machine stack: a block inside itself is walked once, and nesting past the
+// cycle stack's bound raises internal/too-deep (the stack emptied) long before the guard page.
 void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
 {
-    bind_guard guard(series);
-    if (!guard.entered) return;
+    if (cycle_find(series)) return;
+    cycle_scope walking(series);
     // Binding allocates nothing, so cell addresses stay valid during the walk.
     series_buffer* s = series_of(series);
     cell* end = at<cell>(s->tail);
     for (cell* c = at<cell>(s->head) + head; c < end; c++) {
         uint32_t t = cell_type(c);
         if (is_word_kind(t)) {
-            if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(contexts.self_symbol)) {
+            if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(context_s.self_symbol)) {
                 c->data1 = ctx;
                 c->data3 = uint32_t(-1);
             } else {
@@ -183,9 +165,9 @@ node_ref context::clone(cell* word, uint32_t kind)
     return ctx;
 }
 
-void context::global_init() { contexts.global = create(GLOBAL_SLOTS, false, false, 0, CONTEXT_GLOBAL); }
+void context::global_init() { context_s.global = create(GLOBAL_SLOTS, false, false, 0, CONTEXT_GLOBAL); }
 
-void context::words_init() { contexts.self_symbol = symbol::make("self"); }
+void context::words_init() { context_s.self_symbol = symbol::make("self"); }
 
 uint32_t context::word_count(node_ref ctx) { return series_used_bytes(series_of(words_of(ctx))) / 16; }
 
@@ -219,7 +201,7 @@ cell* context::resolve_word(node_ref ctx, uint32_t symbol)
 
 cell* context::get_global_value(uint32_t symbol, node_ref ctx)
 {
-    if (on_stack(ctx)) ctx = contexts.global;
+    if (on_stack(ctx)) ctx = context_s.global;
     return get_value_at(ctx, uint32_t(find_word(ctx, symbol, true)));
 }
 
@@ -236,7 +218,7 @@ uint32_t context::add_word(node_ref ctx, uint32_t symbol)
 
 cell* context::add_global_word(uint32_t symbol, bool case_insensitive, bool keep_name)
 {
-    node_ref ctx = contexts.global;
+    node_ref ctx = context_s.global;
     int32_t added = -1;
     int32_t entry = hashtable_find_or_add_symbol(table_of(ctx), symbol, ctx, case_insensitive, &added);
     if (entry >= 0) {
@@ -299,7 +281,7 @@ cell* context::get_in(const cell* word, node_ref ctx)
     if (int32_t(word->data3) == -1 || !ctx) {
         // A self word bound by bind yields its context's owner; mended: a self word without a
         // context raises no-value instead of reading through a null context.
-        bool self = symbol::resolve(word->data2) == symbol::resolve(contexts.self_symbol);
+        bool self = symbol::resolve(word->data2) == symbol::resolve(context_s.self_symbol);
         if (self && word->data1) return owner_of(word->data1);
         fire(ERR_SCRIPT, err::NO_VALUE, word);
     }
@@ -327,7 +309,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     }
     get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
     cell* owner = owner_of(ctx);
-    if (!notify || !owner->data3 || !contexts.fire_on_set) {
+    if (!notify || !owner->data3 || !context_s.fire_on_set) {
         *slot = copy;
         return slot;
     }
@@ -340,7 +322,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
     uint32_t position = word->data3;
-    contexts.fire_on_set(held_owner, held_word, old, held_new);
+    context_s.fire_on_set(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
 }
@@ -390,6 +372,56 @@ cell* context::bind(cell* block, node_ref ctx, bool self_word)
 {
     bind_series(block->data2, block->data1, ctx, self_word);
     return block;
+}
+
+// ---- context slots ------------------------------------------------------------------------------
+
+namespace {
+
+// Word n of the context's table, for error messages (none when the table has no such entry).
+cell word_of_slot(node_ref ctx, uint32_t n)
+{
+    return n < context::word_count(ctx) ? *context::get_word(ctx, n) : none_value;
+}
+
+void set_slot_checked(node_ref ctx, uint32_t n)
+{
+    cell value = stack::top_value();
+    if (cell_type(&value) == TYPE_UNSET) {
+        cell w = word_of_slot(ctx, n);
+        fire(ERR_SCRIPT, err::NEED_VALUE, &w);
+    }
+    *context_get_slot(ctx, n) = value;
+}
+
+}  // namespace
+
+cell* context_get_slot(node_ref ctx, uint32_t n)
+{
+    cell* slot = context::cell_of(ctx)->data2 ? context::slot_of(ctx, n) : nullptr;
+    if (!slot) {
+        cell w = word_of_slot(ctx, n);
+        fire(ERR_SCRIPT, err::NOT_DEFINED, &w);
+    }
+    return slot;
+}
+
+void context_set_slot(node_ref ctx, uint32_t n)
+{
+    set_slot_checked(ctx, n);
+    stack::reset();
+}
+
+void context_set_local(node_ref ctx, uint32_t n) { set_slot_checked(ctx, n); }
+
+void object_set_slot(node_ref ctx, uint32_t n)
+{
+    cell value = stack::top_value();
+    cell* slot = context_get_slot(ctx, n);
+    if (context::kind_of(ctx) == CONTEXT_OBJECT && n < context::word_count(ctx))
+        context::get_word(ctx, n)->header |= WORD_ENTRY_SET;
+    *slot = value;
+    stack::reset();
 }
 
 void context::mark(const cell* c)

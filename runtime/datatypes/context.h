@@ -24,7 +24,9 @@ struct context_state {
     // it is handed is on the argument stack.
     void (*fire_on_set)(cell* owner, cell* word, cell* old_value, cell* new_value);
 };
-extern context_state contexts;
+extern context_state context_s;
+// The former name, for the start-up file until it moves to context_s.
+inline context_state& contexts = context_s;
 
 namespace context {
 constexpr uint32_t GLOBAL_SLOTS = 4000;
@@ -74,5 +76,19 @@ void set_at(node_ref ctx, uint32_t i);
 void set_at_keep_old(node_ref ctx, uint32_t i);
 
 int32_t bind_word(node_ref ctx, cell* word);
+// Binds the block deep. Each block entered is held on the cycle stack, so a block inside itself
+// is walked once and nesting past its bound raises internal/too-deep.
 cell* bind(cell* block, node_ref ctx, bool self_word);
 }  // namespace context
+
+// ---- context slots for compiled code: the value to store is the stack top -----------------------
+// Slot n of the context (the values block, or the running call's arguments for a stack context).
+// A context without values (a function that is not running), or n past them: script/not-defined
+// naming word n.
+cell* context_get_slot(node_ref ctx, uint32_t n);
+// Stores into slot n with the unset check (script/need-value naming word n); context_set_slot
+// then empties the arguments window, context_set_local does not.
+void context_set_slot(node_ref ctx, uint32_t n);
+void context_set_local(node_ref ctx, uint32_t n);
+// No unset check; an object's word n is flagged as set (WORD_ENTRY_SET). Empties the window.
+void object_set_slot(node_ref ctx, uint32_t n);

@@ -9,16 +9,16 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 
-datatype_registry registry;
+datatype_state datatype_s;
 cell* (*typename_word_maker)(const char* name);
 
 void datatype::tables_init()
 {
-    registry.types = static_cast<type_entry*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(type_entry)));
-    std::memset(registry.types, 0, TYPE_TABLE_SIZE * sizeof(type_entry));
-    registry.rows = static_cast<action_table_row*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(action_table_row)));
-    std::memset(static_cast<void*>(registry.rows), 0, TYPE_TABLE_SIZE * sizeof(action_table_row));
-    registry.max_type = 0;
+    datatype_s.types = static_cast<type_entry*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(type_entry)));
+    std::memset(datatype_s.types, 0, TYPE_TABLE_SIZE * sizeof(type_entry));
+    datatype_s.rows = static_cast<action_table_row*>(rt_alloc(TYPE_TABLE_SIZE * sizeof(action_table_row)));
+    std::memset(static_cast<void*>(datatype_s.rows), 0, TYPE_TABLE_SIZE * sizeof(action_table_row));
+    datatype_s.max_type = 0;
 }
 
 namespace {
@@ -32,25 +32,25 @@ F resolve(const action_slot_value<F>& v, F parent_routine, uint32_t parent)
 
 void datatype::register_type(uint32_t id, uint32_t parent, const char* name, const action_row& row)
 {
-    if (id > registry.max_type) registry.max_type = id;
-    type_entry& t = registry.types[id];
+    if (id > datatype_s.max_type) datatype_s.max_type = id;
+    type_entry& t = datatype_s.types[id];
     t.name = name;
     t.length = uint32_t(std::strlen(name)) - 1;
     t.word = typename_word_maker ? typename_word_maker(name) : nullptr;
-    const action_table_row from = registry.rows[parent];   // copied first: a type may be its own parent's row
-    action_table_row& to = registry.rows[id];
+    const action_table_row from = datatype_s.rows[parent];   // copied first: a type may be its own parent's row
+    action_table_row& to = datatype_s.rows[id];
 #define ACTION_SLOT(idn, field, signature) to.field = resolve(row.field, from.field, parent);
-#include "runtime/datatypes/action-slots.inc"
+#include "runtime/datatypes/action_slots.inc"
 #undef ACTION_SLOT
     to.mark = resolve(row.mark, from.mark, parent);
 }
 
 bool action_present(uint32_t type, uint32_t slot)
 {
-    const action_table_row& r = registry.rows[type];
+    const action_table_row& r = datatype_s.rows[type];
     switch (slot) {
 #define ACTION_SLOT(idn, field, signature) case ACT_##idn: return r.field != nullptr;
-#include "runtime/datatypes/action-slots.inc"
+#include "runtime/datatypes/action_slots.inc"
 #undef ACTION_SLOT
     default: return false;
     }
@@ -59,8 +59,8 @@ bool action_present(uint32_t type, uint32_t slot)
 void typenames_to_symbols()
 {
     if (!typename_word_maker) return;
-    for (uint32_t id = 1; id <= registry.max_type; id++)
-        if (registry.types[id].name) registry.types[id].word = typename_word_maker(registry.types[id].name);
+    for (uint32_t id = 1; id <= datatype_s.max_type; id++)
+        if (datatype_s.types[id].name) datatype_s.types[id].word = typename_word_maker(datatype_s.types[id].name);
 }
 
 // ---- datatype! ----------------------------------------------------------------------------------
@@ -76,7 +76,7 @@ cell* datatype::box(uint32_t id) { return make_at(stack::arguments(), id); }
 
 int32_t datatype::form(cell* value, cell* buffer, cell*, int32_t part)
 {
-    const type_entry& t = registry.types[value->data1];
+    const type_entry& t = datatype_s.types[value->data1];
     char name[64];
     std::memcpy(name, t.name, t.length);
     name[t.length] = 0;
@@ -86,7 +86,7 @@ int32_t datatype::form(cell* value, cell* buffer, cell*, int32_t part)
 
 int32_t datatype::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
 {
-    const type_entry& t = registry.types[value->data1];
+    const type_entry& t = datatype_s.types[value->data1];
     if (all) string::concatenate_literal(buffer, "#(");
     string::concatenate_literal(buffer, t.name);
     if (all) {

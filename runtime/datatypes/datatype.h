@@ -8,7 +8,7 @@
 enum action_slot : uint32_t {
     ACT_NONE = 0,
 #define ACTION_SLOT(id, field, signature) ACT_##id,
-#include "runtime/datatypes/action-slots.inc"
+#include "runtime/datatypes/action_slots.inc"
 #undef ACTION_SLOT
     ACTION_SLOTS = ACT_WRITE
 };
@@ -105,7 +105,7 @@ struct action_slot_value {
 // signature or a field out of order does not compile, an omitted field is empty.
 struct action_row {
 #define ACTION_SLOT(id, field, signature) action_slot_value<signature> field;
-#include "runtime/datatypes/action-slots.inc"
+#include "runtime/datatypes/action_slots.inc"
 #undef ACTION_SLOT
     action_slot_value<mark_fn> mark;   // the collector's marker for the type's cells
 };
@@ -113,17 +113,19 @@ struct action_row {
 // The registered routines of a type, parents' routines copied in.
 struct action_table_row {
 #define ACTION_SLOT(id, field, signature) signature field;
-#include "runtime/datatypes/action-slots.inc"
+#include "runtime/datatypes/action_slots.inc"
 #undef ACTION_SLOT
     mark_fn mark;
 };
 
-struct datatype_registry {
+struct datatype_state {
     type_entry* types;         // TYPE_TABLE_SIZE entries
     action_table_row* rows;    // TYPE_TABLE_SIZE rows
     uint32_t max_type;
 };
-extern datatype_registry registry;
+extern datatype_state datatype_s;
+// The former name, for the collector until it moves to datatype_s.
+inline datatype_state& registry = datatype_s;
 
 namespace datatype {
 
@@ -135,6 +137,8 @@ cell* push(uint32_t id);
 cell* make_in(cell* block, uint32_t id);
 cell* make_at(cell* slot, uint32_t id);
 cell* box(uint32_t id);
+// The datatype! value of an id, as errors take it for an argument.
+inline cell value_of(uint32_t id) { return cell{TYPE_DATATYPE, id, 0, 0}; }
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
@@ -142,7 +146,7 @@ int32_t compare(cell* value1, cell* value2, int32_t op);
 }  // namespace datatype
 
 // The routines of a type (all empty for an unregistered id).
-inline const action_table_row& actions_of(uint32_t type) { return registry.rows[type]; }
+inline const action_table_row& actions_of(uint32_t type) { return datatype_s.rows[type]; }
 // Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
 bool action_present(uint32_t type, uint32_t slot);
 

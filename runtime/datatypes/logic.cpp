@@ -7,6 +7,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/random.h"
 
 cell true_value{TYPE_LOGIC, 1, 0, 0};
 cell false_value{TYPE_LOGIC, 0, 0, 0};
@@ -89,16 +90,13 @@ cell* logic::and_t(cell* a, cell* b) { return bitwise(a, b, bit_op::AND, "and~")
 cell* logic::or_t(cell* a, cell* b) { return bitwise(a, b, bit_op::OR, "or~"); }
 cell* logic::xor_t(cell* a, cell* b) { return bitwise(a, b, bit_op::XOR, "xor~"); }
 
-uint32_t (*logic::random_draw)(bool secure);
-void (*logic::random_seed)(uint32_t seed);
-
 cell* logic::random(cell* value, bool seed, bool secure, bool)
 {
     if (seed) {
-        if (random_seed) random_seed(value->data1);
+        random_::seed(value->data1);
         return unset::make_at(value);
     }
-    uint32_t draw = random_draw ? random_draw(secure) : 0;
+    uint32_t draw = random_::draw(secure);
     value->data1 = int32_t(draw) > 0x3FFFFFFF ? 1 : 0;
     return value;
 }

@@ -35,8 +35,5 @@ uint32_t check_arg_true_q();
 uint32_t arg_false_q();
 uint32_t top_false_q();
 uint32_t top_true_q();
-// Draws for logic/random: installed by the random-number module.
-extern uint32_t (*random_draw)(bool secure);
-extern void (*random_seed)(uint32_t seed);
 cell* random(cell* value, bool seed, bool secure, bool only);
 }  // namespace logic

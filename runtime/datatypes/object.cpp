@@ -1,7 +1,7 @@
 // object!: making, copying and extending objects, reflection, form and mold, paths, comparison.
 // Field values live in the context's values block, which moves: every walk goes by context node
 // and position, reads a value into a local or stack copy, and fetches it again after anything that
-// allocates or runs code. The change events are in object-events.cpp.
+// allocates or runs code. The change events are in object_events.cpp.
 #include "runtime/datatypes/object.h"
 
 #include <algorithm>
@@ -22,7 +22,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 object_state object_s;
 
@@ -536,7 +536,9 @@ void object::mark(const cell* c)
     if (!c->data3 || !collector::keep(c->data3)) return;
     // The spec nodes the handlers were counted on: a node reused by another spec would pass for
     // the counted one and skip a recount.
-    cell* events = series_head_cell(series_of(c->data3));
+    series_buffer* s = series_of(c->data3);
+    if (series_used_bytes(s) < 32) return;
+    cell* events = series_head_cell(s);
     for (uint32_t i = 0; i < 2; i++)
         if (events[i].data3) collector::keep(events[i].data3);
 }
@@ -545,7 +547,7 @@ void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
     contexts.fire_on_set = fire_on_set;
-    ownership_s.fire_on_deep = fire_on_deep;
+    ownership_s.fire_on_deep = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});

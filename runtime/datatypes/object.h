@@ -6,6 +6,7 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 // Object cell: header 32 (34 for error!); data1 the context node (kind 2, object flag), whose owner
 // cell holds a copy of the object cell; data2 the class id; data3 the event record node or 0.
@@ -96,5 +97,8 @@ void fire_on_set(cell* object, cell* word, cell* old_value, cell* new_value);
 void fire_on_set_star(cell* object, cell* word);
 void fire_word_on_set(cell* object_word, cell* field_word);
 void fire_on_deep(cell* owner, cell* word, cell* target, cell* action, cell* value, int32_t index, int32_t part);
+// The ownership table's way in: fire_on_deep with the event's word.
+void fire_owner_event(cell* owner, cell* word, cell* target, owner_event action, cell* value, int32_t index,
+                      int32_t part);
 void set_many(cell* object, cell* value, bool any, bool only, bool some);
 }  // namespace object

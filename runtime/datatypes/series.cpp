@@ -11,21 +11,23 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
-#include "runtime/rtwords.h"
+#include "runtime/random.h"
 #include "runtime/unicode.h"
 
 namespace {
 
 using series::any_block_q;
 using series::any_string_q;
+using series::notify;
 
 series_buffer* buffer_of(const cell* s) { return series_of(s->data2); }
 uint32_t unit_of(const cell* s) { return series_unit(buffer_of(s)); }
@@ -43,12 +45,6 @@ uint8_t* unit_at(const cell* s, int64_t index)
 
 cell integer_cell(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 cell datatype_cell(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
-// Tells the series' owner about a change; the owned flag spares the table look-up for the rest.
-void notify(const cell* s, owner_event event, int32_t index, int32_t count, const cell* value = nullptr)
-{
-    if (buffer_of(s)->flags & SERIES_OWNED) ownership_check(s, event, value, index, count);
-}
 
 constexpr uint32_t PLACEMENT_FLAGS = SERIES_BIG | SERIES_FIXED | SERIES_ROOM_HEAD | SERIES_MARK;
 
@@ -148,6 +144,12 @@ family family_of(uint32_t t)
 }  // namespace
 
 // ---- shared routines ----------------------------------------------------------------------------
+
+// The owned flag spares every series without an owner the table look-up.
+void series::notify(const cell* s, owner_event event, int32_t index, int32_t count, const cell* value)
+{
+    if (buffer_of(s)->flags & SERIES_OWNED) ownership_check(s, event, value, index, count);
+}
 
 bool series::ks_tail_q(const cell* s) { return head_of(s) >= units_of(s); }
 uint32_t series::buffer_length(const cell* s) { return uint32_t(units_of(s)); }
@@ -478,8 +480,11 @@ void move_across(cell* source, cell* target, int64_t count)
 cell* series::move(cell* source, cell* target, cell* part)
 {
     if (family_of(cell_type(target)) == FAM_NONE) {
+        // Mended: the error names the action and its argument, as every expect-arg does.
         cell type = datatype_cell(cell_type(target));
-        fire(ERR_SCRIPT, err::EXPECT_ARG, &none_value, &type, &none_value);
+        cell action = *rt_word_cell(W_MOVE);
+        cell argument = *word::load("target");
+        fire(ERR_SCRIPT, err::EXPECT_ARG, &action, &type, &argument);
     }
     cell tgt = *target;
     int32_t length = get_length(source, false);
@@ -509,23 +514,21 @@ cell* series::random(cell* s, bool seed, bool secure, bool only)
     if (seed) {
         uint32_t bytes = uint32_t(length) * unit_of(s);
         uint32_t h = length > 0 ? murmur3_hash(unit_at(s, head_of(s)), bytes) : murmur3_hash(nullptr, 0);
-        if (logic::random_seed) logic::random_seed(h);
+        random_::seed(h);
         return unset::make_at(s);
     }
-    auto draw = [&](int32_t range) {
-        uint32_t r = logic::random_draw ? logic::random_draw(secure) : 0;
-        return int32_t(r % uint32_t(range)) + 1;
-    };
+    // Mended: every draw is the generator's rejection draw, never a plain modulo, so the order
+    // after /seed is the one the generator defines and every position is equally likely.
     if (only) {
         if (length < 1) return none::make_at(s);
-        return pick_into(s, draw(length), s);
+        return pick_into(s, random_::int_(length, secure), s);
     }
     if (length < 2) return s;
     notify(s, EV_RANDOM, head_of(s), length);
     length = get_length(s, false);
     int64_t pos = head_of(s);
     for (int32_t i = length; i >= 1; i--, pos++) {
-        int32_t j = draw(i);
+        int32_t j = random_::int_(i, secure);
         if (j > 1) swap_units(s, pos, pos + j - 1, 1);
     }
     notify(s, EV_RANDOMIZED, head_of(s), length);

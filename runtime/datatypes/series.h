@@ -5,8 +5,13 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 namespace series {
+
+// Tells the series' owner of a change (nothing for a series that is not owned); value is what the
+// change stores, or null.
+void notify(const cell* series, owner_event event, int32_t index, int32_t count, const cell* value = nullptr);
 
 inline bool any_block_q(uint32_t t)
 {

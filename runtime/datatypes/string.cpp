@@ -11,8 +11,10 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/rtwords.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/errors.h"
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 #include "runtime/unicode.h"
@@ -23,7 +25,7 @@ struct string_state {
     char byte_hex[3];
     char hex[9];
 };
-string_state strings = {"00", "00000000"};
+string_state string_s = {"00", "00000000"};
 
 const char hex_digits[] = "0123456789ABCDEF";
 
@@ -83,8 +85,6 @@ cell* string_at(cell* slot, node_ref node, uint32_t type)
     *slot = cell{type, 0, node, 0};
     return slot;
 }
-
-bool refinement_given(const cell* arg) { return arg && arg > stack::arguments(); }
 
 // Form or mold of any value into the buffer, through the value's own action routine.
 void emit_value(cell* value, cell* buffer, bool molded)
@@ -361,9 +361,9 @@ cell* string::concatenate_literal_part(cell* buffer, const uint8_t* bytes, uint3
 
 const char* string::byte_to_hex(uint8_t byte)
 {
-    strings.byte_hex[0] = hex_digits[byte >> 4];
-    strings.byte_hex[1] = hex_digits[byte & 15];
-    return strings.byte_hex;
+    string_s.byte_hex[0] = hex_digits[byte >> 4];
+    string_s.byte_hex[1] = hex_digits[byte & 15];
+    return string_s.byte_hex;
 }
 
 int32_t string::emit_literal(cell* buffer, const char* text, int32_t part)
@@ -381,10 +381,10 @@ double string::to_float(const uint8_t* bytes, uint32_t length, int32_t* remainin
 const char* string::to_hex(int32_t value, bool trim)
 {
     uint32_t v = uint32_t(value);
-    for (int i = 7; i >= 0; i--, v >>= 4) strings.hex[i] = hex_digits[v & 15];
-    if (!trim) return strings.hex;
-    if (value == 0) return strings.hex + 6;
-    const char* p = strings.hex;
+    for (int i = 7; i >= 0; i--, v >>= 4) string_s.hex[i] = hex_digits[v & 15];
+    if (!trim) return string_s.hex;
+    if (value == 0) return string_s.hex + 6;
+    const char* p = string_s.hex;
     while (*p == '0') p++;
     return p;
 }
@@ -592,7 +592,7 @@ bool string::brace_closes_q(const uint8_t* start, const uint8_t* end, uint32_t u
 int32_t string::form(cell* value, cell* buffer, cell* arg, int32_t part)
 {
     uint32_t n = length_from_head(value);
-    append_string(buffer, value, refinement_given(arg) ? int32_t(arg->data2) : -1, 0, true, CONCAT_APPEND);
+    append_string(buffer, value, arg_given(arg) ? int32_t(arg->data2) : -1, 0, true, CONCAT_APPEND);
     return part - int32_t(n);
 }
 
@@ -601,7 +601,7 @@ int32_t string::mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg,
     const cell v = *value;
     const node_ref node = v.data2;
     uint32_t head = head_index(&v), total = units_of(series_of(node)), end = total;
-    if (refinement_given(arg) && arg->data2 != 0)
+    if (arg_given(arg) && arg->data2 != 0)
         end = part < 0 ? head : uint32_t(std::min<int64_t>(total, int64_t(head) + part));
     series_buffer* s = series_of(node);
     uint32_t unit = text_unit(s), quotes = 0, new_lines = 0;
@@ -685,7 +685,8 @@ cell* change_case(cell* value, const cell* part, uint32_t upper)
     if (part) {
         if (cell_type(part) == TYPE_INTEGER) count = int32_t(part->data2);
         else if (cell_type(part) == cell_type(value) && part->data2 == value->data2) count = int64_t(part->data1) - head;
-        else fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, part);
+        // Mended: the error names the refinement, then the value, as every /part error does.
+        else fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
         if (count < 0) count = 0;
         if (count > length_from_head(value)) count = length_from_head(value);
     }
@@ -697,5 +698,7 @@ cell* change_case(cell* value, const cell* part, uint32_t upper)
         uint32_t changed = char_change_case(cp, upper);
         if (changed != cp) string::poke_char_at(node, head + i, changed);
     }
+    // Mended: the owner hears of the change, also of one that changed nothing.
+    series::notify(value, upper ? EV_UPPERCASE : EV_LOWERCASE, int32_t(head), int32_t(count));
     return value;
 }

@@ -15,7 +15,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/unicode.h"
 
-symbol_state symbols;
+symbol_state symbol_s;
 
 namespace {
 
@@ -34,15 +34,15 @@ uint32_t intern(const uint8_t* text, uint32_t length, bool canonical)
         copy.assign(text, text + length);
         text = copy.data();
     }
-    return canonical ? symbol_table_find_or_add_canonical(symbols.table, text, length)
-                     : symbol_table_find_or_add(symbols.table, text, length, false);
+    return canonical ? symbol_table_find_or_add_canonical(symbol_s.table, text, length)
+                     : symbol_table_find_or_add(symbol_s.table, text, length, false);
 }
 
 }  // namespace
 
-void symbol::block_init() { symbols.block = block::make_in(nullptr, BLOCK_CELLS); }
+void symbol::block_init() { symbol_s.block = block::make_in(nullptr, BLOCK_CELLS); }
 
-void symbol::table_init() { symbols.table = hashtable_new(BLOCK_CELLS, symbols.block, HASH_SYMBOLS, 1); }
+void symbol::table_init() { symbol_s.table = hashtable_new(BLOCK_CELLS, symbol_s.block, HASH_SYMBOLS, 1); }
 
 uint32_t symbol::make(const char* name)
 {
@@ -70,7 +70,7 @@ uint32_t symbol::search(const cell* str, int32_t length)
     return search_part(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
 }
 
-uint32_t symbol::count() { return series_used_bytes(series_of(symbols.block->data2)) / 16; }
+uint32_t symbol::count() { return series_used_bytes(series_of(symbol_s.block->data2)) / 16; }
 
 const uint8_t* symbol::name(uint32_t id, uint32_t* length)
 {

@@ -12,7 +12,9 @@ struct symbol_state {
     cell* block;      // the symbol block's cell, in the root block (never moves)
     node_ref table;   // the name index (kind 2 hash table over the block)
 };
-extern symbol_state symbols;
+extern symbol_state symbol_s;
+// The former name, for the start-up file until it moves to symbol_s.
+inline symbol_state& symbols = symbol_s;
 
 namespace symbol {
 constexpr uint32_t BLOCK_CELLS = 4000;
@@ -29,7 +31,7 @@ uint32_t search_part(const uint8_t* text, uint32_t length);
 uint32_t search(const cell* str, int32_t length);
 
 uint32_t count();
-inline cell* cell_of(uint32_t id) { return at<cell>(series_of(symbols.block->data2)->head) + (id - 1); }
+inline cell* cell_of(uint32_t id) { return at<cell>(series_of(symbol_s.block->data2)->head) + (id - 1); }
 // The canonical id: the alias when there is one, else id itself.
 inline uint32_t resolve(uint32_t id)
 {

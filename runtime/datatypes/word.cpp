@@ -11,12 +11,12 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/runtime.h"
+#include "runtime/system.h"
 #include "runtime/unicode.h"
 
 uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length) = word::check_name;
@@ -54,7 +54,7 @@ int32_t mold_with(cell* value, cell* buffer, int32_t part, const char* prefix, c
     return part - int32_t(*prefix != 0) - int32_t(*suffix != 0);
 }
 
-uint32_t global_symbol_position(uint32_t symbol) { return context::add_word(contexts.global, symbol); }
+uint32_t global_symbol_position(uint32_t symbol) { return context::add_word(context_s.global, symbol); }
 
 bool blank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -82,7 +82,7 @@ cell* word_of_text(cell* spec, uint32_t type, const cell* text)
     if (kind == TYPE_SET_WORD) n--;
     else if (kind != TYPE_WORD) p++, n--;
     uint32_t symbol = symbol::search_part(p, n);
-    if (kind == TYPE_ISSUE) *spec = cell{type, contexts.global, symbol, uint32_t(-1)};
+    if (kind == TYPE_ISSUE) *spec = cell{type, context_s.global, symbol, uint32_t(-1)};
     else word::make_at(symbol, spec);
     spec->header = type;
     return spec;
@@ -104,7 +104,7 @@ cell* word::make_at(uint32_t symbol, cell* slot)
 {
     uint32_t position = global_symbol_position(symbol);
     slot->header = (slot->header & ~HEADER_TYPE_MASK) | TYPE_WORD;
-    slot->data1 = contexts.global;
+    slot->data1 = context_s.global;
     slot->data2 = symbol;
     slot->data3 = position;
     return slot;
@@ -143,6 +143,26 @@ cell* word::push_get(const cell* w)
     cell* value = get(w);
     if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_VALUE, w);
     return stack::push(value);
+}
+
+void word_set(cell* w)
+{
+    word_set_from_stack(w);
+    stack::reset();
+}
+
+void word_set_from_stack(cell* w)
+{
+    cell value = stack::top_value();   // a copy: storing may allocate
+    if (cell_type(&value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, w);
+    word::set(w, &value);
+}
+
+cell* word_get_checked(const cell* w)
+{
+    cell* value = word::get(w);
+    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_VALUE, w);
+    return value;
 }
 
 cell* word::set_star()
@@ -241,7 +261,7 @@ cell* word::make(cell*, cell* spec, uint32_t type)
             cell target{TYPE_DATATYPE, type, 0, 0};
             fire(ERR_SCRIPT, err::BAD_TO_ARG, &target, spec);
         }
-        context::bind_word(contexts.global, spec);
+        context::bind_word(context_s.global, spec);
         break;
     }
     case TYPE_STRING:
@@ -254,7 +274,7 @@ cell* word::make(cell*, cell* spec, uint32_t type)
         return spec;
     }
     case TYPE_DATATYPE: {
-        const cell* name = spec->data1 < TYPE_TABLE_SIZE ? registry.types[spec->data1].word : nullptr;
+        const cell* name = spec->data1 < TYPE_TABLE_SIZE ? datatype_s.types[spec->data1].word : nullptr;
         if (!name) {
             cell target{TYPE_DATATYPE, type, 0, 0};
             fire(ERR_SCRIPT, err::BAD_TO_ARG, &target, spec);
@@ -376,7 +396,7 @@ void refinement::init() { register_kind(TYPE_REFINEMENT, "refinement!", mold, fa
 cell* issue::make_at(cell* slot, const char* name)
 {
     uint32_t symbol = symbol::make(name);
-    *slot = cell{TYPE_ISSUE, contexts.global, symbol, uint32_t(-1)};
+    *slot = cell{TYPE_ISSUE, context_s.global, symbol, uint32_t(-1)};
     return slot;
 }
 
@@ -414,7 +434,7 @@ cell* issue::make(cell* proto, cell* spec, uint32_t type)
     } else {
         return word::make(proto, spec, type);
     }
-    *spec = cell{type, contexts.global, symbol, uint32_t(-1)};
+    *spec = cell{type, context_s.global, symbol, uint32_t(-1)};
     return spec;
 }
 

@@ -28,6 +28,8 @@ cell* push(const cell* word);
 cell* push_from(node_ref ctx, uint32_t i);
 cell* get_symbol(const cell* word);
 cell* get(const cell* word);
+// Stores a copy of value, no unset check; word_set (below, outside the namespace) is the checked
+// store of the stack top.
 cell* set(cell* word, const cell* value);
 cell* push_get(const cell* word);
 cell* set_star();
@@ -49,6 +51,15 @@ int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* ar
 int32_t compare(cell* value1, cell* value2, int32_t op);
 cell* index_q(cell* word);
 }  // namespace word
+
+// ---- words for compiled code: the value to store is the stack top -------------------------------
+// Stores into the word's context (word::set, which takes its value as an argument); an unset
+// value raises script/need-value naming the word. word_set then empties the arguments window
+// (only its result cell is left), word_set_from_stack leaves it as it is.
+void word_set(cell* word);
+void word_set_from_stack(cell* word);
+// The word's value (word::get); unset raises script/no-value naming the word.
+cell* word_get_checked(const cell* word);
 
 namespace set_word {
 void init();

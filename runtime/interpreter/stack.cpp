@@ -1,6 +1,9 @@
 // The argument stack's cells and windows.
 #include "runtime/interpreter/stack.h"
 
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/errors.h"
 
 stack_state stack_s;
@@ -44,3 +47,67 @@ cell* stack::set_last(const cell* value)
 }
 
 void stack::reset() { stack_s.top = stack_s.arguments + 1; }
+
+cell stack::top_value() { return stack_s.top > stack_s.start ? *(stack_s.top - 1) : cell{TYPE_UNSET, 0, 0, 0}; }
+
+bool arg_given(const cell* refinement) { return refinement && refinement > stack::arguments(); }
+
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
+{
+    cell* window = stack::arguments() + index;
+    if (!cell_falsy(refinement)) {
+        window->data1 = 1;
+        return;
+    }
+    for (uint32_t i = 1; i <= count; i++) window[i].header = TYPE_NONE;
+}
+
+// ---- argument checks ----------------------------------------------------------------------------
+
+void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+
+namespace {
+void words_of_call(int32_t index, cell* function_word, cell* argument_word)
+{
+    *function_word = none_value;
+    *argument_word = none_value;
+    if (call_words) call_words(index, function_word, argument_word);
+}
+}  // namespace
+
+cell running_function_word()
+{
+    cell function_word, argument_word;
+    words_of_call(-1, &function_word, &argument_word);
+    return function_word;
+}
+
+void fire_expect_arg(int32_t index, uint32_t type)
+{
+    cell function_word, argument_word;
+    words_of_call(index, &function_word, &argument_word);
+    cell given = datatype::value_of(type);
+    fire(ERR_SCRIPT, err::EXPECT_ARG, &function_word, &given, &argument_word);
+}
+
+cell* arg_type_check(const cell* typeset, int32_t index, cell* value)
+{
+    if (!typeset_has(typeset, cell_type(value))) fire_expect_arg(index, cell_type(value));
+    return value;
+}
+
+void arg_type_check_at(int32_t n, const cell* typeset, int32_t index)
+{
+    if (n >= 0) arg_type_check(typeset, index, stack::arguments() + n);
+}
+
+cell* arg_type_check_if_used(const cell* refinement, const cell* typeset, int32_t index, cell* value)
+{
+    return refinement->data1 ? arg_type_check(typeset, index, value) : value;
+}
+
+cell* arg_need_value(int32_t index, cell* value)
+{
+    if (cell_type(value) == TYPE_UNSET) fire_expect_arg(index, TYPE_UNSET);
+    return value;
+}

@@ -27,6 +27,8 @@ inline cell* top() { return stack_s.top; }
 inline cell* arguments() { return stack_s.arguments; }
 cell* set_last(const cell* value);
 void reset();
+// A copy of the top cell: what compiled code stores. An empty stack reads as unset.
+cell top_value();
 
 // Cells pushed for a scope, kept where the collector sees them; the stack returns to its old top on
 // leaving, also when an error unwinds through.
@@ -47,3 +49,26 @@ struct scope {
     scope& operator=(const scope&) = delete;
 };
 }  // namespace stack
+
+// ---- refinements in the arguments window ---------------------------------------------------------
+// A refinement argument is given when its cell lies above the arguments base (null is absent).
+bool arg_given(const cell* refinement);
+// Refinement given: its flag in the window becomes 1; not given: its `count` arguments become none.
+void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
+
+// ---- argument checks ----------------------------------------------------------------------------
+// The words an argument error names: the running function's word and the word of its argument
+// `index` (none for index < 0). Installed by the evaluator, which knows the call; until then
+// both are none.
+extern void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+cell running_function_word();
+// script/expect-arg: the running function, the datatype given, the argument's word.
+[[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);
+// Each returns the value checked. The value's datatype must be in the typeset.
+cell* arg_type_check(const cell* typeset, int32_t index, cell* value);
+// Checks slot n of the current arguments window; nothing for n < 0.
+void arg_type_check_at(int32_t n, const cell* typeset, int32_t index);
+// Checks only when the refinement was given (its word 1 is not zero).
+cell* arg_type_check_if_used(const cell* refinement, const cell* typeset, int32_t index, cell* value);
+// An unset value is refused as expect-arg of unset!.
+cell* arg_need_value(int32_t index, cell* value);

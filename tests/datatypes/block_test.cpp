@@ -1,6 +1,6 @@
 // block!: mold and form (new lines, indentation, cycles), compare, copy and clone, make and to,
 // the storage routines and path steps.
-#include "datatypes/values.h"
+#include "support/values.h"
 
 #include <cmath>
 

@@ -8,18 +8,30 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "support/fixtures.h"
+#include "support/values.h"
 
 namespace {
 
-class Context : public test::StackTest {
-protected:
+using namespace tv;
 
+constexpr uint32_t NEED_VALUE = tv::code(ERR_SCRIPT, err::NEED_VALUE);
+constexpr uint32_t NO_VALUE = tv::code(ERR_SCRIPT, err::NO_VALUE);
+constexpr uint32_t NOT_DEFINED = tv::code(ERR_SCRIPT, err::NOT_DEFINED);
+
+// The name of the word an error names (its first argument).
+std::string named_word()
+{
+    cell w = raised_error_get().args[0];
+    return word::any_word_q(cell_type(&w)) ? tv::form(&w) : "(not a word)";
+}
+
+class Context : public tv::Values {
+protected:
     // A block on the argument stack holding words of the given kinds and names, unbound.
     cell* spec(std::initializer_list<std::pair<uint32_t, const char*>> items)
     {
@@ -39,10 +51,7 @@ protected:
     }
 };
 
-cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 
-constexpr uint32_t NO_VALUE = ERR_SCRIPT * 100 + err::NO_VALUE;
-constexpr uint32_t NOT_DEFINED = ERR_SCRIPT * 100 + err::NOT_DEFINED;
 constexpr uint32_t NOT_IN_CONTEXT = ERR_SCRIPT * 100 + err::NOT_IN_CONTEXT;
 
 TEST_F(Context, MakeKeepsOneEntryPerNameAndOneValuePerSpecWord)
@@ -100,10 +109,10 @@ TEST_F(Context, StackContextReadsItsWindowOnlyWhileTheCallRuns)
 
 TEST_F(Context, UnboundWordsAndSelfWithoutContext)
 {
-    cell w{TYPE_WORD, contexts.global, symbol::make("cx-unbound"), uint32_t(-1)};
+    cell w{TYPE_WORD, context_s.global, symbol::make("cx-unbound"), uint32_t(-1)};
     EXPECT_EQ(raised([&] { word::get(&w); }), NO_VALUE);
     // Mended: a self word that lost its context raises instead of reading through null.
-    cell self{TYPE_WORD, 0, contexts.self_symbol, uint32_t(-1)};
+    cell self{TYPE_WORD, 0, context_s.self_symbol, uint32_t(-1)};
     EXPECT_EQ(raised([&] { word::get(&self); }), NO_VALUE);
 }
 
@@ -122,6 +131,49 @@ TEST_F(Context, BindingABlockThatContainsItselfTerminates)
     EXPECT_EQ(item(body, 0)->data3, 0u);
     EXPECT_EQ(item(body, 1)->data1, 0u);   // issues keep their binding
     EXPECT_EQ(item(body, 2)->data1, 0u);   // not in the context: unchanged
+}
+
+// Blocks nested `depth` deep, each holding the word cx-deep and then the next block; the
+// outermost is pushed on the stack.
+cell* nested_blocks(uint32_t depth)
+{
+    test::no_collect hold;   // building is not what is tested; collecting at every step would be slow
+    cell word{TYPE_WORD, 0, symbol::make("cx-deep"), uint32_t(-1)};
+    cell inner = *block::make_at(stack::push_slot(), 1);
+    block::rs_append(&inner, &word);
+    for (uint32_t i = 1; i < depth; i++) {
+        cell outer = *block::make_at(stack::top() - 1, 2);
+        block::rs_append(&outer, &word);
+        block::rs_append(&outer, &inner);
+        inner = outer;
+    }
+    return stack::top() - 1;
+}
+
+cell* innermost(cell* blk)
+{
+    cell* c = block::rs_head(blk);
+    while (block::rs_length(blk) == 2) {
+        blk = c + 1;
+        c = block::rs_head(blk);
+    }
+    return c;
+}
+
+// Binding holds the blocks it walks on the cycle stack: nesting within its bound binds to the
+// bottom, past it raises internal/too-deep and leaves the stack empty, however deep the data.
+TEST_F(Context, BindingDeepNestingStopsAtTheCycleStackBound)
+{
+    node_ref ctx = keep(context::make(spec({{TYPE_WORD, "cx-deep"}}), false, false, CONTEXT_OBJECT));
+    cell* within = nested_blocks(CYCLE_STACK_ENTRIES - 1);
+    context::bind(within, ctx, false);
+    EXPECT_EQ(innermost(within)->data1, ctx);
+    EXPECT_EQ(cycle_depth(), 0u);
+
+    cell* deep = nested_blocks(120000);
+    EXPECT_EQ(error_of([&] { context::bind(deep, ctx, false); }), code(ERR_INTERNAL, err::TOO_DEEP));
+    EXPECT_EQ(cycle_depth(), 0u);
+    EXPECT_EQ(block::rs_head(deep)->data1, ctx) << "the levels above the bound were bound";
 }
 
 TEST_F(Context, BindingWithSelfChangesOnlyTheWordSelf)
@@ -168,8 +220,8 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     const cell owner{TYPE_OBJECT, ctx, 0, handlers};
     *context::owner_of(ctx) = owner;
     *doomed = none_value;   // below the context's buffers: the next collection slides them down
-    auto saved = contexts.fire_on_set;
-    contexts.fire_on_set = [](cell* owner, cell*, cell* old_value, cell* new_value) {
+    auto saved = context_s.fire_on_set;
+    context_s.fire_on_set = [](cell* owner, cell*, cell* old_value, cell* new_value) {
         bytes_alloc(16);
         seen_owner = *owner;
         seen_old = *old_value;
@@ -178,7 +230,7 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     cell w{TYPE_WORD, ctx, symbol::make("cx-h1"), uint32_t(-1)};
     cell v = integer(5);
     context::set_in(&w, &v, ctx, true);
-    contexts.fire_on_set = saved;
+    context_s.fire_on_set = saved;
     EXPECT_EQ(std::memcmp(&seen_owner, &owner, sizeof owner), 0);
     EXPECT_EQ(cell_type(&seen_old), uint32_t(TYPE_UNSET));
     EXPECT_EQ(cell_type(&seen_new), uint32_t(TYPE_INTEGER));
@@ -200,6 +252,46 @@ TEST_F(Context, CollectSetWordsAndClone)
     EXPECT_EQ(context::get_word(ctx, 0)->data1, ctx);
     context::add_word(copy, symbol::make("cx-only-in-copy"));
     EXPECT_EQ(context::find_word(ctx, symbol::make("cx-only-in-copy"), true), -1);
+}
+
+TEST_F(Context, ContextSlots)
+{
+    cell* base = stack::push_slot();   // the window's result cell
+    node_ref object = context::make(read("cl-a cl-b"), false, true, CONTEXT_OBJECT);
+    gc_root keep_object(object);
+
+    // An object slot takes even unset, and its word is flagged as set.
+    stack::push(&unset_value);
+    object_set_slot(object, 1);
+    EXPECT_EQ(stack::top(), base + 1);
+    EXPECT_TRUE(context::get_word(object, 1)->header & WORD_ENTRY_SET);
+    EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET);
+
+    stack::push(&unset_value);
+    EXPECT_EQ(error_of([&] { context_set_slot(object, 0); }), NEED_VALUE);
+    EXPECT_EQ(named_word(), "cl-a");
+    stack::pop(1);
+    cell seven = num(7), eight = num(8);
+    cell* top = stack::push(&seven) + 1;
+    context_set_local(object, 0);
+    EXPECT_EQ(stack::top(), top);
+    stack::push(&eight);
+    context_set_slot(object, 1);
+    EXPECT_EQ(stack::top(), base + 1);
+    EXPECT_EQ(context_get_slot(object, 0)->data2, 7u);
+    EXPECT_EQ(context_get_slot(object, 1)->data2, 8u);
+    EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET) << "only object_set_slot flags";
+
+    // Never a read past the values.
+    EXPECT_EQ(error_of([&] { context_get_slot(object, 2); }), NOT_DEFINED);
+    stack::push(&eight);
+    EXPECT_EQ(error_of([&] { object_set_slot(object, 9); }), NOT_DEFINED);
+
+    // A function that is not running has no values to read.
+    node_ref function = context::make(read("cl-x"), true, false, CONTEXT_FUNCTION);
+    gc_root keep_function(function);
+    EXPECT_EQ(error_of([&] { context_get_slot(function, 0); }), NOT_DEFINED);
+    EXPECT_EQ(named_word(), "cl-x");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/values.h"
+#include "support/values.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"

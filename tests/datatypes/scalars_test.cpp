@@ -31,12 +31,12 @@ TEST(Registry, ChildTakesParentRoutineOnlyWhereAsked)
     EXPECT_EQ(actions_of(56).at, nullptr) << "not asked to inherit";
     EXPECT_FALSE(action_present(56, ACT_MAKE));
     EXPECT_TRUE(action_present(56, ACT_MOLD));
-    EXPECT_EQ(registry.types[56].length, 5u);
+    EXPECT_EQ(datatype_s.types[56].length, 5u);
     // The row was copied at registration: a later change of the parent does not reach the child.
-    registry.rows[55].form = nullptr;
+    datatype_s.rows[55].form = nullptr;
     EXPECT_EQ(actions_of(56).form, pf);
-    registry.types[55] = registry.types[56] = type_entry{};
-    registry.rows[55] = registry.rows[56] = action_table_row{};
+    datatype_s.types[55] = datatype_s.types[56] = type_entry{};
+    datatype_s.rows[55] = datatype_s.rows[56] = action_table_row{};
 }
 
 TEST(Registry, BlockAndStringTakeTheSeriesRoutines)
@@ -48,7 +48,7 @@ TEST(Registry, BlockAndStringTakeTheSeriesRoutines)
 
 TEST(Registry, SetPathSlotIsEmptyForEveryType)
 {
-    for (uint32_t t = 1; t <= registry.max_type; t++) EXPECT_FALSE(action_present(t, ACT_SET_PATH)) << t;
+    for (uint32_t t = 1; t <= datatype_s.max_type; t++) EXPECT_FALSE(action_present(t, ACT_SET_PATH)) << t;
 }
 
 TEST(Scalars, Text)

@@ -1,9 +1,12 @@
 // series! actions: positions, pick and poke, remove, reverse, take, copy and move, on blocks and
 // on raw 1- and 4-byte text buffers.
-#include "datatypes/values.h"
-#include "runtime/collector.h"
+#include "support/values.h"
 
+#include <vector>
+
+#include "runtime/collector.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/random.h"
 
 namespace {
 
@@ -337,6 +340,55 @@ TEST_F(Series, MoveBetweenFamilies)
     cell* s = read("a");
     cell* not_series = arg(none_value);
     EXPECT_EQ(error_of([&] { series::move(s, not_series, nullptr); }), code(ERR_SCRIPT, err::EXPECT_ARG));
+    // The error names the action, the target's datatype and the argument.
+    const raised_error& e = raised_error_get();
+    cell action = e.args[0], type = e.args[1], argument = e.args[2];
+    EXPECT_EQ(form(&action), "move");
+    EXPECT_EQ(cell_type(&type), uint32_t(TYPE_DATATYPE));
+    EXPECT_EQ(type.data1, uint32_t(TYPE_NONE));
+    EXPECT_EQ(form(&argument), "target");
+}
+
+// The order a shuffle leaves is the generator's: for i = length down to 1, the unit at the
+// position is exchanged with the one random/int(i) - 1 further on. The length and seed are chosen
+// so that some draw falls in the rejected top range, where a plain modulo gives another order.
+TEST_F(Series, ShuffleDrawsWithTheRejectionDraw)
+{
+    constexpr uint32_t n = 60000;
+    constexpr uint32_t seed = 5;
+    std::vector<uint32_t> expected(n), by_modulo(n);
+    for (uint32_t i = 0; i < n; i++) expected[i] = by_modulo[i] = i;
+    random_::seed(seed);
+    for (uint32_t i = n, pos = 0; i >= 1; i--, pos++) std::swap(expected[pos], expected[pos + random_::int_(int32_t(i), false) - 1]);
+    random_::seed(seed);
+    for (uint32_t i = n, pos = 0; i >= 1; i--, pos++) std::swap(by_modulo[pos], by_modulo[pos + random_::next() % i]);
+    ASSERT_NE(expected, by_modulo) << "the seed must reach a rejected draw";
+
+    cell* s = text("", 4);
+    series_buffer* b = series_of(s->data2);
+    b = series_expand(b, n * 4);
+    for (uint32_t i = 0; i < n; i++) at<uint32_t>(b->head)[i] = i;
+    b->tail = b->head + n * 4;
+    random_::seed(seed);
+    series::random(s, false, false, false);
+    b = series_of(s->data2);
+    std::vector<uint32_t> shuffled(at<uint32_t>(b->head), at<uint32_t>(b->head) + n);
+    EXPECT_EQ(shuffled, expected);
+}
+
+TEST_F(Series, RandomOnlyPicksWithTheRejectionDraw)
+{
+    cell* s = read("a b c d e f g");
+    random_::seed(99);
+    std::vector<int32_t> positions;
+    for (int i = 0; i < 20; i++) positions.push_back(random_::int_(7, false));
+    random_::seed(99);
+    const char* names[] = {"a", "b", "c", "d", "e", "f", "g"};
+    for (int32_t p : positions) {
+        cell* picked = arg(*s);
+        series::random(picked, false, false, true);
+        EXPECT_EQ(form(picked), names[p - 1]);
+    }
 }
 
 TEST_F(Series, ClearEndsAtTheHead)

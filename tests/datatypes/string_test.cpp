@@ -1,18 +1,22 @@
 // string!: widening rules, writing code points, concatenation, construction, comparison, form
-// and mold.
+// and mold, uppercase and lowercase.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "support/values.h"
 
@@ -30,10 +34,8 @@ uint32_t raised_code(void (*f)(cell*), cell* arg)
     return 0;
 }
 
-class String : public testing::Test {
+class String : public test::StackTest {
 protected:
-    void SetUp() override { saved_top_ = stack_s.top; }
-    void TearDown() override { stack_s.top = saved_top_; }
     cell* text(const std::string& utf8)
     {
         return string::load(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()), 0);
@@ -47,8 +49,6 @@ protected:
         return string::to_utf8(buffer);
     }
 
-private:
-    cell* saved_top_ = nullptr;
 };
 
 TEST_F(String, AppendingWidensAbove127AndWritingAbove255)
@@ -340,6 +340,119 @@ TEST_F(String, MoldAndFormWithPart)
     EXPECT_EQ(string::to_utf8(buffer3), "hel");
     EXPECT_EQ(string::form(value, buffer3, nullptr, 10), 5);
     EXPECT_EQ(string::to_utf8(buffer3), "helhello");
+}
+
+// ---- uppercase and lowercase ----------------------------------------------------------------------
+
+class ChangeCase : public test::StackTest {
+protected:
+    cell* text(const char* utf8) { return string::load(reinterpret_cast<const uint8_t*>(utf8), uint32_t(strlen(utf8)), 0); }
+
+};
+
+TEST_F(ChangeCase, MultiLetterMappingKeepsTheLetter)
+{
+    cell* str = text("stra\xC3\x9F" "e");
+    change_case(str, nullptr, 1);
+    EXPECT_EQ(string::to_utf8(str), "STRA\xC3\x9F" "E");
+    cell* sharp = text("\xC3\x9F");
+    cell* s = text("s");
+    EXPECT_NE(string::equal_q(sharp, s, COMP_EQUAL, false), 0);
+}
+
+TEST_F(ChangeCase, WidensOnlyWhenTheMappedCodePointNeedsIt)
+{
+    struct case_row {
+        const char* input;
+        uint32_t upper;
+        const char* expected;
+        uint32_t unit;
+    };
+    const case_row cases[] = {
+        {"a\xC2\xB5" "b", 1, "A\xCE\x9C" "B", 2},        // micro sign up to Greek capital mu
+        {"\xC3\xBF", 1, "\xC5\xB8", 2},                  // y with diaeresis up to U+0178
+        {"\xC4\xB0" "X", 0, "ix", 2},                    // U+0130 down to i: stays unit 2
+        {"\xC3\xA9t\xC3\xA9", 1, "\xC3\x89T\xC3\x89", 1},  // Latin-1 stays one byte
+        {"\xF0\x90\x90\xA8z", 1, "\xF0\x90\x90\x80Z", 4},
+    };
+    for (const case_row& c : cases) {
+        cell* str = text(c.input);
+        change_case(str, nullptr, c.upper);
+        EXPECT_EQ(string::to_utf8(str), c.expected) << c.input;
+        EXPECT_EQ(series_unit(series_of(str->data2)), c.unit) << c.input;
+    }
+}
+
+TEST_F(ChangeCase, PartLimitsTheUnitsChanged)
+{
+    cell* str = text("abcdef");
+    str->data1 = 1;
+    cell count{TYPE_INTEGER, 0, 2, 0};
+    change_case(str, &count, 1);
+    EXPECT_EQ(string::to_utf8(str), "BCdef");
+
+    cell zero{TYPE_INTEGER, 0, 0, 0};
+    change_case(str, &zero, 1);
+    cell before{TYPE_STRING, 0, str->data2, 0};   // a position before the head
+    change_case(str, &before, 1);
+    cell too_far{TYPE_INTEGER, 0, 100, 0};
+    change_case(str, &too_far, 0);
+    str->data1 = 0;
+    EXPECT_EQ(string::to_utf8(str), "abcdef");
+
+    cell at_d{TYPE_STRING, 3, str->data2, 0};
+    change_case(str, &at_d, 1);
+    EXPECT_EQ(string::to_utf8(str), "ABCdef");
+
+    // Another series: the error names the refinement, then the value.
+    cell* other = text("xyz");
+    EXPECT_EQ(raised([&] { change_case(str, other, 1); }), ERR_SCRIPT * 100 + err::INVALID_REFINE_ARG);
+    cell refinement = raised_error_get().args[0], value = raised_error_get().args[1];
+    EXPECT_EQ(cell_type(&refinement), uint32_t(TYPE_REFINEMENT));
+    EXPECT_EQ(test::mold_at(&refinement), "/part");
+    EXPECT_EQ(value.data2, other->data2);
+}
+
+// The owner of an owned text hears once, after the change, with the head and the count; also of
+// a change of nothing.
+TEST_F(ChangeCase, TellsTheOwner)
+{
+    struct heard {
+        owner_event event;
+        int32_t index, count;
+        bool operator==(const heard&) const = default;
+    };
+    static std::vector<heard> log;
+    log.clear();
+    auto saved = ownership_s.fire_on_deep;
+    ownership_s.fire_on_deep = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
+        log.push_back({e, index, count});
+    };
+    cell* owner = object::make_at(stack::push_slot(), 1);
+    owner->data3 = object::make_event_info(0, 0, -1, 0, -1, 0);
+    *context::owner_of(owner->data1) = *owner;
+    cell* str = text("abcdef");
+    ownership_set(str, owner, &none_value);
+    str->data1 = 1;
+    cell three{TYPE_INTEGER, 0, 3, 0}, none{TYPE_INTEGER, 0, 0, 0};
+    change_case(str, &three, 1);
+    change_case(str, &none, 0);
+    cell* plain = text("xy");   // not owned: nothing to tell
+    change_case(plain, nullptr, 1);
+    ownership_s.fire_on_deep = saved;
+    ownership_unbind(str);
+    const std::vector<heard> expected = {{EV_UPPERCASE, 1, 3}, {EV_LOWERCASE, 1, 0}};
+    EXPECT_EQ(log, expected);
+    str->data1 = 0;
+    EXPECT_EQ(string::to_utf8(str), "aBCDef");
+}
+
+TEST_F(ChangeCase, CharValueChangesInPlace)
+{
+    cell c{TYPE_CHAR, 0, 0x00E9, 0};
+    change_case(&c, nullptr, 1);
+    EXPECT_EQ(c.data2, 0x00C9u);
+    EXPECT_EQ(cell_type(&c), TYPE_CHAR);
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ TEST(Symbol, ManyNamesKeepTheirIdsAcrossIndexGrowth)
         std::snprintf(name, sizeof name, "zq-many-%u", i);
         ids.push_back(symbol::make(name));
     }
-    hashtable* h = hashtable_record(symbols.table);
+    hashtable* h = hashtable_record(symbol_s.table);
     EXPECT_LT(double(h->occupied), HASH_LOAD * h->buckets);
     for (uint32_t i = 0; i < n; i += 13) {
         std::snprintf(name, sizeof name, "ZQ-MANY-%u", i);

@@ -10,16 +10,29 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "support/fixtures.h"
+#include "support/values.h"
 
 namespace {
 
-class Word : public test::StackTest {
+using namespace tv;
+
+constexpr uint32_t NEED_VALUE = tv::code(ERR_SCRIPT, err::NEED_VALUE);
+constexpr uint32_t NO_VALUE = tv::code(ERR_SCRIPT, err::NO_VALUE);
+constexpr uint32_t NOT_DEFINED = tv::code(ERR_SCRIPT, err::NOT_DEFINED);
+
+// The name of the word an error names (its first argument).
+std::string named_word()
+{
+    cell w = raised_error_get().args[0];
+    return word::any_word_q(cell_type(&w)) ? tv::form(&w) : "(not a word)";
+}
+
+class Word : public tv::Values {
 protected:
     cell* value(uint32_t type, const char* name)
     {
         cell* c = stack::push_slot();
-        *c = cell{type, contexts.global, symbol::make(name), uint32_t(-1)};
+        *c = cell{type, context_s.global, symbol::make(name), uint32_t(-1)};
         return c;
     }
     std::string formed(cell* v, bool mold, uint32_t unit = 1)
@@ -106,7 +119,7 @@ TEST_F(Word, Conversions)
     // Bound in the global context when its name is there.
     cell global = *word::load("wd-bound");
     cell* bound = convert(value(TYPE_ISSUE, "wd-bound"), TYPE_GET_WORD);
-    EXPECT_EQ(bound->data1, contexts.global);
+    EXPECT_EQ(bound->data1, context_s.global);
     EXPECT_EQ(bound->data3, global.data3);
 
     EXPECT_EQ(raised([&] { convert(value(TYPE_ISSUE, "1a"), TYPE_WORD); }), ERR_SCRIPT * 100 + err::BAD_TO_ARG);
@@ -127,7 +140,7 @@ TEST_F(Word, Conversions)
     *t = cell{TYPE_LOGIC, 1, 0, 0};
     convert(t, TYPE_WORD);
     EXPECT_EQ(formed(t, false), "true");
-    EXPECT_EQ(t->data1, contexts.global);
+    EXPECT_EQ(t->data1, context_s.global);
 
     cell* type = stack::push_slot();
     *type = cell{TYPE_DATATYPE, TYPE_LOGIC, 0, 0};
@@ -163,7 +176,7 @@ TEST_F(Word, IndexOfGlobalWordsAndIssues)
 
 TEST_F(Word, TypeNamesHaveTheirWords)
 {
-    const type_entry& t = registry.types[TYPE_ISSUE];
+    const type_entry& t = datatype_s.types[TYPE_ISSUE];
     ASSERT_NE(t.word, nullptr);
     EXPECT_EQ(formed(t.word, false), "issue!");
 }
@@ -239,7 +252,7 @@ TEST_F(Word, ConversionsFromText)
     cell* text = string::make_at(stack::push_slot(), 8, 1);
     string::concatenate_literal(text, "wd-from-text");
     cell* w = convert(text, TYPE_WORD);
-    EXPECT_EQ(w->data1, contexts.global);
+    EXPECT_EQ(w->data1, context_s.global);
     EXPECT_EQ(w->data3, global.data3);
 
     cell* ch = stack::push_slot();
@@ -247,6 +260,34 @@ TEST_F(Word, ConversionsFromText)
     EXPECT_EQ(formed(convert(ch, TYPE_WORD), false), "\xE6\x97\xA5");
     *ch = cell{TYPE_CHAR, 0, '1', 0};
     EXPECT_EQ(raised([&] { convert(ch, TYPE_WORD); }), ERR_SCRIPT * 100 + err::INVALID_CHARS);
+}
+
+// Words: the value comes from the stack top; word_set empties the window, from_stack does not.
+TEST_F(Word, WordSetAndGetChecked)
+{
+    cell w = word_of("cl-target");
+    cell* base = stack::push_slot();
+    stack::push(&unset_value);
+    EXPECT_EQ(error_of([&] { word_set(&w); }), NEED_VALUE);
+    EXPECT_EQ(named_word(), "cl-target");
+    EXPECT_EQ(error_of([&] { word_get_checked(&w); }), NO_VALUE) << "the refused set stored nothing";
+    EXPECT_EQ(named_word(), "cl-target");
+
+    cell seven = num(7);
+    cell* top = stack::push(&seven) + 1;
+    word_set_from_stack(&w);
+    EXPECT_EQ(stack::top(), top);
+    EXPECT_EQ(word_get_checked(&w)->data2, 7u);
+    cell eight = num(8);
+    stack::push(&eight);
+    word_set(&w);
+    EXPECT_EQ(stack::top(), base + 1) << "only the result cell is left";
+    EXPECT_EQ(word_get_checked(word::load("cl-target"))->data2, 8u) << "the same global slot by name";
+
+    cell loose = word_of("cl-loose", TYPE_REFINEMENT);
+    loose.data1 = 0;   // a refinement made for a spec is bound to no context
+    stack::push(&eight);
+    EXPECT_EQ(error_of([&] { word_set(&loose); }), NOT_DEFINED);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 #include "runtime/rterror.h"
 
 namespace {
@@ -18,8 +18,8 @@ namespace {
 uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 double of_bits(uint64_t b) { return std::bit_cast<double>(b); }
 
-constexpr uint64_t infinity_bits = 0x7FF0000000000000;
-constexpr uint64_t largest_bits = 0x7FEFFFFFFFFFFFFF;
+constexpr uint64_t INFINITY_BITS = 0x7FF0000000000000;
+constexpr uint64_t LARGEST_BITS = 0x7FEFFFFFFFFFFFFF;
 
 struct form_row {
     double value;
@@ -175,10 +175,10 @@ TEST(FloatText, ReadTable)
         {"0.1", 0, 0x3FB999999999999A, 0},
         {"9007199254740993", 0, 0x4340000000000000, 0},       // 2^53 + 1: tie to even, 2^53
         {"9007199254740995", 0, 0x4340000000000002, 0},
-        {"1e309", 0, infinity_bits, 0},
+        {"1e309", 0, INFINITY_BITS, 0},
         {"-1e309", 0, 0xFFF0000000000000, 0},
-        {"1.7976931348623157e308", 0, largest_bits, 0},
-        {"1.7976931348623159e308", 0, infinity_bits, 0},
+        {"1.7976931348623157e308", 0, LARGEST_BITS, 0},
+        {"1.7976931348623159e308", 0, INFINITY_BITS, 0},
         {"1e-400", 0, 0, 0},
         {"4.9406564584124654e-324", 0, 1, 0},
         {"2.4703282292062327e-324", 0, 0, 0},
@@ -190,7 +190,7 @@ TEST(FloatText, ReadTable)
         {"-0.0", 0, 0x8000000000000000, 0},
         {"-1e-400", 0, 0x8000000000000000, 0},
         {"0", 0, 0, 0},
-        {"1.#INF", 0, infinity_bits, 0},
+        {"1.#INF", 0, INFINITY_BITS, 0},
         {"-1.#inf", 0, 0xFFF0000000000000, 0},
         {"1.#NaN", 0, 0x7FF8000000000000, 0},
         {"-1.#NaN", 0, 0x7FF8000000000000, 0},
@@ -205,13 +205,13 @@ TEST(FloatText, ReadTable)
         {"1e", 0, 0x3FF0000000000000, 1},
         {"1e+", 0, 0x3FF0000000000000, 2},
         {"2e5abc", 0, bits_of(2e5), 3},
-        {"1.#INFINITY", 0, infinity_bits, 5},
+        {"1.#INFINITY", 0, INFINITY_BITS, 5},
         {"", 0, 0, 0},
         {"-", 0, 0, 1},
         {".", 0, 0, 1},
         {"12.#INF", 0, bits_of(12.0), 4},   // two digits: not an infinity
         // Exponents past 32 bits saturate instead of wrapping.
-        {"1e99999999999999999999", 0, infinity_bits, 0},
+        {"1e99999999999999999999", 0, INFINITY_BITS, 0},
         {"1e-99999999999999999999", 0, 0, 0},
         {"0e99999999999", 0, 0, 0},
         {"1e2147483647", -2147483647 - 1, bits_of(1e-1), 0},
@@ -266,7 +266,7 @@ std::string exact_decimal(uint64_t m, int32_t e)
 TEST(FloatText, ExactMidpointsOfLongTexts)
 {
     const uint64_t below[] = {0, 1, 0x000FFFFFFFFFFFFF, 0x3FF0000000000000, 0x4340000000000000,
-                              0x3FB999999999999A, 0x2A8F6E73C1B3A2C5, largest_bits};
+                              0x3FB999999999999A, 0x2A8F6E73C1B3A2C5, LARGEST_BITS};
     for (uint64_t b : below) {
         uint32_t field = uint32_t(b >> 52);
         uint64_t m = (b & 0xFFFFFFFFFFFFF) | (field ? uint64_t(1) << 52 : 0);

@@ -9,22 +9,19 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
+#include "support/fixtures.h"
 
 namespace {
 
 cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 
 // Tables and blocks made by a test stay on the argument stack until it ends.
-class HashTable : public testing::Test {
+class HashTable : public test::StackTest {
 protected:
-    cell* mark = nullptr;
-    void SetUp() override { mark = stack::top(); }
-    void TearDown() override { stack_s.top = mark; }
-
     cell* new_block(uint32_t capacity) { return block::make_at(stack::push_slot(), capacity); }
     void keep(node_ref table, node_ref block)
     {

@@ -13,7 +13,7 @@
 #include "runtime/hooks.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
-#include "runtime/runtime.h"
+#include "runtime/system.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "runtime/errors.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 
 namespace {
 

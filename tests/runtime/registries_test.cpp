@@ -78,14 +78,14 @@ TEST(RefTable, SlotsAreReusedAndTheTableDoubles)
     for (uint32_t n = 2; n <= 100; n++) EXPECT_EQ(reftable_add(&v), n);
     cell w = test::integer(101);
     EXPECT_EQ(reftable_add(&w), 101u);
-    EXPECT_EQ(reftable.capacity, 200u);
+    EXPECT_EQ(reftable_s.capacity, 200u);
     EXPECT_EQ(reftable_slot(101)->data2, 101u);
     EXPECT_EQ(reftable_slot(1)->data2, 7u);
     reftable_remove(5);
     EXPECT_EQ(reftable_add(&w), 5u);
-    int32_t head = reftable.free_head;
+    int32_t head = reftable_s.free_head;
     reftable_remove(0);
-    EXPECT_EQ(reftable.free_head, head);
+    EXPECT_EQ(reftable_s.free_head, head);
 }
 
 TEST(Arrays, LengthsOffsetsAndRemoval)

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/rterror.h"
-#include "runtime/runtime.h"
+#include "runtime/system.h"
 
 namespace {
 

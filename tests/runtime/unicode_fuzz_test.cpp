@@ -11,6 +11,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
+#include "support/fixtures.h"
 
 namespace {
 
@@ -40,11 +41,8 @@ private:
     uint8_t* base_;
 };
 
-class Fuzz : public testing::Test {
+class Fuzz : public test::StackTest {
 protected:
-    void SetUp() override { saved_top_ = stack_s.top; }
-    void TearDown() override { stack_s.top = saved_top_; }
-
     std::vector<uint8_t> random_bytes()
     {
         std::vector<uint8_t> out(rng_() % 40);
@@ -86,8 +84,6 @@ protected:
     std::mt19937 rng_{SEED};
     guarded_page page_;
 
-private:
-    cell* saved_top_ = nullptr;
 };
 
 std::vector<uint32_t> code_points(node_ref node)

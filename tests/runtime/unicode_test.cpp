@@ -8,6 +8,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
+#include "support/fixtures.h"
 
 namespace {
 
@@ -22,10 +23,8 @@ codes code_points(node_ref node)
     return out;
 }
 
-class Unicode : public testing::Test {
+class Unicode : public test::StackTest {
 protected:
-    void SetUp() override { saved_top_ = stack_s.top; }
-    void TearDown() override { stack_s.top = saved_top_; }
     // A string! on the argument stack holding the given code points in the given unit.
     cell* text(const codes& cps, uint32_t unit)
     {
@@ -38,8 +37,6 @@ protected:
         return str;
     }
 
-private:
-    cell* saved_top_ = nullptr;
 };
 
 struct load_case {

@@ -19,7 +19,8 @@ uint32_t raised(F&& action)
     return 0;
 }
 
-// Each test gives back the argument stack as it found it: its top and its arguments window.
+// Each test runs in an arguments window of its own, opened at the stack top, and gives back the
+// argument stack as it found it: its top and its arguments window.
 class StackTest : public testing::Test {
 protected:
     cell* mark = nullptr;   // the top when the test began
@@ -27,6 +28,7 @@ protected:
     {
         mark = stack::top();
         saved_arguments_ = stack::arguments();
+        stack_s.arguments = stack_s.top;
     }
     void TearDown() override
     {

@@ -1,11 +1,25 @@
-// Test helpers: form and mold a value into UTF-8 text through the action table.
+// Test values: form and mold through the action table, small cell makers, bytes that move at the
+// next collection, and the reader that builds blocks of real words, strings, none and logic
+// values from text, with two stand-in datatypes on ids no real type uses (namespace tv).
 #pragma once
+#include <gtest/gtest.h>
+
+#include <cstring>
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/cells.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "support/fixtures.h"
 
 namespace test {
 
@@ -36,9 +50,9 @@ inline std::string form(cell value)
     return text;
 }
 
-inline std::string mold(cell value, bool all = false, bool only = false, bool flat = false)
+inline std::string mold(cell value, bool all = false)
 {
-    std::string text = mold_at(stack::push(&value), only, all, flat);
+    std::string text = mold_at(stack::push(&value), false, all);
     stack::pop(1);
     return text;
 }
@@ -60,17 +74,6 @@ inline cell float_(double d)
     return c;
 }
 
-}  // namespace test
-
-#include <cstring>
-
-#include "runtime/collector.h"
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/logic.h"
-#include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
-
-namespace test {
 // The text as the data of a binary! pushed on the stack above a buffer that is garbage: the next
 // collection slides the binary down, so the address returned goes stale at the next allocation
 // (under KIV_GC_STRESS). Pushes two cells.
@@ -89,4 +92,163 @@ inline const uint8_t* moving_bytes(const std::string& text)
 
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 using no_collect = collector_hold;
+
+// Collections only when the allocator itself asks for one: for tests that measure the trigger,
+// which the stress modes (a collection at every allocation) would hide.
+struct natural_collections {
+    uint32_t every = collector_s.stress_every, move = collector_s.stress_move;
+    natural_collections() { collector_s.stress_every = collector_s.stress_move = 0; }
+    ~natural_collections()
+    {
+        collector_s.stress_every = every;
+        collector_s.stress_move = move;
+    }
+};
 }  // namespace test
+
+namespace tv {
+
+// integer! is not built yet: whole numbers are num! (payload in word 2, as integer! keeps it).
+constexpr uint32_t TYPE_NUM = 55;
+// A value whose form and mold raise script/invalid-arg: what an error inside a walk leaves behind.
+constexpr uint32_t TYPE_FAULT = 56;
+
+inline int32_t put(cell* buffer, const std::string& text, int32_t part)
+{
+    string::concatenate_literal(buffer, text.c_str());
+    return part - int32_t(text.size());
+}
+
+inline int32_t num_form(cell* v, cell* buffer, cell*, int32_t part)
+{
+    return put(buffer, std::to_string(int32_t(v->data2)), part);
+}
+inline int32_t num_mold(cell* v, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t)
+{
+    return num_form(v, buffer, arg, part);
+}
+inline int32_t num_compare(cell* a, cell* b, int32_t op)
+{
+    if (cell_type(b) != TYPE_NUM) return op == COMP_EQUAL || op == COMP_FIND ? 1 : -2;
+    int32_t x = int32_t(a->data2), y = int32_t(b->data2);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+inline int32_t fault_form(cell* v, cell*, cell*, int32_t) { fire(ERR_SCRIPT, err::INVALID_ARG, v); }
+inline int32_t fault_mold(cell* v, cell*, bool, bool, bool, cell*, int32_t, int32_t)
+{
+    fire(ERR_SCRIPT, err::INVALID_ARG, v);
+}
+
+inline void register_stand_in(uint32_t id, const char* name, form_fn form, mold_fn mold, compare_fn compare)
+{
+    datatype::register_type(id, 0, name, {.form = form, .mold = mold, .compare = compare});
+}
+
+inline void register_stand_ins()
+{
+    register_stand_in(TYPE_NUM, "num!", num_form, num_mold, num_compare);
+    register_stand_in(TYPE_FAULT, "fault!", fault_form, fault_mold, nullptr);
+}
+
+inline cell num(int32_t n) { return cell{TYPE_NUM, 0, uint32_t(n), 0}; }
+using test::integer;
+inline cell fault() { return cell{TYPE_FAULT, 0, 0, 0}; }
+// A global word of the given kind (word!, lit-word!, refinement!...).
+inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
+{
+    cell w = *word::load(name);
+    w.header = type;
+    return w;
+}
+
+// Reads values separated by spaces: [ ] nest, "x" is a string!, numbers are num!, none, true and
+// false their own values, 'x a lit-word!, /x a refinement!, x: a set-word!, anything else a
+// word!; a line feed marks the next value's new line.
+inline void read_into(cell* blk, const char*& p)
+{
+    bool new_line = false;
+    while (*p && *p != ']') {
+        if (*p == ' ') { p++; continue; }
+        if (*p == '\n') { new_line = true; p++; continue; }
+        cell v;
+        uint32_t held = 0;   // a new series stays on the stack until the block holds it
+        if (*p == '[') {
+            p++;
+            cell* inner = block::push_only_star(4);
+            held = 1;
+            read_into(inner, p);
+            if (*p == ']') p++;
+            v = *inner;
+        } else if (*p == '"') {
+            const char* start = ++p;
+            while (*p && *p != '"') p++;
+            std::string text(start, p);
+            if (*p) p++;
+            cell* str = string::make_at(stack::push_slot(), uint32_t(text.size()), 1);
+            held = 1;
+            string::concatenate_literal(str, text.c_str());
+            v = *str;
+        } else {
+            const char* start = p;
+            while (*p && *p != ' ' && *p != ']' && *p != '\n') p++;
+            std::string text(start, p);
+            bool number = text.find_first_not_of("-0123456789") == std::string::npos && text != "-";
+            if (number) v = num(std::stoi(text));
+            else if (text == "none") v = none_value;
+            else if (text == "true" || text == "false") v = cell{TYPE_LOGIC, text == "true", 0, 0};
+            else if (text[0] == '\'') v = word_of(text.c_str() + 1, TYPE_LIT_WORD);
+            else if (text[0] == '/') v = word_of(text.c_str() + 1, TYPE_REFINEMENT);
+            else if (text.size() > 1 && text.back() == ':')
+                v = word_of(text.substr(0, text.size() - 1).c_str(), TYPE_SET_WORD);
+            else v = word_of(text.c_str());
+        }
+        if (new_line) v.header |= HEADER_NEW_LINE;
+        new_line = false;
+        block::rs_append(blk, &v);
+        stack::pop(held);
+    }
+}
+
+// A block read from the text, pushed on the argument stack.
+inline cell* read(const char* text)
+{
+    cell* blk = block::push_only_star(4);
+    read_into(blk, text);
+    return blk;
+}
+
+inline cell* new_buffer() { return string::make_at(stack::push_slot(), 64, 1); }
+
+inline std::string mold(cell* v, bool only = false, bool all = false, bool flat = false)
+{
+    return test::mold_at(v, only, all, flat);
+}
+inline std::string form(cell* v) { return test::form_at(v); }
+
+// Each test must leave the cycle stack empty.
+class Values : public test::StackTest {
+protected:
+    void SetUp() override
+    {
+        StackTest::SetUp();
+        register_stand_ins();   // every time: another test may have used the spare ids for its own types
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(cycle_depth(), 0u) << "a walk left an entry on the cycle stack";
+        cycle_reset();
+        StackTest::TearDown();
+    }
+    // A refinement argument: a cell above the arguments base.
+    static cell* arg(const cell& value) { return stack::push(&value); }
+    template <class F>
+    static uint32_t error_of(F&& f)
+    {
+        return raised(f);
+    }
+};
+
+constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+
+}  // namespace tv

@@ -1,12 +1,12 @@
 // The runtime's vocabulary, made at start-up, and the mold cycle markers.
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 
 namespace {
@@ -150,4 +150,10 @@ bool mold_cycle_check(const cell* value, cell* buffer, int32_t* budget, bool mol
     string::concatenate_literal(buffer, text);
     *budget -= length;
     return true;
+}
+
+int32_t mold_indent(cell* buffer, int32_t level, int32_t budget)
+{
+    for (int32_t i = 0; i < level; i++) string::concatenate_literal(buffer, "    ");
+    return budget - 4 * (level > 0 ? level : 0);
 }

@@ -5,14 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int32_t float_point_special = 9999;   // point of infinity and NaN
-constexpr int32_t float_point_zero = 9998;      // point of zero
-constexpr int32_t float_digits_max = 20;        // shortest digits never need more than 17
-constexpr size_t float_form_room = 32;          // always enough for float_form_into
+constexpr int32_t FLOAT_POINT_SPECIAL = 9999;   // point of infinity and NaN
+constexpr int32_t FLOAT_POINT_ZERO = 9998;      // point of zero
+constexpr int32_t FLOAT_DIGITS_MAX = 20;        // shortest digits never need more than 17
+constexpr size_t FLOAT_FORM_ROOM = 32;          // always enough for float_form_into
 
 // Decimal digits of a double: value = 0.d1d2...dn x 10^point, no trailing zeros.
 struct float_digits {
-    char digits[float_digits_max + 1];   // NUL-terminated; empty for the special points
+    char digits[FLOAT_DIGITS_MAX + 1];   // NUL-terminated; empty for the special points
     int32_t length;
     int32_t point;
     uint32_t negative;                   // sign bit (0 for NaN)
@@ -21,6 +21,10 @@ struct float_digits {
 // precision <= 0: the shortest digits that read back as `value`; above 0: at most that many,
 // correctly rounded, fewer when a shorter string already reads back the same.
 void float_to_digits(double value, int32_t precision, float_digits* out);
+// The exact value correctly rounded to `precision` significant digits (ties to even), trailing
+// zeros removed: the digits a "%.<precision>g" format shows, where float_to_digits stops early
+// at a shorter text that reads back. precision <= 0 means 20.
+void float_round_digits(double value, int32_t precision, float_digits* out);
 
 // The display text of `value` into out[0..room), NUL-terminated; answers its length, or 0 (and an
 // empty text when room allows) when it does not fit.

@@ -15,7 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 
@@ -52,6 +52,12 @@ cell* handler_of(stack::scope& keep, const cell* object, uint32_t which, uint32_
     *locals = pair->data2 & 0xFFFF;
     return handler;
 }
+
+constexpr rt_word event_words[EV_COUNT] = {
+    W_APPEND, W_APPENDED, W_INSERT, W_INSERTED, W_CHANGE, W_CHANGED, W_CLEAR, W_CLEARED, W_POKE, W_POKED,
+    W_PUT, W_PUT_ED, W_REMOVE, W_REMOVED, W_REVERSE, W_REVERSED, W_SORT, W_SORTED, W_SWAP, W_SWAPED,
+    W_TAKE, W_TAKEN, W_TRIM, W_TRIMMED, W_MOVE, W_MOVED, W_RANDOM, W_RANDOMIZED, W_UPPERCASE, W_LOWERCASE,
+};
 
 void call(cell* handler, rt_word name, cell* args, uint32_t count, uint32_t locals)
 {
@@ -183,6 +189,14 @@ void object::fire_on_deep(cell* owner, cell* word, cell* target, cell* action, c
     keep.push(cell{TYPE_INTEGER, 0, uint32_t(index), 0});
     keep.push(cell{TYPE_INTEGER, 0, uint32_t(part), 0});
     call(handler, W_ON_DEEP_CHANGE_STAR, args, 7, locals);
+}
+
+void object::fire_owner_event(cell* owner, cell* word, cell* target, owner_event action, cell* value,
+                              int32_t index, int32_t part)
+{
+    stack::scope keep;
+    cell* action_word = keep.push(*rt_word_cell(event_words[action]));
+    fire_on_deep(owner, word, target, action_word, value, index, part);
 }
 
 // ---- set-many -----------------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Float to text and text to float, exact both ways: shortest digits from big-integer margins,
 // reading by a double approximation refined with exact big-integer comparisons. Every index into
 // the caller's text is checked against its length; the FPU must round to nearest in double.
-#include "runtime/float-text.h"
+#include "runtime/float_text.h"
 
 #include <bit>
 #include <cstring>
@@ -13,12 +13,12 @@ namespace {
 
 using bigint::big;
 
-constexpr uint64_t fraction_mask = (uint64_t(1) << 52) - 1;
-constexpr uint64_t hidden_bit = uint64_t(1) << 52;
-constexpr uint64_t sign_bit = uint64_t(1) << 63;
-constexpr uint64_t infinity_bits = 0x7FF0000000000000;
-constexpr uint64_t largest_bits = 0x7FEFFFFFFFFFFFFF;
-constexpr uint64_t quiet_nan_bits = 0x7FF8000000000000;
+constexpr uint64_t FRACTION_MASK = (uint64_t(1) << 52) - 1;
+constexpr uint64_t HIDDEN_BIT = uint64_t(1) << 52;
+constexpr uint64_t SIGN_BIT = uint64_t(1) << 63;
+constexpr uint64_t INFINITY_BITS = 0x7FF0000000000000;
+constexpr uint64_t LARGEST_BITS = 0x7FEFFFFFFFFFFFFF;
+constexpr uint64_t QUIET_NAN_BITS = 0x7FF8000000000000;
 
 constexpr double tens[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -39,9 +39,9 @@ struct binary_parts {
 binary_parts split(uint64_t bits)
 {
     uint32_t field = uint32_t(bits >> 52) & 0x7FF;
-    uint64_t fraction = bits & fraction_mask;
+    uint64_t fraction = bits & FRACTION_MASK;
     if (field == 0) return {fraction, -1074, false};
-    return {fraction | hidden_bit, int32_t(field) - 1075, fraction == 0 && field > 1};
+    return {fraction | HIDDEN_BIT, int32_t(field) - 1075, fraction == 0 && field > 1};
 }
 
 big* times_u64(const big* a, uint64_t m)
@@ -82,13 +82,13 @@ void round_up(float_digits* out, int32_t* k)
 int32_t estimate_decade(double v, uint64_t bits, bool* exact)
 {
     uint32_t field = uint32_t(bits >> 52) & 0x7FF;
-    uint64_t fraction = bits & fraction_mask;
+    uint64_t fraction = bits & FRACTION_MASK;
     int32_t i;
     if (field) {
         i = int32_t(field) - 1023;
     } else {
         int32_t length = 64 - __builtin_clzll(fraction);
-        fraction = (fraction << (53 - length)) & fraction_mask;
+        fraction = (fraction << (53 - length)) & FRACTION_MASK;
         i = length - 1 - 1074;
     }
     double d2 = double_of(fraction | (uint64_t(1023) << 52));
@@ -185,8 +185,9 @@ void release(digit_state* st)
 }
 
 // Emits digits until the rest may be dropped (the text then lies inside the double's rounding
-// interval, whose ends count only for an even significand) or `limit` digits are out.
-void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float_digits* out)
+// interval, whose ends count only for an even significand) or `limit` digits are out. Without
+// `shortest` only the limit or an exact end stops it: the digits of the exact value.
+void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool shortest, float_digits* out)
 {
     binary_parts p = split(bits);
     digit_state st = scale_for_digits(p, k);
@@ -202,6 +203,18 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float
         int32_t j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
         bigint::release(upper);
         bool raise;
+        if (!shortest) {
+            append_digit(out, digit);
+            if (bigint::is_zero(st.r)) break;
+            if (i < limit) {
+                times_ten(&st);
+                continue;
+            }
+            st.r = bigint::shift_left(st.r, 1);
+            int32_t half = bigint::compare(st.r, st.s);
+            if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
+            break;
+        }
         if (j1 == 0 && even) {
             raise = digit == 9 || j > 0;
         } else if (j < 0 || (j == 0 && even)) {
@@ -238,9 +251,9 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float
 const char* special_text(double value, uint32_t point_zero)
 {
     uint64_t bits = bits_of(value);
-    bool negative = bits & sign_bit;
-    if ((bits & infinity_bits) == infinity_bits) {
-        if (bits & fraction_mask) return "1.#NaN";
+    bool negative = bits & SIGN_BIT;
+    if ((bits & INFINITY_BITS) == INFINITY_BITS) {
+        if (bits & FRACTION_MASK) return "1.#NaN";
         return negative ? "-1.#INF" : "1.#INF";
     }
     if (point_zero) return negative ? "-0.0" : "0.0";
@@ -248,7 +261,7 @@ const char* special_text(double value, uint32_t point_zero)
 }
 
 struct text_builder {
-    char text[float_form_room];
+    char text[FLOAT_FORM_ROOM];
     size_t n;
     void put(char c) { text[n++] = c; }
     void put(const char* s, size_t count)
@@ -313,9 +326,9 @@ void lay_out(const float_digits& d, uint32_t point_zero, text_builder* b)
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr size_t no_point = ~size_t(0);
+constexpr size_t NO_POINT = ~size_t(0);
 // Exponent digits beyond this only push further into overflow or underflow.
-constexpr int64_t exponent_cap = 1000000000;
+constexpr int64_t EXPONENT_CAP = 1000000000;
 
 // The significant digits of a decimal text, trailing zeros excluded:
 // value = 0.d1d2...d(count) x 10^decade. Digit i sits at text[first + i], one further once past
@@ -379,7 +392,7 @@ scan_result scan(const char* t, size_t n, int32_t extra_exponent)
 {
     scan_result res{};
     res.d.text = t;
-    res.d.point = no_point;
+    res.d.point = NO_POINT;
     size_t i = 0;
     if (i < n && (t[i] == '+' || t[i] == '-')) res.negative = t[i++] == '-';
     size_t int_start = i;
@@ -390,7 +403,7 @@ scan_result scan(const char* t, size_t n, int32_t extra_exponent)
     bool any_digit = i > int_start;
     int64_t integer_digits = int64_t(i - first);
     int64_t decade = integer_digits;
-    size_t point = no_point;
+    size_t point = NO_POINT;
     if (i < n && t[i] == '.') {
         point = i++;
         size_t fraction_start = i;
@@ -398,7 +411,7 @@ scan_result scan(const char* t, size_t n, int32_t extra_exponent)
             while (i < n && t[i] == '0') i++;
             decade = -int64_t(i - fraction_start);
             first = i;
-            point = no_point;
+            point = NO_POINT;
         }
         while (i < n && is_digit(t[i])) i++;
         any_digit |= i > fraction_start;
@@ -410,7 +423,7 @@ scan_result scan(const char* t, size_t n, int32_t extra_exponent)
     size_t end = i;
     res.d.first = first;
     res.d.point = point;
-    size_t count = end - first - (point != no_point ? 1 : 0);
+    size_t count = end - first - (point != NO_POINT ? 1 : 0);
     while (count > 0 && res.d.digit(count - 1) == '0') count--;
     res.d.count = count;
     if (i < n && (t[i] == 'e' || t[i] == 'E')) {
@@ -420,7 +433,7 @@ scan_result scan(const char* t, size_t n, int32_t extra_exponent)
         if (j < n && is_digit(t[j])) {
             int64_t e = 0;
             for (; j < n && is_digit(t[j]); j++)
-                if (e < exponent_cap) e = e * 10 + (t[j] - '0');
+                if (e < EXPONENT_CAP) e = e * 10 + (t[j] - '0');
             decade += minus ? -e : e;
             i = j;
         }
@@ -482,9 +495,9 @@ uint64_t correction_step(const big* d5, const big* c5, int32_t e, uint64_t bits,
         }
         if (above) {
             // A long jump must not land on infinity; only one step past the largest double may.
-            next = bits + uint64_t(step) > infinity_bits ? largest_bits : bits + uint64_t(step);
-            if (next == infinity_bits && step > 1) next = largest_bits;
-            if (next == infinity_bits) *done = true;
+            next = bits + uint64_t(step) > INFINITY_BITS ? LARGEST_BITS : bits + uint64_t(step);
+            if (next == INFINITY_BITS && step > 1) next = LARGEST_BITS;
+            if (next == INFINITY_BITS) *done = true;
         } else {
             next = uint64_t(step) > bits ? 0 : bits - uint64_t(step);
         }
@@ -548,20 +561,20 @@ int32_t compare_with_midpoint(const decimal_text& d, uint64_t bits)
     return order;
 }
 
-constexpr int32_t exact_digits_max = 40;   // longer texts drive the search with their first 18
-constexpr int32_t truncated_digits = 18;
+constexpr int32_t EXACT_DIGITS_MAX = 40;   // longer texts drive the search with their first 18
+constexpr int32_t TRUNCATED_DIGITS = 18;
 
 // The magnitude of a decimal text, correctly rounded.
 double magnitude(const decimal_text& d)
 {
     if (d.count == 0) return 0.0;
     // value lies in [10^(decade-1), 10^decade)
-    if (d.decade > 309) return double_of(infinity_bits);
+    if (d.decade > 309) return double_of(INFINITY_BITS);
     if (d.decade < -323) return 0.0;
     int32_t decade = int32_t(d.decade);
-    bool long_text = d.count > size_t(exact_digits_max);
-    char digits[exact_digits_max];
-    int32_t count = long_text ? truncated_digits : int32_t(d.count);
+    bool long_text = d.count > size_t(EXACT_DIGITS_MAX);
+    char digits[EXACT_DIGITS_MAX];
+    int32_t count = long_text ? TRUNCATED_DIGITS : int32_t(d.count);
     for (int32_t i = 0; i < count; i++) digits[i] = d.digit(size_t(i));
     while (digits[count - 1] == '0') count--;
     int32_t e = decade - count;
@@ -574,11 +587,11 @@ double magnitude(const decimal_text& d)
     }
     int32_t lead = count < 19 ? count : 19;
     double guess = approximate(double(leading_value(digits, lead)), decade - lead);
-    uint64_t bits = bits_of(guess) >= infinity_bits ? largest_bits : bits_of(guess);
+    uint64_t bits = bits_of(guess) >= INFINITY_BITS ? LARGEST_BITS : bits_of(guess);
     bits = correct(digits, count, e, bits);
     // The first 18 digits fall short of the text by less than a last place, so only the
     // midpoint above their double can lie between them and the text.
-    if (long_text && bits < infinity_bits) {
+    if (long_text && bits < INFINITY_BITS) {
         int32_t order = compare_with_midpoint(d, bits);
         if (order > 0 || (order == 0 && (bits & 1))) bits++;
     }
@@ -588,38 +601,52 @@ double magnitude(const decimal_text& d)
 // The shared texts. The digits of float_to_text follow a fixed "-", so that a caller writing a
 // negative number may step back one character and include it.
 struct float_text_state {
-    char text[float_form_room];
-    char signed_digits[1 + float_digits_max + 1];
+    char text[FLOAT_FORM_ROOM];
+    char signed_digits[1 + FLOAT_DIGITS_MAX + 1];
     float_digits digits;
 };
-float_text_state shared;
+float_text_state float_text_s;
+
+}  // namespace
+
+namespace {
+
+void digits_of(double value, int32_t precision, bool shortest, float_digits* out)
+{
+    uint64_t bits = bits_of(value);
+    out->length = 0;
+    out->digits[0] = 0;
+    out->negative = (bits & SIGN_BIT) != 0;
+    bits &= ~SIGN_BIT;
+    if ((bits & INFINITY_BITS) == INFINITY_BITS) {
+        out->point = FLOAT_POINT_SPECIAL;
+        if (bits & FRACTION_MASK) out->negative = 0;
+        return;
+    }
+    if (bits == 0) {
+        out->point = FLOAT_POINT_ZERO;
+        return;
+    }
+    double v = double_of(bits);
+    int32_t limit = precision > 0 && precision < FLOAT_DIGITS_MAX ? precision : FLOAT_DIGITS_MAX;
+    bool k_exact;
+    int32_t k = estimate_decade(v, bits, &k_exact);
+    if (k_exact && k <= 14 && is_integer(split(bits))) small_integer_digits(v, k, limit, out);
+    else general_digits(bits, k, k_exact, limit, shortest, out);
+    while (out->length > 1 && out->digits[out->length - 1] == '0') out->length--;
+    out->digits[out->length] = 0;
+}
 
 }  // namespace
 
 void float_to_digits(double value, int32_t precision, float_digits* out)
 {
-    uint64_t bits = bits_of(value);
-    out->length = 0;
-    out->digits[0] = 0;
-    out->negative = (bits & sign_bit) != 0;
-    bits &= ~sign_bit;
-    if ((bits & infinity_bits) == infinity_bits) {
-        out->point = float_point_special;
-        if (bits & fraction_mask) out->negative = 0;
-        return;
-    }
-    if (bits == 0) {
-        out->point = float_point_zero;
-        return;
-    }
-    double v = double_of(bits);
-    int32_t limit = precision > 0 && precision < float_digits_max ? precision : float_digits_max;
-    bool k_exact;
-    int32_t k = estimate_decade(v, bits, &k_exact);
-    if (k_exact && k <= 14 && is_integer(split(bits))) small_integer_digits(v, k, limit, out);
-    else general_digits(bits, k, k_exact, limit, out);
-    while (out->length > 1 && out->digits[out->length - 1] == '0') out->length--;
-    out->digits[out->length] = 0;
+    digits_of(value, precision, true, out);
+}
+
+void float_round_digits(double value, int32_t precision, float_digits* out)
+{
+    digits_of(value, precision > 0 ? precision : FLOAT_DIGITS_MAX, false, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)
@@ -628,7 +655,7 @@ size_t float_form_into(double value, int32_t precision, uint32_t point_zero, cha
     float_to_digits(value, precision, &d);
     text_builder b;
     b.n = 0;
-    if (d.point >= float_point_zero) {
+    if (d.point >= FLOAT_POINT_ZERO) {
         const char* s = special_text(value, point_zero);
         b.put(s, std::strlen(s));
     } else {
@@ -647,8 +674,8 @@ double text_to_float(const char* text, size_t length, int32_t extra_exponent, si
 {
     scan_result res = scan(text, length, extra_exponent);
     if (remaining) *remaining = length - res.stop;
-    if (res.special == special_kind::nan) return double_of(quiet_nan_bits);
-    double m = res.special == special_kind::infinity ? double_of(infinity_bits) : magnitude(res.d);
+    if (res.special == special_kind::nan) return double_of(QUIET_NAN_BITS);
+    double m = res.special == special_kind::infinity ? double_of(INFINITY_BITS) : magnitude(res.d);
     // Negated, not subtracted from zero: "-0.0" must read back as negative zero.
     return res.negative ? -m : m;
 }
@@ -656,21 +683,21 @@ double text_to_float(const char* text, size_t length, int32_t extra_exponent, si
 const char* float_to_text(double value, int32_t precision, int32_t* point, int32_t* sign,
                           int32_t* length, uint32_t point_zero)
 {
-    float_digits& d = shared.digits;
+    float_digits& d = float_text_s.digits;
     float_to_digits(value, precision, &d);
     if (point) *point = d.point;
-    if (d.point >= float_point_zero) return special_text(value, point_zero);
+    if (d.point >= FLOAT_POINT_ZERO) return special_text(value, point_zero);
     if (sign) *sign = int32_t(d.negative);
     if (length) *length = d.length;
-    shared.signed_digits[0] = '-';
-    std::memcpy(shared.signed_digits + 1, d.digits, size_t(d.length) + 1);
-    return shared.signed_digits + 1;
+    float_text_s.signed_digits[0] = '-';
+    std::memcpy(float_text_s.signed_digits + 1, d.digits, size_t(d.length) + 1);
+    return float_text_s.signed_digits + 1;
 }
 
 const char* float_form(double value, int32_t precision, uint32_t point_zero)
 {
-    float_form_into(value, precision, point_zero, shared.text, sizeof shared.text);
-    return shared.text;
+    float_form_into(value, precision, point_zero, float_text_s.text, sizeof float_text_s.text);
+    return float_text_s.text;
 }
 
 double text_to_float(const char* start, const char* end, int32_t extra_exponent, int32_t* remaining)

@@ -1,14 +1,11 @@
 // The seeded generator (MT19937 constants over signed words: every right shift is arithmetic, which
 // keeps outputs within 31 bits) and the secure source on CryptoAPI.
 // Mended: a failing secure source raises an error instead of handing out non-random numbers.
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "runtime/datatypes/logic.h"
-#include "runtime/datatypes/none.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/rterror.h"
@@ -21,7 +18,7 @@ struct random_state {
     HCRYPTPROV provider;
     bool fail_secure;
 };
-random_state rng;
+random_state random_s;
 
 constexpr uint32_t SEED_AT_START = 19650218u;
 constexpr uint32_t HASH_SEED = 0x5BD1E995u;   // any fixed non-zero value; nothing stored depends on it
@@ -31,7 +28,7 @@ inline int32_t wrap(uint32_t x) { return int32_t(x); }
 
 void regenerate()
 {
-    int32_t* s = rng.words;
+    int32_t* s = random_s.words;
     for (uint32_t i = 0; i < random_::STATE_WORDS; i++) {
         uint32_t following = (i + 1) % random_::STATE_WORDS;
         int32_t y = wrap((uint32_t(s[i]) & 0x80000000u) | (uint32_t(s[following]) & 0x7FFFFFFFu));
@@ -41,35 +38,31 @@ void regenerate()
     }
 }
 
-uint32_t draw(bool secure) { return secure ? random_::secure_next() : random_::next(); }
-
 }  // namespace
 
 void random_::init()
 {
-    rng.words = static_cast<int32_t*>(rt_alloc(STATE_WORDS * sizeof(int32_t)));
+    random_s.words = static_cast<int32_t*>(rt_alloc(STATE_WORDS * sizeof(int32_t)));
     seed(SEED_AT_START);
     hash_seed = HASH_SEED;
-    logic::random_draw = draw;
-    logic::random_seed = seed;
 }
 
 void random_::seed(uint32_t value)
 {
-    int32_t* s = rng.words;
+    int32_t* s = random_s.words;
     s[0] = wrap(value);
     for (uint32_t i = 1; i < STATE_WORDS; i++)
         s[i] = wrap(1812433253u * uint32_t(s[i - 1] ^ (s[i - 1] >> 30)) + i);
-    rng.index = 0;
+    random_s.index = 0;
 }
 
 uint32_t random_::next()
 {
-    if (rng.index == STATE_WORDS) {
-        rng.index = 0;
+    if (random_s.index == STATE_WORDS) {
+        random_s.index = 0;
         regenerate();
     }
-    int32_t y = rng.words[rng.index++];
+    int32_t y = random_s.words[random_s.index++];
     y ^= y >> 11;
     y ^= wrap(uint32_t(y) << 7) & wrap(0x9D2C5680u);
     y ^= wrap(uint32_t(y) << 15) & wrap(0xEFC60000u);
@@ -78,15 +71,17 @@ uint32_t random_::next()
 
 uint32_t random_::secure_next()
 {
-    if (!rng.provider && !rng.fail_secure &&
-        !CryptAcquireContextW(&rng.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        rng.provider = 0;
+    if (!random_s.provider && !random_s.fail_secure &&
+        !CryptAcquireContextW(&random_s.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        random_s.provider = 0;
     BYTE bytes[4] = {};
-    if (rng.fail_secure || !rng.provider || !CryptGenRandom(rng.provider, sizeof bytes, bytes))
+    if (random_s.fail_secure || !random_s.provider || !CryptGenRandom(random_s.provider, sizeof bytes, bytes))
         fire(ERR_INTERNAL, err::FEATURE_NA);
     uint32_t r = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
     return r & 0x7FFFFFFFu;
 }
+
+uint32_t random_::draw(bool secure) { return secure ? secure_next() : next(); }
 
 int32_t random_::int_(int32_t n, bool secure)
 {
@@ -101,6 +96,6 @@ int32_t random_::int_(int32_t n, bool secure)
     return n < 0 ? -result : result;
 }
 
-const int32_t* random_::state() { return rng.words; }
-uint32_t random_::position() { return rng.index; }
-void random_::secure_source_fails(bool fail) { rng.fail_secure = fail; }
+const int32_t* random_::state() { return random_s.words; }
+uint32_t random_::position() { return random_s.index; }
+void random_::secure_source_fails(bool fail) { random_s.fail_secure = fail; }

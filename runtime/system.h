@@ -1,0 +1,10 @@
+// The system record: process-wide flags that every layer may read, the ground floor included.
+// It holds no value cells and no references into the value range.
+#pragma once
+#include <cstdint>
+
+struct system_record {
+    uint32_t booting;    // 1 while start-up makes words (they get root-block copies)
+    uint32_t thrown;     // code of the throw in flight
+};
+extern system_record system_rec;

@@ -1,0 +1,64 @@
+// Helpers for the number tests: actions called in an arguments window of their own, as the
+// action entry calls them, and the texts of the results.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/interpreter/stack.h"
+#include "support/fixtures.h"
+#include "support/values.h"
+
+namespace num {
+
+inline cell i(int32_t v) { return cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+inline cell f(double d) { return test::float_(d); }
+inline cell c(uint32_t cp) { return cell{TYPE_CHAR, 0, cp, 0}; }
+inline cell t(double seconds)
+{
+    cell c{TYPE_TIME, 0, 0, 0};
+    cell_set_float(&c, seconds);
+    return c;
+}
+inline cell hms(double h, double m, double s) { return t(h * 3600 + m * 60 + s); }
+
+// The result of an action on two operands (or one), called with the operands as the first cells
+// of a new arguments window; the window is given back afterwards.
+template <class F>
+cell call(F&& action, cell a, cell b = cell{TYPE_UNSET, 0, 0, 0})
+{
+    cell* mark = stack::top();
+    cell* saved = stack::arguments();
+    cell* first = stack::push(&a);
+    cell* second = stack::push(&b);
+    stack_s.arguments = first;
+    cell result;
+    try {
+        result = *action(first, second);
+    } catch (...) {
+        stack_s.top = mark;
+        stack_s.arguments = saved;
+        throw;
+    }
+    stack_s.top = mark;
+    stack_s.arguments = saved;
+    return result;
+}
+
+// The code of the error an expression raises, 0 for none.
+template <class F>
+uint32_t error_of(F&& f)
+{
+    return test::raised(f);
+}
+
+constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+
+}  // namespace num
