@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
@@ -236,7 +237,23 @@ bool object::extend_from_object(node_ref target, node_ref source, const cell* ob
 
 void object::remake_function(cell* slot, node_ref ctx)
 {
-    if (object_s.remake_function) object_s.remake_function(slot, ctx);
+    stack::scope keep;
+    cell* fn = keep.push(*slot);
+    cell more{TYPE_BLOCK, 0, fn->data3, 0};
+    cell* body = keep.push(*block::ks_abs_at(&more, function::MORE_BODY));
+    if (cell_type(body) == TYPE_NONE) fire(ERR_SCRIPT, err::BAD_FUNC_DEF, fn);
+    cell spec{TYPE_BLOCK, 0, fn->data2, 0};
+    // The copy gets arguments of its own: a context cloned from the old one, kept by this word.
+    cell* holder = keep.push(cell{TYPE_WORD, fn->data1, 0, uint32_t(-1)});
+    node_ref args = context::clone(holder, CONTEXT_FUNCTION);
+    function::push(&spec, body, args, fn->header & (function::TRACE | function::NO_TRACE));
+    cell* made = stack::top() - 1;
+    cell new_more{TYPE_BLOCK, 0, made->data3, 0};
+    cell copy = *block::ks_abs_at(&new_more, function::MORE_BODY);
+    context::bind(&copy, ctx, true);
+    context::bind(&copy, args, false);
+    *block::ks_abs_at(&new_more, function::MORE_ENTRY) = unset_value;   // the copy runs interpreted
+    *slot = *made;
 }
 
 bool object::construct_fields(node_ref ctx, const cell* spec, bool only)

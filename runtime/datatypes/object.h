@@ -24,10 +24,6 @@ struct object_state {
     // Installed by the evaluator: calls the handler (a function!) named by `name` with `count`
     // argument cells from `args` (on the argument stack) and `locals` local slots.
     void (*call_handler)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
-    // Installed by function!: counts a spec's locals (function/count-locals), and remakes a function
-    // for an object context (its body copied and bound to the context); null until then.
-    int32_t (*count_locals)(node_ref spec);
-    void (*remake_function)(cell* slot, node_ref ctx);
 };
 extern object_state object_s;
 

@@ -8,6 +8,7 @@
 #include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -32,7 +33,7 @@ cell event_pair(node_ref spec, int32_t slot, uint32_t count)
 
 uint32_t count_locals(node_ref spec)
 {
-    int32_t n = object_s.count_locals ? object_s.count_locals(spec) : 0;
+    int32_t n = function::count_locals(spec, 0, false);
     return n > 0 ? uint32_t(n) : 0;
 }
 

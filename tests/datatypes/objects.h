@@ -7,6 +7,7 @@
 
 #include "support/values.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/ownership.h"
@@ -54,13 +55,15 @@ inline void evaluate(cell* block)
     }
 }
 
-// A function! value good enough for the event record: its spec is a block read from the text.
+// A function! of the spec read from the text and an empty body, pushed on the stack.
 inline cell* handler(const char* spec)
 {
     cell* s = tv::read(spec);
-    cell* f = stack::push(s);
-    *f = cell{TYPE_FUNCTION, 0, s->data2, 0};
-    return f;
+    cell* body = tv::read("");
+    function::push(s, body, 0, 0);
+    cell made = *(stack::top() - 1);
+    stack_s.top = s;
+    return stack::push(&made);
 }
 
 // Each handler call: its name, then every argument molded (an object as "object", a value of a type
@@ -81,20 +84,6 @@ inline void record(cell* handler, const cell* name, cell* args, uint32_t count, 
     }
     calls.push_back(text);
     last_locals = locals;
-}
-
-// Locals as the function! module counts them: 1 for /local and one per word after it.
-inline int32_t count_locals(node_ref spec)
-{
-    cell s{TYPE_BLOCK, 0, spec, 0};
-    int32_t n = 0;
-    bool local = false;
-    for (uint32_t i = 0; i < block::rs_length(&s); i++) {
-        cell c = block::rs_head(&s)[i];
-        if (cell_type(&c) == TYPE_REFINEMENT && c.data2 == symbol::make("local")) local = true, n = 1;
-        else if (local && cell_type(&c) == TYPE_WORD) n++;
-    }
-    return n;
 }
 
 // An object of the fields in the text (construct's rules) with handler fields added: on-change* and
@@ -124,13 +113,11 @@ protected:
         calls.clear();
         object_s.evaluate = evaluate;
         object_s.call_handler = record;
-        if (!object_s.count_locals) object_s.count_locals = count_locals;
     }
     void TearDown() override
     {
         object_s.evaluate = nullptr;
         object_s.call_handler = nullptr;
-        if (object_s.count_locals == count_locals) object_s.count_locals = nullptr;
         Values::TearDown();
     }
     // make object! spec (proto: a datatype! or an object), the result left on the stack.
