@@ -13,6 +13,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -398,8 +399,8 @@ void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t s
 cell* block::make(cell*, cell* spec, uint32_t type)
 {
     uint32_t st = cell_type(spec);
-    if (any_block_q(st)) {
-        cell* out = clone(spec, false, false);
+    if (any_block_q(st) || st == TYPE_OBJECT) {
+        cell* out = st == TYPE_OBJECT ? object::body_of(spec) : clone(spec, false, false);
         cell_set_type(out, type);
         return out;
     }
@@ -423,13 +424,13 @@ cell* block::make(cell*, cell* spec, uint32_t type)
 cell* block::to(cell*, cell* value, uint32_t type)
 {
     uint32_t vt = cell_type(value);
-    if (any_block_q(vt)) {
-        cell* out = clone(value, false, false);
+    if (any_block_q(vt) || vt == TYPE_OBJECT) {
+        cell* out = vt == TYPE_OBJECT ? object::body_of(value) : clone(value, false, false);
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; objects, maps, vectors and typesets their own modules.
-    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
+    // Strings need the lexer; maps, vectors and typesets their own modules.
+    if (any_string_q(vt) || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);

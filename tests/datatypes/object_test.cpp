@@ -163,6 +163,17 @@ TEST_F(Object, ReflectFields)
     EXPECT_EQ(error_of([&] { object::reflect(stack::push(o), &f); }), code(ERR_INTERNAL, err::NOT_DONE));
 }
 
+TEST_F(Object, ToAndMakeBlockGiveTheBody)
+{
+    cell* o = object_of("a: 1 b: x");
+    cell datatype{TYPE_DATATYPE, TYPE_BLOCK, 0, 0};
+    cell to = *block::to(&datatype, o, TYPE_BLOCK);
+    EXPECT_EQ(tv::mold(&to, false, false, true), "[a: 1 b: 'x]");
+    EXPECT_EQ(block::rs_head(&to)->data1, o->data1) << "the set-words are bound to the object";
+    cell made = *block::make(&datatype, o, TYPE_PAREN);
+    EXPECT_EQ(tv::mold(&made, false, false, true), "(a: 1 b: 'x)");
+}
+
 TEST_F(Object, SelectAndPutTakeWordsOnly)
 {
     cell* o = object_of("a: 1");
@@ -275,6 +286,31 @@ TEST_F(Object, ExtendFromAnObjectSpec)
     cell* m = stack::push(&made);
     EXPECT_EQ(tv::mold(m, false, false, true), "make object! [a: 2 s: \"x\" b: 3]");
     EXPECT_NE(field(m, "s").data2, field(proto, "s").data2) << "series are copied for the new object";
+}
+
+TEST_F(Object, CopyRemakesFunctionsForTheCopy)
+{
+    cell* o = object_of("a: 1 f: none");
+    cell* fn = tob::handler("");
+    cell more{TYPE_BLOCK, 0, fn->data3, 0};
+    cell body = block::rs_head(&more)[function::MORE_BODY];
+    cell a = word("a");
+    block::rs_append(&body, &a);
+    context::bind(&body, o->data1, true);   // as make binds a function's body to its object
+    cell key = word("f");
+    object::put(o, &key, fn, false);
+    cell* copied = object::copy(stack::push(o), stack::push_slot(), nullptr, false, nullptr);
+    cell f2 = field(copied, "f");
+    EXPECT_NE(f2.data3, fn->data3) << "the copy has a function of its own";
+    EXPECT_NE(f2.data1, fn->data1) << "with arguments of its own";
+    cell more2{TYPE_BLOCK, 0, f2.data3, 0};
+    cell body2 = block::rs_head(&more2)[function::MORE_BODY];
+    EXPECT_EQ(block::rs_head(&body2)->data1, copied->data1) << "its body reads the copy's fields";
+    EXPECT_EQ(block::rs_head(&body)->data1, o->data1);
+    // A function without a body cannot be made again.
+    block::rs_head(&more)[function::MORE_BODY] = none_value;
+    EXPECT_EQ(error_of([&] { object::copy(stack::push(o), stack::push_slot(), nullptr, false, nullptr); }),
+              code(ERR_SCRIPT, err::BAD_FUNC_DEF));
 }
 
 }  // namespace
