@@ -15,6 +15,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -23,7 +24,6 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
-#include "runtime/datatypes/rtwords.h"
 
 object_state object_s;
 
@@ -563,7 +563,7 @@ void object::mark(const cell* c)
 void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
-    contexts.fire_on_set = fire_on_set;
+    context_s.fire_on_set = fire_on_set;
     ownership_s.fire_on_deep = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,

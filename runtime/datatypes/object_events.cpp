@@ -10,13 +10,13 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
-#include "runtime/datatypes/rtwords.h"
 
 namespace {
 
