@@ -27,6 +27,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -99,6 +101,8 @@ void runtime::init()
     routine::init();
     paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
