@@ -36,6 +36,8 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -127,6 +129,8 @@ void runtime::init()
     natives::init();
     actions::init();
     ownership_init();
+    checksum::init();
+    compress::init_words();
 
     reftable_init();
     collector::init();
