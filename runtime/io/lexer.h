@@ -83,14 +83,6 @@ cell* scan_string_to_stack(const cell* str);   // pushed on the argument stack
 // is not exactly one valid token. Reads only the bytes given; makes nothing.
 uint32_t scan_type(const uint8_t* text, uint32_t length);
 
-// ---- number helpers (also for conversions) ------------------------------------------------------
-// Optional sign, decimal digits, "'" ignored. *status: 0 ok, -1 not a number, -2 overflow.
-int32_t parse_integer(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status);
-// Decimal text, "," taken as ".", "'" dropped, at most 312 characters. *status non-zero on failure.
-double parse_float(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status);
-
-bool alpha_q(uint32_t c);
-void uppercase(uint8_t* text, uint32_t count);
 // Whether a code point is one of the Unicode blanks that end words.
 bool unicode_blank_q(uint32_t cp);
 
