@@ -248,6 +248,16 @@ void text_value(state& st, uint32_t from, uint32_t to, uint32_t flags, uint32_t 
     if (load) emit_code_points(st, type, cps, max);
 }
 
+// A text literal of a datatype with the string layout: its text is [from, to), its token ends
+// at `after`. "^" escapes count only in ESCAPES mode (an unquoted file name has none).
+void text_literal(state& st, uint32_t type, uint32_t from, uint32_t to, uint32_t after, uint32_t flags,
+                  uint32_t mode, bool load)
+{
+    if (load && !registered(type)) not_done(type);
+    text_value(st, from, to, flags, type, mode, load);
+    st.pos = after;
+}
+
 // ---- words --------------------------------------------------------------------------------------
 
 // The global word of a name: from the cache of names met before, else made (and cached). A
@@ -662,14 +672,12 @@ bool lexer::unicode_blank_q(uint32_t cp)
 
 void lexer::load_string(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    text_value(st, start + 1, end, flags, TYPE_STRING, ESCAPES, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_STRING, start + 1, end, end + 1, flags, ESCAPES, load);
 }
 
 void lexer::load_braced(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    text_value(st, start + 1, end, flags, TYPE_STRING, ESCAPES, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_STRING, start + 1, end, end + 1, flags, ESCAPES, load);
 }
 
 // n "%", "{", the text, "}" and n "%": the first "}" followed by exactly n "%" ends it; a "}" with
@@ -698,44 +706,30 @@ void lexer::load_raw_string(state& st, uint32_t start, uint32_t, uint32_t, bool 
 
 void lexer::load_file(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_FILE)) not_done(TYPE_FILE);
-    if (st.input[start + 1] == '"') {
-        text_value(st, start + 2, end, flags, TYPE_FILE, ESCAPES | PERCENT, load);
-        st.pos = end + 1;
-        return;
-    }
-    text_value(st, start + 1, end, flags & ~F_CARET, TYPE_FILE, PERCENT, load);
-    st.pos = end;
+    if (st.input[start + 1] == '"') text_literal(st, TYPE_FILE, start + 2, end, end + 1, flags, ESCAPES | PERCENT, load);
+    else text_literal(st, TYPE_FILE, start + 1, end, end, flags, PERCENT, load);
 }
 
 void lexer::load_url(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
     uint8_t first = st.input[start];
     if (first == ':' || first == '\'') throw_error(st, start, end, first == ':' ? TYPE_GET_WORD : TYPE_LIT_WORD);
-    if (load && !registered(TYPE_URL)) not_done(TYPE_URL);
-    text_value(st, start, end, flags, TYPE_URL, PERCENT, load);
-    st.pos = end;
+    text_literal(st, TYPE_URL, start, end, end, flags, PERCENT, load);
 }
 
 void lexer::load_tag(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_TAG)) not_done(TYPE_TAG);
-    text_value(st, start + 1, end, flags, TYPE_TAG, PLAIN, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_TAG, start + 1, end, end + 1, flags, PLAIN, load);
 }
 
 void lexer::load_email(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_EMAIL)) not_done(TYPE_EMAIL);
-    text_value(st, start, end, flags, TYPE_EMAIL, PLAIN, load);
-    st.pos = end;
+    text_literal(st, TYPE_EMAIL, start, end, end, flags, PLAIN, load);
 }
 
 void lexer::load_ref(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_REF)) not_done(TYPE_REF);
-    text_value(st, start + 1, end, flags, TYPE_REF, PLAIN, load);
-    st.pos = end;
+    text_literal(st, TYPE_REF, start + 1, end, end, flags, PLAIN, load);
 }
 
 // ---- words --------------------------------------------------------------------------------------

@@ -93,7 +93,7 @@ protected:
     }
 };
 
-constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+using tv::code;
 constexpr uint32_t INVALID = code(ERR_SYNTAX, err::INVALID);
 constexpr uint32_t MISSING = code(ERR_SYNTAX, err::MISSING);
 constexpr uint32_t BAD_CHAR = code(ERR_SYNTAX, err::BAD_CHAR);
