@@ -12,6 +12,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
@@ -19,6 +20,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
@@ -33,7 +35,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -41,8 +45,12 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
+#include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
 #include "runtime/rtwords.h"
@@ -105,7 +113,11 @@ void runtime::init()
     routine::init();
     paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
+    object::init();
+    error::init();   // after object!, whose routines it inherits
     pair::init();
     percent::init();  // after float!
     tuple::init();
@@ -136,6 +148,10 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    ownership_init();
+    checksum::init();
+    compress::init_words();
+    lexer::init();
 
     reftable_init();
     collector::init();

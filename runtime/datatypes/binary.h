@@ -53,8 +53,10 @@ uint64_t debase_room(int32_t base, uint64_t n);
 // n bytes as text into out (enbase_room bytes); answers the characters written. No allocation.
 uint32_t enbase_into(int32_t base, const uint8_t* bytes, uint32_t n, uint8_t* out);
 // n code points of `unit` bytes each (1, 2 or 4) decoded into out (debase_room bytes); answers the
-// bytes written, or -1 for text that is not valid in the base. No allocation.
-int64_t debase_into(int32_t base, const uint8_t* text, uint32_t n, uint32_t unit, uint8_t* out);
+// bytes written, or -1 for text that is not valid in the base. A literal's base-16 digits must
+// pair up (elsewhere an odd last digit is dropped). No allocation.
+int64_t debase_into(int32_t base, const uint8_t* text, uint32_t n, uint32_t unit, uint8_t* out,
+                    bool literal = false);
 // The bytes of a binary! from its head as a new string!, pushed.
 cell* enbase(const cell* value, int32_t base);
 // The text of a string! (any unit width) or binary! from its head decoded into a new binary!,

@@ -41,6 +41,7 @@ struct text_reader {
     const uint8_t* p;
     const uint8_t* end;
     uint32_t unit;
+    bool whole;   // a literal: a base-16 digit left without its partner fails instead of being dropped
     // The next code point outside comments, or -1 at the end.
     int64_t next()
     {
@@ -114,7 +115,7 @@ int64_t debase_16(text_reader in, uint8_t* out)
             high = -1;
         }
     }
-    return written;   // an odd last digit is dropped
+    return high >= 0 && in.whole ? -1 : written;   // an odd last digit is dropped, but in a literal
 }
 
 // ---- base 64 ------------------------------------------------------------------------------------
@@ -299,9 +300,9 @@ uint32_t binary::enbase_into(int32_t base, const uint8_t* bytes, uint32_t n, uin
     return codec_of(base).encode(bytes, n, out);
 }
 
-int64_t binary::debase_into(int32_t base, const uint8_t* text, uint32_t n, uint32_t unit, uint8_t* out)
+int64_t binary::debase_into(int32_t base, const uint8_t* text, uint32_t n, uint32_t unit, uint8_t* out, bool literal)
 {
-    return codec_of(base).decode(text_reader{text, text + uint64_t(n) * unit, unit}, out);
+    return codec_of(base).decode(text_reader{text, text + uint64_t(n) * unit, unit, literal}, out);
 }
 
 cell* binary::enbase(const cell* value, int32_t base)
@@ -327,7 +328,7 @@ cell* binary::debase(const cell* text, int32_t base)
     series_buffer* in = series_of(source.data2);
     const uint32_t unit = bytes ? 1 : text_unit(in);
     const uint8_t* start = bytes ? ks_head(&source) : at(in->head) + std::min(source.data1, (in->tail - in->head) / unit) * unit;
-    int64_t written = c.decode(text_reader{start, start + uint64_t(n) * unit, unit}, at(s->head));
+    int64_t written = c.decode(text_reader{start, start + uint64_t(n) * unit, unit, false}, at(s->head));
     if (written < 0) {
         stack::pop(1);
         return nullptr;
