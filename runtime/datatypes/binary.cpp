@@ -48,6 +48,9 @@ void splice(node_ref node, uint32_t at, uint32_t removed, const uint8_t* bytes, 
     const uint64_t added = size * count;
     series_buffer* s = series_of(node);
     const uint32_t length = s->tail - s->head;
+    // An owner's handler may have shortened the series since the place was chosen.
+    at = std::min(at, length);
+    removed = std::min(removed, length - at);
     const uint64_t need = uint64_t(length) - removed + added;
     if (size >= SIZE_LIMIT || count >= SIZE_LIMIT || need >= SIZE_LIMIT) fire(ERR_INTERNAL, err::NO_MEMORY);
     if (need > series_end_ref(s) - s->head) {
@@ -386,8 +389,11 @@ cell* write(cell* series, cell* value, cell* part, cell* dup, bool insert)
     binary::bytes_of(value, count_of(part, value, -1), bytes);
     const uint64_t count = uint64_t(count_of(dup, series, 1));
     const uint32_t index = insert ? head_of(series) : used_of(series);
+    const int32_t added = int32_t(std::min<uint64_t>(bytes.size() * count, INT32_MAX));
+    series::notify(series, insert ? EV_INSERT : EV_APPEND, int32_t(index), added, value);
     splice(series->data2, index, 0, bytes.data(), bytes.size(), count);
-    if (insert) series->data1 = index + uint32_t(bytes.size() * count);
+    series::notify(series, insert ? EV_INSERTED : EV_APPENDED, int32_t(index), added, value);
+    if (insert) series->data1 = index + uint32_t(added);
     return series;
 }
 
@@ -420,7 +426,10 @@ cell* binary::change(cell* series, cell* value, cell* part, bool, cell* dup)
     const uint64_t count = uint64_t(count_of(dup, series, 1)), added = bytes.size() * count;
     const uint32_t index = head_of(series), room = used_of(series) - index;
     const uint64_t wanted = arg_given(part) ? uint64_t(count_of(part, series, 0)) : added;
-    splice(series->data2, index, uint32_t(std::min<uint64_t>(wanted, room)), bytes.data(), bytes.size(), count);
+    const uint32_t replaced = uint32_t(std::min<uint64_t>(wanted, room));
+    series::notify(series, EV_CHANGE, int32_t(index), int32_t(replaced), value);
+    splice(series->data2, index, replaced, bytes.data(), bytes.size(), count);
+    series::notify(series, EV_CHANGED, int32_t(index), int32_t(std::min<uint64_t>(added, INT32_MAX)), value);
     series->data1 = index + uint32_t(added);
     return series;
 }
@@ -456,6 +465,7 @@ cell* binary::trim(cell* series, bool head, bool tail, bool auto_, bool lines, b
         kept = from + (high - low);
     }
     s->tail = s->head + kept;
+    series::notify(series, EV_TRIMMED, int32_t(from), int32_t(kept - from));
     return series;
 }
 

@@ -43,20 +43,25 @@ cell* text_of(const cell* value)
     return text;
 }
 
+// The address is changed in place; its owner hears of it before and after, and the parts are
+// found after the first event, whose handler may have changed the text.
 void set_part(cell* address, part_kind which, const cell* value)
 {
     cell* mark = stack::top();
     cell* text = text_of(value);
-    const uint32_t length = string::ks_length_q(address), head = string::ks_abs_length_q(address) - length;
+    auto head = [address] { return string::ks_abs_length_q(address) - string::ks_length_q(address); };
+    series::notify(address, EV_CHANGE, int32_t(head()), int32_t(string::ks_length_q(address)), text);
+    const uint32_t from = head(), length = string::ks_length_q(address);
     const int32_t at = string::find_char(address, '@');
     if (which == PART_USER) {
-        string::remove_at(address, head, at < 0 ? length : uint32_t(at));
+        string::remove_at(address, from, at < 0 ? length : uint32_t(at));
         string::append_string(address, text, -1, 0, true, string::CONCAT_INSERT);
     } else {
         if (at < 0) string::append_char(address->data2, '@');
-        else string::truncate_at(address->data2, head + uint32_t(at) + 1);
+        else string::truncate_at(address->data2, from + uint32_t(at) + 1);
         string::append_string(address, text, -1, 0, true, string::CONCAT_APPEND);
     }
+    series::notify(address, EV_CHANGED, int32_t(from), int32_t(string::ks_length_q(address)), text);
     stack_s.top = mark;
 }
 

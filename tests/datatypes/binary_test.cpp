@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/numbers.h"
+#include "datatypes/objects.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/tuple.h"
 
@@ -279,6 +280,30 @@ TEST_F(BinaryTest, ByteInBitset)
     EXPECT_FALSE(binary::byte_in_bitset_q(&empty, &bitset));
     series_of(bits)->flags |= SERIES_COMPLEMENT;
     EXPECT_TRUE(binary::byte_in_bitset_q(&beyond, &bitset)) << "past the stored bits: the complement flag";
+}
+
+// An owner with on-deep-change* hears of every change, before and after, and trim after.
+class BinaryOwner : public tob::Objects {};
+
+TEST_F(BinaryOwner, ChangesTellTheOwner)
+{
+    cell* o = tob::with_handlers("b: none", nullptr, "owner word target action value index part");
+    const uint8_t bytes[] = {0, 1};
+    cell* b = ::binary::load(bytes, 2);
+    cell w = tob::word("b");
+    ownership_set(b, o, &w);
+    cell one = num::i(1), five = num::i(5);
+    changed(::binary::append, *b, one);
+    changed(::binary::insert, *b, five);
+    changed(::binary::change, *b, five);
+    cell* s = stack::push(b);
+    ::binary::trim(s, false, false, false, false, false, nullptr);
+    const char* expected[] = {"append | 1 | 2 | 1", "appended | 1 | 2 | 1", "insert | 5 | 0 | 1",
+                              "inserted | 5 | 0 | 1", "change | 5 | 0 | 1", "changed | 5 | 0 | 1",
+                              "trimmed | none | 0 | 4"};
+    ASSERT_EQ(tob::calls.size(), std::size(expected));
+    for (size_t k = 0; k < std::size(expected); k++)
+        EXPECT_NE(tob::calls[k].find(expected[k]), std::string::npos) << tob::calls[k];
 }
 
 }  // namespace

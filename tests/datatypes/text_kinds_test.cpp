@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/numbers.h"
+#include "datatypes/objects.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/handle.h"
@@ -132,6 +133,23 @@ TEST_F(TextKindsTest, RegistrySlotLivesAsLongAsAValueRefersToIt)
     EXPECT_EQ(externs.slots[slot].pointer, reinterpret_cast<void*>(0xBEEF)) << "marked through the cell";
     EXPECT_TRUE(externs.slots[dropped_slot].class_word & EXTERN_FREE) << "released once unreferenced";
     EXPECT_EQ(handle::value_of(kept), 0xBEEFu);
+}
+
+class EmailOwner : public tob::Objects {};
+
+TEST_F(EmailOwner, SettingAPartTellsTheOwner)
+{
+    cell* o = tob::with_handlers("e: none", nullptr, "owner word target action value index part");
+    cell address = num::text("me@here");
+    cell_set_type(&address, TYPE_EMAIL);
+    cell* held = stack::push(&address);
+    cell w = tob::word("e");
+    ownership_set(held, o, &w);
+    cell you = num::text("you");
+    path_step(*held, "user", &you);
+    ASSERT_EQ(tob::calls.size(), 2u);
+    EXPECT_NE(tob::calls[0].find("| change | \"you\" | 0 | 7"), std::string::npos) << tob::calls[0];
+    EXPECT_NE(tob::calls[1].find("| changed | \"you\" | 0 | 8"), std::string::npos) << tob::calls[1];
 }
 
 }  // namespace
