@@ -55,13 +55,17 @@ struct text_reader {
     }
 };
 
-int32_t hex_value(int64_t cp)
-{
-    if (cp >= '0' && cp <= '9') return int32_t(cp - '0');
-    if (cp >= 'A' && cp <= 'F') return int32_t(cp - 'A' + 10);
-    if (cp >= 'a' && cp <= 'f') return int32_t(cp - 'a' + 10);
-    return -1;
-}
+// Base 16 by ASCII code: a digit value, SKIP for every code up to space, or INVALID.
+struct hex_table {
+    uint8_t value[128];
+    constexpr hex_table() : value{}
+    {
+        for (uint32_t c = 0; c < 128; c++)
+            value[c] = c <= 32 ? SKIP : c >= '0' && c <= '9' ? uint8_t(c - '0') : c >= 'A' && c <= 'F' ? uint8_t(c - 'A' + 10)
+                       : c >= 'a' && c <= 'f' ? uint8_t(c - 'a' + 10) : INVALID;
+    }
+};
+constexpr hex_table table16;
 
 // ---- base 2 -------------------------------------------------------------------------------------
 
@@ -104,10 +108,10 @@ int64_t debase_16(text_reader in, uint8_t* out)
     int64_t written = 0;
     int32_t high = -1;
     for (int64_t cp; (cp = in.next()) >= 0;) {
-        if (cp <= 32) continue;
         // The whole code point is the digit: a letter above 127 is never one.
-        int32_t v = hex_value(cp);
-        if (v < 0) return -1;
+        uint8_t v = cp < 128 ? table16.value[cp] : INVALID;
+        if (v == SKIP) continue;
+        if (v == INVALID) return -1;
         if (high < 0) {
             high = v;
         } else {
