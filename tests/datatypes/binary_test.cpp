@@ -33,6 +33,12 @@ cell wide(const char* utf8, uint32_t unit)
 }
 
 std::string flat(cell v) { return test::mold(v); }
+// The whole binary, whatever position an action left it at.
+std::string whole(cell v)
+{
+    v.data1 = 0;
+    return flat(v);
+}
 
 // append, insert or change with /part and /dup given when not null; the series after it.
 cell changed(append_fn action, cell series, cell value, const cell* part = nullptr, const cell* dup = nullptr)
@@ -54,7 +60,7 @@ TEST_F(BinaryTest, To)
         {"1", i(1), "#{00000001}"},
         {"-2", i(-2), "#{FFFFFFFE}"},
         {"1.0", f(1.0), "#{3FF0000000000000}"},
-        {"50%", cell{TYPE_PERCENT, 0, 0, 0x3FE00000}, "#{3FE0000000000000}"},
+        {"50%", pc(0.5), "#{3FE0000000000000}"},
         {"#\"é\"", c(0xE9), "#{C3A9}"},
         {"#\"\U0001F600\"", c(0x1F600), "#{F09F9880}"},
         {"\"é\" of one-byte units", text("\xC3\xA9"), "#{C3A9}"},
@@ -99,8 +105,7 @@ TEST_F(BinaryTest, AppendAndInsert)
     b.data1 = 1;
     cell after = changed(binary::insert, b, bin("FFEE"));
     EXPECT_EQ(after.data1, 3u) << "insert returns the position after what it inserted";
-    after.data1 = 0;
-    EXPECT_EQ(flat(after), "#{0AFFEE0B}");
+    EXPECT_EQ(whole(after), "#{0AFFEE0B}");
     cell appended = changed(binary::append, b, i(1));
     EXPECT_EQ(appended.data1, 1u) << "append keeps the position";
 }
@@ -110,17 +115,13 @@ TEST_F(BinaryTest, WritingABinaryIntoItselfReadsTheSourceFirst)
     cell b = bin("010203");
     cell rest = b;
     rest.data1 = 1;
-    cell result = changed(binary::insert, b, rest);
-    result.data1 = 0;
-    EXPECT_EQ(flat(result), "#{0203010203}");
+    EXPECT_EQ(whole(changed(binary::insert, b, rest)), "#{0203010203}");
     cell c2 = bin("010203");
     EXPECT_EQ(flat(changed(binary::append, c2, c2)), "#{010203010203}");
     cell d = bin("0102030405");
     cell from3 = d;
     from3.data1 = 2;
-    cell changed_self = changed(binary::change, d, from3);
-    changed_self.data1 = 0;
-    EXPECT_EQ(flat(changed_self), "#{0304050405}");
+    EXPECT_EQ(whole(changed(binary::change, d, from3)), "#{0304050405}");
 }
 
 TEST_F(BinaryTest, Change)
@@ -128,20 +129,15 @@ TEST_F(BinaryTest, Change)
     cell three = i(3), two = i(2);
     cell r = changed(binary::change, bin("010203"), bin("AABB"));
     EXPECT_EQ(r.data1, 2u) << "the position after the change";
-    r.data1 = 0;
-    EXPECT_EQ(flat(r), "#{AABB03}");
+    EXPECT_EQ(whole(r), "#{AABB03}");
     r = changed(binary::change, bin("010203"), bin("FF"), &three);
-    r.data1 = 0;
-    EXPECT_EQ(flat(r), "#{FF}") << "/part replaces that many bytes";
+    EXPECT_EQ(whole(r), "#{FF}") << "/part replaces that many bytes";
     r = changed(binary::change, bin("01"), bin("AABBCC"));
-    r.data1 = 0;
-    EXPECT_EQ(flat(r), "#{AABBCC}") << "past the tail the binary grows";
+    EXPECT_EQ(whole(r), "#{AABBCC}") << "past the tail the binary grows";
     r = changed(binary::change, bin("0102"), bin("AB"), nullptr, &two);
-    r.data1 = 0;
-    EXPECT_EQ(flat(r), "#{ABAB}");
+    EXPECT_EQ(whole(r), "#{ABAB}");
     r = changed(binary::change, bin("00"), none_value);
-    r.data1 = 0;
-    EXPECT_EQ(flat(r), "#{6E6F6E65}") << "any other value by the text of its form";
+    EXPECT_EQ(whole(r), "#{6E6F6E65}") << "any other value by the text of its form";
 }
 
 TEST_F(BinaryTest, Trim)

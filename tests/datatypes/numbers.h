@@ -14,6 +14,8 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
@@ -31,6 +33,23 @@ inline cell t(double seconds)
     cell c{TYPE_TIME, 0, 0, 0};
     cell_set_float(&c, seconds);
     return c;
+}
+inline cell pc(double fraction)
+{
+    cell c = f(fraction);
+    cell_set_type(&c, TYPE_PERCENT);
+    return c;
+}
+inline cell p(int32_t x, int32_t y) { return cell{TYPE_PAIR, 0, uint32_t(x), uint32_t(y)}; }
+inline cell pt(float x, float y)
+{
+    cell c;
+    return *point2D::make_at(&c, x, y);
+}
+inline cell pt3(float x, float y, float z)
+{
+    cell c;
+    return *point3D::make_at(&c, x, y, z);
 }
 inline int32_t int_of(cell v) { return int32_t(v.data2); }
 inline double float_of(cell v) { return cell_float(&v); }
@@ -81,6 +100,18 @@ inline cell block_of(std::initializer_list<cell> values)
     return *blk;
 }
 inline cell type(uint32_t id) { return datatype::value_of(id); }
+
+// One step of a path through a type's routine, the cells on the argument stack: a read without
+// value gives the element's value, a write with one gives the parent as the step left it.
+inline cell path_step(eval_path_fn routine, cell parent_value, cell element, const cell* value = nullptr)
+{
+    cell* parent = stack::push(&parent_value);
+    cell* e = stack::push(&element);
+    cell* v = value ? stack::push(value) : nullptr;
+    cell path = none_value;
+    cell* result = routine(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
+    return value ? *parent : *result;
+}
 
 // The code of the error an expression raises, 0 for none.
 template <class F>

@@ -10,26 +10,13 @@ namespace {
 using namespace num;
 using PairTest = test::StackTest;
 
-cell p(int32_t x, int32_t y) { return cell{TYPE_PAIR, 0, uint32_t(x), uint32_t(y)}; }
-cell pt(float x, float y)
-{
-    cell c;
-    return *point2D::make_at(&c, x, y);
-}
-cell percent_of(double fraction)
-{
-    cell c = f(fraction);
-    cell_set_type(&c, TYPE_PERCENT);
-    return c;
-}
-
 TEST_F(PairTest, Arithmetic)
 {
     struct row { const char* name; binary_fn op; cell left, right; const char* result; };
     const row rows[] = {
         {"2x3 * 2", pair::multiply, p(2, 3), i(2), "4x6"},
         {"2x3 * 2.0 keeps the scale's kind", pair::multiply, p(2, 3), f(2.0), "(4, 6)"},
-        {"4x6 * 50%", pair::multiply, p(4, 6), percent_of(0.5), "(2, 3)"},
+        {"4x6 * 50%", pair::multiply, p(4, 6), pc(0.5), "(2, 3)"},
         {"3x4 / 2.0", pair::divide, p(3, 4), f(2.0), "(1.5, 2)"},
         {"10x20 / 3 truncates", pair::divide, p(10, 20), i(3), "3x6"},
         {"-7x7 % 2x3", pair::remainder, p(-7, 7), p(2, 3), "-1x1"},
@@ -100,15 +87,9 @@ TEST_F(PairTest, MakeAndTo)
     for (const fault& r : faults) EXPECT_EQ(error_of([&] { make(r.spec); }), r.error) << r.name;
 }
 
-// One step of a path: a read without value, a write with one (the pair after it is returned).
-cell path_step(cell pair, cell element, const cell* value = nullptr)
+cell path_step(cell value, cell element, const cell* v = nullptr)
 {
-    cell* parent = stack::push(&pair);
-    cell* e = stack::push(&element);
-    cell* v = value ? stack::push(value) : nullptr;
-    cell path = none_value;
-    cell* result = pair::eval_path(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
-    return value ? *parent : *result;
+    return num::path_step(pair::eval_path, value, element, v);
 }
 
 TEST_F(PairTest, PathsAndPick)

@@ -14,18 +14,6 @@ namespace {
 using namespace num;
 using PointTest = test::StackTest;
 
-cell p(int32_t x, int32_t y) { return cell{TYPE_PAIR, 0, uint32_t(x), uint32_t(y)}; }
-cell pt(float x, float y)
-{
-    cell c;
-    return *point2D::make_at(&c, x, y);
-}
-cell pt3(float x, float y, float z)
-{
-    cell c;
-    return *point3D::make_at(&c, x, y, z);
-}
-
 TEST_F(PointTest, Arithmetic)
 {
     struct row { const char* name; binary_fn op; cell left, right; const char* result; };
@@ -35,7 +23,7 @@ TEST_F(PointTest, Arithmetic)
         {"(1, 1) / 3", point2D::divide, pt(1, 1), i(3), "(0.3333333, 0.3333333)"},
         {"(1, 2, 3) - (1, 1, 1)", point2D::subtract, pt3(1, 2, 3), pt3(1, 1, 1), "(0, 1, 2)"},
         {"(5, 7) % 2.5", point2D::remainder, pt(5, 7), f(2.5), "(0, 2)"},
-        {"(10, 20) * 50%", point2D::multiply, pt(10, 20), cell{TYPE_PERCENT, 0, 0, 0x3FE00000}, "(5, 10)"},
+        {"(10, 20) * 50%", point2D::multiply, pt(10, 20), pc(0.5), "(5, 10)"},
         {"(1, 1) / 0 is infinite", point2D::divide, pt(1, 1), i(0), "(1.#INF, 1.#INF)"},
         {"(3e38, 0) * 10 leaves the float range", point2D::multiply, pt(3e38f, 0), i(10), "(1.#INF, 0)"},
     };
@@ -101,14 +89,9 @@ TEST_F(PointTest, Compare)
     for (const row& r : rows) EXPECT_EQ(test::compare(r.a, r.b, r.op), r.result) << r.name;
 }
 
-cell path_step(cell point, cell element, const cell* value = nullptr)
+cell path_step(cell value, cell element, const cell* v = nullptr)
 {
-    cell* parent = stack::push(&point);
-    cell* e = stack::push(&element);
-    cell* v = value ? stack::push(value) : nullptr;
-    cell path = none_value;
-    cell* result = point2D::eval_path(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
-    return value ? *parent : *result;
+    return num::path_step(point2D::eval_path, value, element, v);
 }
 
 TEST_F(PointTest, PathsAndPick)

@@ -50,12 +50,7 @@ TEST_F(TextKindsTest, KindsInheritFromStringWhereThePartSays)
 
 cell path_step(cell address, const char* element, const cell* value = nullptr)
 {
-    cell* parent = stack::push(&address);
-    cell* e = stack::push(word::load(element));
-    cell* v = value ? stack::push(value) : nullptr;
-    cell path = none_value;
-    cell* result = email::eval_path(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
-    return value ? *parent : *result;
+    return num::path_step(email::eval_path, address, *word::load(element), value);
 }
 
 TEST_F(TextKindsTest, EmailUserAndHost)

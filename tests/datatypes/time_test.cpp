@@ -63,15 +63,9 @@ TEST_F(TimeTest, FieldsAndPick)
     EXPECT_EQ(error_of([] { time_::get_hours(1e20); }), code(ERR_SCRIPT, err::TYPE_LIMIT));
 }
 
-// One step of a path: a read without value, a write with one.
-cell path_step(cell time, cell element, const cell* value = nullptr)
+cell path_step(cell value, cell element, const cell* v = nullptr)
 {
-    cell* parent = stack::push(&time);
-    cell* e = stack::push(&element);
-    cell* v = value ? stack::push(value) : nullptr;
-    cell path = none_value;
-    cell* result = time_::eval_path(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
-    return value ? *parent : *result;
+    return num::path_step(time_::eval_path, value, element, v);
 }
 
 TEST_F(TimeTest, PathSettersAreTheGettersInverses)

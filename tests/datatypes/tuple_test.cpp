@@ -46,7 +46,7 @@ TEST_F(TupleTest, Arithmetic)
         {"1.2.3 * 1.#INF", tuple::multiply, tp("1.2.3"), f(float_::infinity), "255.255.255"},
         {"1.2.3 * -1e300", tuple::multiply, tp("1.2.3"), f(-1e300), "0.0.0"},
         {"0.2.3 * 1.#NaN gives 0", tuple::multiply, tp("0.2.3"), f(float_::quiet_nan), "0.0.0"},
-        {"100.100.100 * 50%", tuple::multiply, tp("100.100.100"), cell{TYPE_PERCENT, 0, 0, 0x3FE00000}, "50.50.50"},
+        {"100.100.100 * 50%", tuple::multiply, tp("100.100.100"), pc(0.5), "50.50.50"},
         {"12.12.12 and 10", tuple::and_t, tp("12.12.12"), i(10), "8.8.8"},
         {"1.2.3 or 4.4", tuple::or_t, tp("1.2.3"), tp("4.4.0.8"), "5.6.3.8"},
         {"255.0.255 xor 255", tuple::xor_t, tp("255.0.255"), i(255), "0.255.0"},
@@ -100,14 +100,9 @@ TEST_F(TupleTest, ToAndMake)
     for (const fault& r : faults) EXPECT_EQ(error_of([&] { to(r.spec); }), r.error) << r.name;
 }
 
-cell path_step(cell tuple, cell element, const cell* value = nullptr)
+cell path_step(cell value, cell element, const cell* v = nullptr)
 {
-    cell* parent = stack::push(&tuple);
-    cell* e = stack::push(&element);
-    cell* v = value ? stack::push(value) : nullptr;
-    cell path = none_value;
-    cell* result = tuple::eval_path(parent, e, v, &path, nullptr, nullptr, 0, false, false, true, false);
-    return value ? *parent : *result;
+    return num::path_step(tuple::eval_path, value, element, v);
 }
 
 TEST_F(TupleTest, PathsCutAndClamp)
