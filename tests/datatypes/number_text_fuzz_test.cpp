@@ -12,7 +12,7 @@
 
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
-#include "support/guarded_page.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ bool float_expected(const std::u32string& s)
 
 TEST(NumberTextFuzz, ReadersAgreeWithTheGrammarAndStayInsideTheirInput)
 {
-    test::guarded_page guard;
+    test::guarded_region guard(4096);
     ASSERT_TRUE(guard.ready());
     std::mt19937 rng(0x6E756D);
     uint32_t integers = 0, floats = 0;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "runtime/float_text.h"
-#include "support/guarded_page.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -20,13 +20,15 @@ uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 
 struct fuzzer {
     std::mt19937_64 rng{0x6B69762D666C74};
-    test::guarded_page guard;
+    test::guarded_region guard{4096};
 
     uint64_t below(uint64_t n) { return rng() % n; }
 
     double read(const std::string& s, int32_t extra, size_t* left)
     {
-        return text_to_float(guard.place(s), s.size(), extra, left);
+        char* at = reinterpret_cast<char*>(guard.tail(s.size()));
+        std::memcpy(at, s.data(), s.size());
+        return text_to_float(at, s.size(), extra, left);
     }
 
     // Any bit pattern: mold writes it, the reader must give the same bits back.

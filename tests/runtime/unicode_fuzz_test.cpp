@@ -1,7 +1,6 @@
 // Fuzz tests of the decoders: random bytes and mutated valid text, fixed seed and iteration
 // count. Every input ends at the end of a readable page, so a read past the end faults.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cstring>
 #include <random>
@@ -12,7 +11,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
 #include "support/fixtures.h"
-#include "support/guarded_page.h"
+#include "support/guarded.h"
 
 namespace {
 
@@ -60,8 +59,7 @@ protected:
     std::vector<uint8_t> next_input(uint32_t i) { return i % 2 ? random_bytes() : mutated_text(); }
 
     std::mt19937 rng_{SEED};
-    test::guarded_page page_;
-
+    test::guarded_region page_{4096};
 };
 
 std::vector<uint32_t> code_points(node_ref node)
