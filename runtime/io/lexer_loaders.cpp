@@ -1156,61 +1156,15 @@ void lexer::make_map_from(state& st, uint32_t first, uint32_t count, uint32_t st
 
 // ---- number helpers for conversions ---------------------------------------------------------------
 
-namespace {
-// The ASCII text of units; false when one is not ASCII or the text is too long.
-bool ascii_units(const uint8_t* text, uint32_t count, uint32_t unit, std::string& out)
-{
-    out.clear();
-    for (uint32_t i = 0; i < count; i++) {
-        uint32_t c = unit_read(text + i * unit, unit);
-        if (c >= 0x80) return false;
-        out += char(c);
-    }
-    return true;
-}
-}  // namespace
-
+// The readers of number text live with their datatypes, whose conversions use them too.
 int32_t lexer::parse_integer(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status)
 {
-    std::string t;
-    *status = -1;
-    if (!ascii_units(text, count, unit, t)) return 0;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(t.data());
-    uint32_t n = uint32_t(t.size()), i = n && (p[0] == '-' || p[0] == '+') ? 1 : 0;
-    bool negative = n && p[0] == '-';
-    int64_t v = 0;
-    uint32_t digits = 0;
-    for (; i < n; i++) {
-        if (p[i] == '\'') continue;
-        if (!digit_q(p[i])) return 0;
-        v = v * 10 + (p[i] - '0');
-        digits++;
-        if (v > 2147483648ll) {
-            *status = -2;
-            return 0;
-        }
-    }
-    if (!digits) return 0;
-    if (v == 2147483648ll && !negative) {
-        *status = -2;
-        return 0;
-    }
-    *status = 0;
-    return int32_t(negative ? -v : v);
+    return integer::from_text(text, count, unit, status);
 }
 
 double lexer::parse_float(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status)
 {
-    std::string t;
-    *status = -1;
-    if (count > FLOAT_TEXT_MAX || !ascii_units(text, count, unit, t)) return 0;
-    for (char& c : t)
-        if (c == ',') c = '.';
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(t.data());
-    double value;
-    if (!decimal(p, uint32_t(t.size()), &value)) return 0;
-    *status = 0;
-    return value;
+    return float_::from_text(text, count, unit, status);
 }
 
 bool lexer::alpha_q(uint32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
