@@ -93,7 +93,7 @@ protected:
     }
 };
 
-constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+using tv::code;
 constexpr uint32_t INVALID = code(ERR_SYNTAX, err::INVALID);
 constexpr uint32_t MISSING = code(ERR_SYNTAX, err::MISSING);
 constexpr uint32_t BAD_CHAR = code(ERR_SYNTAX, err::BAD_CHAR);
@@ -423,6 +423,7 @@ struct recorder {
     bool open_answer = true;
     std::string nested;               // scanned again during the load event of "nest"
     std::string nested_result;
+    std::vector<std::string> spans;   // of scan events: the token's offsets and the input's index
 };
 recorder* active = nullptr;
 
@@ -447,6 +448,10 @@ bool record(const cell*, cell* args)
             active->nested_result = test::mold_at(inner);
         }
         return value != active->drop_loaded;
+    }
+    if (event == "scan") {
+        std::string input = cell_type(&args[1]) == TYPE_NONE ? "none" : std::to_string(args[1].data1);
+        active->spans.push_back(std::to_string(args[4].data2) + "-" + std::to_string(args[4].data3) + " at " + input);
     }
     if (event == "error") return active->error_answer;
     if (event == "open") return active->open_answer;
@@ -473,13 +478,18 @@ protected:
     }
     // Scans with a callback whose body begins with `events`: the text of a block of event words,
     // or nothing for all events.
-    cell* traced(const std::string& text, const char* events = "")
+    cell* traced(const std::string& text, const char* events = "", bool as_string = false)
     {
         cell* callback = load(events);
         lexer::scan_request how;
         how.callback = callback;
         cell* out = stack::push_slot();
-        lexer::scan(out, bytes_of(text), uint32_t(text.size()), how, nullptr);
+        if (as_string) {
+            cell* input = string::load(bytes_of(text), uint32_t(text.size()), 0);
+            lexer::scan_from_string(out, input, -1, how, nullptr);
+        } else {
+            lexer::scan(out, bytes_of(text), uint32_t(text.size()), how, nullptr);
+        }
         return out;
     }
     recorder rec_;
@@ -518,6 +528,19 @@ TEST_F(LexerEvents, AnswersDropValuesSkipBadTokensAndKeepContainersShut)
     // An open answered false leaves the values in the enclosing container.
     rec_.open_answer = false;
     EXPECT_EQ(test::mold_at(traced("x [a", "[open]")), "[x a]");
+}
+
+// Tokens are reported by 1-based offsets, in characters for a string input (which comes
+// positioned at the token's end) and in bytes for bytes given without their series.
+TEST_F(LexerEvents, OffsetsCountCharactersOfAStringInput)
+{
+    traced("\xE6\x97\xA5\xE6\x9C\xAC [a]", "[scan]", true);
+    const std::vector<std::string> chars = {"1-3 at 2", "5-6 at 5"};
+    EXPECT_EQ(rec_.spans, chars);
+    rec_.spans.clear();
+    traced("\xE6\x97\xA5\xE6\x9C\xAC [a]", "[scan]");
+    const std::vector<std::string> bytes = {"1-7 at none", "9-10 at none"};
+    EXPECT_EQ(rec_.spans, bytes);
 }
 
 // A callback may scan again: the outer scan's output survives the nested scan and a collection.
