@@ -59,18 +59,6 @@ cell* value_cell(node_ref ctx, uint32_t i)
 
 int32_t value_position(node_ref ctx, int32_t entry) { return entry < 0 ? -1 : int32_t(context::get_word(ctx, uint32_t(entry))->data3); }
 
-bool is_word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
-bool is_bindable_series(uint32_t t)
-{
-    switch (t) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-    case TYPE_HASH:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Binds the cells of a series from its head. Mended: the series being walked are held on the
 // cycle stack, as every deep walk holds them, instead of a list searched at each level and
@@ -85,14 +73,14 @@ void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
     cell* end = at<cell>(s->tail);
     for (cell* c = at<cell>(s->head) + head; c < end; c++) {
         uint32_t t = cell_type(c);
-        if (is_word_kind(t)) {
+        if (bindable_word_q(t)) {
             if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(context_s.self_symbol)) {
                 c->data1 = ctx;
                 c->data3 = uint32_t(-1);
             } else {
                 context::bind_word(ctx, c);
             }
-        } else if (is_bindable_series(t)) {
+        } else if (any_block_q(t)) {
             bind_series(c->data2, c->data1, ctx, self_word);
         }
     }

@@ -36,7 +36,11 @@ void mark(const cell* c);   // the word table, and the values unless they live o
 void global_init();   // the global context
 void words_init();    // the symbols this module names, once the symbol table exists
 
-inline cell* cell_of(node_ref ctx) { return at<cell>(series_of(ctx)->head); }
+inline cell* cell_of(node_ref ctx)
+{
+    KIV_CHECK(ctx != 0);
+    return at<cell>(series_of(ctx)->head);
+}
 inline cell* owner_of(node_ref ctx) { return cell_of(ctx) + 1; }
 inline uint32_t kind_of(node_ref ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
 inline bool on_stack(node_ref ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }

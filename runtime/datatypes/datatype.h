@@ -146,7 +146,11 @@ int32_t compare(cell* value1, cell* value2, int32_t op);
 }  // namespace datatype
 
 // The routines of a type (all empty for an unregistered id).
-inline const action_table_row& actions_of(uint32_t type) { return datatype_s.rows[type]; }
+inline const action_table_row& actions_of(uint32_t type)
+{
+    KIV_CHECK(type < TYPE_TABLE_SIZE);
+    return datatype_s.rows[type];
+}
 // Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
 bool action_present(uint32_t type, uint32_t slot);
 

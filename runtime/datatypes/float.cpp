@@ -616,7 +616,7 @@ cell* float_::make(cell* proto, cell* spec, uint32_t type)
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
     default:
-        if (!string::any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
+        if (!any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
         d = from_string(spec, type);
     }
     *proto = cell{type, 0, 0, 0};

@@ -10,12 +10,6 @@
 
 namespace string {
 
-inline bool any_string_q(uint32_t type)
-{
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-           type == TYPE_REF;
-}
-
 // Where concatenate puts the source: at the tail, inserted at an offset, or over the units there.
 enum concat_mode : uint32_t { CONCAT_APPEND = 0, CONCAT_INSERT = 1, CONCAT_OVERWRITE = 2 };
 

@@ -182,7 +182,7 @@ cell* time_::make(cell* proto, cell* spec, uint32_t)
         seconds = from_block(spec);
         break;
     default: {
-        if (!string::any_string_q(t)) bad_to_arg_error(spec);
+        if (!any_string_q(t)) bad_to_arg_error(spec);
         if (!word::string_loader) {
             cell named = datatype::value_of(TYPE_TIME);
             fire(ERR_INTERNAL, err::NOT_DONE, &named);

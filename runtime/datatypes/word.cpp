@@ -134,9 +134,9 @@ cell* word::push_from(node_ref ctx, uint32_t i) { return stack::push(context::ge
 
 cell* word::get_symbol(const cell* w) { return symbol::get(w->data2); }
 
-cell* word::get(const cell* w) { return context::get_in(w, w->data1); }
+cell* word::get(const cell* w) { return context::get_in(w, word_context(w)); }
 
-cell* word::set(cell* w, const cell* value) { return context::set_in(w, value, w->data1, true); }
+cell* word::set(cell* w, const cell* value) { return context::set_in(w, value, word_context(w), true); }
 
 cell* word::push_get(const cell* w)
 {

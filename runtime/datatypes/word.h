@@ -13,7 +13,7 @@
 namespace word {
 void mark(const cell* c);   // the word's context
 void init();
-inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+using ::any_word_q;   // word/any-word?: the class of runtime/cell.h
 
 cell* load(const char* name);   // also the hook that gives type names their words
 cell* from_symbol(uint32_t symbol);
