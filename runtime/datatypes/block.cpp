@@ -53,11 +53,9 @@ cell* make_block_at(cell* slot, uint32_t capacity)
 cell* grow_for_one(node_ref node)
 {
     series_buffer* s = series_of(node);
-    if (s->tail + 16 <= series_end_ref(s)) return series_head_cell(s);
+    if (s->tail + CELL_BYTES <= series_end_ref(s)) return series_head_cell(s);
     if (s->flags & SERIES_FIXED) fire(ERR_INTERNAL, err::LIMIT_HIT);
-    uint64_t need = (uint64_t(series_used_bytes(s)) + 16) * 2;
-    if (need >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    return series_head_cell(series_expand(s, uint32_t(need)));
+    return series_head_cell(series::room_for(node, uint64_t(series_used_bytes(s)) + CELL_BYTES));
 }
 
 int32_t sign_of(int64_t n) { return n < 0 ? -1 : n > 0 ? 1 : 0; }
@@ -71,25 +69,6 @@ bool equality_op(int32_t op)
     default:
         return false;
     }
-}
-
-
-int32_t form_value(cell* v, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(v)).form;
-    return f ? f(v, buffer, arg, part) : part;
-}
-
-int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
-{
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
-}
-
-int32_t emit(cell* buffer, const char* text, int32_t part)
-{
-    string::concatenate_literal(buffer, text);
-    return part - int32_t(std::strlen(text));
 }
 
 // The last code point written to a string buffer, or 0 when it is empty.
@@ -444,7 +423,7 @@ int32_t block::form(cell* blk, cell* buffer, cell* arg, int32_t part)
         part = form_value(&v, buffer, arg, part);
         if (i + 1 >= cells_of(&b)) break;
         uint32_t c = last_char(buffer);
-        if (c != '\t' && c != '\n' && c != '\r') part = emit(buffer, " ", part);
+        if (c != '\t' && c != '\n' && c != '\r') part = string::emit_literal(buffer, " ", part);
     }
     return part;
 }
@@ -452,9 +431,9 @@ int32_t block::form(cell* blk, cell* buffer, cell* arg, int32_t part)
 int32_t block::mold(cell* blk, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
 {
     if (mold_cycle_check(blk, buffer, &part, true)) return part;
-    if (!only) part = emit(buffer, "[", part);
+    if (!only) part = string::emit_literal(buffer, "[", part);
     part = mold_each(blk, buffer, only, all, flat, arg, part, indent);
-    if (!only) part = emit(buffer, "]", part);
+    if (!only) part = string::emit_literal(buffer, "]", part);
     return part;
 }
 
@@ -475,17 +454,17 @@ int32_t block::mold_each(cell* blk, cell* buffer, bool only, bool all, bool flat
                     indented = true;
                     indent++;
                 }
-                if (!(only && i == first)) part = emit(buffer, "\n", part);
+                if (!(only && i == first)) part = string::emit_literal(buffer, "\n", part);
                 part = mold_indent(buffer, indent, part);
             } else if (i != first) {
-                part = emit(buffer, " ", part);
+                part = string::emit_literal(buffer, " ", part);
             }
-            part = mold_value(&v, buffer, all, flat, arg, part, indent);
+            part = mold_value(&v, buffer, false, all, flat, arg, part, indent);
         }
     }
     if (indented) {
         indent--;
-        part = emit(buffer, "\n", part);
+        part = string::emit_literal(buffer, "\n", part);
         part = mold_indent(buffer, indent, part);
     }
     return part;

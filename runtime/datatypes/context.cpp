@@ -17,6 +17,7 @@
 #include "runtime/interpreter/stack.h"
 
 context_state context_s;
+void (*context::fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);
 
 namespace {
 
@@ -297,7 +298,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     }
     get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
     cell* owner = owner_of(ctx);
-    if (!notify || !owner->data3 || !context_s.fire_on_set) {
+    if (!notify || !owner->data3 || !context::fire_on_set_hook) {
         *slot = copy;
         return slot;
     }
@@ -310,7 +311,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
     uint32_t position = word->data3;
-    context_s.fire_on_set(held_owner, held_word, old, held_new);
+    context::fire_on_set_hook(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
 }

@@ -20,7 +20,7 @@
 #include "runtime/random.h"
 #include "runtime/unicode.h"
 
-void (*series::owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
+void (*series::owner_notify_hook)(cell* series, change_event event, int32_t index, int32_t count);
 
 namespace {
 
@@ -48,15 +48,8 @@ void inherit_flags(series_buffer* fresh, const series_buffer* source, uint32_t u
     fresh->flags = keep | (fresh->flags & PLACEMENT_FLAGS) | unit;
 }
 
-// Room for n more bytes at the tail, growing to twice the need.
-void ensure_room(node_ref node, uint32_t n)
-{
-    series_buffer* b = series_of(node);
-    if (uint64_t(b->tail) + n <= series_end_ref(b)) return;
-    uint64_t need = uint64_t(series_used_bytes(b)) + n;
-    if (need * 2 >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    series_expand(b, uint32_t(need * 2));
-}
+// Room for n more bytes at the tail.
+void ensure_room(node_ref node, uint32_t n) { series::room_for(node, uint64_t(series_used_bytes(series_of(node))) + n); }
 
 // /part as a unit count: an integer!, or a position in the same series.
 int64_t part_count(const cell* s, const cell* part)
@@ -137,6 +130,14 @@ family family_of(uint32_t t)
 
 // ---- shared routines ----------------------------------------------------------------------------
 
+series_buffer* series::room_for(node_ref node, uint64_t need)
+{
+    series_buffer* b = series_of(node);
+    if (uint64_t(series_end_ref(b)) - b->head >= need) return b;
+    if (need * 2 >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
+    return series_expand(b, uint32_t(need * 2));
+}
+
 uint32_t series::units(const cell* s)
 {
     series_buffer* b = buffer_of(s);
@@ -152,7 +153,7 @@ uint32_t series::length_clamped(const cell* s) { return units(s) - head_clamped(
 
 void series::notify(cell* s, change_event event, int32_t index, int32_t count)
 {
-    if (owner_notify && (buffer_of(s)->flags & SERIES_OWNED)) owner_notify(s, event, index, count);
+    if (owner_notify_hook && (buffer_of(s)->flags & SERIES_OWNED)) owner_notify_hook(s, event, index, count);
 }
 
 bool series::ks_tail_q(const cell* s) { return series_head_raw(s) >= units_of(s); }

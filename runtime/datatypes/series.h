@@ -15,7 +15,7 @@ enum change_event : uint32_t {
     EV_UPPERCASE, EV_LOWERCASE   // change-case reports once, after the change
 };
 // Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
-extern void (*owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
+extern void (*owner_notify_hook)(cell* series, change_event event, int32_t index, int32_t count);
 // Tells the series' owner of a change (nothing for a series that is not owned).
 void notify(cell* series, change_event event, int32_t index, int32_t count);
 
@@ -27,6 +27,11 @@ uint32_t units(const cell* s);
 uint32_t head_clamped(const cell* s);
 // Units from the clamped head to the tail.
 uint32_t length_clamped(const cell* s);
+
+// The growth rule of every series that grows by appending: room for `need` bytes from the
+// buffer's offset; when short, the buffer grows to twice the need, and a need whose double
+// reaches 2 GB raises internal/no-memory. Returns the buffer, which may have moved.
+series_buffer* room_for(node_ref node, uint64_t need);
 
 // Shared walking routines (no errors).
 bool ks_tail_q(const cell* s);

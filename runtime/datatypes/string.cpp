@@ -49,15 +49,7 @@ cell text_view(const cell* value)
 using series::head_clamped;
 using series::length_clamped;
 
-// Room for `bytes` bytes from the buffer's offset; grows to twice the need when short.
-series_buffer* room_for(node_ref node, uint64_t bytes)
-{
-    series_buffer* s = series_of(node);
-    if (uint64_t(series_end_ref(s)) - s->head >= bytes) return s;
-    uint64_t grow = bytes * 2;
-    if (grow >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    return series_expand(s, uint32_t(grow));
-}
+using series::room_for;
 
 // Widens the buffer when cp does not fit its unit; `limit` is the largest code point a unit-1
 // buffer keeps (127 when appending, 255 when writing at a place).
@@ -74,17 +66,6 @@ cell* string_at(cell* slot, node_ref node, uint32_t type)
 {
     *slot = cell{type, 0, node, 0};
     return slot;
-}
-
-// Form or mold of any value into the buffer, through the value's own action routine.
-void emit_value(cell* value, cell* buffer, bool molded)
-{
-    uint32_t type = cell_type(value);
-    if (molded) {
-        if (auto f = actions_of(type).mold) f(value, buffer, false, false, false, nullptr, 0x7FFFFFFF, 0);
-        return;
-    }
-    if (auto f = actions_of(type).form) f(value, buffer, nullptr, 0x7FFFFFFF);
 }
 
 }  // namespace
@@ -441,7 +422,7 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         const cell blk = *spec;
         for (uint32_t i = 0; i < block::rs_length(&blk); i++) {
             cell* item = stack::push(block::rs_head(&blk) + i);   // rooted while forming allocates
-            emit_value(item, result, false);
+            form_value(item, result, nullptr, FORM_WHOLE);
             stack::pop(1);
         }
     } else if (any_string_q(t)) {
@@ -449,7 +430,8 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         append_string(result, spec, -1, 0, true, CONCAT_APPEND);
     } else if (t == TYPE_REFINEMENT) {
         result = make_at(stack::push_slot(), 16);
-        emit_value(spec, result, type != TYPE_STRING);
+        if (type == TYPE_STRING) form_value(spec, result, nullptr, FORM_WHOLE);
+        else mold_value(spec, result, false, false, false, nullptr, FORM_WHOLE, 0);
     } else if (t == TYPE_BINARY) {
         result = make_at(stack::push_slot(), 16);
         series_buffer* b = series_of(spec->data2);
@@ -468,7 +450,7 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         }
     } else {
         result = make_at(stack::push_slot(), 16);
-        emit_value(spec, result, false);
+        form_value(spec, result, nullptr, FORM_WHOLE);
     }
     cell_set_type(result, type);
     return result;
@@ -649,7 +631,7 @@ void string::init()
         .mark = collector::mark_string_cell});
 }
 
-std::string string::to_utf8(const cell* str)
+std::string string::utf8_copy(const cell* str)
 {
     series_buffer* s = series_of(str->data2);
     uint32_t unit = text_unit(s);
