@@ -44,20 +44,6 @@ gc_state gcs;
 
 // ---- marking of the types not registered yet -----------------------------------------------------
 
-void mark_native(const cell* c)
-{
-    if (c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_block(c->data3);
-    uint32_t wrapped = (c->header >> 16) & 0xFF;
-    if (cell_type(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1)
-        collector::mark_context(c->data1);
-}
-void mark_function(const cell* c)
-{
-    if (c->data1) collector::mark_context(c->data1);
-    if (c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_block(c->data3);
-}
 void mark_object(const cell* c)
 {
     if (c->data1) collector::mark_context(c->data1);
@@ -79,11 +65,7 @@ void mark_event(const cell* c)
 
 void unregistered_markers(mark_fn* m)
 {
-    for (uint32_t t : {TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
-        m[t] = collector::mark_block_cell;
     for (uint32_t t : {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = collector::mark_string_cell;
-    for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) m[t] = mark_native;
-    for (uint32_t t : {TYPE_FUNCTION, TYPE_ROUTINE}) m[t] = mark_function;
     for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = collector::mark_buffer_cell;
     for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
     for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;
@@ -209,28 +191,29 @@ void collector::compact_series(int mode)
     }
 }
 
-// Gives the queued nodes back to their frames in one merge walk over both sorted lists.
+// Gives the queued nodes back to their frames. Nodes of one frame come in long runs (they were
+// handed out together), so the frame of the last node is tried first and the sorted frame list is
+// searched only when a run ends: no sort of the queue, whose length is the garbage of a cycle.
 void collector::flush_pending()
 {
-    auto& pending = gcs.pending;
-    std::sort(pending.begin(), pending.end());
     std::vector<uint32_t> frames;
     for (uint32_t r = memory_s.node_first; r; r = at<node_frame>(r)->next) frames.push_back(r);
     std::sort(frames.begin(), frames.end());
-    size_t fi = 0;
-    for (node_ref node : pending) {
-        while (fi < frames.size()) {
-            node_frame* f = at<node_frame>(frames[fi]);
-            uint32_t first = ref_of(f->slots());
-            if (node < first + f->capacity * 4) break;
-            fi++;
+    node_frame* f = nullptr;
+    uint32_t first = 0, end = 0;   // f's slot area
+    for (node_ref node : gcs.pending) {
+        if (node < first || node >= end) {
+            auto it = std::upper_bound(frames.begin(), frames.end(), node);
+            if (it == frames.begin()) continue;
+            f = at<node_frame>(*(it - 1));
+            first = ref_of(f->slots());
+            end = first + f->capacity * 4;
+            if (node < first || node >= end) continue;
         }
-        if (fi == frames.size()) break;
-        node_frame* f = at<node_frame>(frames[fi]);
-        if (node >= ref_of(f->slots())) node_free(f, node);
+        node_free(f, node);
     }
-    collector_s.released_nodes += uint32_t(pending.size());
-    pending.clear();
+    collector_s.released_nodes += uint32_t(gcs.pending.size());
+    gcs.pending.clear();
 }
 
 namespace {

@@ -12,6 +12,7 @@ struct collector_state {
     uint32_t cycles;        // collections run so far
     uint32_t stress_every;  // KIV_GC_STRESS: collect at every N-th allocation (0: off)
     uint32_t stress_count;
+    uint32_t stress_move;   // KIV_GC_STRESS_MOVE: every collection moves every live buffer
     uint32_t released_nodes;   // nodes given back by the last cycle (for tests and stats)
 };
 extern collector_state collector_s;

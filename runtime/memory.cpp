@@ -154,6 +154,7 @@ node_frame* node_frame_new(uint32_t n)
     *f = node_frame{};
     f->capacity = n;
     f->stamp = collector_s.cycles;
+    memory_s.node_frames_made++;
     uint32_t* slot = f->slots();
     uint32_t first = ref_of(slot);
     for (uint32_t i = 0; i + 1 < n; i++) slot[i] = first + (i + 1) * 4;
@@ -188,6 +189,7 @@ node_ref node_alloc()
         }
         if (!f) f = node_frame_new(NODE_FRAME_NODES);
         memory_s.node_current = ref_of(f);
+        f->stamp = collector_s.cycles;
     }
     node_ref node = f->free_list;
     f->free_list = *at<uint32_t>(node);
@@ -238,11 +240,16 @@ void series_frame_free(series_frame* f)
     memory_free_virtual(ref);
 }
 
+// A frame qualifies only with room of at least the larger of the need and FRAME_ROOM_MIN.
+// Compaction leaves earlier frames with small rooms on purpose; were they found here and then
+// refused, the allocator would make a new frame at every switch and never collect, and the heap
+// would grow without bound under small garbage.
 series_frame* series_frame_find(uint32_t need)
 {
     for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
         series_frame* f = at<series_frame>(r);
-        if (uint64_t(f->heap) + need < f->end) return f;
+        uint32_t room = f->end - f->heap;
+        if (room > need && room >= FRAME_ROOM_MIN) return f;
     }
     return nullptr;
 }
@@ -265,7 +272,7 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
                 collector::check();
                 f = series_frame_find(need);
             }
-            if (!f || f->end - f->heap < FRAME_ROOM_MIN) {
+            if (!f) {
                 if (need >= memory_s.series_next_size) memory_s.series_next_size = memory_s.big_threshold;
                 f = series_frame_new();
             }
@@ -434,18 +441,25 @@ void big_blocks_sweep()
     }
 }
 
+// A frame found empty is released only when it was empty at the previous collection too and has
+// not been the allocation frame since (its stamp is older than this cycle). Releasing every empty
+// frame at once made a workload of many short-lived series commit, fill and release a frame at
+// every cycle; frames such a workload empties are taken again before the next collection.
 void node_frames_compact()
 {
+    const uint32_t cycle = collector_s.cycles;
     bool current_set = false;
     uint32_t r = memory_s.node_first;
     while (r) {
         node_frame* f = at<node_frame>(r);
         uint32_t next = f->next;
-        if ((f->used == 0 || f->emptying) && !(r == memory_s.node_first && !f->next)) {
+        bool idle = f->used == 0 && f->used_seen == 0 && f->stamp < cycle;
+        if ((idle || f->emptying) && !(r == memory_s.node_first && !f->next)) {
             node_frame_free(f);
         } else {
             if (!current_set && f->used < f->capacity && !f->emptying) {
                 memory_s.node_current = r;
+                f->stamp = cycle + 1;   // the allocation frame of the coming period
                 current_set = true;
             }
             f->history = (f->history << 1) | (f->used == f->used_seen ? 1u : 0u);

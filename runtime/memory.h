@@ -49,6 +49,8 @@ constexpr uint32_t SERIES_FRAME_BASE = 0x100000;
 constexpr uint32_t BIG_THRESHOLD = 0x200000;
 constexpr uint32_t FRAME_ROOM_MIN = 0xCCCC;   // a frame with less room left is not reused
 
+// stamp: the collection count when the frame last became the allocation frame (made, taken by
+// node_alloc, or chosen after a cycle); an empty frame with an older stamp took no nodes since.
 struct node_frame {
     uint32_t next, prev, capacity, free_list, used, stamp, used_seen, history, emptying;
     uint32_t* slots() { return reinterpret_cast<uint32_t*>(this + 1); }
@@ -67,6 +69,7 @@ struct memory_state {
     uint32_t series_first, series_current, series_last;
     uint32_t series_base_size, series_next_size, big_threshold;
     uint32_t big_first;
+    uint32_t node_frames_made;   // since start (tests and benchmarks watch for churn)
 };
 extern memory_state memory_s;
 

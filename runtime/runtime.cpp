@@ -5,24 +5,37 @@
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/action.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/op.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -76,7 +89,19 @@ void runtime::init()
     set_word::init();
     get_word::init();
     refinement::init();
+    native::init();
+    action::init();
+    op::init();
+    path::init();
+    lit_path::init();
+    set_path::init();
+    get_path::init();
+    function::init();
+    routine::init();
+    paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
@@ -96,6 +121,10 @@ void runtime::init()
     typenames_to_symbols();
     runtime_words_init();
     refinement_words_init();
+    natives::init();
+    actions::init();
+    checksum::init();
+    compress::init_words();
 
     reftable_init();
     collector::init();

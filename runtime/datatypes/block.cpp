@@ -17,6 +17,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
@@ -398,8 +399,13 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; objects, maps, vectors and typesets their own modules.
-    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR || vt == TYPE_TYPESET)
+    if (vt == TYPE_TYPESET) {
+        cell* out = typeset::to_block(value, stack::push_slot());
+        cell_set_type(out, type);
+        return out;
+    }
+    // Strings need the lexer; objects, maps and vectors their own modules.
+    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);

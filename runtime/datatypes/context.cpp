@@ -144,6 +144,14 @@ node_ref context::make(const cell* spec, bool stack_values, bool object, uint32_
     return ctx;
 }
 
+cell context::value_of(node_ref ctx)
+{
+    cell c = *cell_of(ctx);
+    if (on_stack(ctx)) c.data2 = 0;   // a running call's window is no part of the value
+    c.data3 = ctx;
+    return c;
+}
+
 node_ref context::clone(cell* word, uint32_t kind)
 {
     node_ref old = word->data1;
@@ -417,6 +425,7 @@ void context::mark(const cell* c)
 {
     if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
     if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
+    if (c->data3) collector::mark_context(c->data3);
 }
 
 void context::init()

@@ -11,6 +11,8 @@
 // (kind 2 hash table whose block holds one word! cell per entry); data2 values block node, or for
 // a stack context the reference of the call's first argument cell (0 while no call runs); data3 0.
 // Owner cell: unset! until the maker stores the object! or function! that owns the context.
+// A context! value held elsewhere (the more block of a native or action) is a copy of the context
+// cell whose data3 is the context's node: it keeps the context alive and leads back to it.
 constexpr uint32_t CONTEXT_KIND_SHIFT = 11;
 constexpr uint32_t CONTEXT_ON_STACK = 0x400000u;
 constexpr uint32_t CONTEXT_OF_OBJECT = 0x1000000u;
@@ -50,6 +52,7 @@ uint32_t word_count(node_ref ctx);
 // source: a context whose word table the new one starts as a copy of, or 0.
 node_ref create(uint32_t slots, bool on_stack, bool object, node_ref source, uint32_t kind);
 node_ref make(const cell* spec, bool on_stack, bool object, uint32_t kind);
+cell value_of(node_ref ctx);
 // word must not live in a movable buffer: it is rebound to the new context.
 node_ref clone(cell* word, uint32_t kind);
 

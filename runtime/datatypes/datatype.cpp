@@ -45,6 +45,16 @@ void datatype::register_type(uint32_t id, uint32_t parent, const char* name, con
     to.mark = resolve(row.mark, from.mark, parent);
 }
 
+action_row inherited_row()
+{
+    action_row row{};
+#define ACTION_SLOT(idn, field, signature) row.field = inherit;
+#include "runtime/datatypes/action_slots.inc"
+#undef ACTION_SLOT
+    row.mark = inherit;
+    return row;
+}
+
 bool action_present(uint32_t type, uint32_t slot)
 {
     const action_table_row& r = datatype_s.rows[type];

@@ -110,6 +110,10 @@ struct action_row {
     action_slot_value<mark_fn> mark;   // the collector's marker for the type's cells
 };
 
+// A row whose every slot, the marker included, is the parent's: for a type that differs from its
+// parent in a few routines only.
+action_row inherited_row();
+
 // The registered routines of a type, parents' routines copied in.
 struct action_table_row {
 #define ACTION_SLOT(id, field, signature) signature field;

@@ -497,13 +497,14 @@ cell* float_::round(cell* value, cell* scale, bool even, bool down, bool half_do
         cell_set_float(value, r);
         return value;
     }
-    if (cell_type(scale) == TYPE_INTEGER) {
+    // An integer scale counts whole percents for a percent!, which stays one.
+    if (cell_type(scale) == TYPE_INTEGER && cell_type(value) != TYPE_PERCENT) {
         if (!(r > -2147483649.0 && r < 2147483648.0)) fire(ERR_MATH, err::OVERFLOW);
         *value = cell{TYPE_INTEGER, 0, uint32_t(int32_t(r)), 0};
         return value;
     }
     cell_set_float(value, r);
-    cell_set_type(value, cell_type(scale));
+    if (cell_type(scale) != TYPE_INTEGER) cell_set_type(value, cell_type(scale));
     return value;
 }
 

@@ -161,7 +161,10 @@ TEST_F(Collector, RandomGraphSurvivesRepeatedCollections)
     }
     uint64_t expected = checksum(all);
     for (int cycle = 0; cycle < 1000; cycle++) {
-        for (int g = 0; g < 20; g++) bytes_alloc(32 + rng() % 2048);
+        {
+            test::no_collect hold;   // garbage between the cycles under test, not more cycles
+            for (int g = 0; g < 20; g++) bytes_alloc(32 + rng() % 2048);
+        }
         collector::do_cycle();
         if (cycle % 100 == 0 || cycle == 999) {
             ASSERT_EQ(checksum(all), expected) << "after cycle " << cycle;

@@ -92,6 +92,18 @@ inline const uint8_t* moving_bytes(const std::string& text)
 
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 using no_collect = collector_hold;
+
+// Collections only when the allocator itself asks for one: for tests that measure the trigger,
+// which the stress modes (a collection at every allocation) would hide.
+struct natural_collections {
+    uint32_t every = collector_s.stress_every, move = collector_s.stress_move;
+    natural_collections() { collector_s.stress_every = collector_s.stress_move = 0; }
+    ~natural_collections()
+    {
+        collector_s.stress_every = every;
+        collector_s.stress_move = move;
+    }
+};
 }  // namespace test
 
 namespace tv {
@@ -150,23 +162,24 @@ inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
     return w;
 }
 
-// Reads values separated by spaces: [ ] nest, "x" is a string!, numbers are num!, none, true and
-// false their own values, 'x a lit-word!, /x a refinement!, x: a set-word!, anything else a
-// word!; a line feed marks the next value's new line.
+// Reads values separated by spaces: [ ] and ( ) nest, "x" is a string!, numbers are num!, none,
+// true and false their own values, 'x a lit-word!, :x a get-word!, /x a refinement!, x: a
+// set-word!, anything else a word!; a line feed marks the next value's new line.
 inline void read_into(cell* blk, const char*& p)
 {
     bool new_line = false;
-    while (*p && *p != ']') {
+    while (*p && *p != ']' && *p != ')') {
         if (*p == ' ') { p++; continue; }
         if (*p == '\n') { new_line = true; p++; continue; }
         cell v;
         uint32_t held = 0;   // a new series stays on the stack until the block holds it
-        if (*p == '[') {
-            p++;
+        if (*p == '[' || *p == '(') {
+            uint32_t kind = *p++ == '[' ? TYPE_BLOCK : TYPE_PAREN;
             cell* inner = block::push_only_star(4);
             held = 1;
             read_into(inner, p);
-            if (*p == ']') p++;
+            if (*p == ']' || *p == ')') p++;
+            cell_set_type(inner, kind);
             v = *inner;
         } else if (*p == '"') {
             const char* start = ++p;
@@ -179,13 +192,14 @@ inline void read_into(cell* blk, const char*& p)
             v = *str;
         } else {
             const char* start = p;
-            while (*p && *p != ' ' && *p != ']' && *p != '\n') p++;
+            while (*p && *p != ' ' && *p != ']' && *p != ')' && *p != '\n') p++;
             std::string text(start, p);
             bool number = text.find_first_not_of("-0123456789") == std::string::npos && text != "-";
             if (number) v = num(std::stoi(text));
             else if (text == "none") v = none_value;
             else if (text == "true" || text == "false") v = cell{TYPE_LOGIC, text == "true", 0, 0};
             else if (text[0] == '\'') v = word_of(text.c_str() + 1, TYPE_LIT_WORD);
+            else if (text[0] == ':' && text.size() > 1) v = word_of(text.c_str() + 1, TYPE_GET_WORD);
             else if (text[0] == '/') v = word_of(text.c_str() + 1, TYPE_REFINEMENT);
             else if (text.size() > 1 && text.back() == ':')
                 v = word_of(text.substr(0, text.size() - 1).c_str(), TYPE_SET_WORD);
