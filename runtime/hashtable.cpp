@@ -535,6 +535,14 @@ cell* hashtable_put(node_ref t, uint32_t key)
     cell* entry;
     if (p.found != NO_BUCKET) {
         entry = entry_at(h, key_words(h)[p.found]);
+    } else if (p.free != NO_BUCKET && state_of(flag_words(h), p.free) == BUCKET_DELETED) {
+        // Mended: a deleted bucket still names its dead entry, and only that bucket does, so the
+        // entry is taken over. Appending instead grew the block without bound when keys came and
+        // went, since a reused bucket never raises the count that triggers the cleaning rebuild.
+        int32_t offset = key_words(h)[p.free];
+        entry = entry_at(h, offset);
+        *entry = cell{TYPE_UNSET, key, 0, 0};
+        place(t, p.free, offset);
     } else {
         node_ref block = h->block;
         uint32_t offset = series_used_bytes(series_of(block));

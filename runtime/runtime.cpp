@@ -10,12 +10,14 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
@@ -38,6 +40,7 @@
 #include "runtime/io/compress.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
 #include "runtime/rtwords.h"
@@ -103,6 +106,8 @@ void runtime::init()
     triple::init();
     typeset::init();
     time_::init();    // after float!, whose routines it inherits
+    object::init();
+    error::init();   // after object!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -123,6 +128,7 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    ownership_init();
     checksum::init();
     compress::init_words();
 

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -99,20 +100,6 @@ bool type_accepted(const cell* types, uint32_t t)
 {
     if (cell_type(types) == TYPE_DATATYPE) return types->data1 == t;
     return cell_type(types) == TYPE_TYPESET && typeset_has(types, t);
-}
-
-// Replaces cell `index` of the block by its copy, made by the copy action of its type.
-void copy_element(const cell* blk, uint32_t index, bool deep, const cell* types)
-{
-    cell* element = cell_at(blk, index);
-    auto f = actions_of(cell_type(element)).copy;
-    if (!f) return;
-    cell* held = stack::push(element);
-    cell* types_arg = nullptr;
-    if (types && deep) types_arg = stack::push(types);
-    f(held, held, nullptr, deep, types_arg);
-    if (index < uint32_t(cells_of(blk))) *cell_at(blk, index) = *held;
-    stack::pop(types_arg ? 2 : 1);
 }
 
 // Holds the node for a deep walk that must not enter itself.
@@ -353,6 +340,25 @@ cell* block::clone(const cell* blk, bool deep, bool deep_any)
     return out;
 }
 
+void block::copy_at(const cell* blk, uint32_t index, bool deep, const cell* types)
+{
+    cell* element = cell_at(blk, index);
+    auto f = actions_of(cell_type(element)).copy;
+    if (!f) return;
+    cell* held = stack::push(element);
+    cell* types_arg = nullptr;
+    if (types && deep) types_arg = stack::push(types);
+    f(held, held, nullptr, deep, types_arg);
+    if (index < uint32_t(cells_of(blk))) *cell_at(blk, index) = *held;
+    stack::pop(types_arg ? 2 : 1);
+}
+
+void block::clear_new_lines(node_ref node)
+{
+    series_buffer* s = series_of(node);
+    for (cell* c = series_head_cell(s); c < series_tail_cell(s); c++) cell_clear_new_line(c);
+}
+
 void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const cell* types)
 {
     cell b = *blk;
@@ -360,7 +366,7 @@ void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t s
     if (step == 0) step = 1;
     for (uint32_t i = first; i < end && i < uint32_t(cells_of(&b)); i += step) {
         uint32_t type = cell_type(cell_at(&b, i));
-        if (typed_copyable(type) && type_accepted(&t, type)) copy_element(&b, i, deep, deep ? &t : nullptr);
+        if (typed_copyable(type) && type_accepted(&t, type)) copy_at(&b, i, deep, deep ? &t : nullptr);
     }
 }
 
@@ -369,8 +375,8 @@ void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t s
 cell* block::make(cell*, cell* spec, uint32_t type)
 {
     uint32_t st = cell_type(spec);
-    if (any_block_q(st)) {
-        cell* out = clone(spec, false, false);
+    if (any_block_q(st) || st == TYPE_OBJECT) {
+        cell* out = st == TYPE_OBJECT ? object::body_of(spec) : clone(spec, false, false);
         cell_set_type(out, type);
         return out;
     }
@@ -394,8 +400,8 @@ cell* block::make(cell*, cell* spec, uint32_t type)
 cell* block::to(cell*, cell* value, uint32_t type)
 {
     uint32_t vt = cell_type(value);
-    if (any_block_q(vt)) {
-        cell* out = clone(value, false, false);
+    if (any_block_q(vt) || vt == TYPE_OBJECT) {
+        cell* out = vt == TYPE_OBJECT ? object::body_of(value) : clone(value, false, false);
         cell_set_type(out, type);
         return out;
     }
@@ -404,8 +410,8 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; objects, maps and vectors their own modules.
-    if (any_string_q(vt) || vt == TYPE_OBJECT || vt == TYPE_MAP || vt == TYPE_VECTOR)
+    // Strings need the lexer; maps and vectors their own modules.
+    if (any_string_q(vt) || vt == TYPE_MAP || vt == TYPE_VECTOR)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);
@@ -547,7 +553,7 @@ cell* block::copy(cell* blk, cell* result, cell* part, bool deep, cell* types)
         copy_typed(held, 0, count, 1, deep, types);
     } else {
         for (uint32_t i = 0; i < count && i < uint32_t(cells_of(held)); i++)
-            if (deep_copied(cell_type(cell_at(held, i)))) copy_element(held, i, true, nullptr);
+            if (deep_copied(cell_type(cell_at(held, i)))) copy_at(held, i, true, nullptr);
     }
     stack::pop(1);
     return result;

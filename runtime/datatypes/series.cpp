@@ -7,23 +7,25 @@
 #include <cstring>
 
 #include "runtime/cells.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/ownership.h"
 #include "runtime/random.h"
 #include "runtime/unicode.h"
 
-void (*series::owner_notify_hook)(cell* series, change_event event, int32_t index, int32_t count);
-
 namespace {
 
+using series::notify;
 
 series_buffer* buffer_of(const cell* s) { return series_of(series_node(s)); }
 uint32_t unit_of(const cell* s) { return series_unit(buffer_of(s)); }
@@ -138,6 +140,12 @@ series_buffer* series::room_for(node_ref node, uint64_t need)
     return series_expand(b, uint32_t(need * 2));
 }
 
+// The owned flag spares every series without an owner the table look-up.
+void series::notify(const cell* s, owner_event event, int32_t index, int32_t count, const cell* value)
+{
+    if (buffer_of(s)->flags & SERIES_OWNED) ownership_check(s, event, value, index, count);
+}
+
 uint32_t series::units(const cell* s)
 {
     series_buffer* b = buffer_of(s);
@@ -150,11 +158,6 @@ uint32_t series::head_clamped(const cell* s)
 }
 
 uint32_t series::length_clamped(const cell* s) { return units(s) - head_clamped(s); }
-
-void series::notify(cell* s, change_event event, int32_t index, int32_t count)
-{
-    if (owner_notify_hook && (buffer_of(s)->flags & SERIES_OWNED)) owner_notify_hook(s, event, index, count);
-}
 
 bool series::ks_tail_q(const cell* s) { return series_head_raw(s) >= units_of(s); }
 uint32_t series::buffer_length(const cell* s) { return uint32_t(units_of(s)); }
@@ -275,14 +278,14 @@ void series::poke_at(const cell* series_cell, int32_t n, const cell* value)
     } else if (!any_block_q(type) && type != TYPE_MAP) {
         fire(ERR_INTERNAL, err::NOT_DONE);
     }
-    notify(&s, EV_POKE, int32_t(pos), 1);
+    notify(&s, EV_POKE, int32_t(pos), 1, &v);
     if (any_block_q(type) || type == TYPE_MAP) {
         if (pos < units_of(&s)) *reinterpret_cast<cell*>(unit_at(&s, pos)) = v;
     } else if (pos < units_of(&s)) {
         if (any_string_q(type)) string::poke_char_at(s.data2, uint32_t(pos), v.data2);   // widens when needed
         else *unit_at(&s, pos) = uint8_t(v.data2);
     }
-    notify(&s, EV_POKED, int32_t(pos), 1);
+    notify(&s, EV_POKED, int32_t(pos), 1, &v);
 }
 
 cell* series::pick(cell* s, int32_t n, cell*) { return pick_into(s, n, s); }
@@ -443,13 +446,13 @@ void move_within(cell* s, int64_t from, int64_t count, int64_t to)
     int32_t units = units_of(s);
     count = std::min<int64_t>(count, units - from);
     if (to == from || (to > from && to < from + count)) return;
-    notify(s, series::EV_MOVE, int32_t(from), int32_t(count));
+    notify(s, EV_MOVE, int32_t(from), int32_t(count));
     units = units_of(s);
     if (from + count > units) return;   // the owner shortened it under us
     to = std::min<int64_t>(to, units);
     if (to < from) rotate_units(s, to, from, from + count);
     else rotate_units(s, from, from + count, to == units ? units : to + 1);
-    notify(s, series::EV_MOVED, int32_t(to), int32_t(count));
+    notify(s, EV_MOVED, int32_t(to), int32_t(count));
 }
 
 // Between two series of one family. Texts may differ in unit (the target widens); any other
@@ -465,7 +468,7 @@ void move_across(cell* source, cell* target, int64_t count)
         cell a = datatype_cell(st), b = datatype_cell(tt);
         fire(ERR_SCRIPT, err::MOVE_BAD, &a, &b);
     }
-    notify(&src, series::EV_MOVE, series_head_raw(&src), int32_t(count));
+    notify(&src, EV_MOVE, series_head_raw(&src), int32_t(count));
     if (unit_of(&src) > unit_of(&tgt)) string::widen(tgt.data2, unit_of(&tgt), unit_of(&src));
     uint32_t tunit = unit_of(&tgt), sunit = unit_of(&src);
     count = std::min<int64_t>(count, std::max<int64_t>(units_of(&src) - series_head_raw(&src), 0));
@@ -477,7 +480,7 @@ void move_across(cell* source, cell* target, int64_t count)
         for (int64_t i = 0; i < count; i++)
             unit_write(unit_at(&tgt, to + i), tunit, unit_read(unit_at(&src, series_head_raw(&src) + i), sunit));
     cut(&src, series_head_raw(&src), count);
-    notify(&src, series::EV_MOVED, int32_t(to), int32_t(count));
+    notify(&src, EV_MOVED, int32_t(to), int32_t(count));
 }
 
 }  // namespace
@@ -540,14 +543,49 @@ cell* series::random(cell* s, bool seed, bool secure, bool only)
     return s;
 }
 
+// ---- ownership ----------------------------------------------------------------------------------
+
+namespace {
+bool owned_field_q(const cell* field)
+{
+    return word::any_word_q(cell_type(field)) && symbol::resolve(field->data2) == symbol::resolve(rt_symbol_id(SYM_OWNED));
+}
+}  // namespace
+
+cell* series::reflect(cell* s, cell* field)
+{
+    if (!owned_field_q(field)) fire(ERR_INTERNAL, err::NOT_DONE);
+    cell* owner = (buffer_of(s)->flags & SERIES_OWNED) ? ownership_owner_of(s->data2) : nullptr;
+    if (!owner) return none::make_at(s);
+    cell record[2] = {*owner, *ownership_word_of(s->data2)};
+    cell* out = block::push_only_star(2);
+    block::rs_append(out, &record[0]);
+    block::rs_append(out, &record[1]);
+    return out;
+}
+
+cell* series::modify(cell* s, cell* field, cell* value, bool)
+{
+    if (!owned_field_q(field)) return value;
+    if (cell_type(value) == TYPE_NONE) {
+        ownership_unbind(s);
+        return value;
+    }
+    // [object word]: the series becomes owned by that field of the object.
+    if (cell_type(value) != TYPE_BLOCK || block::rs_length(value) < 2) fire(ERR_SCRIPT, err::INVALID_ARG, value);
+    cell owner = block::rs_head(value)[0], word = block::rs_head(value)[1];
+    if (cell_type(&owner) != TYPE_OBJECT || !word::any_word_q(cell_type(&word))) fire(ERR_SCRIPT, err::INVALID_ARG, value);
+    ownership_set_tracked(s, &owner, &word);
+    return value;
+}
+
 // ---- registration -------------------------------------------------------------------------------
 
 void series::init()
 {
-    // reflect (3) and modify (55) answer through the ownership module and arrive with it.
     datatype::register_type(TYPE_SERIES, 0, "series!", {
-        .random = random, .at = at, .back = back, .clear = clear, .copy = copy, .head = head,
+        .random = random, .reflect = reflect, .at = at, .back = back, .clear = clear, .copy = copy, .head = head,
         .head_q = head_q, .index_q = index_q, .length_q = length_q, .move = move, .next = next, .pick = pick,
         .poke = poke, .remove = remove, .reverse = reverse, .skip = skip, .tail = tail, .tail_q = tail_q,
-        .take = take});
+        .take = take, .modify = modify});
 }

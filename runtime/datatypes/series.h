@@ -5,20 +5,13 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 namespace series {
 
-// Changes reported to the owner of a series (before/after pairs).
-enum change_event : uint32_t {
-    EV_CLEAR, EV_CLEARED, EV_POKE, EV_POKED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_TAKE,
-    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED,
-    EV_UPPERCASE, EV_LOWERCASE   // change-case reports once, after the change
-};
-// Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
-extern void (*owner_notify_hook)(cell* series, change_event event, int32_t index, int32_t count);
-// Tells the series' owner of a change (nothing for a series that is not owned).
-void notify(cell* series, change_event event, int32_t index, int32_t count);
-
+// Tells the series' owner of a change (nothing for a series that is not owned); value is what the
+// change stores, or null.
+void notify(const cell* series, owner_event event, int32_t index, int32_t count, const cell* value = nullptr);
 
 // ---- the series payload read against its buffer (runtime/cell.h has the raw words) -----------
 // Units from the buffer's offset to the tail.
@@ -64,6 +57,10 @@ cell* take(cell* s, cell* part, bool deep, bool last);
 cell* copy(cell* s, cell* result, cell* part, bool deep, cell* types);
 cell* move(cell* source, cell* target, cell* part);
 cell* random(cell* s, bool seed, bool secure, bool only);
+// The field owned: reflect answers the owner record [object word] or none; modify with none drops
+// the owner link, with [object word] makes that field the owner (deep, tracked).
+cell* reflect(cell* s, cell* field);
+cell* modify(cell* s, cell* field, cell* value, bool case_);
 
 void init();
 

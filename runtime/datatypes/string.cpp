@@ -671,6 +671,6 @@ cell* change_case(cell* value, const cell* part, uint32_t upper)
         if (changed != cp) string::poke_char_at(node, head + i, changed);
     }
     // Mended: the owner hears of the change, also of one that changed nothing.
-    series::notify(value, upper ? series::EV_UPPERCASE : series::EV_LOWERCASE, int32_t(head), int32_t(count));
+    series::notify(value, upper ? EV_UPPERCASE : EV_LOWERCASE, int32_t(head), int32_t(count));
     return value;
 }

@@ -29,6 +29,25 @@ cell* set_last(const cell* value);
 void reset();
 // A copy of the top cell: what compiled code stores. An empty stack reads as unset.
 cell top_value();
+
+// Cells pushed for a scope, kept where the collector sees them; the stack returns to its old top on
+// leaving, also when an error unwinds through.
+struct scope {
+    cell* mark = top();
+    cell* push(const cell& c) { return stack::push(&c); }
+    // Drops what the scope pushed but leaves c on the stack for the caller, and returns it there.
+    cell* result(const cell& c)
+    {
+        stack_s.top = mark;
+        cell* r = stack::push(&c);
+        mark = top();
+        return r;
+    }
+    ~scope() { stack_s.top = mark; }
+    scope() = default;
+    scope(const scope&) = delete;
+    scope& operator=(const scope&) = delete;
+};
 }  // namespace stack
 
 // ---- refinements in the arguments window ---------------------------------------------------------

@@ -6,14 +6,17 @@
 #include <vector>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "support/values.h"
 
@@ -415,27 +418,30 @@ TEST_F(ChangeCase, PartLimitsTheUnitsChanged)
 TEST_F(ChangeCase, TellsTheOwner)
 {
     struct heard {
-        series::change_event event;
+        owner_event event;
         int32_t index, count;
         bool operator==(const heard&) const = default;
     };
     static std::vector<heard> log;
     log.clear();
-    auto saved = series::owner_notify_hook;
-    series::owner_notify_hook = [](cell*, series::change_event e, int32_t index, int32_t count) {
+    auto saved = ownership_s.fire_on_deep;
+    ownership_s.fire_on_deep = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
         log.push_back({e, index, count});
     };
+    cell* owner = object::make_at(stack::push_slot(), 1);
+    owner->data3 = object::make_event_info(0, 0, -1, 0, -1, 0);
+    *context::owner_of(owner->data1) = *owner;
     cell* str = text("abcdef");
-    series_of(str->data2)->flags |= SERIES_OWNED;
+    ownership_set(str, owner, &none_value);
     str->data1 = 1;
     cell three{TYPE_INTEGER, 0, 3, 0}, none{TYPE_INTEGER, 0, 0, 0};
     change_case(str, &three, 1);
     change_case(str, &none, 0);
     cell* plain = text("xy");   // not owned: nothing to tell
     change_case(plain, nullptr, 1);
-    series::owner_notify_hook = saved;
-    series_of(str->data2)->flags &= ~SERIES_OWNED;
-    const std::vector<heard> expected = {{series::EV_UPPERCASE, 1, 3}, {series::EV_LOWERCASE, 1, 0}};
+    ownership_s.fire_on_deep = saved;
+    ownership_unbind(str);
+    const std::vector<heard> expected = {{EV_UPPERCASE, 1, 3}, {EV_LOWERCASE, 1, 0}};
     EXPECT_EQ(log, expected);
     str->data1 = 0;
     EXPECT_EQ(string::utf8_copy(str), "aBCDef");
