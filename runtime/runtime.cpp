@@ -38,6 +38,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
+#include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -131,6 +132,7 @@ void runtime::init()
     ownership_init();
     checksum::init();
     compress::init_words();
+    lexer::init();
 
     reftable_init();
     collector::init();

@@ -24,6 +24,7 @@
 #include "runtime/interpreter/stack.h"
 
 cell root_block;
+cell* (*block::string_scan_hook)(const cell* str);
 
 namespace {
 
@@ -405,13 +406,18 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
+    if (vt == TYPE_STRING && string_scan_hook) {
+        cell* out = string_scan_hook(value);
+        cell_set_type(out, type);
+        return out;
+    }
     if (vt == TYPE_TYPESET) {
         cell* out = typeset::to_block(value, stack::push_slot());
         cell_set_type(out, type);
         return out;
     }
     // Strings need the lexer; maps and vectors their own modules.
-    if (any_string_q(vt) || vt == TYPE_MAP || vt == TYPE_VECTOR)
+    if (vt == TYPE_STRING || vt == TYPE_MAP || vt == TYPE_VECTOR)
         fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);

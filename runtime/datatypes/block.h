@@ -75,6 +75,9 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
                 int32_t index, bool case_, bool get, bool tail, bool notify);
 cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
 
+// Installed by the lexer: the values of a string! as a new block pushed on the argument stack.
+extern cell* (*string_scan_hook)(const cell* str);
+
 void init();
 }  // namespace block
 

@@ -564,7 +564,7 @@ void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
     context::fire_on_set_hook = fire_on_set;
-    ownership_s.fire_on_deep = fire_owner_event;
+    ownership_fire_on_deep_hook = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});

@@ -424,8 +424,8 @@ TEST_F(ChangeCase, TellsTheOwner)
     };
     static std::vector<heard> log;
     log.clear();
-    auto saved = ownership_s.fire_on_deep;
-    ownership_s.fire_on_deep = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
+    auto saved = ownership_fire_on_deep_hook;
+    ownership_fire_on_deep_hook = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
         log.push_back({e, index, count});
     };
     cell* owner = object::make_at(stack::push_slot(), 1);
@@ -439,7 +439,7 @@ TEST_F(ChangeCase, TellsTheOwner)
     change_case(str, &none, 0);
     cell* plain = text("xy");   // not owned: nothing to tell
     change_case(plain, nullptr, 1);
-    ownership_s.fire_on_deep = saved;
+    ownership_fire_on_deep_hook = saved;
     ownership_unbind(str);
     const std::vector<heard> expected = {{EV_UPPERCASE, 1, 3}, {EV_LOWERCASE, 1, 0}};
     EXPECT_EQ(log, expected);
