@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
@@ -55,6 +56,7 @@ void measure(const char* what, const std::string& text, const lexer::scan_reques
     auto bytes = reinterpret_cast<const uint8_t*>(text.data());
     cell* out = stack::push_slot();
     double best = 1e9, cpu = thread_seconds();
+    uint32_t cycles = collector_s.cycles;
     for (int r = 0; r < rounds; r++) {
         double t0 = bench::now();
         lexer::scan(out, bytes, uint32_t(text.size()), how, nullptr);
@@ -63,8 +65,9 @@ void measure(const char* what, const std::string& text, const lexer::scan_reques
     }
     cpu = thread_seconds() - cpu;
     stack::pop(1);
-    std::printf("%s: %.1f MB/s best, %.1f MB/s by thread time over all rounds (%.2f MB x %d)\n", what,
-                text.size() / best / 1e6, text.size() * rounds / cpu / 1e6, text.size() / 1e6, rounds);
+    std::printf("%s: %.1f MB/s best, %.1f MB/s by thread time over all rounds (%.2f MB x %d, %u collections)\n",
+                what, text.size() / best / 1e6, text.size() * rounds / cpu / 1e6, text.size() / 1e6, rounds,
+                collector_s.cycles - cycles);
 }
 
 }  // namespace

@@ -401,7 +401,7 @@ cell* object::eval_path(cell* parent, cell* element, cell* value, cell* path, ce
     if (et != TYPE_WORD && et != TYPE_SET_WORD && et != TYPE_GET_WORD && et != TYPE_LIT_WORD)
         fire(ERR_SCRIPT, err::INVALID_PATH, path, element);
     stack::scope keep;
-    cell* obj = keep.push(*parent);
+    cell* obj = keep.push(*context::owner_of(parent->data1));   // with its current events
     node_ref ctx = obj->data1;
     int32_t position = bind_element(element, ctx);
     auto not_found = [&]() -> cell* {

@@ -52,6 +52,27 @@ TEST_F(ObjectEvents, OnChangeGetsTheWordTheOldAndTheNewValue)
     EXPECT_EQ(object::reflect(stack::push(o), &events)->data1, 1u);
 }
 
+// Compiled code stores a field keeping the old value on the stack, then fires; start-up makes an
+// object's events from the handlers' field positions.
+TEST_F(ObjectEvents, FiringAfterAStoreThatKeptTheOldValue)
+{
+    cell* o = with_handlers("a: 1", "w old new", nullptr);
+    cell five = tv::num(5);
+    stack::push(&five);
+    context::set_at_keep_old(o->data1, 0);
+    cell a = word("a");
+    object::fire_on_set_star(o, &a);
+    EXPECT_EQ(calls, std::vector<std::string>{"on-change* | a | 1 | 5"});
+    cell* plain = tob::object_of("s: [1] deep: none");
+    cell* top = stack::push(plain);
+    object::init_events(top->data1, -1, 0, 1, 7);
+    EXPECT_EQ(object::handler_position(top, 0), -1);
+    EXPECT_EQ(object::handler_position(top, 1), 1);
+    cell s = tob::field(top, "s");
+    EXPECT_EQ(ownership_owner_of(s.data2)->data1, top->data1) << "registered as the owner of its series";
+    EXPECT_EQ(context::owner_of(top->data1)->data3, top->data3);
+}
+
 TEST_F(ObjectEvents, HandlerFieldsFireThroughAPathButNotThroughSet)
 {
     cell* o = with_handlers("a: 1", "w old new", nullptr);
