@@ -54,12 +54,12 @@ bool bindable_kind(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t 
 // What copy_values and extend_from_object copy deep.
 bool series_kind(uint32_t t)
 {
-    return bindable_kind(t) || series::any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return bindable_kind(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 // What a deep clone copies (no hash!, binary!, vector! or image!).
 bool clone_kind(uint32_t t)
 {
-    return series::any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
+    return any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
 }
 bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
@@ -563,8 +563,8 @@ void object::mark(const cell* c)
 void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
-    context_s.fire_on_set = fire_on_set;
-    ownership_s.fire_on_deep = fire_owner_event;
+    context::fire_on_set_hook = fire_on_set;
+    ownership_fire_on_deep_hook = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});
