@@ -2,6 +2,8 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include <cstdio>
+
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -39,6 +41,8 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/embedded.h"
+#include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
@@ -53,6 +57,7 @@
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
+#include "runtime/rterror.h"
 #include "runtime/rtwords.h"
 
 system_record system_rec;
@@ -70,6 +75,31 @@ void mark_runtime_roots()
     if (symbols.table) mark_table(symbols.table);
     if (contexts.global) collector::mark_context(contexts.global);
     cycle_stack_mark(collector::mark_block);
+}
+
+// The error catalogue: Kiv source carried in the executable until the boot image exists. One that
+// does not load, or differs from the runtime's own list of errors, ends start-up: the runtime
+// would raise errors by the wrong positions.
+void load_error_catalogue()
+{
+    const char* name = "library/errors.kiv";
+    char problem[256];
+    std::snprintf(problem, sizeof problem, "%s is missing", name);
+    if (const embedded_source* source = embedded::find(name)) {
+        cell* out = stack::push_slot();
+        bool loaded = true;
+        try {
+            lexer::load(source->bytes, source->length, out);
+            error::load_catalog(out);
+        } catch (const script_error_unwind&) {
+            loaded = false;
+            std::snprintf(problem, sizeof problem, "%s does not load: error %u", name, raised_error_get().code());
+        }
+        stack::pop(1);
+        if (loaded && error::check_catalog(problem, sizeof problem)) return;
+    }
+    rt_print_line({"*** error catalogue: ", static_cast<const char*>(problem)});
+    runtime_error(RT_ASSERTION, rt_error_address());
 }
 
 }  // namespace
@@ -152,6 +182,7 @@ void runtime::init()
     checksum::init();
     compress::init_words();
     lexer::init();
+    load_error_catalogue();
 
     reftable_init();
     collector::init();

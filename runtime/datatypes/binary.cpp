@@ -77,12 +77,12 @@ int64_t count_of(const cell* arg, const cell* series, int64_t absent)
     fire(ERR_SCRIPT, err::INVALID_PART, arg);
 }
 
-bool text_or_binary_q(uint32_t t) { return t == TYPE_BINARY || string::any_string_q(t); }
+bool text_or_binary_q(uint32_t t) { return t == TYPE_BINARY || any_string_q(t); }
 
 // The types whose bytes append and insert take as they are; change forms any other value.
 bool has_bytes_q(uint32_t t)
 {
-    return text_or_binary_q(t) || t == TYPE_CHAR || t == TYPE_INTEGER || t == TYPE_TUPLE || series::any_block_q(t);
+    return text_or_binary_q(t) || t == TYPE_CHAR || t == TYPE_INTEGER || t == TYPE_TUPLE || any_block_q(t);
 }
 
 void text_bytes(const cell* text, int64_t part, std::vector<uint8_t>& out)
@@ -209,11 +209,11 @@ void binary::bytes_of(const cell* value, int64_t part, std::vector<uint8_t>& out
         out.insert(out.end(), tuple::bytes_of(value), tuple::bytes_of(value) + tuple::size_of(value));
         return;
     default:
-        if (string::any_string_q(t)) {
+        if (any_string_q(t)) {
             text_bytes(value, part, out);
             return;
         }
-        if (!series::any_block_q(t)) bad_to_arg(value);
+        if (!any_block_q(t)) bad_to_arg(value);
         // Nothing allocates while the bytes are gathered, so the cells stay where they are; the
         // cycle stack stops a block that holds itself and bounds the depth.
         if (cycle_find(value->data2)) fire(ERR_INTERNAL, err::NO_CYCLE);
@@ -417,7 +417,7 @@ cell* binary::change(cell* series, cell* value, cell* part, bool, cell* dup)
         // Any other value stands for the UTF-8 of its form.
         cell* v = stack::push(value);
         cell* text = string::make_at(stack::push_slot(), 16, 1);
-        actions_of(cell_type(v)).form(v, text, nullptr, INT32_MAX);
+        form_value(v, text, nullptr, INT32_MAX);
         source = text;
     }
     std::vector<uint8_t> bytes;

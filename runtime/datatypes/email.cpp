@@ -36,10 +36,10 @@ cell* copy_part(const cell* address, uint32_t from, uint32_t count)
 // The text a part is set to: a text as it is, any other value formed.
 cell* text_of(const cell* value)
 {
-    if (string::any_string_q(cell_type(value))) return stack::push(value);
-    cell* v = stack::push(value);
+    cell* held = stack::push(value);
+    if (any_string_q(cell_type(held))) return held;
     cell* text = string::make_at(stack::push_slot(), 16, 1);
-    actions_of(cell_type(v)).form(v, text, nullptr, INT32_MAX);
+    form_value(held, text, nullptr, INT32_MAX);
     return text;
 }
 

@@ -26,6 +26,8 @@
 #include "runtime/ownership.h"
 
 object_state object_s;
+void (*object::evaluate_hook)(cell* block);
+void (*object::call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 
 namespace {
 
@@ -54,12 +56,12 @@ bool bindable_kind(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t 
 // What copy_values and extend_from_object copy deep.
 bool series_kind(uint32_t t)
 {
-    return bindable_kind(t) || series::any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return bindable_kind(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 // What a deep clone copies (no hash!, binary!, vector! or image!).
 bool clone_kind(uint32_t t)
 {
-    return series::any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
+    return any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
 }
 bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
 bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
@@ -401,7 +403,7 @@ cell* object::eval_path(cell* parent, cell* element, cell* value, cell* path, ce
     if (et != TYPE_WORD && et != TYPE_SET_WORD && et != TYPE_GET_WORD && et != TYPE_LIT_WORD)
         fire(ERR_SCRIPT, err::INVALID_PATH, path, element);
     stack::scope keep;
-    cell* obj = keep.push(*parent);
+    cell* obj = keep.push(*context::owner_of(parent->data1));   // with its current events
     node_ref ctx = obj->data1;
     int32_t position = bind_element(element, ctx);
     auto not_found = [&]() -> cell* {
@@ -530,8 +532,8 @@ cell* object::make(cell* proto, cell* spec, uint32_t)
         context::bind(s, ctx, true);
         if (from_object) copy_values(p->data1, ctx, false);
         if (block::rs_length(s) > 0) {
-            if (!object_s.evaluate) fire(ERR_INTERNAL, err::NOT_DONE);
-            object_s.evaluate(s);
+            if (!object::evaluate_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+            object::evaluate_hook(s);
         }
         clear_changed(ctx);
         block::clear_new_lines(values_of(ctx));
@@ -563,8 +565,8 @@ void object::mark(const cell* c)
 void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
-    context_s.fire_on_set = fire_on_set;
-    ownership_s.fire_on_deep = fire_owner_event;
+    context::fire_on_set_hook = fire_on_set;
+    ownership_fire_on_deep_hook = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});

@@ -85,7 +85,7 @@ cell* pair::make(cell* proto, cell* spec, uint32_t)
         return store(proto, whole_number(items), whole_number(items + 1));
     }
     default: {
-        if (string::any_string_q(t)) {
+        if (any_string_q(t)) {
             cell loaded = *word::load_as(spec, TYPE_PAIR);
             stack::pop(1);
             return copy_cell(&loaded, proto);

@@ -108,7 +108,7 @@ cell* point2D::make(cell* proto, cell* spec, uint32_t type)
     } else if (t == TYPE_POINT2D && type == TYPE_POINT3D) {
         c[0] = get(spec, 0);
         c[1] = get(spec, 1);
-    } else if (string::any_string_q(t)) {
+    } else if (any_string_q(t)) {
         cell loaded = *word::load_as(spec, type);
         stack::pop(1);
         return copy_cell(&loaded, proto);

@@ -158,7 +158,7 @@ cell* tuple::to(cell* proto, cell* spec, uint32_t)
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
         return make_at(proto, bytes, std::max(block_bytes(spec, bytes), 3u));
     default:
-        if (!string::any_string_q(t)) bad_to_arg(spec);
+        if (!any_string_q(t)) bad_to_arg(spec);
         cell loaded = *word::load_as(spec, TYPE_TUPLE);
         stack::pop(1);
         return copy_cell(&loaded, proto);

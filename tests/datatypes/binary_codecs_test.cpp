@@ -58,7 +58,7 @@ std::string decoded(const std::u32string& text, int32_t base, uint32_t unit = 1)
 std::string encoded(const std::vector<uint8_t>& bytes, int32_t base)
 {
     cell source = *binary::load(bytes.data(), uint32_t(bytes.size()));
-    return string::to_utf8(binary::enbase(&source, base));
+    return string::utf8_copy(binary::enbase(&source, base));
 }
 
 TEST_F(CodecTest, DecodingRules)
@@ -124,7 +124,7 @@ TEST_F(CodecTest, SourceFromItsHeadAndInputOfBinaries)
     cell b = *binary::load(reinterpret_cast<const uint8_t*>("xxQUI="), 6);
     b.data1 = 2;
     EXPECT_EQ(hex_of(binary::debase(&b, 64)), "4142") << "a binary's bytes are text too";
-    EXPECT_EQ(string::to_utf8(binary::enbase(&b, 16)), "5155493D");
+    EXPECT_EQ(string::utf8_copy(binary::enbase(&b, 16)), "5155493D");
     cell s = text("  4142");
     s.data1 = 3;
     EXPECT_EQ(hex_of(binary::debase(&s, 16)), "14") << "the text from its head";

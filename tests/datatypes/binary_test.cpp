@@ -226,14 +226,14 @@ TEST_F(BinaryTest, MoldLayout)
     cell v = bin(thirty_two);
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     binary::mold(&v, out, false, false, false, nullptr, INT32_MAX, 1);
-    EXPECT_EQ(string::to_utf8(out), "#{\n        " + thirty_two + "\n    }") << "one level deeper than the value";
+    EXPECT_EQ(string::utf8_copy(out), "#{\n        " + thirty_two + "\n    }") << "one level deeper than the value";
     cell* flat_out = string::make_at(stack::push_slot(), 16, 1);
     binary::mold(&v, flat_out, true, false, true, nullptr, INT32_MAX, 0);
-    EXPECT_EQ(string::to_utf8(flat_out), thirty_two) << "only and flat";
+    EXPECT_EQ(string::utf8_copy(flat_out), thirty_two) << "only and flat";
     cell* part_out = string::make_at(stack::push_slot(), 16, 1);
     cell small = bin("0102030405");
     int32_t left = binary::mold(&small, part_out, false, false, false, nullptr, 6, 0);
-    EXPECT_EQ(string::to_utf8(part_out), "#{0102}") << "the budget stops the bytes";
+    EXPECT_EQ(string::utf8_copy(part_out), "#{0102}") << "the budget stops the bytes";
     EXPECT_LE(left, 0);
     cell positioned = bin("0102");
     positioned.data1 = 1;

@@ -1,12 +1,11 @@
-// point2D!, point3D! and percent!: arithmetic in double stored as single, conversions, paths,
-// rounding, tolerant and exact comparison, and the text of both.
+// point2D! and point3D!: arithmetic in double stored as single, conversions, paths, rounding,
+// tolerant and exact comparison, and their text.
 #include <gtest/gtest.h>
 
 #include <bit>
 
 #include "datatypes/numbers.h"
 #include "runtime/datatypes/pair.h"
-#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 
 namespace {
@@ -149,22 +148,6 @@ TEST_F(PointTest, Text)
     EXPECT_EQ(test::mold(*block::rs_head(blk)), "(1, 2)");
     EXPECT_EQ(test::mold(block::rs_head(blk)[1]), "(1, 2, 3)");
     EXPECT_EQ(block::rs_head(blk)->data3, 0u) << "a point2D! keeps word 3 at 0";
-}
-
-TEST_F(PointTest, PercentText)
-{
-    struct row { double fraction; const char* text; };
-    const row rows[] = {{0.5, "50%"}, {0.0, "0%"}, {0.125, "12.5%"}, {-0.015, "-1.5%"}, {1e-5, "0.001%"}};
-    for (const row& r : rows) {
-        EXPECT_EQ(test::mold(*percent::push(r.fraction)), r.text) << r.fraction;
-        EXPECT_EQ(test::form(*percent::push(r.fraction)), r.text) << r.fraction;
-    }
-    cell* blk = block::push_only_star(1);
-    percent::make_in(blk, 0x3FE00000, 0);
-    EXPECT_EQ(test::mold(*block::rs_head(blk)), "50%") << "from the double's raw words";
-    cell half = *percent::push(0.5);
-    EXPECT_EQ(float_of(call([](cell* s, cell*) { return float_::make(s + 1, s, TYPE_FLOAT); }, half)), 0.5);
-    EXPECT_EQ(test::mold(call(actions_of(TYPE_PERCENT).add, half, half)), "100%") << "float!'s arithmetic";
 }
 
 }  // namespace
