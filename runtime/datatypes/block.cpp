@@ -75,20 +75,6 @@ bool equality_op(int32_t op)
     }
 }
 
-bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
-
-int32_t form_value(cell* v, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(v)).form;
-    return f ? f(v, buffer, arg, part) : part;
-}
-
-int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
-{
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
-}
 
 int32_t emit(cell* buffer, const char* text, int32_t part)
 {
@@ -463,7 +449,7 @@ int32_t block::form(cell* blk, cell* buffer, cell* arg, int32_t part)
     for (int32_t i = std::max(head_of(&b), 0); i < cells_of(&b); i++) {
         if (limited && part <= 0) break;
         cell v = *cell_at(&b, i);
-        part = form_value(&v, buffer, arg, part);
+        part = datatype::form_value(&v, buffer, arg, part);
         if (i + 1 >= cells_of(&b)) break;
         uint32_t c = last_char(buffer);
         if (c != '\t' && c != '\n' && c != '\r') part = emit(buffer, " ", part);
@@ -502,7 +488,7 @@ int32_t block::mold_each(cell* blk, cell* buffer, bool only, bool all, bool flat
             } else if (i != first) {
                 part = emit(buffer, " ", part);
             }
-            part = mold_value(&v, buffer, all, flat, arg, part, indent);
+            part = datatype::mold_value(&v, buffer, false, all, flat, arg, part, indent);
         }
     }
     if (indented) {
@@ -537,8 +523,7 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
         cell c1 = *cell_at(&a, std::max(head_of(&a), 0) + i);
         cell c2 = *cell_at(&b, std::max(head_of(&b), 0) + i);
         uint32_t e1 = cell_type(&c1), e2 = cell_type(&c2);
-        bool compatible = e1 == e2 || (word_kind(e1) && word_kind(e2)) || (number_kind(e1) && number_kind(e2));
-        if (!compatible) return e1 < e2 ? -1 : 1;
+        if (!datatype::compared_by_value(e1, e2)) return e1 < e2 ? -1 : 1;
         auto cmp = actions_of(e1).compare;
         int32_t r = cmp ? cmp(&c1, &c2, op) : -2;
         if (r != 0) return r;

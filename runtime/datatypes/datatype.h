@@ -147,6 +147,13 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
 
+// Form and mold through the value's own type; a type without the routine writes nothing.
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part);
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+// Whether two values met at one position of two blocks or objects are compared by value: the same
+// type, two word kinds or two numbers. Others are ordered by their type ids.
+bool compared_by_value(uint32_t type1, uint32_t type2);
+
 }  // namespace datatype
 
 // The routines of a type (all empty for an unregistered id).
