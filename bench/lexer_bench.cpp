@@ -16,8 +16,8 @@ namespace {
 // strings, comments, paths and, when their datatypes are there, numbers.
 std::string generated_source(size_t size)
 {
-    bool numbers = registry.types[TYPE_INTEGER].name && registry.types[TYPE_FLOAT].name;
-    const char* step = registry.types[TYPE_PATH].name ? "/" : "-";
+    bool numbers = datatype_s.types[TYPE_INTEGER].name && datatype_s.types[TYPE_FLOAT].name;
+    const char* step = datatype_s.types[TYPE_PATH].name ? "/" : "-";
     std::string out;
     char line[512];
     for (uint32_t i = 0; out.size() < size; i++) {
@@ -76,8 +76,8 @@ KIV_BENCH(lexer_load)
 {
     system_rec.booting = 0;
     std::string text = generated_source(8000000);
-    if (!registry.types[TYPE_INTEGER].name) std::printf("(numbers left out: integer! is not registered)\n");
-    if (!registry.types[TYPE_PATH].name) std::printf("(paths left out: path! is not registered)\n");
+    if (!datatype_s.types[TYPE_INTEGER].name) std::printf("(numbers left out: integer! is not registered)\n");
+    if (!datatype_s.types[TYPE_PATH].name) std::printf("(paths left out: path! is not registered)\n");
     measure("load", text, lexer::scan_request{});
     std::string small = generated_source(256000);
     measure("load 256 KB", small, lexer::scan_request{}, 40);

@@ -17,6 +17,7 @@
 #include "runtime/interpreter/stack.h"
 
 context_state context_s;
+void (*context::fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);
 
 namespace {
 
@@ -59,18 +60,6 @@ cell* value_cell(node_ref ctx, uint32_t i)
 
 int32_t value_position(node_ref ctx, int32_t entry) { return entry < 0 ? -1 : int32_t(context::get_word(ctx, uint32_t(entry))->data3); }
 
-bool is_word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
-bool is_bindable_series(uint32_t t)
-{
-    switch (t) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-    case TYPE_HASH:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Binds the cells of a series from its head. Mended: the series being walked are held on the
 // cycle stack, as every deep walk holds them, instead of a list searched at each level and
@@ -85,14 +74,14 @@ void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
     cell* end = at<cell>(s->tail);
     for (cell* c = at<cell>(s->head) + head; c < end; c++) {
         uint32_t t = cell_type(c);
-        if (is_word_kind(t)) {
+        if (bindable_word_q(t)) {
             if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(context_s.self_symbol)) {
                 c->data1 = ctx;
                 c->data3 = uint32_t(-1);
             } else {
                 context::bind_word(ctx, c);
             }
-        } else if (is_bindable_series(t)) {
+        } else if (any_block_q(t)) {
             bind_series(c->data2, c->data1, ctx, self_word);
         }
     }
@@ -317,7 +306,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     }
     get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
     cell* owner = owner_of(ctx);
-    if (!notify || !owner->data3 || !context_s.fire_on_set) {
+    if (!notify || !owner->data3 || !context::fire_on_set_hook) {
         *slot = copy;
         return slot;
     }
@@ -330,7 +319,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
     uint32_t position = word->data3;
-    context_s.fire_on_set(held_owner, held_word, old, held_new);
+    context::fire_on_set_hook(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
 }

@@ -66,6 +66,18 @@ bool action_present(uint32_t type, uint32_t slot)
     }
 }
 
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part)
+{
+    auto f = actions_of(cell_type(value)).form;
+    return f ? f(value, buffer, arg, part) : part;
+}
+
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
+{
+    auto f = actions_of(cell_type(value)).mold;
+    return f ? f(value, buffer, only, all, flat, arg, part, indent) : part;
+}
+
 void typenames_to_symbols()
 {
     if (!typename_word_maker) return;
@@ -121,24 +133,7 @@ void datatype::init()
     register_type(TYPE_DATATYPE, 0, "datatype!", {.form = form, .mold = mold, .compare = compare});
 }
 
-// ---- dispatch on any value ----------------------------------------------------------------------
-
-int32_t datatype::form_value(cell* value, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(value)).form;
-    return f ? f(value, buffer, arg, part) : part;
-}
-
-int32_t datatype::mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
-                             int32_t indent)
-{
-    auto f = actions_of(cell_type(value)).mold;
-    return f ? f(value, buffer, only, all, flat, arg, part, indent) : part;
-}
-
 bool datatype::compared_by_value(uint32_t type1, uint32_t type2)
 {
-    auto word_kind = [](uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; };
-    auto number_kind = [](uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
-    return type1 == type2 || (word_kind(type1) && word_kind(type2)) || (number_kind(type1) && number_kind(type2));
+    return type1 == type2 || (any_word_q(type1) && any_word_q(type2)) || (number_kind_q(type1) && number_kind_q(type2));
 }

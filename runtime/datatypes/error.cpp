@@ -139,11 +139,10 @@ void kind_from_fields(const cell* error, cell* spec)
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
 
-using datatype::form_value;
 
 int32_t mold_flat(cell* v, cell* buffer, bool only, cell* arg, int32_t part)
 {
-    return datatype::mold_value(v, buffer, only, false, true, arg, part, 0);
+    return mold_value(v, buffer, only, false, true, arg, part, 0);
 }
 
 uint32_t chars_of(const cell* buffer)

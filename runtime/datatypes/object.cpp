@@ -54,12 +54,12 @@ bool bindable_kind(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t 
 // What copy_values and extend_from_object copy deep.
 bool series_kind(uint32_t t)
 {
-    return bindable_kind(t) || series::any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return bindable_kind(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 // What a deep clone copies (no hash!, binary!, vector! or image!).
 bool clone_kind(uint32_t t)
 {
-    return series::any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
+    return any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
 }
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
@@ -310,12 +310,12 @@ int32_t object::serialize(const cell* object, cell* buffer, bool only, bool all,
         cell* w = keep.push(word_at(ctx, i));
         if (!all && handler_symbol_q(w->data2)) continue;
         if (indented) part = mold_indent(buffer, indent, part);
-        part = datatype::mold_value(w, buffer, false, false, false, arg, part, 0);
+        part = mold_value(w, buffer, false, false, false, arg, part, 0);
         part = emit(buffer, ": ", part);
         cell* v = keep.push(value_at(ctx, i));
         if (cell_type(v) == TYPE_VALUE) *v = unset_value;
         if (cell_type(v) == TYPE_WORD) part = emit(buffer, "'", part);
-        part = datatype::mold_value(v, buffer, false, all, flat, arg, part, indent);
+        part = mold_value(v, buffer, false, all, flat, arg, part, indent);
         if (indented || int32_t(i) != last) part = emit(buffer, separator, part);
     }
     return part;
@@ -555,8 +555,8 @@ void object::mark(const cell* c)
 void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
-    context_s.fire_on_set = fire_on_set;
-    ownership_s.fire_on_deep = fire_owner_event;
+    context::fire_on_set_hook = fire_on_set;
+    ownership_fire_on_deep_hook = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});

@@ -10,7 +10,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 
@@ -75,13 +75,13 @@ cell* path::to(cell* proto, cell* spec, uint32_t type)
 int32_t path::form(cell* value, cell* buffer, cell* arg, int32_t part)
 {
     return walk_steps(value, buffer, arg, part, false,
-                      [&](cell* v, int32_t budget) { return datatype::form_value(v, buffer, arg, budget); });
+                      [&](cell* v, int32_t budget) { return form_value(v, buffer, arg, budget); });
 }
 
 int32_t path::mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t)
 {
     return walk_steps(value, buffer, arg, part, true, [&](cell* v, int32_t budget) {
-        return datatype::mold_value(v, buffer, only, all, flat, arg, budget, 0);
+        return mold_value(v, buffer, only, all, flat, arg, budget, 0);
     });
 }
 

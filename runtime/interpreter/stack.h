@@ -60,7 +60,7 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
 // The words an argument error names: the running function's word and the word of its argument
 // `index` (none for index < 0). Installed by the evaluator, which knows the call; until then
 // both are none.
-extern void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+extern void (*call_words_hook)(int32_t index, cell* function_word, cell* argument_word);
 cell running_function_word();
 // script/expect-arg: the running function, the datatype given, the argument's word.
 [[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);

@@ -772,12 +772,12 @@ void lexer::not_done(uint32_t type)
     fire(ERR_INTERNAL, err::NOT_DONE, text);
 }
 
-bool lexer::registered(uint32_t type) { return type < TYPE_TABLE_SIZE && registry.types[type].name; }
+bool lexer::registered(uint32_t type) { return type < TYPE_TABLE_SIZE && datatype_s.types[type].name; }
 
 uint32_t lexer::event_mask(const cell* callback)
 {
     const cell* body = hooks.body ? hooks.body(callback) : nullptr;
-    if (!body || !series::any_block_q(cell_type(body)) || block::rs_length(body) == 0) return EV_ALL;
+    if (!body || !any_block_q(cell_type(body)) || block::rs_length(body) == 0) return EV_ALL;
     cell events = *block::rs_head(body);
     if (cell_type(&events) != TYPE_BLOCK) return EV_ALL;
     static const rt_word words[] = {W_PRESCAN, W_SCAN, W_LOAD, W_OPEN, W_CLOSE, W_ERROR};
@@ -867,7 +867,7 @@ void lexer::init()
     for (uint32_t i = 1; i < EXIT_WORDS; i++) lexer_s.exit_words[i] = word::load(exit_names[i]);
     init_blanks();
     collector::register_marker(mark_scans);
-    word::name_scanner = name_type;
-    word::string_loader = scan_string_to_stack;
-    block::string_scanner = string_block;
+    word::name_scan_hook = name_type;
+    word::string_load_hook = scan_string_to_stack;
+    block::string_scan_hook = string_block;
 }

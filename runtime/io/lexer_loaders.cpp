@@ -365,13 +365,6 @@ void make_pair(state&, int32_t, int32_t) { not_done(TYPE_PAIR); }
 void make_point(state&, const double*, uint32_t count) { not_done(count == 3 ? TYPE_POINT3D : TYPE_POINT2D); }
 void make_binary(state&, const std::vector<uint8_t>&) { not_done(TYPE_BINARY); }
 
-struct date_fields {
-    int32_t year, month, day;
-    bool time;
-    double seconds;   // time of day
-    bool zone;
-    int32_t zone_minutes;
-};
 void make_date(state&, const date_fields&) { not_done(TYPE_DATE); }
 
 struct money_fields {
@@ -531,7 +524,9 @@ bool from_week(date_fields& d, int32_t week, int32_t weekday)
 
 int32_t full_year(int32_t year, uint32_t digits) { return digits <= 2 ? (year > 49 ? 1900 : 2000) + year : year; }
 
-bool parse_date(const uint8_t* t, uint32_t n, date_fields& d)
+}  // namespace
+
+bool lexer::parse_date(const uint8_t* t, uint32_t n, date_fields& d)
 {
     d = date_fields{};
     cursor c{t, t + n};
@@ -606,6 +601,8 @@ bool parse_date(const uint8_t* t, uint32_t n, date_fields& d)
     if (c.p != c.end) return false;
     return d.year >= -9999 && d.year <= 9999 && d.day >= 1 && d.day <= month_days(d.year, d.month);
 }
+
+namespace {
 
 // ---- binary ---------------------------------------------------------------------------------------
 
@@ -1067,7 +1064,7 @@ void lexer::load_construct(state& st, uint32_t start, uint32_t end, uint32_t, bo
     } else if (!same_word(name, n, "none")) {
         value.header = 0;
         for (uint32_t id = 1; n && id < TYPE_TABLE_SIZE && !value.header; id++) {
-            const char* type_name = registry.types[id].name;
+            const char* type_name = datatype_s.types[id].name;
             if (!type_name || std::strlen(type_name) < n) continue;
             uint32_t i = 0;
             while (i < n && lower(name[i]) == uint8_t(type_name[i])) i++;

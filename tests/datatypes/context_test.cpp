@@ -220,8 +220,8 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     const cell owner{TYPE_OBJECT, ctx, 0, handlers};
     *context::owner_of(ctx) = owner;
     *doomed = none_value;   // below the context's buffers: the next collection slides them down
-    auto saved = context_s.fire_on_set;
-    context_s.fire_on_set = [](cell* owner, cell*, cell* old_value, cell* new_value) {
+    auto saved = context::fire_on_set_hook;
+    context::fire_on_set_hook = [](cell* owner, cell*, cell* old_value, cell* new_value) {
         bytes_alloc(16);
         seen_owner = *owner;
         seen_old = *old_value;
@@ -230,7 +230,7 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     cell w{TYPE_WORD, ctx, symbol::make("cx-h1"), uint32_t(-1)};
     cell v = integer(5);
     context::set_in(&w, &v, ctx, true);
-    context_s.fire_on_set = saved;
+    context::fire_on_set_hook = saved;
     EXPECT_EQ(std::memcmp(&seen_owner, &owner, sizeof owner), 0);
     EXPECT_EQ(cell_type(&seen_old), uint32_t(TYPE_UNSET));
     EXPECT_EQ(cell_type(&seen_new), uint32_t(TYPE_INTEGER));

@@ -79,7 +79,7 @@ inline void record(cell* handler, const cell* name, cell* args, uint32_t count, 
         text += " | ";
         if (t == TYPE_OBJECT) text += "object";
         else if (t == TYPE_INTEGER && !actions_of(t).mold) text += std::to_string(int32_t(args[i].data2));
-        else if (!actions_of(t).mold) text += registry.types[t].name ? registry.types[t].name : "?";
+        else if (!actions_of(t).mold) text += datatype_s.types[t].name ? datatype_s.types[t].name : "?";
         else text += tv::mold(args + i);
     }
     calls.push_back(text);

@@ -40,7 +40,7 @@ protected:
         cell* buffer = string::make_at(stack::push_slot(), 8, unit);
         int32_t left = mold ? actions_of(cell_type(v)).mold(v, buffer, false, false, false, nullptr, 100, 0)
                             : actions_of(cell_type(v)).form(v, buffer, nullptr, 100);
-        std::string text = string::to_utf8(buffer);
+        std::string text = string::utf8_copy(buffer);
         EXPECT_EQ(left, 100 - int32_t(utf8_chars(text))) << text;
         return text;
     }
@@ -79,7 +79,7 @@ TEST_F(Word, NamesBeyondLatin1WidenTheBuffer)
     string::concatenate_literal(buffer, "x=");
     lit_word::mold(value(TYPE_LIT_WORD, "wd-\xE6\x97\xA5\xF0\x9F\x98\x80"), buffer, false, false, false, nullptr, 100, 0);
     EXPECT_EQ(series_unit(series_of(buffer->data2)), 4u);
-    EXPECT_EQ(string::to_utf8(buffer), "x='wd-\xE6\x97\xA5\xF0\x9F\x98\x80");
+    EXPECT_EQ(string::utf8_copy(buffer), "x='wd-\xE6\x97\xA5\xF0\x9F\x98\x80");
 }
 
 TEST_F(Word, CompareCodes)

@@ -15,12 +15,13 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/lexer_state.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 
 namespace {
 
-bool registered(uint32_t type) { return registry.types[type].name != nullptr; }
+bool registered(uint32_t type) { return datatype_s.types[type].name != nullptr; }
 
 // Until paren! and the path kinds have their module, stand-ins mold them as the source writes
 // them, so that the tables below read like the text they load.
@@ -207,7 +208,8 @@ TEST_F(Lexer, SyntaxErrorsNameTheKindTheLineAndTheText)
         {":a:", INVALID, "(line 1)", "get-word!", ":a:"},
         {"%{a}%%", INVALID, "(line 1)", "string!", "%{a}%%"},
         {"%%{a}%", INVALID, "(line 1)", "string!", "%%{a}%"},
-        {"#[a b c]", INVALID, "(line 1)", "map!", "#[a b c]"},
+        {"#[a 1 b]", INVALID, "(line 1)", "map!", "#[a 1 b]"},
+        {"#[[a] 1]", INVALID, "(line 1)", "map!", "#[[a] 1]"},
         {"[1, 2]", INVALID, "(line 1)", "point2D!", ", 2]"},
         {"(a , b)", INVALID, "(line 1)", "point2D!", "(a , b)"},
         {"(1 , 2 ,)", INVALID, "(line 1)", "point3D!", "(1 , 2 ,)"},
@@ -314,6 +316,49 @@ TEST_F(Lexer, LiteralsOfMissingDatatypesAreRefusedByName)
     }
 }
 
+// Date literals are read in full before date! takes them: the forms and their fields.
+TEST_F(Lexer, DateFields)
+{
+    struct row {
+        const char* text;
+        int32_t year, month, day;
+        double seconds;      // -1: no time
+        int32_t zone;        // minutes; -9999: no zone
+    };
+    const row rows[] = {
+        {"1-Jan-24", 2024, 1, 1, -1, -9999},
+        {"1-Jan-50", 1950, 1, 1, -1, -9999},
+        {"29-feb-2024", 2024, 2, 29, -1, -9999},
+        {"15/September/1999", 1999, 9, 15, -1, -9999},
+        {"2024-01-15", 2024, 1, 15, -1, -9999},
+        {"2024/1/2/10:30", 2024, 1, 2, 37800, -9999},
+        {"2024-01-15T10:30:15.5Z", 2024, 1, 15, 37815.5, 0},
+        {"1-Jan-2024/23:59:59-5:30", 2024, 1, 1, 86399, -330},
+        {"20240115T1030+0100", 2024, 1, 15, 37800, 60},
+        {"2024-W05-3", 2024, 1, 31, -1, -9999},
+        {"2021-W01", 2021, 1, 4, -1, -9999},
+        {"2020-W53-7", 2021, 1, 3, -1, -9999},
+        {"2024-032", 2024, 2, 1, -1, -9999},
+        {"2023-365/12:00", 2023, 12, 31, 43200, -9999},
+        {"1/Jan/-200", -200, 1, 1, -1, -9999},
+    };
+    for (const row& r : rows) {
+        lexer::date_fields d;
+        ASSERT_TRUE(lexer::parse_date(bytes_of(r.text), uint32_t(std::strlen(r.text)), d)) << r.text;
+        EXPECT_EQ(d.year, r.year) << r.text;
+        EXPECT_EQ(d.month, r.month) << r.text;
+        EXPECT_EQ(d.day, r.day) << r.text;
+        EXPECT_EQ(d.time ? d.seconds : -1.0, r.seconds) << r.text;
+        EXPECT_EQ(d.zone ? d.zone_minutes : -9999, r.zone) << r.text;
+    }
+    for (const char* bad : {"29-Feb-2023", "31-Apr-2024", "0-Jan-2024", "1-13-2024", "1-Ja-2024", "1-Jan/2024",
+                            "2024-01-01T24:00", "2024-01-01T10:60", "2024-01-01T10:00:60", "1-Jan-2024/1:00+16",
+                            "2024-000", "2023-366", "2024-W54", "1-Jan-12345", "20240115T1030Q"}) {
+        lexer::date_fields d;
+        EXPECT_FALSE(lexer::parse_date(bytes_of(bad), uint32_t(std::strlen(bad)), d)) << bad;
+    }
+}
+
 // What a name loads as, for the word conversions: the type of exactly one token.
 TEST_F(Lexer, NameTypes)
 {
@@ -339,7 +384,7 @@ TEST_F(Lexer, NameTypes)
     EXPECT_EQ(symbol::count(), symbols_before);
     // Only the given length is read.
     EXPECT_EQ(lexer::scan_type(bytes_of("ab cd"), 2), uint32_t(TYPE_WORD));
-    EXPECT_EQ(word::name_scanner(bytes_of("a:b"), 2), uint32_t(TYPE_SET_WORD));
+    EXPECT_EQ(word::name_scan_hook(bytes_of("a:b"), 2), uint32_t(TYPE_SET_WORD));
 }
 
 TEST_F(Lexer, OneValueScansReportWhatTheyRead)

@@ -28,7 +28,7 @@ inline std::string form_at(cell* v)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).form(v, out, nullptr, 0x7FFFFFFF);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
@@ -37,7 +37,7 @@ inline std::string mold_at(cell* v, bool only = false, bool all = false, bool fl
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).mold(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
