@@ -275,14 +275,14 @@ bool context::collect_set_words(node_ref ctx, const cell* block)
 
 cell* context::get_in(const cell* word, node_ref ctx)
 {
-    if (int32_t(word->data3) == -1 || !ctx) {
+    if (word_position(word) == -1 || !ctx) {
         // A self word bound by bind yields its context's owner; mended: a self word without a
         // context raises no-value instead of reading through a null context.
-        bool self = symbol::resolve(word->data2) == symbol::resolve(context_s.self_symbol);
-        if (self && word->data1) return owner_of(word->data1);
+        bool self = symbol::resolve(word_symbol(word)) == symbol::resolve(context_s.self_symbol);
+        if (self && word_context(word)) return owner_of(word_context(word));
         fire(ERR_SCRIPT, err::NO_VALUE, word);
     }
-    cell* slot = value_cell(ctx, word->data3);
+    cell* slot = value_cell(ctx, uint32_t(word_position(word)));
     // Mended: a stack context whose call has returned no longer has a window to read from.
     if (!slot) fire(ERR_SCRIPT, err::NOT_IN_CONTEXT, word);
     return slot;
@@ -293,18 +293,18 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell copy = *value;
     // Mended: a word bound to no context (a refinement made for a native's spec) has nowhere to go.
     if (!ctx) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
-    if (int32_t(word->data3) == -1) {
-        int32_t position = find_word(ctx, word->data2, false);
-        if (position < 0) position = int32_t(add_word(ctx, word->data2));
+    if (word_position(word) == -1) {
+        int32_t position = find_word(ctx, word_symbol(word), false);
+        if (position < 0) position = int32_t(add_word(ctx, word_symbol(word)));
         word->data3 = uint32_t(position);
     }
-    cell* slot = value_cell(ctx, word->data3);
+    cell* slot = value_cell(ctx, uint32_t(word_position(word)));
     if (!slot) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
     if (on_stack(ctx) || kind_of(ctx) != CONTEXT_OBJECT) {
         *slot = copy;
         return slot;
     }
-    get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
+    get_word(ctx, uint32_t(word_position(word)))->header |= WORD_ENTRY_SET;
     cell* owner = owner_of(ctx);
     if (!notify || !owner->data3 || !context::fire_on_set_hook) {
         *slot = copy;
@@ -318,7 +318,7 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_owner = stack::push(owner);
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
-    uint32_t position = word->data3;
+    uint32_t position = uint32_t(word_position(word));
     context::fire_on_set_hook(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
@@ -358,7 +358,7 @@ void context::set_at_keep_old(node_ref ctx, uint32_t i)
 
 int32_t context::bind_word(node_ref ctx, cell* word)
 {
-    int32_t position = find_word(ctx, word->data2, true);
+    int32_t position = find_word(ctx, word_symbol(word), true);
     if (position < 0) return -1;
     word->data1 = ctx;
     word->data3 = uint32_t(position);

@@ -22,6 +22,9 @@
 #include "runtime/interpreter/stack.h"
 
 error_state error_s;
+void (*error::near_hook)(cell* out);
+void (*error::trace_in_hook)(cell* block, int32_t frame, int32_t level);
+int32_t (*error::form_trace_hook)(cell* buffer, int32_t frame, int32_t level, int32_t part);
 
 namespace {
 
@@ -88,10 +91,10 @@ cell* new_error(stack::scope& keep)
 
 void set_near(const cell* error)
 {
-    if (!error_s.near) return;
+    if (!error::near_hook) return;
     stack::scope keep;
     cell* out = keep.push(none_value);
-    error_s.near(out);
+    error::near_hook(out);
     set_field(error, EF_NEAR, *out);
 }
 
@@ -124,8 +127,8 @@ void kind_from_words(const cell* error, const cell* spec)
 void kind_from_fields(const cell* error, cell* spec)
 {
     context::bind(spec, error->data1, true);
-    if (!object_s.evaluate) fire(ERR_INTERNAL, err::NOT_DONE);
-    object_s.evaluate(spec);
+    if (!object::evaluate_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+    object::evaluate_hook(spec);
     cell type = *field_of(error, EF_TYPE);
     int32_t category = cell_type(&type) == TYPE_WORD ? category_of(&type) : -1;
     if (category < 0) fire_spec_field(W_TYPE);
@@ -324,7 +327,7 @@ void error::set_stack(cell* error)
     stack::scope keep;
     cell* e = keep.push(*error);
     cell* trace = block::make_at(keep.push(unset_value), 20);
-    if (error_s.trace_in) error_s.trace_in(trace, int32_t(frame.data2), level > 0 ? level : 1);
+    if (error::trace_in_hook) error::trace_in_hook(trace, int32_t(frame.data2), level > 0 ? level : 1);
     set_field(e, EF_STACK, *trace);
     if (cell_type(&error_s.state) != TYPE_OBJECT) return;
     int32_t i = context::find_word(error_s.state.data1, error_s.source_files_symbol, true);
@@ -404,9 +407,9 @@ int32_t error::form(cell* error, cell* buffer, cell*, int32_t part)
 
     int32_t level = trace_level();
     cell* stack = keep.push(*field_of(e, EF_STACK));
-    if (level > 0 && cell_type(stack) == TYPE_INTEGER && error_s.form_trace) {
+    if (level > 0 && cell_type(stack) == TYPE_INTEGER && error::form_trace_hook) {
         part = emit(buffer, "\n*** Stack: ", part);
-        part = error_s.form_trace(buffer, int32_t(stack->data2), level, part);
+        part = error::form_trace_hook(buffer, int32_t(stack->data2), level, part);
     } else if (level > 0 && cell_type(stack) == TYPE_BLOCK) {
         part = emit(buffer, "\n*** Stack: ", part);
         part = form_value(stack, buffer, nullptr, part);

@@ -26,6 +26,8 @@
 #include "runtime/ownership.h"
 
 object_state object_s;
+void (*object::evaluate_hook)(cell* block);
+void (*object::call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 
 namespace {
 
@@ -522,8 +524,8 @@ cell* object::make(cell* proto, cell* spec, uint32_t)
         context::bind(s, ctx, true);
         if (from_object) copy_values(p->data1, ctx, false);
         if (block::rs_length(s) > 0) {
-            if (!object_s.evaluate) fire(ERR_INTERNAL, err::NOT_DONE);
-            object_s.evaluate(s);
+            if (!object::evaluate_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+            object::evaluate_hook(s);
         }
         clear_changed(ctx);
         block::clear_new_lines(values_of(ctx));

@@ -64,7 +64,7 @@ static_assert(sizeof event_words / sizeof event_words[0] == EV_COUNT, "one word 
 
 void call(cell* handler, rt_word name, cell* args, uint32_t count, uint32_t locals)
 {
-    if (object_s.call_handler) object_s.call_handler(handler, rt_word_cell(name), args, count, locals);
+    if (object::call_handler_hook) object::call_handler_hook(handler, rt_word_cell(name), args, count, locals);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ cell* word::push(const cell* w) { return stack::push(w); }
 
 cell* word::push_from(node_ref ctx, uint32_t i) { return stack::push(context::get_word(ctx, i)); }
 
-cell* word::get_symbol(const cell* w) { return symbol::get(w->data2); }
+cell* word::get_symbol(const cell* w) { return symbol::get(word_symbol(w)); }
 
 cell* word::get(const cell* w) { return context::get_in(w, word_context(w)); }
 
@@ -175,14 +175,14 @@ cell* word::set_star()
 
 cell* word::as_string(const cell* w)
 {
-    cell str{TYPE_STRING, 0, symbol::get_string(w->data2), 0};
+    cell str{TYPE_STRING, 0, symbol::get_string(word_symbol(w)), 0};
     return stack::push(&str);
 }
 
 uint32_t word::scan_type(const cell* w)
 {
     uint32_t length;
-    const uint8_t* name = symbol::name(w->data2, &length);
+    const uint8_t* name = symbol::name(word_symbol(w), &length);
     return name_scan_hook(name, length);
 }
 
@@ -329,7 +329,7 @@ int32_t word::compare(cell* value1, cell* value2, int32_t op)
 
 cell* word::index_q(cell* w)
 {
-    if (int32_t(w->data3) == -1) return none::make_at(w);
+    if (word_position(w) == -1) return none::make_at(w);
     *w = cell{TYPE_INTEGER, 0, w->data3 + 1, 0};
     return w;
 }

@@ -40,11 +40,8 @@ constexpr uint32_t EV_ALL = 63;
 // Installed by the evaluator: call runs a callback (function! or routine!) with the five event
 // arguments (cells on the argument stack) and answers its logic! result; body gives the body
 // block of a callback, whose leading block of event words selects the events it wants.
-struct callback_hooks {
-    bool (*call)(const cell* callback, cell* args);
-    const cell* (*body)(const cell* callback);
-};
-extern callback_hooks hooks;
+extern bool (*callback_call_hook)(const cell* callback, cell* args);
+extern const cell* (*callback_body_hook)(const cell* callback);
 
 // The events a callback wants: the words of the block that begins its body, else all.
 uint32_t event_mask(const cell* callback);

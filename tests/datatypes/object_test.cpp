@@ -80,7 +80,7 @@ TEST_F(Object, MakeRefusesOtherSpecsAndNeedsTheEvaluatorForABlock)
     cell datatype{TYPE_DATATYPE, TYPE_OBJECT, 0, 0};
     cell number = tv::num(5);
     EXPECT_EQ(error_of([&] { object::make(&datatype, &number, TYPE_OBJECT); }), code(ERR_SYNTAX, err::MALCONSTRUCT));
-    object_s.evaluate = nullptr;
+    object::evaluate_hook = nullptr;
     cell* spec = tv::read("a: 1");
     EXPECT_EQ(error_of([&] { object::make(&datatype, spec, TYPE_OBJECT); }), code(ERR_INTERNAL, err::NOT_DONE));
 }

@@ -111,13 +111,13 @@ protected:
     {
         Values::SetUp();
         calls.clear();
-        object_s.evaluate = evaluate;
-        object_s.call_handler = record;
+        object::evaluate_hook = evaluate;
+        object::call_handler_hook = record;
     }
     void TearDown() override
     {
-        object_s.evaluate = nullptr;
-        object_s.call_handler = nullptr;
+        object::evaluate_hook = nullptr;
+        object::call_handler_hook = nullptr;
         Values::TearDown();
     }
     // make object! spec (proto: a datatype! or an object), the result left on the stack.

@@ -16,17 +16,6 @@ namespace {
 
 using namespace tv;
 
-constexpr uint32_t NEED_VALUE = tv::code(ERR_SCRIPT, err::NEED_VALUE);
-constexpr uint32_t NO_VALUE = tv::code(ERR_SCRIPT, err::NO_VALUE);
-constexpr uint32_t NOT_DEFINED = tv::code(ERR_SCRIPT, err::NOT_DEFINED);
-
-// The name of the word an error names (its first argument).
-std::string named_word()
-{
-    cell w = raised_error_get().args[0];
-    return word::any_word_q(cell_type(&w)) ? tv::form(&w) : "(not a word)";
-}
-
 class Word : public tv::Values {
 protected:
     cell* value(uint32_t type, const char* name)
@@ -268,9 +257,9 @@ TEST_F(Word, WordSetAndGetChecked)
     cell w = word_of("cl-target");
     cell* base = stack::push_slot();
     stack::push(&unset_value);
-    EXPECT_EQ(error_of([&] { word_set(&w); }), NEED_VALUE);
+    EXPECT_EQ(error_of([&] { word_set(&w); }), code(ERR_SCRIPT, err::NEED_VALUE));
     EXPECT_EQ(named_word(), "cl-target");
-    EXPECT_EQ(error_of([&] { word_get_checked(&w); }), NO_VALUE) << "the refused set stored nothing";
+    EXPECT_EQ(error_of([&] { word_get_checked(&w); }), code(ERR_SCRIPT, err::NO_VALUE)) << "the refused set stored nothing";
     EXPECT_EQ(named_word(), "cl-target");
 
     cell seven = num(7);
@@ -287,7 +276,7 @@ TEST_F(Word, WordSetAndGetChecked)
     cell loose = word_of("cl-loose", TYPE_REFINEMENT);
     loose.data1 = 0;   // a refinement made for a spec is bound to no context
     stack::push(&eight);
-    EXPECT_EQ(error_of([&] { word_set(&loose); }), NOT_DEFINED);
+    EXPECT_EQ(error_of([&] { word_set(&loose); }), code(ERR_SCRIPT, err::NOT_DEFINED));
 }
 
 }  // namespace

@@ -511,13 +511,16 @@ protected:
     void SetUp() override
     {
         Lexer::SetUp();
-        saved_ = lexer::hooks;
-        lexer::hooks = {record, body_of};
+        saved_call_ = lexer::callback_call_hook;
+        saved_body_ = lexer::callback_body_hook;
+        lexer::callback_call_hook = record;
+        lexer::callback_body_hook = body_of;
         active = &rec_;
     }
     void TearDown() override
     {
-        lexer::hooks = saved_;
+        lexer::callback_call_hook = saved_call_;
+        lexer::callback_body_hook = saved_body_;
         active = nullptr;
         Lexer::TearDown();
     }
@@ -540,7 +543,8 @@ protected:
     recorder rec_;
 
 private:
-    lexer::callback_hooks saved_{};
+    decltype(lexer::callback_call_hook) saved_call_ = nullptr;
+    decltype(lexer::callback_body_hook) saved_body_ = nullptr;
 };
 
 TEST_F(LexerEvents, EveryTokenIsReportedInOrder)

@@ -253,4 +253,11 @@ protected:
 
 constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
 
+// The word the raised error names first (its first argument), formed; for the errors of words.
+inline std::string named_word()
+{
+    cell w = raised_error_get().args[0];
+    return any_word_q(cell_type(&w)) ? form(&w) : "(not a word)";
+}
+
 }  // namespace tv
