@@ -158,7 +158,7 @@ TEST_F(Ownership, SeriesReflectAndModifyTheOwnerLink)
     cell none = none_value;
     series::modify(blk, &owned_field, &none, false);
     EXPECT_EQ(cell_type(series::reflect(stack::push(blk), &owned_field)), uint32_t(TYPE_NONE));
-    cell num = tv::num(1);
+    cell num = tv::integer(1);
     EXPECT_EQ(error_of([&] { series::modify(blk, &owned_field, &num, false); }), code(ERR_SCRIPT, err::INVALID_ARG));
     cell other = word("length");
     EXPECT_EQ(error_of([&] { series::reflect(stack::push(blk), &other); }), code(ERR_INTERNAL, err::NOT_DONE));
