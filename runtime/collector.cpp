@@ -44,20 +44,6 @@ gc_state gcs;
 
 // ---- marking of the types not registered yet -----------------------------------------------------
 
-void mark_native(const cell* c)
-{
-    if (c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_block(c->data3);
-    uint32_t wrapped = (c->header >> 16) & 0xFF;
-    if (cell_type(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->data1)
-        collector::mark_context(c->data1);
-}
-void mark_function(const cell* c)
-{
-    if (c->data1) collector::mark_context(c->data1);
-    if (c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_block(c->data3);
-}
 void mark_object(const cell* c)
 {
     if (c->data1) collector::mark_context(c->data1);
@@ -79,11 +65,7 @@ void mark_event(const cell* c)
 
 void unregistered_markers(mark_fn* m)
 {
-    for (uint32_t t : {TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
-        m[t] = collector::mark_block_cell;
     for (uint32_t t : {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = collector::mark_string_cell;
-    for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) m[t] = mark_native;
-    for (uint32_t t : {TYPE_FUNCTION, TYPE_ROUTINE}) m[t] = mark_function;
     for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = collector::mark_buffer_cell;
     for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
     for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;

@@ -2,31 +2,53 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include <cstdio>
+
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/action.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/op.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/embedded.h"
+#include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
+#include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
+#include "runtime/rterror.h"
 #include "runtime/rtwords.h"
 
 system_record system_rec;
@@ -44,6 +66,31 @@ void mark_runtime_roots()
     if (symbols.table) mark_table(symbols.table);
     if (contexts.global) collector::mark_context(contexts.global);
     cycle_stack_mark(collector::mark_block);
+}
+
+// The error catalogue: Kiv source carried in the executable until the boot image exists. One that
+// does not load, or differs from the runtime's own list of errors, ends start-up: the runtime
+// would raise errors by the wrong positions.
+void load_error_catalogue()
+{
+    const char* name = "library/errors.kiv";
+    char problem[256];
+    std::snprintf(problem, sizeof problem, "%s is missing", name);
+    if (const embedded_source* source = embedded::find(name)) {
+        cell* out = stack::push_slot();
+        bool loaded = true;
+        try {
+            lexer::load(source->bytes, source->length, out);
+            error::load_catalog(out);
+        } catch (const script_error_unwind&) {
+            loaded = false;
+            std::snprintf(problem, sizeof problem, "%s does not load: error %u", name, raised_error_get().code());
+        }
+        stack::pop(1);
+        if (loaded && error::check_catalog(problem, sizeof problem)) return;
+    }
+    rt_print_line({"*** error catalogue: ", static_cast<const char*>(problem)});
+    runtime_error(RT_ASSERTION, rt_error_address());
 }
 
 }  // namespace
@@ -76,8 +123,22 @@ void runtime::init()
     set_word::init();
     get_word::init();
     refinement::init();
+    native::init();
+    action::init();
+    op::init();
+    path::init();
+    lit_path::init();
+    set_path::init();
+    get_path::init();
+    function::init();
+    routine::init();
+    paren::init();
     issue::init();
+    triple::init();
+    typeset::init();
     time_::init();    // after float!, whose routines it inherits
+    object::init();
+    error::init();   // after object!, whose routines it inherits
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -96,6 +157,13 @@ void runtime::init()
     typenames_to_symbols();
     runtime_words_init();
     refinement_words_init();
+    natives::init();
+    actions::init();
+    ownership_init();
+    checksum::init();
+    compress::init_words();
+    lexer::init();
+    load_error_catalogue();
 
     reftable_init();
     collector::init();

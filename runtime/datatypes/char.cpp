@@ -135,7 +135,6 @@ uint32_t from_string(const cell* spec)
 cell* char_::make(cell* proto, cell* spec, uint32_t)
 {
     int32_t n = -1;
-    uint32_t code_point;
     switch (uint32_t t = cell_type(spec)) {
     case TYPE_CHAR: case TYPE_INTEGER:
         n = int32_t(spec->data2);
@@ -146,12 +145,11 @@ cell* char_::make(cell* proto, cell* spec, uint32_t)
     case TYPE_BINARY:
         return store(proto, from_binary(spec));
     default:
-        if (!string::any_string_q(t)) bad_to_arg(spec);
+        if (!any_string_q(t)) bad_to_arg(spec);
         return store(proto, from_string(spec));
     }
     if (n < 0 || uint32_t(n) > LAST_CODE_POINT) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
-    code_point = uint32_t(n);
-    return store(proto, code_point);
+    return store(proto, uint32_t(n));
 }
 
 void char_::init()

@@ -11,6 +11,8 @@
 // (kind 2 hash table whose block holds one word! cell per entry); data2 values block node, or for
 // a stack context the reference of the call's first argument cell (0 while no call runs); data3 0.
 // Owner cell: unset! until the maker stores the object! or function! that owns the context.
+// A context! value held elsewhere (the more block of a native or action) is a copy of the context
+// cell whose data3 is the context's node: it keeps the context alive and leads back to it.
 constexpr uint32_t CONTEXT_KIND_SHIFT = 11;
 constexpr uint32_t CONTEXT_ON_STACK = 0x400000u;
 constexpr uint32_t CONTEXT_OF_OBJECT = 0x1000000u;
@@ -20,9 +22,6 @@ enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT
 struct context_state {
     node_ref global;
     uint32_t self_symbol;
-    // Installed by object!: runs the owner's on-change* handler after a field was set. Every cell
-    // it is handed is on the argument stack.
-    void (*fire_on_set)(cell* owner, cell* word, cell* old_value, cell* new_value);
 };
 extern context_state context_s;
 // The former name, for the start-up file until it moves to context_s.
@@ -31,12 +30,20 @@ inline context_state& contexts = context_s;
 namespace context {
 constexpr uint32_t GLOBAL_SLOTS = 4000;
 
+// Installed by object!'s init: runs the owner's on-change* handler after a field was set. Every
+// cell it is handed is on the argument stack.
+extern void (*fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);
+
 void init();          // registers context!
 void mark(const cell* c);   // the word table, and the values unless they live on the argument stack
 void global_init();   // the global context
 void words_init();    // the symbols this module names, once the symbol table exists
 
-inline cell* cell_of(node_ref ctx) { return at<cell>(series_of(ctx)->head); }
+inline cell* cell_of(node_ref ctx)
+{
+    KIV_CHECK(ctx != 0);
+    return at<cell>(series_of(ctx)->head);
+}
 inline cell* owner_of(node_ref ctx) { return cell_of(ctx) + 1; }
 inline uint32_t kind_of(node_ref ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
 inline bool on_stack(node_ref ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }
@@ -45,6 +52,7 @@ uint32_t word_count(node_ref ctx);
 // source: a context whose word table the new one starts as a copy of, or 0.
 node_ref create(uint32_t slots, bool on_stack, bool object, node_ref source, uint32_t kind);
 node_ref make(const cell* spec, bool on_stack, bool object, uint32_t kind);
+cell value_of(node_ref ctx);
 // word must not live in a movable buffer: it is rebound to the new context.
 node_ref clone(cell* word, uint32_t kind);
 

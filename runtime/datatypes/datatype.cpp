@@ -45,6 +45,16 @@ void datatype::register_type(uint32_t id, uint32_t parent, const char* name, con
     to.mark = resolve(row.mark, from.mark, parent);
 }
 
+action_row inherited_row()
+{
+    action_row row{};
+#define ACTION_SLOT(idn, field, signature) row.field = inherit;
+#include "runtime/datatypes/action_slots.inc"
+#undef ACTION_SLOT
+    row.mark = inherit;
+    return row;
+}
+
 bool action_present(uint32_t type, uint32_t slot)
 {
     const action_table_row& r = datatype_s.rows[type];
@@ -54,6 +64,18 @@ bool action_present(uint32_t type, uint32_t slot)
 #undef ACTION_SLOT
     default: return false;
     }
+}
+
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part)
+{
+    auto f = actions_of(cell_type(value)).form;
+    return f ? f(value, buffer, arg, part) : part;
+}
+
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
+{
+    auto f = actions_of(cell_type(value)).mold;
+    return f ? f(value, buffer, only, all, flat, arg, part, indent) : part;
 }
 
 void typenames_to_symbols()

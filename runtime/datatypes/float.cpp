@@ -497,13 +497,14 @@ cell* float_::round(cell* value, cell* scale, bool even, bool down, bool half_do
         cell_set_float(value, r);
         return value;
     }
-    if (cell_type(scale) == TYPE_INTEGER) {
+    // An integer scale counts whole percents for a percent!, which stays one.
+    if (cell_type(scale) == TYPE_INTEGER && cell_type(value) != TYPE_PERCENT) {
         if (!(r > -2147483649.0 && r < 2147483648.0)) fire(ERR_MATH, err::OVERFLOW);
         *value = cell{TYPE_INTEGER, 0, uint32_t(int32_t(r)), 0};
         return value;
     }
     cell_set_float(value, r);
-    cell_set_type(value, cell_type(scale));
+    if (cell_type(scale) != TYPE_INTEGER) cell_set_type(value, cell_type(scale));
     return value;
 }
 
@@ -584,11 +585,11 @@ double from_string(cell* spec, uint32_t type)
         if (status != 0) type_fault(err::BAD_TO_ARG, type, spec);
         return d;
     }
-    if (!word::string_loader) {
+    if (!word::string_load_hook) {
         cell named = datatype::value_of(type);
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
-    cell* loaded = word::string_loader(spec);
+    cell* loaded = word::string_load_hook(spec);
     uint32_t t = loaded ? cell_type(loaded) : 0;
     if (t != TYPE_FLOAT && t != TYPE_PERCENT && t != TYPE_INTEGER) type_fault(err::BAD_TO_ARG, type, spec);
     double d = number_of(loaded);
@@ -616,7 +617,7 @@ cell* float_::make(cell* proto, cell* spec, uint32_t type)
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
     default:
-        if (!string::any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
+        if (!any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
         d = from_string(spec, type);
     }
     *proto = cell{type, 0, 0, 0};

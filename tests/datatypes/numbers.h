@@ -3,7 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <initializer_list>
 #include <string>
+#include <type_traits>
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/block.h"
@@ -11,7 +14,9 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/interpreter/stack.h"
 #include "support/fixtures.h"
 #include "support/values.h"
@@ -27,6 +32,8 @@ inline cell t(double seconds)
     cell_set_float(&c, seconds);
     return c;
 }
+inline int32_t int_of(cell v) { return int32_t(v.data2); }
+inline double float_of(cell v) { return cell_float(&v); }
 inline cell hms(double h, double m, double s) { return t(h * 3600 + m * 60 + s); }
 
 // The result of an action on two operands (or one), called with the operands as the first cells
@@ -41,7 +48,8 @@ cell call(F&& action, cell a, cell b = cell{TYPE_UNSET, 0, 0, 0})
     stack_s.arguments = first;
     cell result;
     try {
-        result = *action(first, second);
+        if constexpr (std::is_invocable_v<F, cell*, cell*>) result = *action(first, second);
+        else result = *action(first);
     } catch (...) {
         stack_s.top = mark;
         stack_s.arguments = saved;
@@ -51,6 +59,28 @@ cell call(F&& action, cell a, cell b = cell{TYPE_UNSET, 0, 0, 0})
     stack_s.arguments = saved;
     return result;
 }
+
+// Series values for conversions, pushed on the argument stack (kept there until the test ends).
+inline cell text(const char* utf8)
+{
+    return *string::load(reinterpret_cast<const uint8_t*>(utf8), uint32_t(std::strlen(utf8)), 0);
+}
+inline cell binary(std::initializer_list<uint8_t> bytes)
+{
+    node_ref node = bytes_alloc(uint32_t(bytes.size()) + 1);
+    series_buffer* s = series_of(node);
+    for (uint8_t b : bytes) *at(s->tail++) = b;
+    cell c{TYPE_BINARY, 0, node, 0};
+    return *stack::push(&c);
+}
+inline cell issue_of(const char* name) { return *issue::make_at(stack::push_slot(), name); }
+inline cell block_of(std::initializer_list<cell> values)
+{
+    cell* blk = block::push_only_star(uint32_t(values.size()) + 1);
+    for (const cell& v : values) block::rs_append(blk, &v);
+    return *blk;
+}
+inline cell type(uint32_t id) { return datatype::value_of(id); }
 
 // The code of the error an expression raises, 0 for none.
 template <class F>
