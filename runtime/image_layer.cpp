@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <gdiplus.h>
 #include <objbase.h>
+#include <shlwapi.h>
 #include <wincodec.h>
 
 #include <algorithm>
@@ -509,24 +510,11 @@ bool image_stream_new(cell* out, const uint8_t* bytes, size_t length)
 {
     IWICImagingFactory* factory = image_factory();
     if (length > IMAGE_BYTES_MAX || !declared_size_fits(bytes, length)) return false;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, length ? length : 1);
-    if (!memory) return false;
-    void* p = GlobalLock(memory);
-    if (!p) {
-        GlobalFree(memory);
-        return false;
-    }
-    std::memcpy(p, bytes, length);
-    GlobalUnlock(memory);
-    com_ref<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, stream.out()))) {
-        GlobalFree(memory);
-        return false;
-    }
-    // The block may be larger than asked: the stream must end where the bytes do.
-    ULARGE_INTEGER size;
-    size.QuadPart = length;
-    if (FAILED(stream->SetSize(size))) return false;
+    // A memory stream that copies the bytes (so nothing here reads the value range again). Not
+    // one over an HGLOBAL: Wine's reads past the block when a decoder seeks beyond the end of
+    // corrupt data.
+    com_ref<IStream> stream(SHCreateMemStream(bytes, UINT(length)));
+    if (!stream) return false;
     IWICBitmapDecoder* decoder = nullptr;
     if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder)))
         return false;

@@ -129,7 +129,7 @@ inline uint32_t live_images()
 }
 
 // Every channel of two pixels within the tolerance.
-inline bool near(uint32_t a, uint32_t b, uint32_t tolerance)
+inline bool close_to(uint32_t a, uint32_t b, uint32_t tolerance)
 {
     for (uint32_t shift = 0; shift < 32; shift += 8) {
         int32_t d = int32_t(a >> shift & 0xFF) - int32_t(b >> shift & 0xFF);
