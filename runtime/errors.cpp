@@ -4,7 +4,19 @@
 
 namespace {
 raised_error pending;
-}
+
+#define KIV_ID_NAME(id, name) name,
+#define KIV_CATEGORY_ID_NAMES(category, name, ids) const char* const category##_ids[] = {ids(KIV_ID_NAME) nullptr};
+KIV_ERROR_CATEGORIES(KIV_CATEGORY_ID_NAMES)
+#undef KIV_CATEGORY_ID_NAMES
+#undef KIV_ID_NAME
+}  // namespace
+
+const error_category_names error_names[ERROR_CATEGORIES] = {
+#define KIV_CATEGORY_ROW(category, name, ids) {name, category##_ids, sizeof category##_ids / sizeof(char*) - 1},
+    KIV_ERROR_CATEGORIES(KIV_CATEGORY_ROW)
+#undef KIV_CATEGORY_ROW
+};
 
 void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3)
 {

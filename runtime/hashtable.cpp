@@ -8,11 +8,10 @@
 
 #include "runtime/arrays.h"
 #include "runtime/casefold.h"
-#include "runtime/datatypes/block.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 
 uint32_t hash_seed;
@@ -189,15 +188,8 @@ uint32_t upper_of(uint32_t buckets) { return uint32_t(buckets * HASH_LOAD); }
 
 // Keeps a table (and its block) reachable while its parts are being made.
 struct keep_table {
-    cell* mark;
-    keep_table(node_ref table, node_ref block) : mark(stack::top())
-    {
-        cell c{TYPE_HASH, 0, block, table};
-        stack::push(&c);
-    }
-    ~keep_table() { stack_s.top = mark; }
-    keep_table(const keep_table&) = delete;
-    keep_table& operator=(const keep_table&) = delete;
+    gc_cell_root held;
+    keep_table(node_ref table, node_ref block) : held(cell{TYPE_HASH, 0, block, table}) {}
 };
 
 node_ref bytes_with_tail(uint32_t n, uint8_t fill)
@@ -535,6 +527,14 @@ cell* hashtable_put(node_ref t, uint32_t key)
     cell* entry;
     if (p.found != NO_BUCKET) {
         entry = entry_at(h, key_words(h)[p.found]);
+    } else if (p.free != NO_BUCKET && state_of(flag_words(h), p.free) == BUCKET_DELETED) {
+        // Mended: a deleted bucket still names its dead entry, and only that bucket does, so the
+        // entry is taken over. Appending instead grew the block without bound when keys came and
+        // went, since a reused bucket never raises the count that triggers the cleaning rebuild.
+        int32_t offset = key_words(h)[p.free];
+        entry = entry_at(h, offset);
+        *entry = cell{TYPE_UNSET, key, 0, 0};
+        place(t, p.free, offset);
     } else {
         node_ref block = h->block;
         uint32_t offset = series_used_bytes(series_of(block));
@@ -733,12 +733,11 @@ uint32_t symbol_add(node_ref t, const uint8_t* name, uint32_t length, int32_t al
     if (length) std::memcpy(at(s->head), name, length);
     *at<uint8_t>(s->head + length) = 0;
     s->tail = s->head + length;
-    cell* mark = stack::top();
-    cell holder{TYPE_BINARY, 0, bytes, 0};   // keeps the name while the block grows
-    stack::push(&holder);
     node_ref block = rec(t)->block;
-    *series_alloc_tail(series_of(block)) = cell{TYPE_SYMBOL, uint32_t(alias), 0, bytes};
-    stack_s.top = mark;
+    {
+        gc_root keep_name(bytes);   // while the block grows
+        *series_alloc_tail(series_of(block)) = cell{TYPE_SYMBOL, uint32_t(alias), 0, bytes};
+    }
     uint32_t index = series_used_bytes(series_of(block)) / 16 - 1;
     place(t, bucket, int32_t(index));
     return index + 1;

@@ -137,6 +137,10 @@ void runtime_error(int32_t code, uintptr_t address)
     rt_exit(uint32_t(code));
 }
 
+#if defined(KIV_CHECKED)
+void kiv_check_failed() { runtime_error(RT_ASSERTION, rt_error_address()); }
+#endif
+
 void rt_exit(uint32_t status)
 {
     rt_free_all();

@@ -2,6 +2,8 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include <cstdio>
+
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -10,6 +12,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/image.h"
@@ -17,6 +20,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
@@ -29,6 +33,8 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/embedded.h"
+#include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
@@ -38,10 +44,13 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
+#include "runtime/io/lexer.h"
 #include "runtime/io/random.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/reftable.h"
+#include "runtime/rterror.h"
 #include "runtime/rtwords.h"
 
 system_record system_rec;
@@ -59,6 +68,31 @@ void mark_runtime_roots()
     if (symbols.table) mark_table(symbols.table);
     if (contexts.global) collector::mark_context(contexts.global);
     cycle_stack_mark(collector::mark_block);
+}
+
+// The error catalogue: Kiv source carried in the executable until the boot image exists. One that
+// does not load, or differs from the runtime's own list of errors, ends start-up: the runtime
+// would raise errors by the wrong positions.
+void load_error_catalogue()
+{
+    const char* name = "library/errors.kiv";
+    char problem[256];
+    std::snprintf(problem, sizeof problem, "%s is missing", name);
+    if (const embedded_source* source = embedded::find(name)) {
+        cell* out = stack::push_slot();
+        bool loaded = true;
+        try {
+            lexer::load(source->bytes, source->length, out);
+            error::load_catalog(out);
+        } catch (const script_error_unwind&) {
+            loaded = false;
+            std::snprintf(problem, sizeof problem, "%s does not load: error %u", name, raised_error_get().code());
+        }
+        stack::pop(1);
+        if (loaded && error::check_catalog(problem, sizeof problem)) return;
+    }
+    rt_print_line({"*** error catalogue: ", static_cast<const char*>(problem)});
+    runtime_error(RT_ASSERTION, rt_error_address());
 }
 
 }  // namespace
@@ -105,6 +139,8 @@ void runtime::init()
     triple::init();
     typeset::init();
     time_::init();    // after float!, whose routines it inherits
+    object::init();
+    error::init();   // after object!, whose routines it inherits
     wic_init();       // the imaging factory and the handle class "image", before image!
     image::init();
 
@@ -127,8 +163,11 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    ownership_init();
     checksum::init();
     compress::init_words();
+    lexer::init();
+    load_error_catalogue();
 
     reftable_init();
     collector::init();

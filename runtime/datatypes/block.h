@@ -59,6 +59,10 @@ bool remove_by_compare(cell* blk, const cell* value, bool from_start);
 cell* clone(const cell* blk, bool deep, bool deep_any);
 // Replaces every step-th cell of [first, end) whose type `types` accepts by its copy.
 void copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t step, bool deep, const cell* types);
+// Replaces cell `index` (from the buffer's first cell) by its copy, made by its type's copy action.
+void copy_at(const cell* blk, uint32_t index, bool deep, const cell* types);
+// Clears the new-line marker of every cell of a block buffer.
+void clear_new_lines(node_ref node);
 
 // ---- actions ------------------------------------------------------------------------------------
 cell* make(cell* proto, cell* spec, uint32_t type);
@@ -70,6 +74,9 @@ int32_t compare(cell* blk1, cell* blk2, int32_t op);
 cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
                 int32_t index, bool case_, bool get, bool tail, bool notify);
 cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
+
+// Installed by the lexer: the values of a string! as a new block pushed on the argument stack.
+extern cell* (*string_scan_hook)(const cell* str);
 
 void init();
 }  // namespace block

@@ -66,6 +66,18 @@ bool action_present(uint32_t type, uint32_t slot)
     }
 }
 
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part)
+{
+    auto f = actions_of(cell_type(value)).form;
+    return f ? f(value, buffer, arg, part) : part;
+}
+
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
+{
+    auto f = actions_of(cell_type(value)).mold;
+    return f ? f(value, buffer, only, all, flat, arg, part, indent) : part;
+}
+
 void typenames_to_symbols()
 {
     if (!typename_word_maker) return;

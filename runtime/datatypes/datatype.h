@@ -149,8 +149,18 @@ int32_t compare(cell* value1, cell* value2, int32_t op);
 
 }  // namespace datatype
 
+// Form and mold of any value through its type's routine; a type without one writes nothing and
+// the part budget comes back unchanged. The whole budget is 0x7FFFFFFF (FORM_WHOLE).
+constexpr int32_t FORM_WHOLE = 0x7FFFFFFF;
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part);
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+
 // The routines of a type (all empty for an unregistered id).
-inline const action_table_row& actions_of(uint32_t type) { return datatype_s.rows[type]; }
+inline const action_table_row& actions_of(uint32_t type)
+{
+    KIV_CHECK(type < TYPE_TABLE_SIZE);
+    return datatype_s.rows[type];
+}
 // Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
 bool action_present(uint32_t type, uint32_t slot);
 

@@ -10,7 +10,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 

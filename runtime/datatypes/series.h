@@ -5,28 +5,26 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 namespace series {
 
-// Changes reported to the owner of a series (before/after pairs).
-enum change_event : uint32_t {
-    EV_CLEAR, EV_CLEARED, EV_POKE, EV_POKED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_TAKE,
-    EV_TAKEN, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED,
-    EV_UPPERCASE, EV_LOWERCASE   // change-case reports once, after the change
-};
-// Installed by the ownership module; called only for buffers flagged SERIES_OWNED.
-extern void (*owner_notify)(cell* series, change_event event, int32_t index, int32_t count);
-// Tells the series' owner of a change (nothing for a series that is not owned).
-void notify(cell* series, change_event event, int32_t index, int32_t count);
+// Tells the series' owner of a change (nothing for a series that is not owned); value is what the
+// change stores, or null.
+void notify(const cell* series, owner_event event, int32_t index, int32_t count, const cell* value = nullptr);
 
-inline bool any_block_q(uint32_t t)
-{
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-inline bool any_string_q(uint32_t t)
-{
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
+// ---- the series payload read against its buffer (runtime/cell.h has the raw words) -----------
+// Units from the buffer's offset to the tail.
+uint32_t units(const cell* s);
+// The head index within the buffer: a negative head reads as 0, one past the tail as the tail.
+uint32_t head_clamped(const cell* s);
+// Units from the clamped head to the tail.
+uint32_t length_clamped(const cell* s);
+
+// The growth rule of every series that grows by appending: room for `need` bytes from the
+// buffer's offset; when short, the buffer grows to twice the need, and a need whose double
+// reaches 2 GB raises internal/no-memory. Returns the buffer, which may have moved.
+series_buffer* room_for(node_ref node, uint64_t need);
 
 // Shared walking routines (no errors).
 bool ks_tail_q(const cell* s);
@@ -59,6 +57,10 @@ cell* take(cell* s, cell* part, bool deep, bool last);
 cell* copy(cell* s, cell* result, cell* part, bool deep, cell* types);
 cell* move(cell* source, cell* target, cell* part);
 cell* random(cell* s, bool seed, bool secure, bool only);
+// The field owned: reflect answers the owner record [object word] or none; modify with none drops
+// the owner link, with [object word] makes that field the owner (deep, tracked).
+cell* reflect(cell* s, cell* field);
+cell* modify(cell* s, cell* field, cell* value, bool case_);
 
 void init();
 

@@ -31,7 +31,11 @@ uint32_t search_part(const uint8_t* text, uint32_t length);
 uint32_t search(const cell* str, int32_t length);
 
 uint32_t count();
-inline cell* cell_of(uint32_t id) { return at<cell>(series_of(symbol_s.block->data2)->head) + (id - 1); }
+inline cell* cell_of(uint32_t id)
+{
+    KIV_CHECK(id >= 1 && id <= count());
+    return at<cell>(series_of(symbol_s.block->data2)->head) + (id - 1);
+}
 // The canonical id: the alias when there is one, else id itself.
 inline uint32_t resolve(uint32_t id)
 {

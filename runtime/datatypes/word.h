@@ -13,7 +13,7 @@
 namespace word {
 void mark(const cell* c);   // the word's context
 void init();
-inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+using ::any_word_q;   // word/any-word?: the class of runtime/cell.h
 
 cell* load(const char* name);   // also the hook that gives type names their words
 cell* from_symbol(uint32_t symbol);
@@ -38,8 +38,8 @@ uint32_t scan_type(const cell* word);
 
 // The lexer's services, installed when it starts: the datatype a name loads as (check_name until
 // then), and loading a string! as one value (pushed; returns it; null until then).
-extern uint32_t (*name_scanner)(const uint8_t* text, uint32_t length);
-extern cell* (*string_loader)(const cell* str);
+extern uint32_t (*name_scan_hook)(const uint8_t* text, uint32_t length);
+extern cell* (*string_load_hook)(const cell* str);
 // What a text loads as, judged by the word syntax alone: the word kind it spells (a, a:, :a, 'a,
 // /a, #a), TYPE_INTEGER for text that starts like a number, 0 for anything else. Reads only the
 // length bytes given.

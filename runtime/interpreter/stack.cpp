@@ -64,14 +64,14 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
 
 // ---- argument checks ----------------------------------------------------------------------------
 
-void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+void (*call_words_hook)(int32_t index, cell* function_word, cell* argument_word);
 
 namespace {
 void words_of_call(int32_t index, cell* function_word, cell* argument_word)
 {
     *function_word = none_value;
     *argument_word = none_value;
-    if (call_words) call_words(index, function_word, argument_word);
+    if (call_words_hook) call_words_hook(index, function_word, argument_word);
 }
 }  // namespace
 

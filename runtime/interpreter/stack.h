@@ -29,6 +29,25 @@ cell* set_last(const cell* value);
 void reset();
 // A copy of the top cell: what compiled code stores. An empty stack reads as unset.
 cell top_value();
+
+// Cells pushed for a scope, kept where the collector sees them; the stack returns to its old top on
+// leaving, also when an error unwinds through.
+struct scope {
+    cell* mark = top();
+    cell* push(const cell& c) { return stack::push(&c); }
+    // Drops what the scope pushed but leaves c on the stack for the caller, and returns it there.
+    cell* result(const cell& c)
+    {
+        stack_s.top = mark;
+        cell* r = stack::push(&c);
+        mark = top();
+        return r;
+    }
+    ~scope() { stack_s.top = mark; }
+    scope() = default;
+    scope(const scope&) = delete;
+    scope& operator=(const scope&) = delete;
+};
 }  // namespace stack
 
 // ---- refinements in the arguments window ---------------------------------------------------------
@@ -41,7 +60,7 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
 // The words an argument error names: the running function's word and the word of its argument
 // `index` (none for index < 0). Installed by the evaluator, which knows the call; until then
 // both are none.
-extern void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+extern void (*call_words_hook)(int32_t index, cell* function_word, cell* argument_word);
 cell running_function_word();
 // script/expect-arg: the running function, the datatype given, the argument's word.
 [[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);

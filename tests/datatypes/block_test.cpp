@@ -66,7 +66,7 @@ TEST_F(Block, MoldWithPartStopsBeforeTheNextValue)
     cell* buffer = new_buffer();
     cell* part = arg(integer(5));
     int32_t left = block::mold(s, buffer, false, false, false, part, 5, 0);
-    EXPECT_EQ(string::to_utf8(buffer), "[aa bb]");
+    EXPECT_EQ(string::utf8_copy(buffer), "[aa bb]");
     EXPECT_LE(left, 0);
 }
 

@@ -126,7 +126,7 @@ TEST_F(Series, PokeWidensAText)
     cell& keep = keep_root.value;
     series::poke(s, 2, nullptr, &wide);
     EXPECT_EQ(series_unit(series_of(keep.data2)), 4u);
-    EXPECT_EQ(string::to_utf8(&keep), "a\xF0\x9F\x98\x80" "c");
+    EXPECT_EQ(string::utf8_copy(&keep), "a\xF0\x9F\x98\x80" "c");
     cell not_char = integer(65);
     EXPECT_EQ(error_of([&] { series::poke(&keep, 1, nullptr, &not_char); }), code(ERR_SCRIPT, err::INVALID_ARG));
 }
@@ -253,7 +253,7 @@ TEST_F(Series, CopyPart)
         s->data1 = uint32_t(r.head);
         cell* result = stack::push_slot();
         series::copy(s, result, arg(r.part), false, nullptr);
-        EXPECT_EQ(string::to_utf8(result), r.expected) << "head " << r.head;
+        EXPECT_EQ(string::utf8_copy(result), r.expected) << "head " << r.head;
         EXPECT_NE(result->data2, s->data2);
     }
 }
@@ -317,7 +317,7 @@ TEST_F(Series, MoveBetweenFamilies)
     series::move(wide, narrow, nullptr);
     EXPECT_EQ(series_unit(series_of(narrow_keep.data2)), 4u);
     narrow_keep.data1 = 0;
-    EXPECT_EQ(string::to_utf8(&narrow_keep), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(string::utf8_copy(&narrow_keep), "a\xF0\x9F\x98\x80" "b");
 
     struct row {
         cell* (*source)();

@@ -85,7 +85,7 @@ TEST_F(Collector, DeepNestingIsMarkedWithoutRecursion)
     collector::do_cycle();
     cell walk = *outer;
     for (int i = 0; i < 100000; i++) walk = *block::rs_head(&walk);
-    EXPECT_EQ(string::to_utf8(block::rs_head(&walk)), "bottom");
+    EXPECT_EQ(string::utf8_copy(block::rs_head(&walk)), "bottom");
     EXPECT_TRUE(memory_check_links());
 }
 
@@ -110,7 +110,7 @@ uint64_t checksum(const cell* root)
         if (it != seen.end()) { mix(0xC0FFEE + it->second); continue; }
         seen[node] = uint32_t(seen.size());
         if (t == TYPE_STRING) {
-            for (char ch : string::to_utf8(&c)) mix(uint8_t(ch));
+            for (char ch : string::utf8_copy(&c)) mix(uint8_t(ch));
             continue;
         }
         if (t == TYPE_WORD) {   // a context: its values block

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/cell.h"
 #include "runtime/rterror.h"
 #include "runtime/system.h"
 
@@ -126,6 +127,15 @@ TEST_F(RuntimeErrorDeathTest, UnlistedCodeShowsUnknownErrorCode)
     EXPECT_EXIT(runtime_error(50, 0), testing::ExitedWithCode(50), RT_MESSAGE(50, "unknown error code!"));
     EXPECT_EXIT(runtime_error(96, 0), testing::ExitedWithCode(96), RT_MESSAGE(96, "unknown error code!"));
     EXPECT_EXIT(runtime_error(102, 0), testing::ExitedWithCode(102), RT_MESSAGE(102, "unknown error code!"));
+}
+
+// The test executable runs the checked runtime: a payload read from a cell of another type is
+// runtime error 98 there, before the word is taken for a node.
+TEST_F(RuntimeErrorDeathTest, AccessorOfTheWrongTypeIsAnAssertionError)
+{
+    const cell number{TYPE_INTEGER, 0, 0x12345678, 0};
+    EXPECT_EXIT(series_node(&number), testing::ExitedWithCode(98), "Runtime Error 98");
+    EXPECT_EXIT(word_symbol(&number), testing::ExitedWithCode(98), "Runtime Error 98");
 }
 
 TEST_F(RuntimeErrorDeathTest, UncaughtThrowIsRuntimeError95)

@@ -1,7 +1,6 @@
 // Fuzz tests of the decoders: random bytes and mutated valid text, fixed seed and iteration
 // count. Every input ends at the end of a readable page, so a read past the end faults.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cstring>
 #include <random>
@@ -12,34 +11,12 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
 #include "support/fixtures.h"
+#include "support/guarded.h"
 
 namespace {
 
 constexpr uint32_t ITERATIONS = 4000;
 constexpr uint32_t SEED = 20240611;
-
-// Two pages: the first readable, the second inaccessible. place() copies an input to the very
-// end of the first page.
-class guarded_page {
-public:
-    guarded_page()
-    {
-        base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * PAGE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        DWORD old;
-        VirtualProtect(base_ + PAGE, PAGE, PAGE_NOACCESS, &old);
-    }
-    ~guarded_page() { VirtualFree(base_, 0, MEM_RELEASE); }
-    const uint8_t* place(const std::vector<uint8_t>& input)
-    {
-        uint8_t* start = base_ + PAGE - input.size();
-        if (!input.empty()) std::memcpy(start, input.data(), input.size());
-        return start;
-    }
-
-private:
-    static constexpr size_t PAGE = 4096;
-    uint8_t* base_;
-};
 
 class Fuzz : public test::StackTest {
 protected:
@@ -82,8 +59,7 @@ protected:
     std::vector<uint8_t> next_input(uint32_t i) { return i % 2 ? random_bytes() : mutated_text(); }
 
     std::mt19937 rng_{SEED};
-    guarded_page page_;
-
+    test::guarded_region page_{4096};
 };
 
 std::vector<uint32_t> code_points(node_ref node)

@@ -28,7 +28,7 @@ inline std::string form_at(cell* v)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).form(v, out, nullptr, 0x7FFFFFFF);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
@@ -37,7 +37,7 @@ inline std::string mold_at(cell* v, bool only = false, bool all = false, bool fl
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).mold(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
@@ -252,5 +252,12 @@ protected:
 };
 
 constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+
+// The word the raised error names first (its first argument), formed; for the errors of words.
+inline std::string named_word()
+{
+    cell w = raised_error_get().args[0];
+    return any_word_q(cell_type(&w)) ? form(&w) : "(not a word)";
+}
 
 }  // namespace tv
