@@ -18,7 +18,6 @@
 
 #include "runtime/errors.h"
 #include "runtime/extern.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
@@ -529,20 +528,19 @@ bool image_decode_first_frame(cell* out, IWICBitmapDecoder* decoder)
     return true;
 }
 
-cell* image_from_hbitmap(HBITMAP__* bitmap, uint32_t alpha)
+bool image_from_hbitmap(cell* out, HBITMAP__* bitmap, uint32_t alpha)
 {
-    cell* slot = stack::push_slot();
-    *slot = cell{TYPE_NONE, 0, 0, 0};
+    *out = cell{TYPE_NONE, 0, 0, 0};
     com_ref<IWICBitmap> wic;
     if (FAILED(image_factory()->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapAlphaChannelOption(alpha),
                                                         wic.out())))
-        return slot;
+        return false;
     UINT w = 0, h = 0;
-    if (FAILED(wic->GetSize(&w, &h)) || !w || !h || !image_size_fits(w, h)) return slot;
+    if (FAILED(wic->GetSize(&w, &h)) || !w || !h || !image_size_fits(w, h)) return false;
     com_ref<IWICFormatConverter> converter(image_convert_format(wic.get(), false));
-    if (!converter) return slot;
-    image_handle_new(slot, converter.take(), nullptr, 0, w, h);
-    return slot;
+    if (!converter) return false;
+    image_handle_new(out, converter.take(), nullptr, 0, w, h);
+    return true;
 }
 
 void image_flip_rotate(cell* out, const cell* image)

@@ -153,8 +153,9 @@ bool image_new_bitmap(cell* out, uint32_t width, uint32_t height, uint32_t strid
 bool image_load_file(cell* out, const wchar_t* path);
 bool image_stream_new(cell* out, const uint8_t* bytes, size_t length);
 bool image_decode_first_frame(cell* out, IWICBitmapDecoder* decoder);   // takes the decoder's reference
-// alpha: 0 use alpha, 1 premultiplied, 2 ignore alpha. Pushes the image!, or none on failure.
-cell* image_from_hbitmap(HBITMAP__* bitmap, uint32_t alpha);
+// An image of a GDI bitmap; alpha: 0 use alpha, 1 premultiplied, 2 ignore alpha. On failure out
+// is none and the answer false.
+bool image_from_hbitmap(cell* out, HBITMAP__* bitmap, uint32_t alpha);
 // Transforms and copies; `image` has a record. Failures raise access/bad-media.
 void image_flip_rotate(cell* out, const cell* image);
 void image_scale(cell* out, const cell* image, uint32_t width, uint32_t height);

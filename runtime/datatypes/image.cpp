@@ -23,6 +23,7 @@
 #include "runtime/image_layer.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 bool (*image::face_to_image)(const cell* face, cell* out);
 
@@ -69,10 +70,9 @@ uint8_t* binary_new(cell* out, uint32_t n)
 }
 
 // Changes are reported to an owner through the cell's own bit: images have no series buffer.
-void tell_owner(cell* img, series::change_event event, int64_t index, int64_t count)
+void tell_owner(cell* img, owner_event event, const cell* value, int64_t index, int64_t count)
 {
-    if (series::owner_notify && (img->header & image::IMAGE_OWNED))
-        series::owner_notify(img, event, int32_t(index), int32_t(count));
+    if (img->header & image::IMAGE_OWNED) ownership_check(img, event, value, int32_t(index), int32_t(count));
 }
 
 bool word_is(const cell* word, rt_symbol which)
@@ -220,7 +220,7 @@ int32_t text(const cell* img, cell* buffer, bool only, bool flat, cell* arg, int
 // The native path of a file!: "/c/dir/a.png" is "c:\dir\a.png", slashes become backslashes.
 std::wstring native_path(const cell* file)
 {
-    std::string text = string::to_utf8(file);
+    std::string text = string::utf8_copy(file);
     if (text.size() >= 2 && text[0] == '/' && std::isalpha(uint8_t(text[1])) && (text.size() == 2 || text[2] == '/'))
         text = std::string(1, text[1]) + ":" + text.substr(2);
     std::replace(text.begin(), text.end(), '/', '\\');
@@ -340,9 +340,9 @@ cell* image::poke(cell* img, int32_t n, cell* index, cell* value)
     if (outside || !image_record(img)) fire(ERR_SCRIPT, err::OUT_OF_RANGE, &i);
     if (cell_type(value) != TYPE_TUPLE) fire(ERR_SCRIPT, err::INVALID_ARG, value);
     cell v = *value;
-    tell_owner(img, series::EV_POKE, p, 1);
+    tell_owner(img, EV_POKE, &v, p, 1);
     image_set_pixel(img, uint32_t(p), image_tuple_pixel(&v));
-    tell_owner(img, series::EV_POKED, p, 1);
+    tell_owner(img, EV_POKED, &v, p, 1);
     *img = v;
     return img;
 }
@@ -375,6 +375,7 @@ cell* image::set_data(cell* img, const cell* value, uint32_t mode)
     if (!image_record(img) || pixels_of(img) == 0) return const_cast<cell*>(value);
     uint32_t vt = cell_type(value);
     if (vt != TYPE_BINARY && vt != TYPE_TUPLE && vt != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_ARG, value);
+    tell_owner(img, EV_CHANGE, value, 0, pixels_of(img));
     {
         image_pixels px = image_lock(img, true);
         uint32_t count = px.count;
@@ -402,7 +403,7 @@ cell* image::set_data(cell* img, const cell* value, uint32_t mode)
             else for (uint32_t i = 0; i < count; i++) d[i] = (d[i] & 0xFFFFFF) | (255 - b0) << 24;
         }
     }
-    tell_owner(img, series::EV_POKED, 0, pixels_of(img));
+    tell_owner(img, EV_CHANGED, value, 0, pixels_of(img));
     return const_cast<cell*>(value);
 }
 
@@ -538,14 +539,14 @@ cell* paste(cell* img, const cell* src)
         for (int64_t j = 0; j < rows; j++)
             std::memcpy(&block[size_t(j * cols)], s.data + j * sw, size_t(cols) * 4);
     }
-    tell_owner(img, series::EV_POKE, head, cols * rows);
+    tell_owner(img, EV_CHANGE, src, head, cols * rows);
     {
         image_pixels d = image_lock(img, true);
         for (int64_t j = 0; j < rows; j++)
             std::memcpy(d.data + (y0 + j) * w + x0, &block[size_t(j * cols)], size_t(cols) * 4);
     }
     img->data1 = uint32_t((y0 + rows - 1) * w + std::min(x0 + sw, w));
-    tell_owner(img, series::EV_POKED, head, cols * rows);
+    tell_owner(img, EV_CHANGED, src, head, cols * rows);
     return img;
 }
 
@@ -568,10 +569,10 @@ cell* image::change(cell* img, cell* value, cell* part, bool, cell* dup)
         fire(ERR_SCRIPT, err::OUT_OF_RANGE, &index);
     }
     cell v = *value;
-    tell_owner(img, series::EV_POKE, head, 1);
+    tell_owner(img, EV_CHANGE, &v, head, 1);
     image_set_pixel(img, uint32_t(head), image_tuple_pixel(&v));
     img->data1 = uint32_t(head + 1);
-    tell_owner(img, series::EV_POKED, head, 1);
+    tell_owner(img, EV_CHANGED, &v, head, 1);
     return img;
 }
 

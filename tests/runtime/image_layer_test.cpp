@@ -218,9 +218,11 @@ TEST_F(ImageLayer, GdiAndGdiplusHandOversKeepPixels)
     std::vector<uint32_t> bits(4);
     EXPECT_EQ(GetBitmapBits(h, 16, bits.data()), 16);
     EXPECT_EQ(bits, argb);
-    cell* back = image_from_hbitmap(h, 0);
+    cell* back = stack::push_slot();
+    ASSERT_TRUE(image_from_hbitmap(back, h, 0));
     EXPECT_EQ(pixels(back), argb);
-    cell* opaque = image_from_hbitmap(h, 2);
+    cell* opaque = stack::push_slot();
+    ASSERT_TRUE(image_from_hbitmap(opaque, h, 2));
     EXPECT_EQ(pixels(opaque)[1], 0xFF00FF00u) << "alpha ignored: opaque, colour kept";
     DeleteObject(h);
 
