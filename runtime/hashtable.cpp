@@ -261,10 +261,12 @@ uint32_t key_index(const hashtable* h, int32_t key)
 
 // ---- equality -----------------------------------------------------------------------------------
 
+// Keys are equal only as their type's compare says: never by their bytes, which hold header
+// flags (the new-line bit) and unused payload words. A type without a compare has no equal keys.
 bool cells_equal(const cell* a, const cell* b, int32_t op)
 {
     compare_fn cmp = actions_of(cell_type(a)).compare;
-    if (!cmp) return std::memcmp(a, b, sizeof(cell)) == 0;
+    if (!cmp) return false;
     cell x = *a, y = *b;   // compare routines take writable cells; the block may not be touched
     return cmp(&x, &y, op) == 0;
 }

@@ -285,7 +285,7 @@ TEST_F(Block, MakeAndTo)
     cell_set_type(made, TYPE_BLOCK);
     EXPECT_EQ(mold(made), "[[b]]");
 
-    cell five = num(5);
+    cell five = integer(5);
     EXPECT_EQ(mold(block::to(nullptr, &five, TYPE_BLOCK)), "[5]");
     EXPECT_EQ(mold(block::to(nullptr, read("a b"), TYPE_BLOCK)), "[a b]");
 }

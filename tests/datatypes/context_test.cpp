@@ -260,7 +260,7 @@ TEST_F(Context, ContextSlots)
     EXPECT_EQ(error_of([&] { context_set_slot(object, 0); }), code(ERR_SCRIPT, err::NEED_VALUE));
     EXPECT_EQ(named_word(), "cl-a");
     stack::pop(1);
-    cell seven = num(7), eight = num(8);
+    cell seven = integer(7), eight = integer(8);
     cell* top = stack::push(&seven) + 1;
     context_set_local(object, 0);
     EXPECT_EQ(stack::top(), top);

@@ -77,7 +77,7 @@ TEST_F(RuntimeWords, RuntimeVocabulary)
 
     // A value stored through a vocabulary word is found by name.
     cell browse = *rt_word_cell(W_BROWSE);
-    cell five = num(5);
+    cell five = integer(5);
     word::set(&browse, &five);
     EXPECT_EQ(word::get(word::load("browse"))->data2, 5u);
     word::set(&browse, &unset_value);

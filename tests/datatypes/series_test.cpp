@@ -262,7 +262,7 @@ TEST_F(Series, CopyPart)
 TEST_F(Series, CopyOfAFixedBufferIsAnOrdinaryOne)
 {
     cell* fixed = block::make_fixed(stack::push_slot(), 4);
-    cell v = num(1);
+    cell v = integer(1);
     block::rs_append(fixed, &v);
     series::copy(fixed, fixed, nullptr, false, nullptr);
     EXPECT_FALSE(series_of(fixed->data2)->flags & SERIES_FIXED);

@@ -262,12 +262,12 @@ TEST_F(Word, WordSetAndGetChecked)
     EXPECT_EQ(error_of([&] { word_get_checked(&w); }), code(ERR_SCRIPT, err::NO_VALUE)) << "the refused set stored nothing";
     EXPECT_EQ(named_word(), "cl-target");
 
-    cell seven = num(7);
+    cell seven = integer(7);
     cell* top = stack::push(&seven) + 1;
     word_set_from_stack(&w);
     EXPECT_EQ(stack::top(), top);
     EXPECT_EQ(word_get_checked(&w)->data2, 7u);
-    cell eight = num(8);
+    cell eight = integer(8);
     stack::push(&eight);
     word_set(&w);
     EXPECT_EQ(stack::top(), base + 1) << "only the result cell is left";
