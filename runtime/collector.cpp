@@ -66,7 +66,7 @@ void mark_event(const cell* c)
 void unregistered_markers(mark_fn* m)
 {
     for (uint32_t t : {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = collector::mark_string_cell;
-    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = collector::mark_buffer_cell;
+    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY}) m[t] = collector::mark_buffer_cell;
     for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
     for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;
     m[TYPE_HANDLE] = mark_handle;
