@@ -18,6 +18,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -47,6 +48,7 @@
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/image_layer.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -158,6 +160,8 @@ void runtime::init()
     ref::init();
     point2D::init();
     point3D::init();
+    wic_init();       // the imaging factory and the handle class "image", before image!
+    image::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
