@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "runtime/boot.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -55,8 +58,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         // Start-up is over: words no longer get root-block copies, and allocations may collect.
         collector_s.enabled = 1;
         system_rec.booting = 0;
+        runtime::boot();
     } catch (const system_throw_unwind&) {
         rt_top_handler();
+    } catch (const script_error_unwind&) {
+        interpreter::uncaught_error();   // no try frame caught it
     }
     runtime_error(RT_NORMAL_END, 0);
 }

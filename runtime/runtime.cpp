@@ -34,6 +34,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
@@ -73,6 +74,7 @@ void runtime::init()
     random_::init();
     memory_init();
     cycle_stack_init();
+    machine_stack_init();
     extern_init();
 
     datatype::tables_init();
@@ -133,6 +135,7 @@ void runtime::init()
     checksum::init();
     compress::init_words();
     lexer::init();
+    interpreter::init();
 
     reftable_init();
     collector::init();

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     // copied into the root block.
     collector_s.enabled = 1;
     system_rec.booting = 0;
+    runtime::boot();
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);
