@@ -7,6 +7,9 @@
 #include <windows.h>
 #undef near   // a field name of the error module, not the old pointer qualifier
 
+#include <emmintrin.h>
+
+#include <cstring>
 #include <vector>
 
 #include "runtime/cells.h"
@@ -56,11 +59,33 @@ inline bool callable_type(uint32_t t)
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+// The global context and its values block, whose node never changes: a global word's value is
+// read without going through the context's own cell.
+node_ref global_context, global_values;
+
+// The innermost running function's context and its window: what its context cell's values
+// pointer holds while the call runs, kept here so that its words are read without going through
+// that cell. Set and given back with the pointer itself (values_scope).
+struct running_call {
+    node_ref ctx = UINT32_MAX;   // no context has this node
+    cell* window = nullptr;
+};
+running_call running;
+
 // The value cell of a word, or null when it has none to read (unbound, or a function context
 // outside its call). Allocates nothing and raises nothing.
 inline cell* word_slot(const cell* w)
 {
     node_ref ctx = w->data1;
+    if (ctx == global_context) {
+        series_buffer* s = series_of(global_values);
+        cell* c = at<cell>(s->head) + w->data3;
+        return c < at<cell>(s->tail) && int32_t(w->data3) >= 0 ? c : nullptr;
+    }
+    if (ctx == running.ctx) {
+        cell* c = running.window + w->data3;
+        return c < stack_s.top && int32_t(w->data3) >= 0 ? c : nullptr;
+    }
     if (!ctx || int32_t(w->data3) < 0) return nullptr;
     const cell* cc = context::cell_of(ctx);
     if (cc->header & CONTEXT_ON_STACK) {
@@ -91,6 +116,43 @@ inline uint32_t callee_type(const cell* fn)
 inline bool native_kind(uint32_t t) { return t == TYPE_NATIVE || t == TYPE_ACTION; }
 
 inline cell* cache_at(node_ref cache, uint32_t i) { return code_at(cache, i); }
+
+// The argument cache, built on the first call.
+inline node_ref cache_of(const cell* fn)
+{
+    const cell* held = at<cell>(series_of(fn->data3)->head) + native::MORE_CACHE;
+    return cell_type(held) == TYPE_BLOCK ? held->data2 : interpreter::arg_cache(fn);
+}
+
+// The callables met lately, by their more block: where each one's argument cache and body are.
+// The addresses hold while no collection has run since they were taken (the cache is the
+// runtime's own block, which only a collection moves, and a more block node can be freed and
+// made again only by a collection), which saves walking the two blocks at every call.
+struct recent_callable {
+    node_ref more = 0;
+    uint32_t cycles = 0;
+    node_ref cache = 0;
+    uint32_t count = 0;     // entries of the cache
+    cell* entries = nullptr;
+    cell body;              // function! and routine!: more block cell 0
+};
+constexpr uint32_t RECENT_CALLABLES = 64;
+recent_callable recent[RECENT_CALLABLES];
+
+inline const recent_callable& callable_info(const cell* fn)
+{
+    recent_callable& r = recent[(fn->data3 >> 4) & (RECENT_CALLABLES - 1)];
+    if (r.more == fn->data3 && r.cycles == collector_s.cycles) return r;
+    node_ref cache = cache_of(fn);   // building it may collect
+    series_buffer* s = series_of(cache);
+    r.more = fn->data3;
+    r.cycles = collector_s.cycles;
+    r.cache = cache;
+    r.count = (s->tail - s->head) >> 4;
+    r.entries = at<cell>(s->head);
+    r.body = *at<cell>(series_of(fn->data3)->head);
+    return r;
+}
 
 // The argument context of a callable: its own for function! and routine!, the more block's first
 // cell for native! and action!.
@@ -200,9 +262,9 @@ void invoke(const cell* fn, const refinement_state& refs)
 
 node_ref interpreter::arg_cache(const cell* fn)
 {
-    cell more{TYPE_BLOCK, 0, fn->data3, 0};
-    const cell* held = block::ks_abs_at(&more, native::MORE_CACHE);
+    const cell* held = at<cell>(series_of(fn->data3)->head) + native::MORE_CACHE;
     if (cell_type(held) == TYPE_BLOCK) return held->data2;
+    cell more{TYPE_BLOCK, 0, fn->data3, 0};
 
     bool natives = native_kind(callee_type(fn));
     cell spec{TYPE_BLOCK, 0, fn->data2, 0};
@@ -266,9 +328,67 @@ uint32_t interpreter::refinement_count(node_ref cache)
 
 namespace {
 
+// An operator's value, or null: the word must be readable (a function's word outside its call is
+// not) and hold an op!.
+inline const cell* infix_op(const cell* next)
+{
+    if (cell_type(next) != TYPE_WORD) return nullptr;
+    const cell* v = word_slot(next);
+    return v && cell_type(v) == TYPE_OP ? v : nullptr;
+}
+
+uint32_t infix_chain(node_ref code, uint32_t pos, cell* start, const cell* op);
+
+// The datatypes whose values evaluate to themselves (the rest need eval_expression's cases).
+inline bool self_evaluating(uint32_t t)
+{
+    switch (t) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_PAREN: case TYPE_PATH:
+    case TYPE_GET_PATH: case TYPE_SET_PATH: case TYPE_LIT_PATH: case TYPE_OP: case TYPE_NATIVE: case TYPE_ACTION:
+    case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_ISSUE: case TYPE_UNSET:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
+// whose value is not called) handled here without the full evaluator's frame.
+[[gnu::always_inline]] inline uint32_t eval_operand(node_ref code, uint32_t pos, bool no_infix)
+{
+    series_buffer* s = series_of(code);
+    cell* c = at<cell>(s->head) + pos;
+    cell* start = stack_s.top;
+    uint32_t t = cell_type(c);
+    if (t == TYPE_WORD) {
+        cell* value = word_slot(c);
+        uint32_t vt = value ? cell_type(value) : TYPE_UNSET;
+        if (self_evaluating(vt)) {
+            stack::push(value);
+        } else if (callable_type(vt)) {
+            cell name = *c;
+            pos = interpreter::eval_code(value, code, pos + 1, &name, nullptr, APPLY_NONE) - 1;
+            if (exit_code() || no_infix) return pos + 1;
+            s = series_of(code);
+            c = at<cell>(s->head) + pos;
+        } else {
+            return interpreter::eval_expression(code, pos, no_infix);
+        }
+    } else if (self_evaluating(t)) {
+        stack::push(c);
+    } else {
+        return interpreter::eval_expression(code, pos, no_infix);
+    }
+    // c: the operand's last cell; an operator may follow it.
+    if (no_infix || c + 1 >= at<cell>(s->tail)) return pos + 1;
+    const cell* op = infix_op(c + 1);
+    return op ? infix_chain(code, pos + 1, start, op) : pos + 1;
+}
+
+
 // One argument by its entry's mode, pushed. single: the argument is the next value alone.
-uint32_t fetch_one(const cell* fn, node_ref cache, uint32_t index, node_ref code, uint32_t pos, const cell* name,
-                   bool no_infix, bool single)
+[[gnu::noinline]] uint32_t fetch_one(const cell* fn, node_ref cache, uint32_t index, node_ref code, uint32_t pos,
+                                     const cell* name, bool no_infix, bool single)
 {
     uint32_t mode = arg_mode_of(cache_at(cache, index));
     if (pos >= code_tail(code)) {
@@ -303,8 +423,9 @@ uint32_t fetch_one(const cell* fn, node_ref cache, uint32_t index, node_ref code
 
 // The path's refinements, in the path's order, each with its arguments from the code. Returns the
 // code position; refs->first is moved to the first element not taken (the tail when all were).
-uint32_t fetch_refinements(const cell* fn, node_ref cache, uint32_t rest, node_ref code, uint32_t pos,
-                           const cell* name, path_refs* refs, refinement_state& state, uint32_t mode)
+[[gnu::noinline]] uint32_t fetch_refinements(const cell* fn, node_ref cache, uint32_t rest, node_ref code,
+                                             uint32_t pos, const cell* name, path_refs* refs,
+                                             refinement_state& state, uint32_t mode)
 {
     bool natives = native_kind(callee_type(fn));
     uint32_t cache_length = code_tail(cache);
@@ -378,22 +499,38 @@ uint32_t fetch_refinements(const cell* fn, node_ref cache, uint32_t rest, node_r
 // routines (a function! is run by the caller). Returns the code position after the arguments.
 uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* name, path_refs* refs, uint32_t mode)
 {
-    node_ref cache = interpreter::arg_cache(fn);
+    const recent_callable& info = callable_info(fn);
+    node_ref cache = info.cache;
+    cell* entries = info.entries;
+    uint32_t n = info.count;
+    uint32_t cycles = info.cycles;   // the entries' address holds while it is the collector's count
     bool natives = native_kind(callee_type(fn));
     bool infix = mode & CALL_INFIX;
-    uint32_t n = code_tail(cache);
     uint32_t i = 0;
     // The arguments every call takes.
     for (bool first = true; i < n; i++) {
-        const cell* e = cache_at(cache, i);
-        if (cell_type(e) != TYPE_TYPESET) break;
-        if (arg_mode_of(e) == ARG_SKIP) continue;
+        uint32_t m = arg_mode_of(entries + i);
+        if (cell_type(entries + i) != TYPE_TYPESET) break;
+        if (m == ARG_SKIP) continue;
         if (!(infix && first)) {
-            pos = fetch_one(fn, cache, i, code, pos, name, infix, mode & APPLY_SAFER);
+            if (m == ARG_EVALUATE && pos < code_tail(code))
+                pos = eval_operand(code, pos, infix || (mode & APPLY_SAFER));
+            else
+                pos = fetch_one(fn, cache, i, code, pos, name, infix, mode & APPLY_SAFER);
             if (exit_code()) return pos;
+            if (collector_s.cycles != cycles) {
+                cycles = collector_s.cycles;
+                entries = at<cell>(series_of(cache)->head);
+            }
         }
         first = false;
-        check_arg(fn, cache, i, name, stack_s.top - 1);
+        if (!typeset_has(entries + i, cell_type(stack_s.top - 1)))
+            expect_arg(fn, cache, i, name, cell_type(stack_s.top - 1));
+    }
+    if (i == n && !refs) {
+        static const refinement_state no_refinements{};   // read by no routine: there are none
+        if (natives || callee_type(fn) == TYPE_ROUTINE) invoke(fn, no_refinements);
+        return pos;
     }
     // Everything after them in its default: refinements unused, their arguments none, locals none.
     refinement_state state;
@@ -455,46 +592,68 @@ constexpr int32_t fast_compare_codes[] = {COMP_EQUAL, COMP_NOT_EQUAL, COMP_STRIC
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 constexpr uint32_t fast_math_codes[] = {MATH_ADD, MATH_SUBTRACT, MATH_MULTIPLY, MATH_DIVIDE};
 
-// Computes into `left` what the action or native would, for two integers or two floats, by the
-// routines the actions themselves use. False when the operands are of other types, or when the
-// operation would raise (integer division by zero or of -2147483648 by -1): the generic call then
-// raises it as the action does.
+// A cell written by one 16-byte store: a cell read whole right after a partial write of it
+// (its payload word, as the arithmetic routines do) stalls the processor's store forwarding.
+inline void store_cell(cell* to, uint32_t header, uint32_t d1, uint32_t d2, uint32_t d3)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_set_epi32(int(d3), int(d2), int(d1), int(header)));
+}
+inline void store_float(cell* to, uint32_t header, double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    store_cell(to, header, 0, uint32_t(bits), uint32_t(bits >> 32));
+}
+
+// Computes into `left` what the action or native would, for two integers or two floats, with the
+// same results, promotions and headers as integer::do_math_op, float_::do_math_op and the compare
+// routines (a test holds the two side by side). False when the operands are of other types, or
+// when the operation would raise (integer division by zero or of -2147483648 by -1): the generic
+// call then raises it as the action does.
 inline bool fast_apply(fast_op op, cell* left, const cell* right)
 {
     uint32_t t = cell_type(left);
     if (t != cell_type(right)) return false;
     if (t == TYPE_INTEGER) {
-        int32_t a = int32_t(left->data2), b = int32_t(right->data2);
-        if (op <= FAST_DIVIDE) {
-            if (op == FAST_DIVIDE && (b == 0 || (a == INT32_MIN && b == -1))) return false;
-            integer::do_math_op(a, b, fast_math_codes[op], left);
+        int32_t a = int32_t(left->data2), b = int32_t(right->data2), r;
+        switch (op) {
+        case FAST_ADD: case FAST_SUBTRACT: case FAST_MULTIPLY: {
+            bool overflowed = op == FAST_ADD        ? __builtin_add_overflow(a, b, &r)
+                              : op == FAST_SUBTRACT ? __builtin_sub_overflow(a, b, &r)
+                                                    : __builtin_mul_overflow(a, b, &r);
+            if (!overflowed) {
+                store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
+                return true;
+            }
+            double x = a, y = b;
+            store_float(left, TYPE_FLOAT, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
             return true;
         }
-        int32_t r = a < b ? -1 : a > b ? 1 : 0;
-        *left = cell{TYPE_LOGIC, actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], r) ? 1u : 0u, 0, 0};
-        return true;
+        case FAST_DIVIDE:
+            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+            if (a % b != 0) store_float(left, TYPE_FLOAT, double(a) / double(b));
+            else store_cell(left, left->header, left->data1, uint32_t(a / b), left->data3);
+            return true;
+        default: {
+            int32_t answer = a < b ? -1 : a > b ? 1 : 0;
+            bool truth = actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], answer);
+            store_cell(left, TYPE_LOGIC, truth, 0, 0);
+            return true;
+        }
+        }
     }
     if (t == TYPE_FLOAT) {
         if (op <= FAST_DIVIDE) {
-            cell_set_float(left, float_::do_math_op(cell_float(left), cell_float(right), fast_math_codes[op]));
+            store_float(left, left->header, float_::do_math_op(cell_float(left), cell_float(right), fast_math_codes[op]));
             return true;
         }
         cell b = *right;
         int32_t code = fast_compare_codes[op - FAST_EQUAL];
-        int32_t r = float_::compare(left, &b, code);
-        *left = cell{TYPE_LOGIC, actions::compare_answer(code, r) ? 1u : 0u, 0, 0};
+        bool truth = actions::compare_answer(code, float_::compare(left, &b, code));
+        store_cell(left, TYPE_LOGIC, truth, 0, 0);
         return true;
     }
     return false;
-}
-
-// An operator's value, or null: the word must be readable (a function's word outside its call is
-// not) and hold an op!.
-inline const cell* infix_op(const cell* next)
-{
-    if (cell_type(next) != TYPE_WORD) return nullptr;
-    const cell* v = word_slot(next);
-    return v && cell_type(v) == TYPE_OP ? v : nullptr;
 }
 
 // The operator at `pos` applied to the value at `start` (the stack top): the result replaces it.
@@ -504,7 +663,7 @@ uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_val
     cell name = *code_at(code, pos++);
     fast_op fast = fast_op_of(&op);
     if (fast != FAST_NONE && pos < code_tail(code)) {
-        pos = interpreter::eval_expression(code, pos, true);
+        pos = eval_operand(code, pos, true);
         if (exit_code()) return pos;
         if (fast_apply(fast, start, start + 1)) {
             stack_s.top = start + 1;
@@ -527,6 +686,17 @@ uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_val
     cell callable = op;
     callable.header = (op.header >> op::WRAPPED_SHIFT) & 0xFF;
     return interpreter::eval_code(&callable, code, pos, &name, nullptr, CALL_INFIX);
+}
+
+// Applies the operator at `pos` and every one that follows to the value at `start`.
+uint32_t infix_chain(node_ref code, uint32_t pos, cell* start, const cell* op)
+{
+    for (;;) {
+        pos = eval_infix(code, pos, start, op);
+        if (exit_code() || pos >= code_tail(code)) return pos;
+        op = infix_op(code_at(code, pos));
+        if (!op) return pos;
+    }
 }
 
 bool system_issue(const cell* v)
@@ -622,56 +792,50 @@ uint32_t interpreter::eval_expression(node_ref code, uint32_t pos, bool no_infix
         stack::push(&v);
         break;
     }
-    if (no_infix) return pos;
-    while (pos < code_tail(code)) {
-        const cell* op = infix_op(code_at(code, pos));
-        if (!op) break;
-        pos = eval_infix(code, pos, start, op);
-        if (exit_code()) return pos;
-    }
-    return pos;
+    if (no_infix || pos >= code_tail(code)) return pos;
+    const cell* op = infix_op(code_at(code, pos));
+    return op ? infix_chain(code, pos, start, op) : pos;
 }
 
+// A block needs no frame of its own: each expression's value is pushed at the same start, so the
+// last one is what stays, and an exit leaves the stacks where its catch point wants them.
 void interpreter::eval(const cell* block, bool keep)
 {
     machine_stack_check();
     node_ref code = block->data2;
     uint32_t pos = block->data1;
-    cell saved = interpreter_s.current_code;
-    stack::mark(stack_s.body_symbol, 0, FRAME_INTERP_EVAL);
-    if (pos >= code_tail(code)) {
-        stack::push(&unset_value);
-    } else {
-        interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
-        do {
-            interpreter_s.current_code.data1 = pos;
-            stack_s.top = stack_s.arguments;
-            pos = eval_expression(code, pos, false);
-            if (exit_code()) {
-                interpreter_s.current_code = saved;
-                return;
-            }
-        } while (pos < code_tail(code));
-    }
-    interpreter_s.current_code = saved;
-    if (keep) stack::unwind_last();
-    else stack::unwind_keep();
-}
-
-uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
-{
-    node_ref code = block->data2;
-    stack::mark(stack_s.body_symbol, 0, FRAME_INTERP_EVAL);
+    cell* start = stack_s.top;
     if (pos >= code_tail(code)) {
         stack::push(&unset_value);
     } else {
         cell saved = interpreter_s.current_code;
         interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
-        pos = eval_expression(code, pos, false);
+        for (;;) {
+            pos = eval_operand(code, pos, false);
+            if (exit_code()) {
+                interpreter_s.current_code = saved;
+                return;
+            }
+            if (pos >= code_tail(code)) break;
+            interpreter_s.current_code.data1 = pos;
+            stack_s.top = start;
+        }
         interpreter_s.current_code = saved;
-        if (exit_code()) return pos;
     }
-    stack::unwind_keep();
+    if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
+}
+
+uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
+{
+    node_ref code = block->data2;
+    if (pos >= code_tail(code)) {
+        stack::push(&unset_value);
+        return pos;
+    }
+    cell saved = interpreter_s.current_code;
+    interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
+    pos = eval_operand(code, pos, false);
+    interpreter_s.current_code = saved;
     return pos;
 }
 
@@ -721,13 +885,19 @@ namespace {
 struct values_scope {
     node_ref ctx;
     uint32_t saved;
-    values_scope(node_ref c, const cell* window) : ctx(c)
+    running_call outer = running;
+    values_scope(node_ref c, cell* window) : ctx(c)
     {
         cell* cc = context::cell_of(c);
         saved = cc->data2;
         cc->data2 = ref_of(window);
+        running = {c, window};
     }
-    ~values_scope() { context::cell_of(ctx)->data2 = saved; }
+    ~values_scope()
+    {
+        context::cell_of(ctx)->data2 = saved;
+        running = outer;
+    }
     values_scope(const values_scope&) = delete;
     values_scope& operator=(const values_scope&) = delete;
 };
@@ -741,8 +911,7 @@ void interpreter::call_function(const cell* fn)
     frame->fn_context = ctx;
     frame->header |= FRAME_RETURN_TARGET;
     values_scope scope(ctx, stack_s.arguments);
-    cell more{TYPE_BLOCK, 0, fn->data3, 0};
-    cell body = *block::ks_abs_at(&more, function::MORE_BODY);
+    cell body = callable_info(fn).body;
     eval(&body, true);
     frame->header &= ~FRAME_RETURN_TARGET;
     uint32_t code = exit_code();
@@ -992,6 +1161,8 @@ void interpreter::init()
 {
     interpreter_s.current_code = unset_value;
     interpreter_s.tracer = none_value;
+    global_context = context_s.global;
+    global_values = context::cell_of(global_context)->data2;
     stack_s.body_symbol = rt_word_cell(W_BODY_TAG)->data2;
     stack_s.anon_symbol = rt_word_cell(W_ANON_TAG)->data2;
     call_words = words_of_call;

@@ -113,12 +113,6 @@ void natives::not_star(bool, const int32_t*)
 
 // ---- shared services ----------------------------------------------------------------------------
 
-bool natives::truthy_strict(const cell* value)
-{
-    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_RETURN);
-    return !cell_falsy(value);
-}
-
 void natives::set_many(const cell* words_value, const cell* values_value, uint32_t count, bool any, bool only,
                        bool some)
 {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include "runtime/cell.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/errors.h"
 
 // A native works on the current arguments window and leaves its result in the window's first
 // cell. check: it must test the argument types itself (callers that did not); refinements: per
@@ -99,7 +100,11 @@ void not_star(bool check, const int32_t* refs);
 // ---- services of the natives to the rest of the evaluator -----------------------------------------
 // Truth of a condition: none and false are false. The strict test (either, while, until, case)
 // refuses unset with script/no-return.
-bool truthy_strict(const cell* value);
+inline bool truthy_strict(const cell* value)
+{
+    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_RETURN);
+    return !(cell_type(value) == TYPE_NONE || (cell_type(value) == TYPE_LOGIC && value->data1 != 1));
+}
 // set-many of the loops and set: words 1..count from the items of values (none past its tail).
 void set_many(const cell* words, const cell* values, uint32_t count, bool any, bool only, bool some);
 }  // namespace natives
