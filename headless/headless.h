@@ -21,7 +21,8 @@ cell* load(const std::string& text);
 void skip_header(cell* code);
 // Evaluates the text as the console does: errors and stray exits are caught, the stacks given
 // back. What print writes goes to *printed when given, else to standard output.
-outcome evaluate(const std::string& text, std::string* printed = nullptr);
+// The result is molded only when asked.
+outcome evaluate(const std::string& text, std::string* printed = nullptr, bool mold = true);
 // The category/id of the error being raised.
 std::string error_kind();
 // Runs a test script: prints each failure and "N passed, N failed"; 0 when none failed.

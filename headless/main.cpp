@@ -154,7 +154,7 @@ void headless::skip_header(cell* code)
     if (header && cell_type(first + 1) == TYPE_BLOCK) code->data1 += 2;
 }
 
-headless::outcome headless::evaluate(const std::string& line, std::string* printed)
+headless::outcome headless::evaluate(const std::string& line, std::string* printed, bool mold)
 {
     outcome o;
     std::string* saved = capture;
@@ -165,7 +165,7 @@ headless::outcome headless::evaluate(const std::string& line, std::string* print
         interpreter::eval(code, false);
         cell* result = stack_s.top - 1;
         o.unset = cell_type(result) == TYPE_UNSET;
-        o.mold = string::to_utf8(actions::mold_value(result, false, false, false, actions::NO_LIMIT));
+        if (mold) o.mold = string::to_utf8(actions::mold_value(result, false, false, false, actions::NO_LIMIT));
     } catch (const script_error_unwind&) {
         o.kind = error_kind();
         cell error = point.take_error();

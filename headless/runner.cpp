@@ -77,7 +77,7 @@ int headless::run_tests(const std::wstring& path)
         if (code.empty() || code[0] == ';') continue;
         std::string expected = m == std::string::npos ? std::string() : trim(line.substr(m + 3));
         std::string printed;
-        outcome o = evaluate(code, &printed);
+        outcome o = evaluate(code, &printed, marker == ";==" || marker == ";!!");
         std::string actual;
         bool ok;
         if (marker.empty()) {

@@ -26,7 +26,8 @@ void machine_stack_init()
     // The reservation that holds this frame begins at the stack's lowest address; the guard
     // pages lie just above it.
     MEMORY_BASIC_INFORMATION info;
-    VirtualQuery(__builtin_frame_address(0), &info, sizeof info);
+    volatile char probe = 0;
+    VirtualQuery(const_cast<char*>(&probe), &info, sizeof info);
     machine_stack_floor = reinterpret_cast<uintptr_t>(info.AllocationBase) + MACHINE_STACK_MARGIN;
 }
 
@@ -38,7 +39,8 @@ void machine_stack_overflow()
 
 uintptr_t machine_stack_room()
 {
-    uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    volatile char probe = 0;
+    uintptr_t here = reinterpret_cast<uintptr_t>(&probe);
     return here > machine_stack_floor ? here - machine_stack_floor : 0;
 }
 

@@ -495,12 +495,70 @@ inline bool self_evaluating(uint32_t t)
     return pos;
 }
 
+// apply/all: every argument and refinement of the spec in order, each refinement as a value whose
+// truth decides whether it is used; past the end of the values, arguments are none and
+// refinements false. With APPLY_SAFER each argument is the single next value, and those of an
+// unused refinement are passed over without being evaluated.
+[[gnu::noinline]] uint32_t fetch_all(const cell* fn, node_ref cache, node_ref code, uint32_t pos, const cell* name,
+                                     uint32_t mode, refinement_state& state)
+{
+    bool natives = native_kind(callee_type(fn));
+    bool safer = mode & APPLY_SAFER;
+    bool used = true;   // the group of arguments being taken: the mandatory ones, or a refinement's
+    uint32_t slot = 0;
+    for (uint32_t i = 0; i < code_tail(cache); i++) {
+        const cell* e = cache_at(cache, i);
+        uint32_t t = cell_type(e);
+        if (t == TYPE_INTEGER) {
+            if (!natives) function::init_locals(e->data2);
+            continue;
+        }
+        if (t == TYPE_TYPESET && arg_mode_of(e) == ARG_SKIP) continue;
+        bool given = pos < code_tail(code);
+        if (t == TYPE_REFINEMENT) {
+            used = false;
+            if (given) {
+                pos = interpreter::eval_expression(code, pos, safer);
+                if (exit_code()) return pos;
+                used = !cell_falsy(stack_s.top - 1);
+                stack::pop(1);
+            }
+            if (natives) {
+                state.ints[state.count++] = used ? int32_t(slot) : -1;
+            } else {
+                stack::push(used ? &true_value : &false_value);
+                slot++;
+            }
+            continue;
+        }
+        if (!given) {
+            stack::push(&none_value);
+        } else if (!used && safer) {
+            stack::push(&none_value);
+            pos++;
+        } else {
+            pos = fetch_one(fn, cache, i, code, pos, name, false, safer);
+            if (exit_code()) return pos;
+            if (used) check_arg(fn, cache, i, name, stack_s.top - 1);
+        }
+        slot++;
+    }
+    return pos;
+}
+
 // Fills the window of a call: arguments, refinements, locals; then calls natives, actions and
 // routines (a function! is run by the caller). Returns the code position after the arguments.
 uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* name, path_refs* refs, uint32_t mode)
 {
     const recent_callable& info = callable_info(fn);
     node_ref cache = info.cache;
+    if (mode & APPLY_ALL) {
+        refinement_state state;
+        pos = fetch_all(fn, cache, code, pos, name, mode, state);
+        if (exit_code()) return pos;
+        if (native_kind(callee_type(fn)) || callee_type(fn) == TYPE_ROUTINE) invoke(fn, state);
+        return pos;
+    }
     cell* entries = info.entries;
     uint32_t n = info.count;
     uint32_t cycles = info.cycles;   // the entries' address holds while it is the collector's count

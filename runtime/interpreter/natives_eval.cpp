@@ -503,7 +503,36 @@ void natives::has_star(bool, const int32_t*)
     make_function(spec, base() + 1);
 }
 
-void natives::apply_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE); }
+void natives::apply_star(bool, const int32_t* refs)
+{
+    cell target = base()[0];
+    cell args = base()[1];
+    cell name = *rt_word_cell(W_ANON_TAG);
+    path_refs path{};
+    path_refs* from_path = nullptr;
+    uint32_t t = cell_type(&target);
+    if (t == TYPE_WORD) {
+        name = target;
+        target = *word::get(&name);
+    } else if (path_kind(t)) {
+        cell head = block::rs_length(&target) ? block::rs_head(&target)[0] : none_value;
+        if (cell_type(&head) != TYPE_WORD) fire(ERR_SCRIPT, err::INVALID_ARG, base());
+        name = head;
+        path = path_refs{*base(), target.data1 + 1};
+        from_path = &path;
+        target = *word::get(&name);
+    }
+    if (cell_type(&target) == TYPE_OP) target.header = (target.header >> 16) & 0xFF;
+    uint32_t kind = cell_type(&target);
+    if (kind != TYPE_NATIVE && kind != TYPE_ACTION && kind != TYPE_FUNCTION && kind != TYPE_ROUTINE)
+        fire(ERR_SCRIPT, err::INVALID_ARG, base());
+    uint32_t mode = used(refs, 0) ? APPLY_ALL : APPLY_NAMED;
+    if (used(refs, 1)) mode |= APPLY_SAFER;
+    uint32_t index = args.data1 < tail_of(&args) ? args.data1 : tail_of(&args);
+    interpreter::eval_code(&target, args.data2, index, &name, mode & APPLY_ALL ? nullptr : from_path, mode);
+    if (exit_code()) return;
+    *base() = *(stack_s.top - 1);
+}
 
 // ---- new-line markers ---------------------------------------------------------------------------
 
