@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "runtime/boot.h"
-#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/platform.h"
@@ -55,9 +54,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // The outermost catch: a throw of the runtime's own code that nothing caught.
     try {
         runtime::init();
-        // Start-up is over: words no longer get root-block copies, and allocations may collect.
-        collector_s.enabled = 1;
-        system_rec.booting = 0;
+        runtime::finish_start();
         runtime::boot();
     } catch (const system_throw_unwind&) {
         rt_top_handler();

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/runtime.h"
 
 namespace {
 
@@ -15,8 +15,8 @@ namespace {
 // strings, comments, paths and, when their datatypes are there, numbers.
 std::string generated_source(size_t size)
 {
-    bool numbers = registry.types[TYPE_INTEGER].name && registry.types[TYPE_FLOAT].name;
-    const char* step = registry.types[TYPE_PATH].name ? "/" : "-";
+    bool numbers = datatype_s.types[TYPE_INTEGER].name && datatype_s.types[TYPE_FLOAT].name;
+    const char* step = datatype_s.types[TYPE_PATH].name ? "/" : "-";
     std::string out;
     char line[512];
     for (uint32_t i = 0; out.size() < size; i++) {
@@ -55,6 +55,7 @@ void measure(const char* what, const std::string& text, const lexer::scan_reques
     auto bytes = reinterpret_cast<const uint8_t*>(text.data());
     cell* out = stack::push_slot();
     double best = 1e9, cpu = thread_seconds();
+    uint32_t cycles = collector_s.cycles;
     for (int r = 0; r < rounds; r++) {
         double t0 = bench::now();
         lexer::scan(out, bytes, uint32_t(text.size()), how, nullptr);
@@ -63,18 +64,18 @@ void measure(const char* what, const std::string& text, const lexer::scan_reques
     }
     cpu = thread_seconds() - cpu;
     stack::pop(1);
-    std::printf("%s: %.1f MB/s best, %.1f MB/s by thread time over all rounds (%.2f MB x %d)\n", what,
-                text.size() / best / 1e6, text.size() * rounds / cpu / 1e6, text.size() / 1e6, rounds);
+    std::printf("%s: %.1f MB/s best, %.1f MB/s by thread time over all rounds (%.2f MB x %d, %u collections)\n",
+                what, text.size() / best / 1e6, text.size() * rounds / cpu / 1e6, text.size() / 1e6, rounds,
+                collector_s.cycles - cycles);
 }
 
 }  // namespace
 
 KIV_BENCH(lexer_load)
 {
-    system_rec.booting = 0;
     std::string text = generated_source(8000000);
-    if (!registry.types[TYPE_INTEGER].name) std::printf("(numbers left out: integer! is not registered)\n");
-    if (!registry.types[TYPE_PATH].name) std::printf("(paths left out: path! is not registered)\n");
+    if (!datatype_s.types[TYPE_INTEGER].name) std::printf("(numbers left out: integer! is not registered)\n");
+    if (!datatype_s.types[TYPE_PATH].name) std::printf("(paths left out: path! is not registered)\n");
     measure("load", text, lexer::scan_request{});
     std::string small = generated_source(256000);
     measure("load 256 KB", small, lexer::scan_request{}, 40);
@@ -86,7 +87,6 @@ KIV_BENCH(lexer_load)
 // The parts: known words, new names, strings and blocks (each block and string is a new series).
 KIV_BENCH(lexer_parts)
 {
-    system_rec.booting = 0;
     std::string words, names, strings, blocks;
     while (words.size() < 1000000) words += "alpha beta gamma delta result entry item count limit ";
     for (int i = 0; names.size() < 1000000; i++) names += "name-" + std::to_string(i) + " ";

@@ -192,8 +192,7 @@ int main()
     int status = 0;
     try {
         runtime::init();
-        collector_s.enabled = 1;
-        system_rec.booting = 0;
+        runtime::finish_start();
         dyn_print::add(print_value, print_text);
         runtime::boot();
         if (args.empty()) status = run_lines();

@@ -41,9 +41,9 @@ void set_global(const char* name, const cell* value)
 void datatype_words()
 {
     struct booting_scope {
-        uint32_t saved = system_rec.booting;
-        booting_scope() { system_rec.booting = 1; }
-        ~booting_scope() { system_rec.booting = saved; }
+        uint32_t saved = system_s.booting;
+        booting_scope() { system_s.booting = 1; }
+        ~booting_scope() { system_s.booting = saved; }
     } booting;
     for (uint32_t id = 1; id <= TYPE_EVENT; id++) {
         cell value = datatype::value_of(id);
@@ -81,15 +81,6 @@ cell* load_source(const char* path)
     const embedded_source* source = embedded::find(path);
     if (!source) boot_fault(std::string("missing source ") + path);
     return lexer::load(source->bytes, source->length, stack::push_slot());
-}
-
-void load_catalog()
-{
-    cell* source = load_source("library/errors.kiv");
-    error::load_catalog(source);
-    char problem[256];
-    if (!error::check_catalog(problem, sizeof problem)) boot_fault(problem);
-    stack::pop(1);
 }
 
 const char* const action_names[ACTION_SLOTS] = {
@@ -143,7 +134,6 @@ void runtime::boot()
     interpreter_s.load_text = load_text;
     datatype_words();
     first_make();
-    load_catalog();
     for (const char* path : boot_sources) {
         cell* code = load_source(path);
         interpreter::eval(code, false);

@@ -1,6 +1,9 @@
-// The value cell: one 16-byte record of four 32-bit words on every target, and the datatype ids.
-// A cell never holds a machine pointer: series are reached through 32-bit node references,
-// routines through table indexes, operating-system objects through the handle registry.
+// What a cell is: one 16-byte record of four 32-bit words on every target, the datatype ids, the
+// type classes (each defined here once, with the one range it means), the payload accessors and
+// the checked-build assertion. A cell never holds a machine pointer: series are reached through
+// 32-bit node references, routines through table indexes, operating-system objects through the
+// handle registry. Read a payload through its accessor: in the checked build it refuses a cell of
+// another type, whose words would be taken for a node or an index and corrupt memory.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -12,6 +15,8 @@ struct cell {
     uint32_t data3;
 };
 static_assert(sizeof(cell) == 16, "a value cell is 16 bytes on every target");
+
+using node_ref = uint32_t;   // offset of a node slot in the value range; 0 is no node
 
 enum type_id : uint32_t {
     TYPE_VALUE = 0,   // not a type: "any value" in a few routine arguments
@@ -27,8 +32,21 @@ enum type_id : uint32_t {
 };
 static_assert(TYPE_EVENT == 54);
 
-constexpr uint32_t HEADER_NEW_LINE = 0x40000000u;
+// ---- header layout ------------------------------------------------------------------------------
 constexpr uint32_t HEADER_TYPE_MASK = 0xFFu;
+constexpr uint32_t HEADER_NEW_LINE = 0x40000000u;
+constexpr uint32_t CELL_BYTES = sizeof(cell);
+
+// ---- the checked-build assertion ----------------------------------------------------------------
+// KIV_CHECK(condition) states what the code relies on. The test executable's runtime is built
+// with KIV_CHECKED, where a false condition is runtime error 98 (assertion); the product compiles
+// the check to nothing, so a condition must never have a side effect.
+#if defined(KIV_CHECKED)
+[[noreturn]] void kiv_check_failed();
+#define KIV_CHECK(condition) ((condition) ? (void)0 : kiv_check_failed())
+#else
+#define KIV_CHECK(condition) ((void)0)
+#endif
 
 inline uint32_t cell_type(const cell* c) { return c->header & HEADER_TYPE_MASK; }
 
@@ -41,7 +59,76 @@ inline cell* copy_cell(const cell* source, cell* target)
     return target;
 }
 
-// A float or other 64-bit payload lives in words 2 and 3 (low word first).
+// ---- type classes -------------------------------------------------------------------------------
+// The six word kinds, word! to issue! (15-20): one cell layout (any-word? of the language).
+inline bool any_word_q(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+// The word kinds that binding touches, word! to refinement! (15-19): an issue! keeps its binding.
+inline bool bindable_word_q(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
+// The word kinds a lookup by word in a block matches, word! to get-word! (15-18).
+inline bool lookup_word_q(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+// path!, lit-path!, set-path!, get-path! (25-28).
+inline bool any_path_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+// Series of cells: block!, paren!, the path kinds and hash!.
+inline bool any_block_q(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || any_path_q(t) || t == TYPE_HASH; }
+// The six text kinds sharing the string layout: string!, file!, url!, tag!, email!, ref!.
+inline bool any_string_q(uint32_t t)
+{
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+// Values whose series payload (head index, buffer node) the series actions walk.
+inline bool series_kind_q(uint32_t t)
+{
+    return any_block_q(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+}
+// The numbers that compare with each other: integer!, float!, percent!.
+inline bool number_kind_q(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
+
+// ---- series payload: word 1 the head index in units, word 2 the buffer's node, word 3 per type ---
+// map! keeps its backing block in the series words too.
+inline node_ref series_node(const cell* c)
+{
+    KIV_CHECK(series_kind_q(cell_type(c)) || cell_type(c) == TYPE_MAP);
+    return c->data2;
+}
+// The head index as stored: raw, it may be negative or lie past the tail. The clamped reading
+// needs the buffer: series::head_clamped.
+inline int32_t series_head_raw(const cell* c)
+{
+    KIV_CHECK(series_kind_q(cell_type(c)) || cell_type(c) == TYPE_MAP);
+    return int32_t(c->data1);
+}
+
+// ---- word payload: word 1 the context node (0: none), word 2 the symbol id, word 3 the position
+// in the context or -1 ------------------------------------------------------------------------------
+inline node_ref word_context(const cell* c)
+{
+    KIV_CHECK(any_word_q(cell_type(c)));
+    return c->data1;
+}
+inline uint32_t word_symbol(const cell* c)
+{
+    KIV_CHECK(any_word_q(cell_type(c)));
+    return c->data2;
+}
+inline int32_t word_position(const cell* c)
+{
+    KIV_CHECK(any_word_q(cell_type(c)));
+    return int32_t(c->data3);
+}
+
+// ---- scalar payloads ----------------------------------------------------------------------------
+// integer! and char! keep their value in word 2, logic! in word 1; a float or other 64-bit payload
+// lives in words 2 and 3 (low word first).
+inline int32_t integer_of(const cell* c)
+{
+    KIV_CHECK(cell_type(c) == TYPE_INTEGER);
+    return int32_t(c->data2);
+}
+inline uint32_t char_of(const cell* c)
+{
+    KIV_CHECK(cell_type(c) == TYPE_CHAR);
+    return c->data2;
+}
 inline double cell_float(const cell* c)
 {
     double d;

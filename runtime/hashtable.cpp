@@ -8,11 +8,10 @@
 
 #include "runtime/arrays.h"
 #include "runtime/casefold.h"
-#include "runtime/datatypes/block.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
 #include "runtime/rterror.h"
 
 uint32_t hash_seed;
@@ -189,15 +188,8 @@ uint32_t upper_of(uint32_t buckets) { return uint32_t(buckets * HASH_LOAD); }
 
 // Keeps a table (and its block) reachable while its parts are being made.
 struct keep_table {
-    cell* mark;
-    keep_table(node_ref table, node_ref block) : mark(stack::top())
-    {
-        cell c{TYPE_HASH, 0, block, table};
-        stack::push(&c);
-    }
-    ~keep_table() { stack_s.top = mark; }
-    keep_table(const keep_table&) = delete;
-    keep_table& operator=(const keep_table&) = delete;
+    gc_cell_root held;
+    keep_table(node_ref table, node_ref block) : held(cell{TYPE_HASH, 0, block, table}) {}
 };
 
 node_ref bytes_with_tail(uint32_t n, uint8_t fill)
@@ -269,10 +261,12 @@ uint32_t key_index(const hashtable* h, int32_t key)
 
 // ---- equality -----------------------------------------------------------------------------------
 
+// Keys are equal only as their type's compare says: never by their bytes, which hold header
+// flags (the new-line bit) and unused payload words. A type without a compare has no equal keys.
 bool cells_equal(const cell* a, const cell* b, int32_t op)
 {
     compare_fn cmp = actions_of(cell_type(a)).compare;
-    if (!cmp) return std::memcmp(a, b, sizeof(cell)) == 0;
+    if (!cmp) return false;
     cell x = *a, y = *b;   // compare routines take writable cells; the block may not be touched
     return cmp(&x, &y, op) == 0;
 }
@@ -741,12 +735,11 @@ uint32_t symbol_add(node_ref t, const uint8_t* name, uint32_t length, int32_t al
     if (length) std::memcpy(at(s->head), name, length);
     *at<uint8_t>(s->head + length) = 0;
     s->tail = s->head + length;
-    cell* mark = stack::top();
-    cell holder{TYPE_BINARY, 0, bytes, 0};   // keeps the name while the block grows
-    stack::push(&holder);
     node_ref block = rec(t)->block;
-    *series_alloc_tail(series_of(block)) = cell{TYPE_SYMBOL, uint32_t(alias), 0, bytes};
-    stack_s.top = mark;
+    {
+        gc_root keep_name(bytes);   // while the block grows
+        *series_alloc_tail(series_of(block)) = cell{TYPE_SYMBOL, uint32_t(alias), 0, bytes};
+    }
     uint32_t index = series_used_bytes(series_of(block)) / 16 - 1;
     place(t, bucket, int32_t(index));
     return index + 1;

@@ -10,6 +10,8 @@
 #include "runtime/interpreter/stack.h"
 
 ownership_state ownership_s;
+void (*ownership_fire_on_deep_hook)(cell* owner, cell* word, cell* target, owner_event action, cell* value,
+                                    int32_t index, int32_t part);
 
 namespace {
 
@@ -129,7 +131,7 @@ void ownership_init()
 {
     ownership_s.table = hashtable_new(INITIAL_ENTRIES, nullptr, HASH_INT_OWNED, ENTRY_VALUES);
     collector::register_marker(mark_table);
-    collector::ownership_sweeper = ownership_sweep;
+    collector::ownership_sweep_hook = ownership_sweep;
 }
 
 void ownership_set(const cell* value, const cell* owner, const cell* word)
@@ -172,7 +174,7 @@ cell* ownership_word_of(node_ref node)
 bool ownership_check(const cell* value, owner_event action, const cell* new_value, int32_t index, int32_t count)
 {
     cell* entry = hashtable_get(ownership_s.table, key_of(value));
-    if (!entry || !ownership_s.fire_on_deep) return false;
+    if (!entry || !ownership_fire_on_deep_hook) return false;
     // The owner as its context holds it now: the entry's copy may predate its event information.
     cell owner = context_cell(entry[1].data1)[1];
     if (!owner.data3) return false;
@@ -182,7 +184,7 @@ bool ownership_check(const cell* value, owner_event action, const cell* new_valu
     cell* target = stack::push(value);
     cell none{TYPE_NONE, 0, 0, 0};
     cell* held_value = stack::push(new_value ? new_value : &none);
-    ownership_s.fire_on_deep(held_owner, held_word, target, action, held_value, index, count);
+    ownership_fire_on_deep_hook(held_owner, held_word, target, action, held_value, index, count);
     stack_s.top = mark;
     return true;
 }

@@ -21,12 +21,12 @@ enum owner_event : uint32_t {
 
 struct ownership_state {
     node_ref table;   // kind 4, keyed by the owned series' node; values: the value, owner, field word
-    // Installed by object!: runs the owner's on-deep-change* handler with the event's word. Every
-    // cell it is handed is on the argument stack; value is none when the action stores nothing.
-    void (*fire_on_deep)(cell* owner, cell* word, cell* target, owner_event action, cell* value, int32_t index,
-                         int32_t part);
 };
 extern ownership_state ownership_s;
+// Installed by object!'s init: runs the owner's on-deep-change* handler with the event's word.
+// Every cell it is handed is on the argument stack; value is none when the action stores nothing.
+extern void (*ownership_fire_on_deep_hook)(cell* owner, cell* word, cell* target, owner_event action, cell* value,
+                                           int32_t index, int32_t part);
 
 void ownership_init();
 // Binds the value, deeply, to the owner (an object!) under the field word. A series already owned

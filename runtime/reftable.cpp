@@ -2,7 +2,6 @@
 // table's buffer and so move it.
 #include "runtime/reftable.h"
 
-#include "runtime/datatypes/block.h"
 #include "runtime/memory.h"
 
 reftable_state reftable_s;
@@ -14,7 +13,7 @@ cell* slots() { return at<cell>(series_of(reftable_s.table.data2)->head); }
 void reftable_init()
 {
     reftable_s.capacity = 100;
-    block::make_at(&reftable_s.table, reftable_s.capacity);
+    reftable_s.table = cell{TYPE_BLOCK, 0, cells_alloc(reftable_s.capacity), 0};
     reftable_reset(0);
 }
 

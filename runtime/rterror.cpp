@@ -137,6 +137,10 @@ void runtime_error(int32_t code, uintptr_t address)
     rt_exit(uint32_t(code));
 }
 
+#if defined(KIV_CHECKED)
+void kiv_check_failed() { runtime_error(RT_ASSERTION, rt_error_address()); }
+#endif
+
 void rt_exit(uint32_t status)
 {
     rt_free_all();
@@ -147,7 +151,7 @@ void rt_top_handler() { runtime_error(RT_NO_CATCH, reinterpret_cast<uintptr_t>(&
 
 void rt_throw(uint32_t code)
 {
-    system_rec.thrown = code;
+    system_s.thrown = code;
     throw system_throw_unwind{};
 }
 

@@ -2,6 +2,8 @@
 // on (memory before datatypes, datatypes before the root block, the stacks inside the root block).
 #include "runtime/runtime.h"
 
+#include <cstdio>
+
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -13,6 +15,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -22,17 +25,21 @@
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/embedded.h"
+#include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/image_layer.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
@@ -40,14 +47,14 @@
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
-#include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/reftable.h"
-#include "runtime/rtwords.h"
+#include "runtime/rterror.h"
 
-system_record system_rec;
+system_state system_s;
 
 namespace {
 
@@ -59,16 +66,41 @@ void mark_table(node_ref table) { hashtable_gc_mark(table, keep_series, collecto
 // mold or compare is walking through.
 void mark_runtime_roots()
 {
-    if (symbols.table) mark_table(symbols.table);
-    if (contexts.global) collector::mark_context(contexts.global);
+    if (symbol_s.table) mark_table(symbol_s.table);
+    if (context_s.global) collector::mark_context(context_s.global);
     cycle_stack_mark(collector::mark_block);
+}
+
+// The error catalogue: Kiv source carried in the executable until the boot image exists. One that
+// does not load, or differs from the runtime's own list of errors, ends start-up: the runtime
+// would raise errors by the wrong positions.
+void load_error_catalogue()
+{
+    const char* name = "library/errors.kiv";
+    char problem[256];
+    std::snprintf(problem, sizeof problem, "%s is missing", name);
+    if (const embedded_source* source = embedded::find(name)) {
+        cell* out = stack::push_slot();
+        bool loaded = true;
+        try {
+            lexer::load(source->bytes, source->length, out);
+            error::load_catalog(out);
+        } catch (const script_error_unwind&) {
+            loaded = false;
+            std::snprintf(problem, sizeof problem, "%s does not load: error %u", name, raised_error_get().code());
+        }
+        stack::pop(1);
+        if (loaded && error::check_catalog(problem, sizeof problem)) return;
+    }
+    rt_print_line({"*** error catalogue: ", static_cast<const char*>(problem)});
+    runtime_error(RT_ASSERTION, rt_error_address());
 }
 
 }  // namespace
 
 void runtime::init()
 {
-    system_rec.booting = 1;
+    system_s.booting = 1;
     hooks_init();
     platform_init();
     random_::init();
@@ -111,6 +143,8 @@ void runtime::init()
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
+    wic_init();       // the imaging factory and the handle class "image", before image!
+    image::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -125,8 +159,7 @@ void runtime::init()
     casefold_init();
     symbol::table_init();
     context::words_init();
-    typename_word_maker = word::load;
-    typenames_to_symbols();
+    word::words_init();
     runtime_words_init();
     refinement_words_init();
     natives::init();
@@ -136,9 +169,16 @@ void runtime::init()
     compress::init_words();
     lexer::init();
     interpreter::init();
+    load_error_catalogue();
 
     reftable_init();
     collector::init();
-    collector::hashtable_marker = mark_table;
+    collector::hashtable_mark_hook = mark_table;
     collector::register_marker(mark_runtime_roots);
+}
+
+void runtime::finish_start()
+{
+    collector_s.enabled = 1;
+    system_s.booting = 0;
 }

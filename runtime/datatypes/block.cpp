@@ -24,19 +24,20 @@
 #include "runtime/interpreter/stack.h"
 
 cell root_block;
-cell* (*block::string_scanner)(const cell* str);
+cell* (*block::string_scan_hook)(const cell* str);
 
 namespace {
 
-using series::any_block_q;
-using series::any_string_q;
 
-int32_t head_of(const cell* blk) { return int32_t(blk->data1); }
 // Cells from the buffer offset to the tail.
-int32_t cells_of(const cell* blk) { return int32_t(series_used_bytes(series_of(blk->data2)) / 16); }
-cell* cell_at(const cell* blk, int64_t index) { return series_head_cell(series_of(blk->data2)) + index; }
+int32_t cells_of(const cell* blk) { return int32_t(series::units(blk)); }
+cell* cell_at(const cell* blk, int64_t index)
+{
+    KIV_CHECK(index >= 0 && index <= cells_of(blk));
+    return series_head_cell(series_of(series_node(blk))) + index;
+}
 // Cells from the head to the tail, 0 when the head lies past it.
-int32_t length_of(const cell* blk) { return std::max(cells_of(blk) - std::max(head_of(blk), 0), 0); }
+int32_t length_of(const cell* blk) { return int32_t(series::length_clamped(blk)); }
 
 cell* write_new(cell* slot, node_ref node)
 {
@@ -55,11 +56,9 @@ cell* make_block_at(cell* slot, uint32_t capacity)
 cell* grow_for_one(node_ref node)
 {
     series_buffer* s = series_of(node);
-    if (s->tail + 16 <= series_end_ref(s)) return series_head_cell(s);
+    if (s->tail + CELL_BYTES <= series_end_ref(s)) return series_head_cell(s);
     if (s->flags & SERIES_FIXED) fire(ERR_INTERNAL, err::LIMIT_HIT);
-    uint64_t need = (uint64_t(series_used_bytes(s)) + 16) * 2;
-    if (need >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    return series_head_cell(series_expand(s, uint32_t(need)));
+    return series_head_cell(series::room_for(node, uint64_t(series_used_bytes(s)) + CELL_BYTES));
 }
 
 int32_t sign_of(int64_t n) { return n < 0 ? -1 : n > 0 ? 1 : 0; }
@@ -75,31 +74,10 @@ bool equality_op(int32_t op)
     }
 }
 
-bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
-
-int32_t form_value(cell* v, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(v)).form;
-    return f ? f(v, buffer, arg, part) : part;
-}
-
-int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
-{
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
-}
-
-int32_t emit(cell* buffer, const char* text, int32_t part)
-{
-    string::concatenate_literal(buffer, text);
-    return part - int32_t(std::strlen(text));
-}
-
 // The last code point written to a string buffer, or 0 when it is empty.
 uint32_t last_char(const cell* buffer)
 {
-    series_buffer* s = series_of(buffer->data2);
+    series_buffer* s = series_of(series_node(buffer));
     uint32_t unit = series_unit(s);
     if (series_used_bytes(s) < unit) return 0;
     const uint8_t* p = at(s->tail - unit);
@@ -112,7 +90,7 @@ uint32_t last_char(const cell* buffer)
 // Types whose values a deep copy replaces by copies of their own.
 bool deep_copied(uint32_t t)
 {
-    return any_block_q(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return series_kind_q(t);
 }
 bool typed_copyable(uint32_t t)
 {
@@ -122,10 +100,7 @@ bool typed_copyable(uint32_t t)
 bool type_accepted(const cell* types, uint32_t t)
 {
     if (cell_type(types) == TYPE_DATATYPE) return types->data1 == t;
-    if (cell_type(types) != TYPE_TYPESET) return false;
-    uint8_t bits[12];
-    std::memcpy(bits, &types->data1, sizeof bits);
-    return t < 96 && (bits[t >> 3] & (0x80u >> (t & 7)));
+    return cell_type(types) == TYPE_TYPESET && typeset_has(types, t);
 }
 
 // Holds the node for a deep walk that must not enter itself.
@@ -182,7 +157,7 @@ cell* block::push_only_star(uint32_t capacity)
 
 cell* block_alloc_tail(cell* blk)
 {
-    series_buffer* s = series_of(blk->data2);
+    series_buffer* s = series_of(series_node(blk));
     if (s->tail + 16 > series_end_ref(s) && (s->flags & SERIES_FIXED)) fire(ERR_INTERNAL, err::LIMIT_HIT);
     return series_alloc_tail(s);
 }
@@ -200,32 +175,32 @@ cell* block::rs_append(cell* blk, const cell* value)
 }
 
 uint32_t block::rs_length(const cell* blk) { return uint32_t(length_of(blk)); }
-cell* block::rs_head(const cell* blk) { return cell_at(blk, head_of(blk)); }
-cell* block::rs_tail(const cell* blk) { return series_tail_cell(series_of(blk->data2)); }
+cell* block::rs_head(const cell* blk) { return cell_at(blk, series_head_raw(blk)); }
+cell* block::rs_tail(const cell* blk) { return series_tail_cell(series_of(series_node(blk))); }
 
-int32_t block::ks_length_q(const cell* blk) { return cells_of(blk) - head_of(blk); }
+int32_t block::ks_length_q(const cell* blk) { return cells_of(blk) - series_head_raw(blk); }
 
 bool block::ks_next(cell* blk)
 {
-    if (head_of(blk) < cells_of(blk)) blk->data1++;
-    return head_of(blk) >= cells_of(blk);
+    if (series_head_raw(blk) < cells_of(blk)) blk->data1++;
+    return series_head_raw(blk) >= cells_of(blk);
 }
 
 cell* block::ks_head(cell* blk)
 {
-    if (head_of(blk) > cells_of(blk)) blk->data1 = uint32_t(cells_of(blk));
-    return cell_at(blk, head_of(blk));
+    if (series_head_raw(blk) > cells_of(blk)) blk->data1 = uint32_t(cells_of(blk));
+    return cell_at(blk, series_head_raw(blk));
 }
 
 cell* block::ks_tail(const cell* blk) { return rs_tail(blk); }
-bool block::ks_tail_q(const cell* blk) { return head_of(blk) == cells_of(blk); }
+bool block::ks_tail_q(const cell* blk) { return series_head_raw(blk) == cells_of(blk); }
 cell* block::ks_abs_at(const cell* blk, uint32_t n) { return cell_at(blk, n); }
 
-void block::ks_clear(cell* blk) { ks_clear_at(blk, uint32_t(std::max(head_of(blk), 0))); }
+void block::ks_clear(cell* blk) { ks_clear_at(blk, uint32_t(std::max(series_head_raw(blk), 0))); }
 
 void block::ks_clear_at(cell* blk, uint32_t n)
 {
-    series_buffer* s = series_of(blk->data2);
+    series_buffer* s = series_of(series_node(blk));
     if (n < series_used_bytes(s) / 16) s->tail = s->head + n * 16;
 }
 
@@ -243,7 +218,7 @@ cell append_each_of(const cell* target, const cell* source, F step)
     bool same = src.data2 == tgt.data2;
     if (same) src = *block::clone(&src, false, false);
     int32_t end = cells_of(&src);
-    for (int32_t i = std::max(head_of(&src), 0); i < end; i++) {
+    for (int32_t i = std::max(series_head_raw(&src), 0); i < end; i++) {
         cell v = *cell_at(&src, i);
         step(&tgt, &v);
     }
@@ -270,9 +245,9 @@ cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_st
     const cell b = *blk;   // blk may lie in a buffer that the growth moves
     cell* first = grow_for_one(b.data2);
     int32_t cells = cells_of(&b);
-    int32_t index = at_start ? 0 : std::clamp(head_of(&b), 0, cells);
+    int32_t index = at_start ? 0 : std::clamp(series_head_raw(&b), 0, cells);
     std::memmove(first + index + 1, first + index, size_t(cells - index) * 16);
-    series_of(b.data2)->tail += 16;
+    series_of(series_node(&b))->tail += 16;
     first[index] = v;
     if (advance) blk->data1 = uint32_t(index + 1);
     return first + index;
@@ -302,10 +277,10 @@ cell* block::append_arg_star()
 const cell* block::find_word(const cell* word, const cell* blk, bool exact)
 {
     uint32_t symbol = exact ? word->data2 : symbol::resolve(word->data2);
-    for (int32_t i = std::max(head_of(blk), 0); i < cells_of(blk); i++) {
+    for (int32_t i = std::max(series_head_raw(blk), 0); i < cells_of(blk); i++) {
         const cell* c = cell_at(blk, i);
         uint32_t t = cell_type(c);
-        if (t < TYPE_WORD || t > TYPE_GET_WORD) continue;
+        if (!lookup_word_q(t)) continue;
         if ((exact ? c->data2 : symbol::resolve(c->data2)) != symbol) continue;
         return i + 1 < cells_of(blk) ? cell_at(blk, i + 1) : &none_value;
     }
@@ -317,7 +292,7 @@ const cell* block::find_by_compare(const cell* blk, const cell* value)
     cell b = *blk, v = *value;
     auto cmp = actions_of(cell_type(&v)).compare;
     if (!cmp) return &none_value;
-    for (int32_t i = std::max(head_of(&b), 0); i < cells_of(&b); i++) {
+    for (int32_t i = std::max(series_head_raw(&b), 0); i < cells_of(&b); i++) {
         cell c = *cell_at(&b, i);
         if (cmp(&v, &c, COMP_FIND) != 0) continue;
         return i + 1 < cells_of(&b) ? cell_at(&b, i + 1) : &none_value;
@@ -330,13 +305,13 @@ bool block::remove_by_compare(cell* blk, const cell* value, bool from_start)
     cell v = *value;
     auto cmp = actions_of(cell_type(&v)).compare;
     if (!cmp) return false;
-    for (int32_t i = from_start ? 0 : std::max(head_of(blk), 0); i < cells_of(blk); i++) {
+    for (int32_t i = from_start ? 0 : std::max(series_head_raw(blk), 0); i < cells_of(blk); i++) {
         cell c = *cell_at(blk, i);
         if (cmp(&v, &c, COMP_FIND) != 0) continue;
         cell* p = cell_at(blk, i);
         std::memmove(p, p + 1, size_t(cells_of(blk) - i - 1) * 16);
-        series_of(blk->data2)->tail -= 16;
-        return i <= head_of(blk);
+        series_of(series_node(blk))->tail -= 16;
+        return i <= series_head_raw(blk);
     }
     return false;
 }
@@ -346,15 +321,15 @@ cell* block::clone(const cell* blk, bool deep, bool deep_any)
     cell src = *blk;
     int32_t count = length_of(&src);
     cell* out = push_only_star(uint32_t(std::max(count, 1)));
-    std::memcpy(cell_at(out, 0), cell_at(&src, std::max(head_of(&src), 0)), size_t(count) * 16);
-    series_of(out->data2)->tail += uint32_t(count) * 16;
+    std::memcpy(cell_at(out, 0), cell_at(&src, std::max(series_head_raw(&src), 0)), size_t(count) * 16);
+    series_of(series_node(out))->tail += uint32_t(count) * 16;
     if (deep && count > 0) {
         enter_or_no_cycle(src.data2);
         cycle_scope walking(src.data2);
         for (int32_t i = 0; i < count; i++) {
             cell c = *cell_at(out, i);
             uint32_t t = cell_type(&c);
-            if (t != TYPE_BLOCK && !(deep_any && (t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH))))
+            if (t != TYPE_BLOCK && !(deep_any && (t == TYPE_PAREN || any_path_q(t))))
                 continue;
             cell* inner = clone(&c, deep, deep_any);
             inner->header = c.header;
@@ -431,8 +406,8 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-    if (vt == TYPE_STRING && string_scanner) {
-        cell* out = string_scanner(value);
+    if (vt == TYPE_STRING && string_scan_hook) {
+        cell* out = string_scan_hook(value);
         cell_set_type(out, type);
         return out;
     }
@@ -460,13 +435,13 @@ int32_t block::form(cell* blk, cell* buffer, cell* arg, int32_t part)
     cell b = *blk;
     cycle_scope walking(b.data2);
     bool limited = arg_given(arg);
-    for (int32_t i = std::max(head_of(&b), 0); i < cells_of(&b); i++) {
+    for (int32_t i = std::max(series_head_raw(&b), 0); i < cells_of(&b); i++) {
         if (limited && part <= 0) break;
         cell v = *cell_at(&b, i);
         part = form_value(&v, buffer, arg, part);
         if (i + 1 >= cells_of(&b)) break;
         uint32_t c = last_char(buffer);
-        if (c != '\t' && c != '\n' && c != '\r') part = emit(buffer, " ", part);
+        if (c != '\t' && c != '\n' && c != '\r') part = string::emit_literal(buffer, " ", part);
     }
     return part;
 }
@@ -474,9 +449,9 @@ int32_t block::form(cell* blk, cell* buffer, cell* arg, int32_t part)
 int32_t block::mold(cell* blk, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
 {
     if (mold_cycle_check(blk, buffer, &part, true)) return part;
-    if (!only) part = emit(buffer, "[", part);
+    if (!only) part = string::emit_literal(buffer, "[", part);
     part = mold_each(blk, buffer, only, all, flat, arg, part, indent);
-    if (!only) part = emit(buffer, "]", part);
+    if (!only) part = string::emit_literal(buffer, "]", part);
     return part;
 }
 
@@ -488,7 +463,7 @@ int32_t block::mold_each(cell* blk, cell* buffer, bool only, bool all, bool flat
     bool indented = false;
     {
         cycle_scope walking(b.data2);
-        int32_t first = std::max(head_of(&b), 0);
+        int32_t first = std::max(series_head_raw(&b), 0);
         for (int32_t i = first; i < cells_of(&b); i++) {
             if (limited && part <= 0) return part;
             cell v = *cell_at(&b, i);
@@ -497,17 +472,17 @@ int32_t block::mold_each(cell* blk, cell* buffer, bool only, bool all, bool flat
                     indented = true;
                     indent++;
                 }
-                if (!(only && i == first)) part = emit(buffer, "\n", part);
+                if (!(only && i == first)) part = string::emit_literal(buffer, "\n", part);
                 part = mold_indent(buffer, indent, part);
             } else if (i != first) {
-                part = emit(buffer, " ", part);
+                part = string::emit_literal(buffer, " ", part);
             }
-            part = mold_value(&v, buffer, all, flat, arg, part, indent);
+            part = mold_value(&v, buffer, false, all, flat, arg, part, indent);
         }
     }
     if (indented) {
         indent--;
-        part = emit(buffer, "\n", part);
+        part = string::emit_literal(buffer, "\n", part);
         part = mold_indent(buffer, indent, part);
     }
     return part;
@@ -534,11 +509,10 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
     cycle_scope walking2(b.data2);
     for (int32_t i = 0; i < std::min(len1, len2); i++) {
         if (i >= length_of(&a) || i >= length_of(&b)) break;   // an element's compare shortened one
-        cell c1 = *cell_at(&a, std::max(head_of(&a), 0) + i);
-        cell c2 = *cell_at(&b, std::max(head_of(&b), 0) + i);
+        cell c1 = *cell_at(&a, std::max(series_head_raw(&a), 0) + i);
+        cell c2 = *cell_at(&b, std::max(series_head_raw(&b), 0) + i);
         uint32_t e1 = cell_type(&c1), e2 = cell_type(&c2);
-        bool compatible = e1 == e2 || (word_kind(e1) && word_kind(e2)) || (number_kind(e1) && number_kind(e2));
-        if (!compatible) return e1 < e2 ? -1 : 1;
+        if (!datatype::compared_by_value(e1, e2)) return e1 < e2 ? -1 : 1;
         auto cmp = actions_of(e1).compare;
         int32_t r = cmp ? cmp(&c1, &c2, op) : -2;
         if (r != 0) return r;

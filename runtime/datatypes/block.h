@@ -76,7 +76,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
 cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
 
 // Installed by the lexer: the values of a string! as a new block pushed on the argument stack.
-extern cell* (*string_scanner)(const cell* str);
+extern cell* (*string_scan_hook)(const cell* str);
 
 void init();
 }  // namespace block

@@ -145,7 +145,7 @@ cell* char_::make(cell* proto, cell* spec, uint32_t)
     case TYPE_BINARY:
         return store(proto, from_binary(spec));
     default:
-        if (!string::any_string_q(t)) bad_to_arg(spec);
+        if (!any_string_q(t)) bad_to_arg(spec);
         return store(proto, from_string(spec));
     }
     if (n < 0 || uint32_t(n) > LAST_CODE_POINT) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);

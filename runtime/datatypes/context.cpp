@@ -17,6 +17,7 @@
 #include "runtime/interpreter/stack.h"
 
 context_state context_s;
+void (*context::fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);
 
 namespace {
 
@@ -59,18 +60,6 @@ cell* value_cell(node_ref ctx, uint32_t i)
 
 int32_t value_position(node_ref ctx, int32_t entry) { return entry < 0 ? -1 : int32_t(context::get_word(ctx, uint32_t(entry))->data3); }
 
-bool is_word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
-
-bool is_bindable_series(uint32_t t)
-{
-    switch (t) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-    case TYPE_HASH:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Binds the cells of a series from its head. Mended: the series being walked are held on the
 // cycle stack, as every deep walk holds them, instead of a list searched at each level and
@@ -85,14 +74,14 @@ void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
     cell* end = at<cell>(s->tail);
     for (cell* c = at<cell>(s->head) + head; c < end; c++) {
         uint32_t t = cell_type(c);
-        if (is_word_kind(t)) {
+        if (bindable_word_q(t)) {
             if (self_word && t == TYPE_WORD && symbol::resolve(c->data2) == symbol::resolve(context_s.self_symbol)) {
                 c->data1 = ctx;
                 c->data3 = uint32_t(-1);
             } else {
                 context::bind_word(ctx, c);
             }
-        } else if (is_bindable_series(t)) {
+        } else if (any_block_q(t)) {
             bind_series(c->data2, c->data1, ctx, self_word);
         }
     }
@@ -286,14 +275,14 @@ bool context::collect_set_words(node_ref ctx, const cell* block)
 
 cell* context::get_in(const cell* word, node_ref ctx)
 {
-    if (int32_t(word->data3) == -1 || !ctx) {
+    if (word_position(word) == -1 || !ctx) {
         // A self word bound by bind yields its context's owner; mended: a self word without a
         // context raises no-value instead of reading through a null context.
-        bool self = symbol::resolve(word->data2) == symbol::resolve(context_s.self_symbol);
-        if (self && word->data1) return owner_of(word->data1);
+        bool self = symbol::resolve(word_symbol(word)) == symbol::resolve(context_s.self_symbol);
+        if (self && word_context(word)) return owner_of(word_context(word));
         fire(ERR_SCRIPT, err::NO_VALUE, word);
     }
-    cell* slot = value_cell(ctx, word->data3);
+    cell* slot = value_cell(ctx, uint32_t(word_position(word)));
     // Mended: a stack context whose call has returned no longer has a window to read from.
     if (!slot) fire(ERR_SCRIPT, err::NOT_IN_CONTEXT, word);
     return slot;
@@ -304,20 +293,20 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell copy = *value;
     // Mended: a word bound to no context (a refinement made for a native's spec) has nowhere to go.
     if (!ctx) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
-    if (int32_t(word->data3) == -1) {
-        int32_t position = find_word(ctx, word->data2, false);
-        if (position < 0) position = int32_t(add_word(ctx, word->data2));
+    if (word_position(word) == -1) {
+        int32_t position = find_word(ctx, word_symbol(word), false);
+        if (position < 0) position = int32_t(add_word(ctx, word_symbol(word)));
         word->data3 = uint32_t(position);
     }
-    cell* slot = value_cell(ctx, word->data3);
+    cell* slot = value_cell(ctx, uint32_t(word_position(word)));
     if (!slot) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
     if (on_stack(ctx) || kind_of(ctx) != CONTEXT_OBJECT) {
         *slot = copy;
         return slot;
     }
-    get_word(ctx, word->data3)->header |= WORD_ENTRY_SET;
+    get_word(ctx, uint32_t(word_position(word)))->header |= WORD_ENTRY_SET;
     cell* owner = owner_of(ctx);
-    if (!notify || !owner->data3 || !context_s.fire_on_set) {
+    if (!notify || !owner->data3 || !context::fire_on_set_hook) {
         *slot = copy;
         return slot;
     }
@@ -329,8 +318,8 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_owner = stack::push(owner);
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
-    uint32_t position = word->data3;
-    context_s.fire_on_set(held_owner, held_word, old, held_new);
+    uint32_t position = uint32_t(word_position(word));
+    context::fire_on_set_hook(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
 }
@@ -369,7 +358,7 @@ void context::set_at_keep_old(node_ref ctx, uint32_t i)
 
 int32_t context::bind_word(node_ref ctx, cell* word)
 {
-    int32_t position = find_word(ctx, word->data2, true);
+    int32_t position = find_word(ctx, word_symbol(word), true);
     if (position < 0) return -1;
     word->data1 = ctx;
     word->data3 = uint32_t(position);
@@ -434,7 +423,7 @@ void object_set_slot(node_ref ctx, uint32_t n)
 
 void context::mark(const cell* c)
 {
-    if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
+    if (c->data1 && collector::hashtable_mark_hook) collector::hashtable_mark_hook(c->data1);
     if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
     if (c->data3) collector::mark_context(c->data3);
 }

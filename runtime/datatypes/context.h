@@ -22,23 +22,26 @@ enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT
 struct context_state {
     node_ref global;
     uint32_t self_symbol;
-    // Installed by object!: runs the owner's on-change* handler after a field was set. Every cell
-    // it is handed is on the argument stack.
-    void (*fire_on_set)(cell* owner, cell* word, cell* old_value, cell* new_value);
 };
 extern context_state context_s;
-// The former name, for the start-up file until it moves to context_s.
-inline context_state& contexts = context_s;
 
 namespace context {
 constexpr uint32_t GLOBAL_SLOTS = 4000;
+
+// Installed by object!'s init: runs the owner's on-change* handler after a field was set. Every
+// cell it is handed is on the argument stack.
+extern void (*fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);
 
 void init();          // registers context!
 void mark(const cell* c);   // the word table, and the values unless they live on the argument stack
 void global_init();   // the global context
 void words_init();    // the symbols this module names, once the symbol table exists
 
-inline cell* cell_of(node_ref ctx) { return at<cell>(series_of(ctx)->head); }
+inline cell* cell_of(node_ref ctx)
+{
+    KIV_CHECK(ctx != 0);
+    return at<cell>(series_of(ctx)->head);
+}
 inline cell* owner_of(node_ref ctx) { return cell_of(ctx) + 1; }
 inline uint32_t kind_of(node_ref ctx) { return (cell_of(ctx)->header >> CONTEXT_KIND_SHIFT) & 3; }
 inline bool on_stack(node_ref ctx) { return (cell_of(ctx)->header & CONTEXT_ON_STACK) != 0; }

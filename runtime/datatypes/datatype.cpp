@@ -11,7 +11,7 @@
 #include "runtime/rterror.h"
 
 datatype_state datatype_s;
-cell* (*typename_word_maker)(const char* name);
+cell* (*datatype::typename_word_hook)(const char* name);
 
 void datatype::tables_init()
 {
@@ -37,7 +37,7 @@ void datatype::register_type(uint32_t id, uint32_t parent, const char* name, con
     type_entry& t = datatype_s.types[id];
     t.name = name;
     t.length = uint32_t(std::strlen(name)) - 1;
-    t.word = typename_word_maker ? typename_word_maker(name) : nullptr;
+    t.word = typename_word_hook ? typename_word_hook(name) : nullptr;
     const action_table_row from = datatype_s.rows[parent];   // copied first: a type may be its own parent's row
     action_table_row& to = datatype_s.rows[id];
 #define ACTION_SLOT(idn, field, signature) to.field = resolve(row.field, from.field, parent);
@@ -67,11 +67,23 @@ bool action_present(uint32_t type, uint32_t slot)
     }
 }
 
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part)
+{
+    auto f = actions_of(cell_type(value)).form;
+    return f ? f(value, buffer, arg, part) : part;
+}
+
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
+{
+    auto f = actions_of(cell_type(value)).mold;
+    return f ? f(value, buffer, only, all, flat, arg, part, indent) : part;
+}
+
 void typenames_to_symbols()
 {
-    if (!typename_word_maker) return;
+    if (!datatype::typename_word_hook) return;
     for (uint32_t id = 1; id <= datatype_s.max_type; id++)
-        if (datatype_s.types[id].name) datatype_s.types[id].word = typename_word_maker(datatype_s.types[id].name);
+        if (datatype_s.types[id].name) datatype_s.types[id].word = datatype::typename_word_hook(datatype_s.types[id].name);
 }
 
 // ---- datatype! ----------------------------------------------------------------------------------
@@ -134,4 +146,9 @@ int32_t datatype::compare(cell* value1, cell* value2, int32_t op)
 void datatype::init()
 {
     register_type(TYPE_DATATYPE, 0, "datatype!", {.form = form, .mold = mold, .compare = compare});
+}
+
+bool datatype::compared_by_value(uint32_t type1, uint32_t type2)
+{
+    return type1 == type2 || (any_word_q(type1) && any_word_q(type2)) || (number_kind_q(type1) && number_kind_q(type2));
 }

@@ -128,8 +128,6 @@ struct datatype_state {
     uint32_t max_type;
 };
 extern datatype_state datatype_s;
-// The former name, for the collector until it moves to datatype_s.
-inline datatype_state& registry = datatype_s;
 
 namespace datatype {
 
@@ -149,13 +147,30 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
 
+// Whether two values met at one position of two blocks or objects are compared by value: the same
+// type, two word kinds or two numbers. Others are ordered by their type ids.
+bool compared_by_value(uint32_t type1, uint32_t type2);
+
 }  // namespace datatype
 
+// Form and mold of any value through its type's routine; a type without one writes nothing and
+// the part budget comes back unchanged. The whole budget is 0x7FFFFFFF (FORM_WHOLE).
+constexpr int32_t FORM_WHOLE = 0x7FFFFFFF;
+int32_t form_value(cell* value, cell* buffer, cell* arg, int32_t part);
+int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
+
 // The routines of a type (all empty for an unregistered id).
-inline const action_table_row& actions_of(uint32_t type) { return datatype_s.rows[type]; }
+inline const action_table_row& actions_of(uint32_t type)
+{
+    KIV_CHECK(type < TYPE_TABLE_SIZE);
+    return datatype_s.rows[type];
+}
 // Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
 bool action_present(uint32_t type, uint32_t slot);
 
-// Hook for naming types once global words can be made (set by the word module).
-extern cell* (*typename_word_maker)(const char* name);
+namespace datatype {
+// Gives a type name its global word once words can be made: installed by word::words_init.
+extern cell* (*typename_word_hook)(const char* name);
+}
+// Names every type registered so far (the hook's first run).
 void typenames_to_symbols();

@@ -22,6 +22,9 @@
 #include "runtime/interpreter/stack.h"
 
 error_state error_s;
+void (*error::near_hook)(cell* out);
+void (*error::trace_in_hook)(cell* block, int32_t frame, int32_t level);
+int32_t (*error::form_trace_hook)(cell* buffer, int32_t frame, int32_t level, int32_t part);
 
 namespace {
 
@@ -88,10 +91,10 @@ cell* new_error(stack::scope& keep)
 
 void set_near(const cell* error)
 {
-    if (!error_s.near) return;
+    if (!error::near_hook) return;
     stack::scope keep;
     cell* out = keep.push(none_value);
-    error_s.near(out);
+    error::near_hook(out);
     set_field(error, EF_NEAR, *out);
 }
 
@@ -124,8 +127,8 @@ void kind_from_words(const cell* error, const cell* spec)
 void kind_from_fields(const cell* error, cell* spec)
 {
     context::bind(spec, error->data1, true);
-    if (!object_s.evaluate) fire(ERR_INTERNAL, err::NOT_DONE);
-    object_s.evaluate(spec);
+    if (!object::evaluate_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+    object::evaluate_hook(spec);
     cell type = *field_of(error, EF_TYPE);
     int32_t category = cell_type(&type) == TYPE_WORD ? category_of(&type) : -1;
     if (category < 0) fire_spec_field(W_TYPE);
@@ -139,16 +142,10 @@ void kind_from_fields(const cell* error, cell* spec)
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
 
-int32_t form_any(cell* v, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(v)).form;
-    return f ? f(v, buffer, arg, part) : part;
-}
 
 int32_t mold_flat(cell* v, cell* buffer, bool only, cell* arg, int32_t part)
 {
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, only, false, true, arg, part, 0) : part;
+    return mold_value(v, buffer, only, false, true, arg, part, 0);
 }
 
 uint32_t chars_of(const cell* buffer)
@@ -330,7 +327,7 @@ void error::set_stack(cell* error)
     stack::scope keep;
     cell* e = keep.push(*error);
     cell* trace = block::make_at(keep.push(unset_value), 20);
-    if (error_s.trace_in) error_s.trace_in(trace, int32_t(frame.data2), level > 0 ? level : 1);
+    if (error::trace_in_hook) error::trace_in_hook(trace, int32_t(frame.data2), level > 0 ? level : 1);
     set_field(e, EF_STACK, *trace);
     if (cell_type(&error_s.state) != TYPE_OBJECT) return;
     int32_t i = context::find_word(error_s.state.data1, error_s.source_files_symbol, true);
@@ -352,13 +349,13 @@ int32_t error::form_message(const cell* message, cell* buffer, const cell* error
     for (uint32_t i = 0; i < n && i < block::rs_length(m); i++) {
         cell* v = keep.push(block::rs_head(m)[i]);
         if (cell_type(v) == TYPE_STRING) {
-            part = form_any(v, buffer, nullptr, part);
+            part = form_value(v, buffer, nullptr, part);
         } else if (cell_type(v) == TYPE_WORD || cell_type(v) == TYPE_GET_WORD) {
             int32_t f = context::find_word(e->data1, v->data2, true);
             if (f >= 0) {
                 cell* value = keep.push(*context::get_value_at(e->data1, uint32_t(f)));
                 part = within(buffer, ARG_BUDGET, part, [&](cell* arg, int32_t limit) {
-                    if (formed) form_any(value, buffer, arg, limit);
+                    if (formed) form_value(value, buffer, arg, limit);
                     else mold_flat(value, buffer, false, arg, limit);
                 });
             }
@@ -393,15 +390,15 @@ int32_t error::form(cell* error, cell* buffer, cell*, int32_t part)
         *message = f >= 0 ? *context::get_value_at(e->data1, uint32_t(f)) : none_value;
     }
     cell* title = keep.push(*context::get_value_at(ctx, 1));
-    part = form_any(title, buffer, nullptr, part);
+    part = form_value(title, buffer, nullptr, part);
     part = emit(buffer, ": ", part);
-    if (cell_type(message) == TYPE_STRING) part = form_any(message, buffer, nullptr, part);
+    if (cell_type(message) == TYPE_STRING) part = form_value(message, buffer, nullptr, part);
     else if (cell_type(message) == TYPE_BLOCK) part = form_message(message, buffer, e, part);
     else become_invalid(e, type);
 
     part = emit(buffer, "\n*** Where: ", part);
     cell* where = keep.push(*field_of(e, EF_WHERE));
-    if (cell_type(where) == TYPE_WORD || cell_type(where) == TYPE_STRING) part = form_any(where, buffer, nullptr, part);
+    if (cell_type(where) == TYPE_WORD || cell_type(where) == TYPE_STRING) part = form_value(where, buffer, nullptr, part);
     else part = emit(buffer, "???", part);
 
     part = emit(buffer, "\n*** Near : ", part);
@@ -410,12 +407,12 @@ int32_t error::form(cell* error, cell* buffer, cell*, int32_t part)
 
     int32_t level = trace_level();
     cell* stack = keep.push(*field_of(e, EF_STACK));
-    if (level > 0 && cell_type(stack) == TYPE_INTEGER && error_s.form_trace) {
+    if (level > 0 && cell_type(stack) == TYPE_INTEGER && error::form_trace_hook) {
         part = emit(buffer, "\n*** Stack: ", part);
-        part = error_s.form_trace(buffer, int32_t(stack->data2), level, part);
+        part = error::form_trace_hook(buffer, int32_t(stack->data2), level, part);
     } else if (level > 0 && cell_type(stack) == TYPE_BLOCK) {
         part = emit(buffer, "\n*** Stack: ", part);
-        part = form_any(stack, buffer, nullptr, part);
+        part = form_value(stack, buffer, nullptr, part);
     }
 
     cell* files = keep.push(*field_of(e, EF_FILES));

@@ -18,15 +18,16 @@ struct error_state {
     cell prototype;   // the ten fields, all none
     cell state;       // the system's state object (stack-trace, source-files), none until it exists
     uint32_t stack_trace_symbol, source_files_symbol;
-    // Installed by the evaluator: the code position being evaluated (left none without one), the
-    // call-stack block of a stamped frame, and the text of that trace.
-    void (*near)(cell* out);
-    void (*trace_in)(cell* block, int32_t frame, int32_t level);
-    int32_t (*form_trace)(cell* buffer, int32_t frame, int32_t level, int32_t part);
 };
 extern error_state error_s;
 
 namespace error {
+// Installed by the evaluator: the code position being evaluated (left none without one), the
+// call-stack block of a stamped frame, and the text of that trace.
+extern void (*near_hook)(cell* out);
+extern void (*trace_in_hook)(cell* block, int32_t frame, int32_t level);
+extern int32_t (*form_trace_hook)(cell* buffer, int32_t frame, int32_t level, int32_t part);
+
 void init();
 // Builds the catalogue from its source block (pairs of a category's set-word and its block of
 // fields) and the prototype. Nothing is checked here: see check_catalog.

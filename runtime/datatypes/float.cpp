@@ -585,11 +585,11 @@ double from_string(cell* spec, uint32_t type)
         if (status != 0) type_fault(err::BAD_TO_ARG, type, spec);
         return d;
     }
-    if (!word::string_loader) {
+    if (!word::string_load_hook) {
         cell named = datatype::value_of(type);
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
-    cell* loaded = word::string_loader(spec);
+    cell* loaded = word::string_load_hook(spec);
     uint32_t t = loaded ? cell_type(loaded) : 0;
     if (t != TYPE_FLOAT && t != TYPE_PERCENT && t != TYPE_INTEGER) type_fault(err::BAD_TO_ARG, type, spec);
     double d = number_of(loaded);
@@ -617,7 +617,7 @@ cell* float_::make(cell* proto, cell* spec, uint32_t type)
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
     default:
-        if (!string::any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
+        if (!any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
         d = from_string(spec, type);
     }
     *proto = cell{type, 0, 0, 0};

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 

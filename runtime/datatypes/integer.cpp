@@ -356,7 +356,7 @@ cell* integer::to(cell* proto, cell* spec, uint32_t)
         fire(ERR_INTERNAL, err::NOT_DONE, &named);
     }
     default:
-        if (!string::any_string_q(t)) type_fault(ERR_SCRIPT, err::BAD_TO_ARG, TYPE_INTEGER, spec);
+        if (!any_string_q(t)) type_fault(ERR_SCRIPT, err::BAD_TO_ARG, TYPE_INTEGER, spec);
         value = from_string(spec);
     }
     return store(proto, value);

@@ -26,6 +26,8 @@
 #include "runtime/ownership.h"
 
 object_state object_s;
+void (*object::evaluate_hook)(cell* block);
+void (*object::call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 
 namespace {
 
@@ -54,23 +56,16 @@ bool bindable_kind(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t 
 // What copy_values and extend_from_object copy deep.
 bool series_kind(uint32_t t)
 {
-    return bindable_kind(t) || series::any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+    return bindable_kind(t) || any_string_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 // What a deep clone copies (no hash!, binary!, vector! or image!).
 bool clone_kind(uint32_t t)
 {
-    return series::any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
+    return any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
 }
-bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
 
-int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
-{
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
-}
 
 // Replaces value i by its deep copy; a copied block kind is bound to the context.
 void copy_value_deep(node_ref ctx, uint32_t i, bool bind)
@@ -317,12 +312,12 @@ int32_t object::serialize(const cell* object, cell* buffer, bool only, bool all,
         cell* w = keep.push(word_at(ctx, i));
         if (!all && handler_symbol_q(w->data2)) continue;
         if (indented) part = mold_indent(buffer, indent, part);
-        part = mold_value(w, buffer, false, false, arg, part, 0);
+        part = mold_value(w, buffer, false, false, false, arg, part, 0);
         part = emit(buffer, ": ", part);
         cell* v = keep.push(value_at(ctx, i));
         if (cell_type(v) == TYPE_VALUE) *v = unset_value;
         if (cell_type(v) == TYPE_WORD) part = emit(buffer, "'", part);
-        part = mold_value(v, buffer, all, flat, arg, part, indent);
+        part = mold_value(v, buffer, false, all, flat, arg, part, indent);
         if (indented || int32_t(i) != last) part = emit(buffer, separator, part);
     }
     return part;
@@ -401,7 +396,7 @@ cell* object::eval_path(cell* parent, cell* element, cell* value, cell* path, ce
     if (et != TYPE_WORD && et != TYPE_SET_WORD && et != TYPE_GET_WORD && et != TYPE_LIT_WORD)
         fire(ERR_SCRIPT, err::INVALID_PATH, path, element);
     stack::scope keep;
-    cell* obj = keep.push(*parent);
+    cell* obj = keep.push(*context::owner_of(parent->data1));   // with its current events
     node_ref ctx = obj->data1;
     int32_t position = bind_element(element, ctx);
     auto not_found = [&]() -> cell* {
@@ -440,8 +435,7 @@ int32_t object::compare_fields(const cell* value1, const cell* value2, int32_t o
         cell* a = keep.push(value_at(c1, i));
         cell* b = keep.push(value_at(c2, i));
         uint32_t t1 = cell_type(a), t2 = cell_type(b);
-        bool comparable = t1 == t2 || (word_kind(t1) && word_kind(t2)) || (number_kind(t1) && number_kind(t2));
-        if (!comparable) return t1 < t2 ? -1 : 1;
+        if (!datatype::compared_by_value(t1, t2)) return t1 < t2 ? -1 : 1;
         auto cmp = actions_of(t1).compare;
         int32_t r = cmp ? cmp(a, b, op) : -2;
         if (r != 0) return r;
@@ -530,8 +524,8 @@ cell* object::make(cell* proto, cell* spec, uint32_t)
         context::bind(s, ctx, true);
         if (from_object) copy_values(p->data1, ctx, false);
         if (block::rs_length(s) > 0) {
-            if (!object_s.evaluate) fire(ERR_INTERNAL, err::NOT_DONE);
-            object_s.evaluate(s);
+            if (!object::evaluate_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+            object::evaluate_hook(s);
         }
         clear_changed(ctx);
         block::clear_new_lines(values_of(ctx));
@@ -563,8 +557,8 @@ void object::mark(const cell* c)
 void object::init()
 {
     object_s.class_counter = FIRST_RUNTIME_CLASS;
-    context_s.fire_on_set = fire_on_set;
-    ownership_s.fire_on_deep = fire_owner_event;
+    context::fire_on_set_hook = fire_on_set;
+    ownership_fire_on_deep_hook = fire_owner_event;
     datatype::register_type(TYPE_OBJECT, 0, "object!", {
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});

@@ -19,15 +19,16 @@ constexpr uint32_t NO_HANDLER = 0xFFFF;
 
 struct object_state {
     uint32_t class_counter;
-    // Installed by the evaluator: evaluates a block (make object! and make error! specs).
-    void (*evaluate)(cell* block);
-    // Installed by the evaluator: calls the handler (a function!) named by `name` with `count`
-    // argument cells from `args` (on the argument stack) and `locals` local slots.
-    void (*call_handler)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 };
 extern object_state object_s;
 
 namespace object {
+// Installed by the evaluator: evaluates a block (make object! and make error! specs).
+extern void (*evaluate_hook)(cell* block);
+// Installed by the evaluator: calls the handler (a function!) named by `name` with `count`
+// argument cells from `args` (on the argument stack) and `locals` local slots.
+extern void (*call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
+
 void init();
 void mark(const cell* c);
 uint32_t next_class_id();

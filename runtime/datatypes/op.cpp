@@ -8,7 +8,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/rtwords.h"
+#include "runtime/datatypes/rtwords.h"
 
 // A paren inside itself writes the cycle marker instead of recursing.
 int32_t paren::mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,

@@ -25,20 +25,14 @@
 
 namespace {
 
-using series::any_block_q;
-using series::any_string_q;
 using series::notify;
 
-series_buffer* buffer_of(const cell* s) { return series_of(s->data2); }
+series_buffer* buffer_of(const cell* s) { return series_of(series_node(s)); }
 uint32_t unit_of(const cell* s) { return series_unit(buffer_of(s)); }
-int32_t head_of(const cell* s) { return int32_t(s->data1); }
-int32_t units_of(const cell* s)
-{
-    series_buffer* b = buffer_of(s);
-    return int32_t(series_used_bytes(b) / series_unit(b));
-}
+int32_t units_of(const cell* s) { return int32_t(series::units(s)); }
 uint8_t* unit_at(const cell* s, int64_t index)
 {
+    KIV_CHECK(index >= 0 && index <= units_of(s));
     series_buffer* b = buffer_of(s);
     return at(b->head + uint32_t(index) * series_unit(b));
 }
@@ -56,21 +50,14 @@ void inherit_flags(series_buffer* fresh, const series_buffer* source, uint32_t u
     fresh->flags = keep | (fresh->flags & PLACEMENT_FLAGS) | unit;
 }
 
-// Room for n more bytes at the tail, growing to twice the need.
-void ensure_room(node_ref node, uint32_t n)
-{
-    series_buffer* b = series_of(node);
-    if (uint64_t(b->tail) + n <= series_end_ref(b)) return;
-    uint64_t need = uint64_t(series_used_bytes(b)) + n;
-    if (need * 2 >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    series_expand(b, uint32_t(need * 2));
-}
+// Room for n more bytes at the tail.
+void ensure_room(node_ref node, uint32_t n) { series::room_for(node, uint64_t(series_used_bytes(series_of(node))) + n); }
 
 // /part as a unit count: an integer!, or a position in the same series.
 int64_t part_count(const cell* s, const cell* part)
 {
     if (cell_type(part) == TYPE_INTEGER) return int32_t(part->data2);
-    if (cell_type(part) == cell_type(s) && part->data2 == s->data2) return int64_t(head_of(part)) - head_of(s);
+    if (cell_type(part) == cell_type(s) && part->data2 == s->data2) return int64_t(series_head_raw(part)) - series_head_raw(s);
     fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
 }
 
@@ -82,7 +69,7 @@ int64_t find_key(const cell* s, const cell* key)
     uint32_t type = cell_type(s);
     int32_t units = units_of(s);
     cell k = *key;
-    for (int64_t i = std::max(head_of(s), 0); i < units; i++) {
+    for (int64_t i = std::max(series_head_raw(s), 0); i < units; i++) {
         if (any_block_q(type)) {
             cell c = *reinterpret_cast<cell*>(unit_at(s, i));
             auto cmp = actions_of(cell_type(&c)).compare;
@@ -145,27 +132,48 @@ family family_of(uint32_t t)
 
 // ---- shared routines ----------------------------------------------------------------------------
 
+series_buffer* series::room_for(node_ref node, uint64_t need)
+{
+    series_buffer* b = series_of(node);
+    if (uint64_t(series_end_ref(b)) - b->head >= need) return b;
+    if (need * 2 >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
+    return series_expand(b, uint32_t(need * 2));
+}
+
 // The owned flag spares every series without an owner the table look-up.
 void series::notify(const cell* s, owner_event event, int32_t index, int32_t count, const cell* value)
 {
     if (buffer_of(s)->flags & SERIES_OWNED) ownership_check(s, event, value, index, count);
 }
 
-bool series::ks_tail_q(const cell* s) { return head_of(s) >= units_of(s); }
+uint32_t series::units(const cell* s)
+{
+    series_buffer* b = buffer_of(s);
+    return series_used_bytes(b) / series_unit(b);
+}
+
+uint32_t series::head_clamped(const cell* s)
+{
+    return uint32_t(std::clamp<int64_t>(series_head_raw(s), 0, units(s)));
+}
+
+uint32_t series::length_clamped(const cell* s) { return units(s) - head_clamped(s); }
+
+bool series::ks_tail_q(const cell* s) { return series_head_raw(s) >= units_of(s); }
 uint32_t series::buffer_length(const cell* s) { return uint32_t(units_of(s)); }
 
 bool series::skip_in_bounds(cell* s, int32_t n)
 {
-    int64_t to = int64_t(head_of(s)) + n;
+    int64_t to = int64_t(series_head_raw(s)) + n;
     int32_t units = units_of(s);
     if (to >= 0 && to <= units) s->data1 = uint32_t(to);
-    return head_of(s) >= units;
+    return series_head_raw(s) >= units;
 }
 
 int32_t series::get_length(cell* s, bool from_offset)
 {
     int32_t units = units_of(s);
-    int32_t head = head_of(s);
+    int32_t head = series_head_raw(s);
     if (head > units) {
         s->data1 = uint32_t(units);
         return 0;
@@ -179,17 +187,17 @@ int32_t series::at_position(const cell* s, const cell* n, bool one_based)
     if (cell_type(n) != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_ARG, n);
     int64_t by = int32_t(n->data2);
     if (one_based && by >= 1) by--;
-    return clamp_units(head_of(s) + by, units_of(s));
+    return clamp_units(series_head_raw(s) + by, units_of(s));
 }
 
 // ---- position actions ---------------------------------------------------------------------------
 
-cell* series::head_q(cell* s) { return logic::make_at(s, head_of(s) == 0); }
+cell* series::head_q(cell* s) { return logic::make_at(s, series_head_raw(s) == 0); }
 cell* series::tail_q(cell* s) { return logic::make_at(s, ks_tail_q(s)); }
 
 cell* series::index_q(cell* s)
 {
-    *s = integer_cell(head_of(s) + 1);
+    *s = integer_cell(series_head_raw(s) + 1);
     return s;
 }
 
@@ -207,12 +215,12 @@ cell* series::tail(cell* s)
 }
 cell* series::back(cell* s)
 {
-    if (head_of(s) > 0) s->data1--;
+    if (series_head_raw(s) > 0) s->data1--;
     return s;
 }
 cell* series::next(cell* s)
 {
-    if (head_of(s) < units_of(s)) s->data1++;
+    if (series_head_raw(s) < units_of(s)) s->data1++;
     return s;
 }
 cell* series::at(cell* s, cell* n)
@@ -232,7 +240,7 @@ namespace {
 // Unit index of pick/poke's n, or -1 when it names no unit.
 int64_t element_index(const cell* s, int32_t n)
 {
-    int64_t pos = n >= 0 ? int64_t(head_of(s)) + n - 1 : int64_t(head_of(s)) + n;
+    int64_t pos = n >= 0 ? int64_t(series_head_raw(s)) + n - 1 : int64_t(series_head_raw(s)) + n;
     if (n == 0 || pos < 0 || pos >= units_of(s)) return -1;
     return pos;
 }
@@ -295,10 +303,10 @@ cell* series::poke(cell* s, int32_t n, cell*, cell* value)
 cell* series::clear(cell* s)
 {
     if (get_length(s, false) < 1) return s;
-    notify(s, EV_CLEAR, head_of(s), get_length(s, false));
+    notify(s, EV_CLEAR, series_head_raw(s), get_length(s, false));
     series_buffer* b = buffer_of(s);
-    b->tail = b->head + uint32_t(head_of(s)) * series_unit(b);
-    notify(s, EV_CLEARED, head_of(s), 0);
+    b->tail = b->head + uint32_t(series_head_raw(s)) * series_unit(b);
+    notify(s, EV_CLEARED, series_head_raw(s), 0);
     return s;
 }
 
@@ -307,7 +315,7 @@ cell* series::remove(cell* s, cell* part, cell* key)
     int64_t count = arg_given(part) ? part_count(s, part) : 1;
     if (count < 1) return s;
     int32_t length = get_length(s, false);
-    int64_t start = std::max(head_of(s), 0);
+    int64_t start = std::max(series_head_raw(s), 0);
     if (arg_given(key)) {
         start = find_key(s, key);
         if (start < 0) return none::make_at(s);
@@ -336,12 +344,12 @@ cell* series::reverse(cell* s, cell* part, cell* skip)
         if (size < 1) fire(ERR_SCRIPT, err::OUT_OF_RANGE, skip);
         if (count < size || count % size) fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_SKIP), skip);
     }
-    notify(s, EV_REVERSE, head_of(s), int32_t(count));
+    notify(s, EV_REVERSE, series_head_raw(s), int32_t(count));
     count = std::min<int64_t>(count, get_length(s, false));   // the owner may have shortened it
-    int64_t first = head_of(s);
+    int64_t first = series_head_raw(s);
     int64_t last = first + count - size;
     for (; first < last; first += size, last -= size) swap_units(s, first, last, uint32_t(size));
-    notify(s, EV_REVERSED, head_of(s), int32_t(count));
+    notify(s, EV_REVERSED, series_head_raw(s), int32_t(count));
     return s;
 }
 
@@ -349,12 +357,12 @@ cell* series::take(cell* s, cell* part, bool, bool last)
 {
     int32_t length = get_length(s, false);
     if (length < 1) return none::make_at(s);
-    int64_t head = head_of(s);
+    int64_t head = series_head_raw(s);
     int64_t count = 1;
     if (arg_given(part)) {
         if (cell_type(part) == TYPE_INTEGER) count = int32_t(part->data2);
         else if (cell_type(part) == cell_type(s) && part->data2 == s->data2) {
-            int64_t pos = head_of(part);
+            int64_t pos = series_head_raw(part);
             count = pos < head ? 0 : last ? head + length - pos : pos - head;
         } else {
             fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
@@ -393,7 +401,7 @@ cell* series::copy(cell* s, cell* result, cell* part, bool, cell*)
 {
     cell source = *s;
     int32_t units = units_of(&source);
-    int64_t head = head_of(&source);
+    int64_t head = series_head_raw(&source);
     int64_t start = head;
     int64_t count = std::max<int64_t>(units - head, 0);
     if (arg_given(part)) {
@@ -454,24 +462,26 @@ void move_across(cell* source, cell* target, int64_t count)
     cell src = *source, tgt = *target;
     uint32_t st = cell_type(&src), tt = cell_type(&tgt);
     family sf = family_of(st);
-    bool units_differ = unit_of(&src) != unit_of(&tgt);
+    // Families first: an image! has no buffer whose unit could be read (nor moves into another).
+    bool bad = sf != family_of(tt) || sf == FAM_IMAGE;
+    bool units_differ = !bad && unit_of(&src) != unit_of(&tgt);
     bool vector_kinds_differ = sf == FAM_VECTOR && src.data3 != tgt.data3;
-    if (sf != family_of(tt) || (units_differ && sf != FAM_STRING) || vector_kinds_differ) {
+    if (bad || (units_differ && sf != FAM_STRING) || vector_kinds_differ) {
         cell a = datatype_cell(st), b = datatype_cell(tt);
         fire(ERR_SCRIPT, err::MOVE_BAD, &a, &b);
     }
-    notify(&src, EV_MOVE, head_of(&src), int32_t(count));
+    notify(&src, EV_MOVE, series_head_raw(&src), int32_t(count));
     if (unit_of(&src) > unit_of(&tgt)) string::widen(tgt.data2, unit_of(&tgt), unit_of(&src));
     uint32_t tunit = unit_of(&tgt), sunit = unit_of(&src);
-    count = std::min<int64_t>(count, std::max<int64_t>(units_of(&src) - head_of(&src), 0));
+    count = std::min<int64_t>(count, std::max<int64_t>(units_of(&src) - series_head_raw(&src), 0));
     ensure_room(tgt.data2, uint32_t(count) * tunit);
-    int64_t to = clamp_units(head_of(&tgt), units_of(&tgt));
+    int64_t to = clamp_units(series_head_raw(&tgt), units_of(&tgt));
     open_gap(tgt.data2, to, uint32_t(count));
-    if (sunit == tunit) std::memcpy(unit_at(&tgt, to), unit_at(&src, head_of(&src)), size_t(count) * sunit);
+    if (sunit == tunit) std::memcpy(unit_at(&tgt, to), unit_at(&src, series_head_raw(&src)), size_t(count) * sunit);
     else
         for (int64_t i = 0; i < count; i++)
-            unit_write(unit_at(&tgt, to + i), tunit, unit_read(unit_at(&src, head_of(&src) + i), sunit));
-    cut(&src, head_of(&src), count);
+            unit_write(unit_at(&tgt, to + i), tunit, unit_read(unit_at(&src, series_head_raw(&src) + i), sunit));
+    cut(&src, series_head_raw(&src), count);
     notify(&src, EV_MOVED, int32_t(to), int32_t(count));
 }
 
@@ -499,8 +509,8 @@ cell* series::move(cell* source, cell* target, cell* part)
         move_across(source, &tgt, count);
         return copy_cell(&tgt, source);
     }
-    int64_t from = head_of(source);
-    int64_t to = clamp_units(head_of(&tgt), units_of(source));
+    int64_t from = series_head_raw(source);
+    int64_t to = clamp_units(series_head_raw(&tgt), units_of(source));
     if (to > from && to < from + count && to < units_of(source)) return source;
     move_within(source, from, count, to);
     return copy_cell(&tgt, source);
@@ -513,7 +523,7 @@ cell* series::random(cell* s, bool seed, bool secure, bool only)
     int32_t length = get_length(s, false);
     if (seed) {
         uint32_t bytes = uint32_t(length) * unit_of(s);
-        uint32_t h = length > 0 ? murmur3_hash(unit_at(s, head_of(s)), bytes) : murmur3_hash(nullptr, 0);
+        uint32_t h = length > 0 ? murmur3_hash(unit_at(s, series_head_raw(s)), bytes) : murmur3_hash(nullptr, 0);
         random_::seed(h);
         return unset::make_at(s);
     }
@@ -524,14 +534,14 @@ cell* series::random(cell* s, bool seed, bool secure, bool only)
         return pick_into(s, random_::int_(length, secure), s);
     }
     if (length < 2) return s;
-    notify(s, EV_RANDOM, head_of(s), length);
+    notify(s, EV_RANDOM, series_head_raw(s), length);
     length = get_length(s, false);
-    int64_t pos = head_of(s);
+    int64_t pos = series_head_raw(s);
     for (int32_t i = length; i >= 1; i--, pos++) {
         int32_t j = random_::int_(i, secure);
         if (j > 1) swap_units(s, pos, pos + j - 1, 1);
     }
-    notify(s, EV_RANDOMIZED, head_of(s), length);
+    notify(s, EV_RANDOMIZED, series_head_raw(s), length);
     return s;
 }
 

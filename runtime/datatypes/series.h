@@ -13,14 +13,18 @@ namespace series {
 // change stores, or null.
 void notify(const cell* series, owner_event event, int32_t index, int32_t count, const cell* value = nullptr);
 
-inline bool any_block_q(uint32_t t)
-{
-    return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH) || t == TYPE_HASH;
-}
-inline bool any_string_q(uint32_t t)
-{
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
+// ---- the series payload read against its buffer (runtime/cell.h has the raw words) -----------
+// Units from the buffer's offset to the tail.
+uint32_t units(const cell* s);
+// The head index within the buffer: a negative head reads as 0, one past the tail as the tail.
+uint32_t head_clamped(const cell* s);
+// Units from the clamped head to the tail.
+uint32_t length_clamped(const cell* s);
+
+// The growth rule of every series that grows by appending: room for `need` bytes from the
+// buffer's offset; when short, the buffer grows to twice the need, and a need whose double
+// reaches 2 GB raises internal/no-memory. Returns the buffer, which may have moved.
+series_buffer* room_for(node_ref node, uint64_t need);
 
 // Shared walking routines (no errors).
 bool ks_tail_q(const cell* s);

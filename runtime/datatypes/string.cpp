@@ -46,28 +46,10 @@ cell text_view(const cell* value)
     return cell{TYPE_STRING, 0, value->data2, 0};
 }
 
-// Units from the head (clamped to the tail) to the tail.
-uint32_t length_from_head(const cell* str)
-{
-    uint32_t n = units_of(series_of(str->data2));
-    return str->data1 < n ? n - str->data1 : 0;
-}
+using series::head_clamped;
+using series::length_clamped;
 
-uint32_t head_index(const cell* str)
-{
-    uint32_t n = units_of(series_of(str->data2));
-    return str->data1 < n ? str->data1 : n;
-}
-
-// Room for `bytes` bytes from the buffer's offset; grows to twice the need when short.
-series_buffer* room_for(node_ref node, uint64_t bytes)
-{
-    series_buffer* s = series_of(node);
-    if (uint64_t(series_end_ref(s)) - s->head >= bytes) return s;
-    uint64_t grow = bytes * 2;
-    if (grow >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
-    return series_expand(s, uint32_t(grow));
-}
+using series::room_for;
 
 // Widens the buffer when cp does not fit its unit; `limit` is the largest code point a unit-1
 // buffer keeps (127 when appending, 255 when writing at a place).
@@ -84,17 +66,6 @@ cell* string_at(cell* slot, node_ref node, uint32_t type)
 {
     *slot = cell{type, 0, node, 0};
     return slot;
-}
-
-// Form or mold of any value into the buffer, through the value's own action routine.
-void emit_value(cell* value, cell* buffer, bool molded)
-{
-    uint32_t type = cell_type(value);
-    if (molded) {
-        if (auto f = actions_of(type).mold) f(value, buffer, false, false, false, nullptr, 0x7FFFFFFF, 0);
-        return;
-    }
-    if (auto f = actions_of(type).form) f(value, buffer, nullptr, 0x7FFFFFFF);
 }
 
 }  // namespace
@@ -146,31 +117,31 @@ uint32_t string::get_char(const uint8_t* p, uint32_t unit) { return unit_read(p,
 
 uint8_t* string::ks_head(cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     if (str->data1 > units_of(s)) str->data1 = units_of(s);
     return at(s->head) + str->data1 * unit;
 }
 
-uint8_t* string::ks_tail(const cell* str) { return at(series_of(str->data2)->tail); }
+uint8_t* string::ks_tail(const cell* str) { return at(series_of(series_node(str))->tail); }
 
-bool string::ks_tail_q(const cell* str) { return length_from_head(str) == 0; }
+bool string::ks_tail_q(const cell* str) { return length_clamped(str) == 0; }
 
 uint32_t string::ks_abs_at(const cell* str, uint32_t index)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     if (index >= units_of(s)) out_of_range(int32_t(index));
     return unit_read(at(s->head) + index * unit, unit);
 }
 
-uint32_t string::ks_length_q(const cell* str) { return length_from_head(str); }
+uint32_t string::ks_length_q(const cell* str) { return length_clamped(str); }
 
-uint32_t string::ks_abs_length_q(const cell* str) { return units_of(series_of(str->data2)); }
+uint32_t string::ks_abs_length_q(const cell* str) { return units_of(series_of(series_node(str))); }
 
 void string::ks_reset(cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     s->tail = s->head;
     s->flags = (s->flags & ~SERIES_UNIT_MASK) | 1;
     str->data1 = 0;
@@ -221,7 +192,7 @@ series_buffer* string::insert_char_at(node_ref node, uint32_t index, uint32_t cp
 
 void string::remove_at(cell* str, uint32_t index, uint32_t n)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s), total = units_of(s);
     if (index >= total) return;
     if (n > total - index) n = total - index;
@@ -240,7 +211,7 @@ void string::truncate_at(node_ref node, uint32_t n)
 void string::move_chars(cell* source, cell* target, uint32_t n)
 {
     cell src = *source, tgt = *target;
-    uint32_t from = head_index(&src), length = length_from_head(&src);
+    uint32_t from = head_clamped(&src), length = length_clamped(&src);
     if (n > length) n = length;
     std::vector<uint32_t> moved(n);
     for (uint32_t i = 0; i < n; i++) moved[i] = ks_abs_at(&src, from + i);
@@ -295,13 +266,13 @@ series_buffer* string::concatenate(const cell* target, const cell* source, int32
     const node_ref tn = tgt.data2, sn = src.data2;
     uint32_t tu = text_unit(series_of(tn)), su = text_unit(series_of(sn));
     if (tu < su) tu = text_unit(widen(tn, tu, su));
-    uint32_t count = length_from_head(&src);
+    uint32_t count = length_clamped(&src);
     if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
-    uint32_t at_index = head_index(&tgt) + offset;
+    uint32_t at_index = head_clamped(&tgt) + offset;
     if (at_index > units_of(series_of(tn))) at_index = units_of(series_of(tn));
     if (su < tu && keep_source) {
         for (uint32_t i = 0; i < count; i++) {
-            uint32_t cp = ks_abs_at(&src, head_index(&src) + i);
+            uint32_t cp = ks_abs_at(&src, head_clamped(&src) + i);
             if (mode == CONCAT_APPEND) append_char(tn, cp);
             else if (mode == CONCAT_INSERT) insert_char_at(tn, at_index + i, cp);
             else poke_char_at(tn, at_index + i, cp);
@@ -313,7 +284,7 @@ series_buffer* string::concatenate(const cell* target, const cell* source, int32
     if (!bytes) return series_of(tn);
     // Copied aside first: source and target may share the buffer, and growing may move it.
     std::vector<uint8_t> text(bytes);
-    std::memcpy(text.data(), at(series_of(sn)->head) + head_index(&src) * su, bytes);
+    std::memcpy(text.data(), at(series_of(sn)->head) + head_clamped(&src) * su, bytes);
     series_buffer* s = series_of(tn);
     uint32_t used = units_of(s);
     if (mode == CONCAT_APPEND) at_index = used;
@@ -391,8 +362,8 @@ const char* string::to_hex(int32_t value, bool trim)
 
 int32_t string::find_char(const cell* str, uint32_t cp)
 {
-    series_buffer* s = series_of(str->data2);
-    uint32_t unit = text_unit(s), from = head_index(str), total = units_of(s);
+    series_buffer* s = series_of(series_node(str));
+    uint32_t unit = text_unit(s), from = head_clamped(str), total = units_of(s);
     for (uint32_t i = from; i < total; i++)
         if (unit_read(at(s->head) + i * unit, unit) == cp) return int32_t(i - from);
     return -1;
@@ -401,10 +372,10 @@ int32_t string::find_char(const cell* str, uint32_t cp)
 bool string::starts_with_literal_q(const cell* str, const char* text)
 {
     uint32_t n = uint32_t(std::strlen(text));
-    if (length_from_head(str) < n) return false;
-    series_buffer* s = series_of(str->data2);
+    if (length_clamped(str) < n) return false;
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
-    const uint8_t* p = at(s->head) + head_index(str) * unit;
+    const uint8_t* p = at(s->head) + head_clamped(str) * unit;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t cp = unit_read(p + i * unit, unit);
         if (cp > 255 || cp != uint8_t(text[i])) return false;
@@ -451,25 +422,26 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         const cell blk = *spec;
         for (uint32_t i = 0; i < block::rs_length(&blk); i++) {
             cell* item = stack::push(block::rs_head(&blk) + i);   // rooted while forming allocates
-            emit_value(item, result, false);
+            form_value(item, result, nullptr, FORM_WHOLE);
             stack::pop(1);
         }
     } else if (any_string_q(t)) {
-        result = make_at(stack::push_slot(), length_from_head(spec), text_unit(series_of(spec->data2)));
+        result = make_at(stack::push_slot(), length_clamped(spec), text_unit(series_of(series_node(spec))));
         append_string(result, spec, -1, 0, true, CONCAT_APPEND);
     } else if (t == TYPE_REFINEMENT) {
         result = make_at(stack::push_slot(), 16);
-        emit_value(spec, result, type != TYPE_STRING);
+        if (type == TYPE_STRING) form_value(spec, result, nullptr, FORM_WHOLE);
+        else mold_value(spec, result, false, false, false, nullptr, FORM_WHOLE, 0);
     } else if (t == TYPE_BINARY) {
         result = make_at(stack::push_slot(), 16);
-        series_buffer* b = series_of(spec->data2);
+        series_buffer* b = series_of(series_node(spec));
         uint32_t head = spec->data1 < b->tail - b->head ? spec->data1 : b->tail - b->head;
         uint32_t remaining = 0;
         utf8_load_into_string(at(b->head) + head, b->tail - b->head - head, result, &remaining);
         if (remaining) {
             // The bytes the decoder could not finish are the error's argument.
             node_ref rest = bytes_alloc(remaining);
-            b = series_of(spec->data2);
+            b = series_of(series_node(spec));
             series_buffer* r = series_of(rest);
             std::memcpy(at(r->head), at(b->tail) - remaining, remaining);
             r->tail = r->head + remaining;
@@ -478,7 +450,7 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         }
     } else {
         result = make_at(stack::push_slot(), 16);
-        emit_value(spec, result, false);
+        form_value(spec, result, nullptr, FORM_WHOLE);
     }
     cell_set_type(result, type);
     return result;
@@ -501,7 +473,7 @@ int32_t string::equal_q(const cell* value1, const cell* value2, int32_t op, bool
     bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
     if (same && equality) return 0;
     const cell v1 = text_view(value1), v2 = text_view(value2);
-    uint32_t length1 = length_from_head(&v1), length2 = length_from_head(&v2), n;
+    uint32_t length1 = length_clamped(&v1), length2 = length_clamped(&v2), n;
     if (match) {
         if (length2 == 0) return op == COMP_FIND ? 1 : 0;
         if (length1 < length2) return 1;
@@ -514,8 +486,8 @@ int32_t string::equal_q(const cell* value1, const cell* value2, int32_t op, bool
     series_buffer* s1 = series_of(v1.data2);
     series_buffer* s2 = series_of(v2.data2);
     uint32_t u1 = text_unit(s1), u2 = text_unit(s2);
-    const uint8_t* p1 = at(s1->head) + head_index(&v1) * u1;
-    const uint8_t* p2 = at(s2->head) + head_index(&v2) * u2;
+    const uint8_t* p1 = at(s1->head) + head_clamped(&v1) * u1;
+    const uint8_t* p2 = at(s2->head) + head_clamped(&v2) * u2;
     bool fold = op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = unit_read(p1 + i * u1, u1), c2 = unit_read(p2 + i * u2, u2);
@@ -591,7 +563,7 @@ bool string::brace_closes_q(const uint8_t* start, const uint8_t* end, uint32_t u
 
 int32_t string::form(cell* value, cell* buffer, cell* arg, int32_t part)
 {
-    uint32_t n = length_from_head(value);
+    uint32_t n = length_clamped(value);
     append_string(buffer, value, arg_given(arg) ? int32_t(arg->data2) : -1, 0, true, CONCAT_APPEND);
     return part - int32_t(n);
 }
@@ -600,7 +572,7 @@ int32_t string::mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg,
 {
     const cell v = *value;
     const node_ref node = v.data2;
-    uint32_t head = head_index(&v), total = units_of(series_of(node)), end = total;
+    uint32_t head = head_clamped(&v), total = units_of(series_of(node)), end = total;
     if (arg_given(arg) && arg->data2 != 0)
         end = part < 0 ? head : uint32_t(std::min<int64_t>(total, int64_t(head) + part));
     series_buffer* s = series_of(node);
@@ -659,12 +631,12 @@ void string::init()
         .mark = collector::mark_string_cell});
 }
 
-std::string string::to_utf8(const cell* str)
+std::string string::utf8_copy(const cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     std::string out;
-    for (uint32_t p = s->head + head_index(str) * unit; p < s->tail; p += unit) {
+    for (uint32_t p = s->head + head_clamped(str) * unit; p < s->tail; p += unit) {
         uint8_t bytes[4];
         out.append(reinterpret_cast<char*>(bytes), utf8_encode_char(unit_read(at(p), unit), bytes));
     }
@@ -679,16 +651,16 @@ cell* change_case(cell* value, const cell* part, uint32_t upper)
         value->data2 = char_change_case(value->data2, upper);
         return value;
     }
-    uint32_t head = head_index(value);
+    uint32_t head = head_clamped(value);
     value->data1 = head;
-    int64_t count = length_from_head(value);
+    int64_t count = length_clamped(value);
     if (part) {
         if (cell_type(part) == TYPE_INTEGER) count = int32_t(part->data2);
         else if (cell_type(part) == cell_type(value) && part->data2 == value->data2) count = int64_t(part->data1) - head;
         // Mended: the error names the refinement, then the value, as every /part error does.
         else fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(REF_PART), part);
         if (count < 0) count = 0;
-        if (count > length_from_head(value)) count = length_from_head(value);
+        if (count > length_clamped(value)) count = length_clamped(value);
     }
     const node_ref node = value->data2;
     for (uint32_t i = 0; i < count; i++) {

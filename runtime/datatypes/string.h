@@ -10,12 +10,6 @@
 
 namespace string {
 
-inline bool any_string_q(uint32_t type)
-{
-    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG || type == TYPE_EMAIL ||
-           type == TYPE_REF;
-}
-
 // Where concatenate puts the source: at the tail, inserted at an offset, or over the units there.
 enum concat_mode : uint32_t { CONCAT_APPEND = 0, CONCAT_INSERT = 1, CONCAT_OVERWRITE = 2 };
 
@@ -95,8 +89,9 @@ void count_quotes(const uint8_t* start, const uint8_t* end, uint32_t unit, uint3
 // Whether the "{" at start has its partner before end.
 bool brace_closes_q(const uint8_t* start, const uint8_t* end, uint32_t unit);
 
-// The code points from the head to the tail as UTF-8 (for diagnostics and tests).
-std::string to_utf8(const cell* str);
+// The code points from the head to the tail, copied as UTF-8 text (for diagnostics, tests and
+// conversions that read text at the border). Not the scratch-buffer conversion string_to_utf8.
+std::string utf8_copy(const cell* str);
 }  // namespace string
 
 // Body of uppercase (upper 1) and lowercase (upper 0): a char! or a text value changed in place.

@@ -58,7 +58,7 @@ uint32_t symbol::search_part(const uint8_t* text, uint32_t length) { return inte
 
 uint32_t symbol::search(const cell* str, int32_t length)
 {
-    std::string text = string::to_utf8(str);
+    std::string text = string::utf8_copy(str);
     if (length >= 0) {
         uint32_t cut = 0;
         for (int32_t n = 0; cut < text.size() && n < length; n++) {

@@ -13,8 +13,6 @@ struct symbol_state {
     node_ref table;   // the name index (kind 2 hash table over the block)
 };
 extern symbol_state symbol_s;
-// The former name, for the start-up file until it moves to symbol_s.
-inline symbol_state& symbols = symbol_s;
 
 namespace symbol {
 constexpr uint32_t BLOCK_CELLS = 4000;
@@ -31,7 +29,11 @@ uint32_t search_part(const uint8_t* text, uint32_t length);
 uint32_t search(const cell* str, int32_t length);
 
 uint32_t count();
-inline cell* cell_of(uint32_t id) { return at<cell>(series_of(symbol_s.block->data2)->head) + (id - 1); }
+inline cell* cell_of(uint32_t id)
+{
+    KIV_CHECK(id >= 1 && id <= count());
+    return at<cell>(series_of(symbol_s.block->data2)->head) + (id - 1);
+}
 // The canonical id: the alias when there is one, else id itself.
 inline uint32_t resolve(uint32_t id)
 {

@@ -182,12 +182,12 @@ cell* time_::make(cell* proto, cell* spec, uint32_t)
         seconds = from_block(spec);
         break;
     default: {
-        if (!string::any_string_q(t)) bad_to_arg_error(spec);
-        if (!word::string_loader) {
+        if (!any_string_q(t)) bad_to_arg_error(spec);
+        if (!word::string_load_hook) {
             cell named = datatype::value_of(TYPE_TIME);
             fire(ERR_INTERNAL, err::NOT_DONE, &named);
         }
-        cell* loaded = word::string_loader(spec);
+        cell* loaded = word::string_load_hook(spec);
         if (!loaded || cell_type(loaded) != TYPE_TIME) bad_to_arg_error(spec);
         seconds = cell_float(loaded);
         stack::pop(1);

@@ -78,7 +78,7 @@ void typeset::clear(cell* ts) { ts->data1 = ts->data2 = ts->data3 = 0; }
 uint32_t typeset::count(const cell* ts)
 {
     uint32_t n = 0;
-    for (uint32_t id = 1; id <= registry.max_type; id++) n += has(ts, id);
+    for (uint32_t id = 1; id <= datatype_s.max_type; id++) n += has(ts, id);
     return n;
 }
 
@@ -115,9 +115,9 @@ cell* typeset::to_block(const cell* ts, cell* slot)
 {
     const cell members = *ts;
     block::make_at(slot, 4);
-    for (uint32_t id = 1; id <= registry.max_type; id++) {
-        const cell* word = registry.types[id].word;
-        if (!has(&members, id) || !registry.types[id].name) continue;
+    for (uint32_t id = 1; id <= datatype_s.max_type; id++) {
+        const cell* word = datatype_s.types[id].word;
+        if (!has(&members, id) || !datatype_s.types[id].name) continue;
         cell named = word ? *word : datatype::value_of(id);
         block::rs_append(slot, &named);
     }
@@ -206,8 +206,8 @@ int32_t typeset::serialize(cell* value, cell* buffer, bool only, bool, bool, cel
     const bool limited = arg_given(arg);
     if (!only) part = string::emit_literal(buffer, HEAD, part);
     bool named = false;
-    for (uint32_t id = 1; id <= registry.max_type; id++) {
-        const char* name = registry.types[id].name;
+    for (uint32_t id = 1; id <= datatype_s.max_type; id++) {
+        const char* name = datatype_s.types[id].name;
         if (!has(&members, id) || !name) continue;
         // Stops as soon as the budget is spent, leaving the text unfinished for the cut.
         if (limited && part <= 0) return part;

@@ -19,15 +19,15 @@
 #include "runtime/system.h"
 #include "runtime/unicode.h"
 
-uint32_t (*word::name_scanner)(const uint8_t* text, uint32_t length) = word::check_name;
-cell* (*word::string_loader)(const cell* str);
+uint32_t (*word::name_scan_hook)(const uint8_t* text, uint32_t length) = word::check_name;
+cell* (*word::string_load_hook)(const cell* str);
 
 namespace {
 
 // While booting, words handed out are kept in the root block, where they never move.
 cell* booting_copy(cell* word)
 {
-    if (!system_rec.booting) return word;
+    if (!system_s.booting) return word;
     cell copy = *word;
     return block::rs_append(&root_block, &copy);
 }
@@ -62,21 +62,21 @@ bool blank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; 
 // check on the trimmed text (a text of several values is refused rather than cut to its first).
 cell* word_of_text(cell* spec, uint32_t type, const cell* text)
 {
-    if (word::string_loader) {
-        cell* loaded = word::string_loader(text);
+    if (word::string_load_hook) {
+        cell* loaded = word::string_load_hook(text);
         if (!word::any_word_q(cell_type(loaded))) fire(ERR_SCRIPT, err::INVALID_CHARS);
         *spec = *loaded;
         stack::pop(1);
         spec->header = type;
         return spec;
     }
-    std::string name = string::to_utf8(text);
+    std::string name = string::utf8_copy(text);
     size_t first = 0, end = name.size();
     while (first < end && blank(uint8_t(name[first]))) first++;
     while (end > first && blank(uint8_t(name[end - 1]))) end--;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(name.data()) + first;
     uint32_t n = uint32_t(end - first);
-    uint32_t kind = word::name_scanner(p, n);
+    uint32_t kind = word::name_scan_hook(p, n);
     if (!word::any_word_q(kind)) fire(ERR_SCRIPT, err::INVALID_CHARS);
     // The kind's mark goes: a: keeps a, and :a 'a /a #a keep a (/ and // are words themselves).
     if (kind == TYPE_SET_WORD) n--;
@@ -91,6 +91,12 @@ cell* word_of_text(cell* spec, uint32_t type, const cell* text)
 }  // namespace
 
 // ---- global words -------------------------------------------------------------------------------
+
+void word::words_init()
+{
+    datatype::typename_word_hook = load;
+    typenames_to_symbols();
+}
 
 cell* word::load(const char* name)
 {
@@ -132,11 +138,11 @@ cell* word::push(const cell* w) { return stack::push(w); }
 
 cell* word::push_from(node_ref ctx, uint32_t i) { return stack::push(context::get_word(ctx, i)); }
 
-cell* word::get_symbol(const cell* w) { return symbol::get(w->data2); }
+cell* word::get_symbol(const cell* w) { return symbol::get(word_symbol(w)); }
 
-cell* word::get(const cell* w) { return context::get_in(w, w->data1); }
+cell* word::get(const cell* w) { return context::get_in(w, word_context(w)); }
 
-cell* word::set(cell* w, const cell* value) { return context::set_in(w, value, w->data1, true); }
+cell* word::set(cell* w, const cell* value) { return context::set_in(w, value, word_context(w), true); }
 
 cell* word::push_get(const cell* w)
 {
@@ -175,15 +181,15 @@ cell* word::set_star()
 
 cell* word::as_string(const cell* w)
 {
-    cell str{TYPE_STRING, 0, symbol::get_string(w->data2), 0};
+    cell str{TYPE_STRING, 0, symbol::get_string(word_symbol(w)), 0};
     return stack::push(&str);
 }
 
 uint32_t word::scan_type(const cell* w)
 {
     uint32_t length;
-    const uint8_t* name = symbol::name(w->data2, &length);
-    return name_scanner(name, length);
+    const uint8_t* name = symbol::name(word_symbol(w), &length);
+    return name_scan_hook(name, length);
 }
 
 // ---- the name check -----------------------------------------------------------------------------
@@ -329,7 +335,7 @@ int32_t word::compare(cell* value1, cell* value2, int32_t op)
 
 cell* word::index_q(cell* w)
 {
-    if (int32_t(w->data3) == -1) return none::make_at(w);
+    if (word_position(w) == -1) return none::make_at(w);
     *w = cell{TYPE_INTEGER, 0, w->data3 + 1, 0};
     return w;
 }
@@ -409,7 +415,7 @@ cell* issue::make_in(const char* name, cell* block)
 
 cell* issue::load(const char* name)
 {
-    if (system_rec.booting) return make_in(name, &root_block);
+    if (system_s.booting) return make_in(name, &root_block);
     cell i{TYPE_ISSUE, 0, 0, 0};
     make_at(&i, name);
     return stack::push(&i);

@@ -13,9 +13,12 @@
 namespace word {
 void mark(const cell* c);   // the word's context
 void init();
-inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
+using ::any_word_q;   // word/any-word?: the class of runtime/cell.h
 
-cell* load(const char* name);   // also the hook that gives type names their words
+// Once the symbol table and the global context exist: gives every type name its word, now and
+// for the types registered later (installs datatype::typename_word_hook).
+void words_init();
+cell* load(const char* name);
 cell* from_symbol(uint32_t symbol);
 // The slot is written after the word is added to the global context, which allocates: it must not
 // lie in a movable buffer.
@@ -38,8 +41,8 @@ uint32_t scan_type(const cell* word);
 
 // The lexer's services, installed when it starts: the datatype a name loads as (check_name until
 // then), and loading a string! as one value (pushed; returns it; null until then).
-extern uint32_t (*name_scanner)(const uint8_t* text, uint32_t length);
-extern cell* (*string_loader)(const cell* str);
+extern uint32_t (*name_scan_hook)(const uint8_t* text, uint32_t length);
+extern cell* (*string_load_hook)(const cell* str);
 // What a text loads as, judged by the word syntax alone: the word kind it spells (a, a:, :a, 'a,
 // /a, #a), TYPE_INTEGER for text that starts like a number, 0 for anything else. Reads only the
 // length bytes given.

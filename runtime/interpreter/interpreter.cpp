@@ -1223,7 +1223,7 @@ void interpreter::init()
     global_values = context::cell_of(global_context)->data2;
     stack_s.body_symbol = rt_word_cell(W_BODY_TAG)->data2;
     stack_s.anon_symbol = rt_word_cell(W_ANON_TAG)->data2;
-    call_words = words_of_call;
+    call_words_hook = words_of_call;
     error_s.near = [](cell* out) { *out = near_value(); };
     error_s.trace_in = trace_in;
     error_s.form_trace = form_trace;

@@ -47,7 +47,7 @@ void stack::init()
     stack_s.frame_end = stack_s.bottom + FRAMES;
     stack_s.frame_top = stack_s.bottom;
     stack_s.throw_marker = nullptr;
-    system_rec.exit_code = EXIT_NONE;
+    system_s.exit_code = EXIT_NONE;
     collector::register_marker(mark_gc);
 }
 
@@ -210,14 +210,16 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count)
     for (uint32_t i = 1; i <= count; i++) window[i].header = TYPE_NONE;
 }
 
-void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+// ---- argument checks ----------------------------------------------------------------------------
+
+void (*call_words_hook)(int32_t index, cell* function_word, cell* argument_word);
 
 namespace {
 void words_of_call(int32_t index, cell* function_word, cell* argument_word)
 {
     *function_word = none_value;
     *argument_word = none_value;
-    if (call_words) call_words(index, function_word, argument_word);
+    if (call_words_hook) call_words_hook(index, function_word, argument_word);
 }
 }  // namespace
 

@@ -1,7 +1,7 @@
 // The argument stack and the call-frame stack: two fixed buffers that never move, so addresses of
 // their cells and records stay valid across allocations. Each call has a window of argument cells
 // whose first cell receives its result; each frame record names the call and saves the caller's
-// window. Non-local exits (break, continue, return, exit, throw) are a code in system_rec and a
+// window. Non-local exits (break, continue, return, exit, throw) are a code in system_s and a
 // plain return: the exit native moves the stacks to the catch point, every evaluating routine
 // returns as soon as it sees the code, and the catch point clears it. Errors are C++ exceptions.
 #pragma once
@@ -200,8 +200,8 @@ inline uint32_t depth() { return uint32_t(stack_s.frame_top - stack_s.bottom); }
 }  // namespace stack
 
 // The exit code in flight: the one test every evaluating routine makes after a sub-evaluation.
-inline uint32_t exit_code() { return system_rec.exit_code; }
-inline void set_exit_code(uint32_t code) { system_rec.exit_code = code; }
+inline uint32_t exit_code() { return system_s.exit_code; }
+inline void set_exit_code(uint32_t code) { system_s.exit_code = code; }
 
 // ---- refinements in the arguments window ---------------------------------------------------------
 // A refinement argument is given when its cell lies above the arguments base (null is absent).
@@ -213,7 +213,7 @@ void refinements_none(const cell* refinement, uint32_t index, uint32_t count);
 // The words an argument error names: the running function's word and the word of its argument
 // `index` (none for index < 0). Installed by the evaluator, which knows the call; until then
 // both are none.
-extern void (*call_words)(int32_t index, cell* function_word, cell* argument_word);
+extern void (*call_words_hook)(int32_t index, cell* function_word, cell* argument_word);
 cell running_function_word();
 // script/expect-arg: the running function, the datatype given, the argument's word.
 [[noreturn]] void fire_expect_arg(int32_t index, uint32_t type);

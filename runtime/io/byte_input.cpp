@@ -23,7 +23,7 @@ cell* binary_of_bytes(cell* slot, const uint8_t* bytes, uint32_t length)
     return binary_result(slot, node, length);
 }
 
-bool byte_input_q(uint32_t type) { return type == TYPE_BINARY || string::any_string_q(type); }
+bool byte_input_q(uint32_t type) { return type == TYPE_BINARY || any_string_q(type); }
 
 byte_input::byte_input(const cell* value)
 {

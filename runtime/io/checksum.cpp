@@ -49,7 +49,7 @@ struct method_row {
     const char* name;
     checksum_method code;
 };
-// The making order of the method symbols.
+// The making order of the method symbol_s.
 constexpr method_row method_rows[] = {
     {"tcp", METHOD_TCP},       {"md5", METHOD_MD5},       {"sha1", METHOD_SHA1},
     {"crc32", METHOD_CRC32},   {"adler32", METHOD_ADLER32}, {"sha256", METHOD_SHA256},

@@ -31,7 +31,8 @@ namespace lexer {
 #include "runtime/io/lexer_tables.inc"
 
 output_stack out_s;
-callback_hooks hooks;
+bool (*callback_call_hook)(const cell* callback, cell* args);
+const cell* (*callback_body_hook)(const cell* callback);
 }  // namespace lexer
 
 using namespace lexer;
@@ -205,7 +206,7 @@ bool fire_event(state& st, uint32_t event, int32_t type, const cell* value, uint
     else args[4] = cell{TYPE_PAIR, 0, reported_offset(st, start) + 1, reported_offset(st, end) + 1};
     cell* first = stack::top();
     for (const cell& a : args) stack::push(&a);
-    bool keep = hooks.call(&st.callback, first);
+    bool keep = callback_call_hook(&st.callback, first);
     stack_s.top = first;
     return keep;
 }
@@ -664,7 +665,7 @@ scan_result run_scan(cell* out, const uint8_t* text, uint32_t length, const scan
     st.chars = chars;
     st.callback = how.callback ? *how.callback : none_value;
     st.input_value = how.input ? *how.input : none_value;
-    if (cell_type(&st.callback) != TYPE_NONE && hooks.call) st.mask = event_mask(&st.callback);
+    if (cell_type(&st.callback) != TYPE_NONE && callback_call_hook) st.mask = event_mask(&st.callback);
     chain_link linked(st);
     scan_tokens(st, how.one);
     check_closed(st);
@@ -772,12 +773,12 @@ void lexer::not_done(uint32_t type)
     fire(ERR_INTERNAL, err::NOT_DONE, text);
 }
 
-bool lexer::registered(uint32_t type) { return type < TYPE_TABLE_SIZE && registry.types[type].name; }
+bool lexer::registered(uint32_t type) { return type < TYPE_TABLE_SIZE && datatype_s.types[type].name; }
 
 uint32_t lexer::event_mask(const cell* callback)
 {
-    const cell* body = hooks.body ? hooks.body(callback) : nullptr;
-    if (!body || !series::any_block_q(cell_type(body)) || block::rs_length(body) == 0) return EV_ALL;
+    const cell* body = callback_body_hook ? callback_body_hook(callback) : nullptr;
+    if (!body || !any_block_q(cell_type(body)) || block::rs_length(body) == 0) return EV_ALL;
     cell events = *block::rs_head(body);
     if (cell_type(&events) != TYPE_BLOCK) return EV_ALL;
     static const rt_word words[] = {W_PRESCAN, W_SCAN, W_LOAD, W_OPEN, W_CLOSE, W_ERROR};
@@ -867,7 +868,7 @@ void lexer::init()
     for (uint32_t i = 1; i < EXIT_WORDS; i++) lexer_s.exit_words[i] = word::load(exit_names[i]);
     init_blanks();
     collector::register_marker(mark_scans);
-    word::name_scanner = name_type;
-    word::string_loader = scan_string_to_stack;
-    block::string_scanner = string_block;
+    word::name_scan_hook = name_type;
+    word::string_load_hook = scan_string_to_stack;
+    block::string_scan_hook = string_block;
 }

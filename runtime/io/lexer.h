@@ -33,11 +33,6 @@ enum token_flag : uint32_t {
 };
 constexpr uint32_t F_MULTIBYTE = F_LEAD_2_3 | F_LEAD_4;
 
-extern const uint32_t class_words[256];
-extern const uint8_t transitions[STATES][CLASSES];
-extern const uint8_t state_types[STATE_TOTAL];
-extern const uint8_t path_end[CLASSES];
-
 // ---- callbacks ----------------------------------------------------------------------------------
 enum event_bit : uint32_t { EV_PRESCAN = 1, EV_SCAN = 2, EV_LOAD = 4, EV_OPEN = 8, EV_CLOSE = 16, EV_ERROR = 32 };
 constexpr uint32_t EV_ALL = 63;
@@ -45,11 +40,8 @@ constexpr uint32_t EV_ALL = 63;
 // Installed by the evaluator: call runs a callback (function! or routine!) with the five event
 // arguments (cells on the argument stack) and answers its logic! result; body gives the body
 // block of a callback, whose leading block of event words selects the events it wants.
-struct callback_hooks {
-    bool (*call)(const cell* callback, cell* args);
-    const cell* (*body)(const cell* callback);
-};
-extern callback_hooks hooks;
+extern bool (*callback_call_hook)(const cell* callback, cell* args);
+extern const cell* (*callback_body_hook)(const cell* callback);
 
 // The events a callback wants: the words of the block that begins its body, else all.
 uint32_t event_mask(const cell* callback);
@@ -61,16 +53,18 @@ struct scan_request {
     bool load = true;       // make values (false: recognise and check tokens, raise nothing)
     const cell* callback = nullptr;   // function! or routine! told of each event; null or none: no events
     const cell* input = nullptr;      // the string! or binary! being scanned, as events report it
-    cell* into = nullptr;             // values are appended to this block instead of a new one
+    cell* into = nullptr;             // values are appended to this block instead of a new one (a
+                                      // cell that does not move)
 };
 
 // Scans `length` bytes of UTF-8 (a NUL ends the input). The values go into `out` as a new block
 // (or are appended to `into`, and `out` gets that block); with `one`, `out` gets the value itself
 // (unset when there is none). `out` must not lie in a movable buffer. `consumed` (when given)
-// gets the bytes read, or the characters when the input is a string!. Answers the datatype of
-// the last token (TYPE_ERROR for a bad token in scan-only mode). Syntax errors raise.
+// gets the bytes read. Answers the datatype of the last token (TYPE_ERROR for a bad token in
+// scan-only mode). Syntax errors raise.
 uint32_t scan(cell* out, const uint8_t* text, uint32_t length, const scan_request& how, uint32_t* consumed);
-// The text of a string of any unit width from its head (`length` code points, -1 for all).
+// The text of a string of any unit width from its head (`length` code points, -1 for all);
+// `consumed` counts characters.
 uint32_t scan_from_string(cell* out, const cell* str, int32_t length, const scan_request& how,
                           uint32_t* consumed);
 // All values of the text as a new block written into `out` (start-up source, tests).
@@ -83,14 +77,6 @@ cell* scan_string_to_stack(const cell* str);   // pushed on the argument stack
 // is not exactly one valid token. Reads only the bytes given; makes nothing.
 uint32_t scan_type(const uint8_t* text, uint32_t length);
 
-// ---- number helpers (also for conversions) ------------------------------------------------------
-// Optional sign, decimal digits, "'" ignored. *status: 0 ok, -1 not a number, -2 overflow.
-int32_t parse_integer(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status);
-// Decimal text, "," taken as ".", "'" dropped, at most 312 characters. *status non-zero on failure.
-double parse_float(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status);
-
-bool alpha_q(uint32_t c);
-void uppercase(uint8_t* text, uint32_t count);
 // Whether a code point is one of the Unicode blanks that end words.
 bool unicode_blank_q(uint32_t cp);
 

@@ -64,6 +64,7 @@ int32_t hex_value(uint32_t c)
 }
 
 uint32_t lower(uint32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+bool alpha_q(uint32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Case-insensitive comparison of ASCII text with a lower-case word.
 bool same_word(const uint8_t* p, uint32_t n, const char* word)
@@ -247,6 +248,16 @@ void text_value(state& st, uint32_t from, uint32_t to, uint32_t flags, uint32_t 
     if (load) emit_code_points(st, type, cps, max);
 }
 
+// A text literal of a datatype with the string layout: its text is [from, to), its token ends
+// at `after`. "^" escapes count only in ESCAPES mode (an unquoted file name has none).
+void text_literal(state& st, uint32_t type, uint32_t from, uint32_t to, uint32_t after, uint32_t flags,
+                  uint32_t mode, bool load)
+{
+    if (load && !registered(type)) not_done(type);
+    text_value(st, from, to, flags, type, mode, load);
+    st.pos = after;
+}
+
 // ---- words --------------------------------------------------------------------------------------
 
 // The global word of a name: from the cache of names met before, else made (and cached). A
@@ -304,61 +315,24 @@ int32_t digit_run(const uint8_t* p, uint32_t n, uint64_t* value)
     return digits ? digits : -1;
 }
 
-// The float syntax: sign, digits ("'" allowed after a digit), "." and digits (a leading "." is
-// allowed), an exponent with its own sign and digits. At least one digit before the exponent.
-bool float_syntax(const uint8_t* t, uint32_t n)
+// A decimal: the float syntax of float! conversions (sign, digits with "'", "." and digits, an
+// exponent) or a special float ("1.#NaN", "1.#INF" with a sign, in any letter case).
+bool decimal(const uint8_t* t, uint32_t n, double* value)
 {
-    uint32_t i = 0, digits = 0;
-    if (i < n && (t[i] == '+' || t[i] == '-')) i++;
-    for (; i < n && (digit_q(t[i]) || (t[i] == '\'' && digits)); i++) digits += digit_q(t[i]);
-    if (i < n && t[i] == '.') {
-        for (i++; i < n && (digit_q(t[i]) || (t[i] == '\'' && digit_q(t[i - 1]))); i++) digits += digit_q(t[i]);
-    }
-    if (!digits) return false;
-    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
-        i++;
-        if (i < n && (t[i] == '+' || t[i] == '-')) i++;
-        uint32_t exponent = 0;
-        for (; i < n && digit_q(t[i]); i++) exponent++;
-        if (!exponent) return false;
-    }
-    return i == n;
+    int32_t status;
+    *value = float_::from_text(t, n, 1, &status);
+    return status == 0;
 }
 
-// The value of float-syntax text ("'" dropped); exponent -2 gives a percent's value.
-double float_value(const uint8_t* t, uint32_t n, int32_t exponent)
+// The value of decimal text with its exponent lowered by two: a percent's, correctly rounded.
+double percent_value(const uint8_t* t, uint32_t n)
 {
     char text[FLOAT_TEXT_MAX + 1];
     size_t k = 0;
     for (uint32_t i = 0; i < n && k < FLOAT_TEXT_MAX; i++)
         if (t[i] != '\'') text[k++] = char(t[i]);
     size_t remaining = 0;
-    return text_to_float(text, k, exponent, &remaining);
-}
-
-// "1.#NaN" or "1.#INF" after an optional sign, in any letter case.
-bool special_float(const uint8_t* t, uint32_t n, double* value)
-{
-    bool negative = n && t[0] == '-';
-    uint32_t i = n && (t[0] == '-' || t[0] == '+') ? 1 : 0;
-    if (n - i != 6 || t[i] != '1' || t[i + 1] != '.' || t[i + 2] != '#') return false;
-    if (same_word(t + i + 3, 3, "nan")) {
-        uint64_t bits = 0x7FF8000000000000ull;
-        std::memcpy(value, &bits, sizeof bits);
-        return true;
-    }
-    if (!same_word(t + i + 3, 3, "inf")) return false;
-    *value = negative ? -HUGE_VAL : HUGE_VAL;
-    return true;
-}
-
-// A decimal of the float syntax or a special float.
-bool decimal(const uint8_t* t, uint32_t n, double* value)
-{
-    if (special_float(t, n, value)) return true;
-    if (n > FLOAT_TEXT_MAX || !float_syntax(t, n)) return false;
-    *value = float_value(t, n, 0);
-    return true;
+    return text_to_float(text, k, -2, &remaining);
 }
 
 // A signed decimal integer in 32 bits: optional sign, digits with single "'". *fits is false on
@@ -391,13 +365,6 @@ void make_pair(state&, int32_t, int32_t) { not_done(TYPE_PAIR); }
 void make_point(state&, const double*, uint32_t count) { not_done(count == 3 ? TYPE_POINT3D : TYPE_POINT2D); }
 void make_binary(state&, const std::vector<uint8_t>&) { not_done(TYPE_BINARY); }
 
-struct date_fields {
-    int32_t year, month, day;
-    bool time;
-    double seconds;   // time of day
-    bool zone;
-    int32_t zone_minutes;
-};
 void make_date(state&, const date_fields&) { not_done(TYPE_DATE); }
 
 struct money_fields {
@@ -508,7 +475,7 @@ int32_t month_part(cursor& c)
 {
     if (c.digits_next()) return c.number(2);
     const uint8_t* start = c.p;
-    while (c.p < c.end && lexer::alpha_q(*c.p)) c.p++;
+    while (c.p < c.end && alpha_q(*c.p)) c.p++;
     uint32_t n = uint32_t(c.p - start);
     if (n < 3 || n > 9) return -1;
     for (int32_t m = 0; m < 12; m++) {
@@ -557,7 +524,9 @@ bool from_week(date_fields& d, int32_t week, int32_t weekday)
 
 int32_t full_year(int32_t year, uint32_t digits) { return digits <= 2 ? (year > 49 ? 1900 : 2000) + year : year; }
 
-bool parse_date(const uint8_t* t, uint32_t n, date_fields& d)
+}  // namespace
+
+bool lexer::parse_date(const uint8_t* t, uint32_t n, date_fields& d)
 {
     d = date_fields{};
     cursor c{t, t + n};
@@ -633,6 +602,8 @@ bool parse_date(const uint8_t* t, uint32_t n, date_fields& d)
     return d.year >= -9999 && d.year <= 9999 && d.day >= 1 && d.day <= month_days(d.year, d.month);
 }
 
+namespace {
+
 // ---- binary ---------------------------------------------------------------------------------------
 
 // The body of a binary literal in base 2, 16 or 64, blanks, LFs and ";" comments skipped.
@@ -698,14 +669,12 @@ bool lexer::unicode_blank_q(uint32_t cp)
 
 void lexer::load_string(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    text_value(st, start + 1, end, flags, TYPE_STRING, ESCAPES, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_STRING, start + 1, end, end + 1, flags, ESCAPES, load);
 }
 
 void lexer::load_braced(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    text_value(st, start + 1, end, flags, TYPE_STRING, ESCAPES, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_STRING, start + 1, end, end + 1, flags, ESCAPES, load);
 }
 
 // n "%", "{", the text, "}" and n "%": the first "}" followed by exactly n "%" ends it; a "}" with
@@ -734,44 +703,30 @@ void lexer::load_raw_string(state& st, uint32_t start, uint32_t, uint32_t, bool 
 
 void lexer::load_file(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_FILE)) not_done(TYPE_FILE);
-    if (st.input[start + 1] == '"') {
-        text_value(st, start + 2, end, flags, TYPE_FILE, ESCAPES | PERCENT, load);
-        st.pos = end + 1;
-        return;
-    }
-    text_value(st, start + 1, end, flags & ~F_CARET, TYPE_FILE, PERCENT, load);
-    st.pos = end;
+    if (st.input[start + 1] == '"') text_literal(st, TYPE_FILE, start + 2, end, end + 1, flags, ESCAPES | PERCENT, load);
+    else text_literal(st, TYPE_FILE, start + 1, end, end, flags, PERCENT, load);
 }
 
 void lexer::load_url(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
     uint8_t first = st.input[start];
     if (first == ':' || first == '\'') throw_error(st, start, end, first == ':' ? TYPE_GET_WORD : TYPE_LIT_WORD);
-    if (load && !registered(TYPE_URL)) not_done(TYPE_URL);
-    text_value(st, start, end, flags, TYPE_URL, PERCENT, load);
-    st.pos = end;
+    text_literal(st, TYPE_URL, start, end, end, flags, PERCENT, load);
 }
 
 void lexer::load_tag(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_TAG)) not_done(TYPE_TAG);
-    text_value(st, start + 1, end, flags, TYPE_TAG, PLAIN, load);
-    st.pos = end + 1;
+    text_literal(st, TYPE_TAG, start + 1, end, end + 1, flags, PLAIN, load);
 }
 
 void lexer::load_email(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_EMAIL)) not_done(TYPE_EMAIL);
-    text_value(st, start, end, flags, TYPE_EMAIL, PLAIN, load);
-    st.pos = end;
+    text_literal(st, TYPE_EMAIL, start, end, end, flags, PLAIN, load);
 }
 
 void lexer::load_ref(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load)
 {
-    if (load && !registered(TYPE_REF)) not_done(TYPE_REF);
-    text_value(st, start + 1, end, flags, TYPE_REF, PLAIN, load);
-    st.pos = end;
+    text_literal(st, TYPE_REF, start + 1, end, end, flags, PLAIN, load);
 }
 
 // ---- words --------------------------------------------------------------------------------------
@@ -835,8 +790,9 @@ void lexer::load_integer(state& st, uint32_t start, uint32_t end, uint32_t, bool
     st.pos = end;
     st.last_type = fits ? TYPE_INTEGER : TYPE_FLOAT;
     if (!load) return;
+    double d;
     if (fits) emit_integer(st, value);
-    else emit_float(st, float_value(t, n, 0));
+    else if (decimal(t, n, &d)) emit_float(st, d);
 }
 
 // 2 to 8 hexadecimal digits and "h"; 8 digits wrap to a negative integer.
@@ -858,18 +814,21 @@ void lexer::load_integer_alt(state& st, uint32_t start, uint32_t end, uint32_t, 
 
 void lexer::load_float(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
 {
-    const uint8_t* t = text_of(st, start);
-    uint32_t n = end - start;
-    if (n > FLOAT_TEXT_MAX || !float_syntax(t, n)) throw_error(st, start, end, TYPE_FLOAT);
+    double value;
+    if (!decimal(text_of(st, start), end - start, &value)) throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = TYPE_FLOAT;
-    if (load) emit_float(st, float_value(t, n, 0));
+    if (load) emit_float(st, value);
 }
 
+// "1.#NaN" or "1.#INF", with an optional sign.
 void lexer::load_float_alt(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
 {
+    const uint8_t* t = text_of(st, start);
+    uint32_t sign = t[0] == '-' || t[0] == '+' ? 1 : 0;
     double value;
-    if (!special_float(text_of(st, start), end - start, &value)) throw_error(st, start, end, TYPE_FLOAT);
+    if (end - start != sign + 6 || t[sign] != '1' || !decimal(t, end - start, &value))
+        throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = TYPE_FLOAT;
     if (load) emit_float(st, value);
@@ -877,12 +836,11 @@ void lexer::load_float_alt(state& st, uint32_t start, uint32_t end, uint32_t, bo
 
 void lexer::load_percent(state& st, uint32_t start, uint32_t end, uint32_t, bool load)
 {
-    const uint8_t* t = text_of(st, start);
-    uint32_t n = end - start;
-    if (n > FLOAT_TEXT_MAX || !float_syntax(t, n)) throw_error(st, start, end + 1, TYPE_PERCENT);
+    double value;
+    if (!decimal(text_of(st, start), end - start, &value)) throw_error(st, start, end + 1, TYPE_PERCENT);
     st.pos = end + 1;
     st.last_type = TYPE_PERCENT;
-    if (load) make_percent(st, float_value(t, n, -2));
+    if (load) make_percent(st, percent_value(text_of(st, start), end - start));
 }
 
 // 3 to 12 parts of 0 to 255 separated by ".".
@@ -1106,7 +1064,7 @@ void lexer::load_construct(state& st, uint32_t start, uint32_t end, uint32_t, bo
     } else if (!same_word(name, n, "none")) {
         value.header = 0;
         for (uint32_t id = 1; n && id < TYPE_TABLE_SIZE && !value.header; id++) {
-            const char* type_name = registry.types[id].name;
+            const char* type_name = datatype_s.types[id].name;
             if (!type_name || std::strlen(type_name) < n) continue;
             uint32_t i = 0;
             while (i < n && lower(name[i]) == uint8_t(type_name[i])) i++;
@@ -1152,71 +1110,4 @@ void lexer::make_map_from(state& st, uint32_t first, uint32_t count, uint32_t st
     }
     if (!ok) throw_error(st, start, st.pos, TYPE_MAP);
     not_done(TYPE_MAP);
-}
-
-// ---- number helpers for conversions ---------------------------------------------------------------
-
-namespace {
-// The ASCII text of units; false when one is not ASCII or the text is too long.
-bool ascii_units(const uint8_t* text, uint32_t count, uint32_t unit, std::string& out)
-{
-    out.clear();
-    for (uint32_t i = 0; i < count; i++) {
-        uint32_t c = unit_read(text + i * unit, unit);
-        if (c >= 0x80) return false;
-        out += char(c);
-    }
-    return true;
-}
-}  // namespace
-
-int32_t lexer::parse_integer(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status)
-{
-    std::string t;
-    *status = -1;
-    if (!ascii_units(text, count, unit, t)) return 0;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(t.data());
-    uint32_t n = uint32_t(t.size()), i = n && (p[0] == '-' || p[0] == '+') ? 1 : 0;
-    bool negative = n && p[0] == '-';
-    int64_t v = 0;
-    uint32_t digits = 0;
-    for (; i < n; i++) {
-        if (p[i] == '\'') continue;
-        if (!digit_q(p[i])) return 0;
-        v = v * 10 + (p[i] - '0');
-        digits++;
-        if (v > 2147483648ll) {
-            *status = -2;
-            return 0;
-        }
-    }
-    if (!digits) return 0;
-    if (v == 2147483648ll && !negative) {
-        *status = -2;
-        return 0;
-    }
-    *status = 0;
-    return int32_t(negative ? -v : v);
-}
-
-double lexer::parse_float(const uint8_t* text, uint32_t count, uint32_t unit, int32_t* status)
-{
-    std::string t;
-    *status = -1;
-    if (count > FLOAT_TEXT_MAX || !ascii_units(text, count, unit, t)) return 0;
-    for (char& c : t)
-        if (c == ',') c = '.';
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(t.data());
-    double value;
-    if (!decimal(p, uint32_t(t.size()), &value)) return 0;
-    *status = 0;
-    return value;
-}
-
-bool lexer::alpha_q(uint32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-void lexer::uppercase(uint8_t* text, uint32_t count)
-{
-    for (uint32_t i = 0; i < count; i++)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = uint8_t(text[i] - 32);
 }

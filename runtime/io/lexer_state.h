@@ -108,6 +108,16 @@ uint32_t scan_braced(state& st, uint32_t start, uint32_t* flags);
 // The first item of a path (the text before its first "/"): a word without its "'" or ":" mark,
 // or a hexadecimal integer. Answers the path datatype the mark gives.
 uint32_t load_path_head(state& st, uint32_t start, uint32_t end, uint32_t flags, bool load);
+// The fields of a date literal, checked: year -9999 to 9999, a day of its month, an hour below
+// 24, minutes below 60, seconds below 60, zone hours within 15. False for any other text.
+struct date_fields {
+    int32_t year, month, day;
+    bool time;
+    double seconds;   // time of day
+    bool zone;
+    int32_t zone_minutes;
+};
+bool parse_date(const uint8_t* text, uint32_t length, date_fields& d);
 // Builds the Unicode blank set (start-up).
 void init_blanks();
 // Whether the text of a paren after its "(" is a point literal: a run of number characters that

@@ -19,17 +19,6 @@ namespace {
 
 using namespace tv;
 
-constexpr uint32_t NEED_VALUE = tv::code(ERR_SCRIPT, err::NEED_VALUE);
-constexpr uint32_t NO_VALUE = tv::code(ERR_SCRIPT, err::NO_VALUE);
-constexpr uint32_t NOT_DEFINED = tv::code(ERR_SCRIPT, err::NOT_DEFINED);
-
-// The name of the word an error names (its first argument).
-std::string named_word()
-{
-    cell w = raised_error_get().args[0];
-    return word::any_word_q(cell_type(&w)) ? tv::form(&w) : "(not a word)";
-}
-
 class Context : public tv::Values {
 protected:
     // A block on the argument stack holding words of the given kinds and names, unbound.
@@ -91,8 +80,8 @@ TEST_F(Context, StackContextReadsItsWindowOnlyWhileTheCallRuns)
     cell y{TYPE_WORD, ctx, symbol::make("cx-y"), 1};
     EXPECT_EQ(raised([&] { context::get_in(&y, ctx); }), NOT_IN_CONTEXT);
     cell v = integer(5);
-    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), NOT_DEFINED);
-    EXPECT_EQ(raised([&] { context::push_value_at(ctx, 0); }), NOT_DEFINED);
+    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), code(ERR_SCRIPT, err::NOT_DEFINED));
+    EXPECT_EQ(raised([&] { context::push_value_at(ctx, 0); }), code(ERR_SCRIPT, err::NOT_DEFINED));
 
     // A call: the window is two argument cells on the stack.
     cell* window = stack::push(&unset_value);
@@ -104,16 +93,16 @@ TEST_F(Context, StackContextReadsItsWindowOnlyWhileTheCallRuns)
     // Mended: after the window is popped, the stale reference is never read.
     stack::pop(2);
     EXPECT_EQ(raised([&] { context::get_in(&y, ctx); }), NOT_IN_CONTEXT);
-    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), NOT_DEFINED);
+    EXPECT_EQ(raised([&] { context::set_in(&y, &v, ctx, true); }), code(ERR_SCRIPT, err::NOT_DEFINED));
 }
 
 TEST_F(Context, UnboundWordsAndSelfWithoutContext)
 {
     cell w{TYPE_WORD, context_s.global, symbol::make("cx-unbound"), uint32_t(-1)};
-    EXPECT_EQ(raised([&] { word::get(&w); }), NO_VALUE);
+    EXPECT_EQ(raised([&] { word::get(&w); }), code(ERR_SCRIPT, err::NO_VALUE));
     // Mended: a self word that lost its context raises instead of reading through null.
     cell self{TYPE_WORD, 0, context_s.self_symbol, uint32_t(-1)};
-    EXPECT_EQ(raised([&] { word::get(&self); }), NO_VALUE);
+    EXPECT_EQ(raised([&] { word::get(&self); }), code(ERR_SCRIPT, err::NO_VALUE));
 }
 
 TEST_F(Context, BindingABlockThatContainsItselfTerminates)
@@ -220,8 +209,8 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     const cell owner{TYPE_OBJECT, ctx, 0, handlers};
     *context::owner_of(ctx) = owner;
     *doomed = none_value;   // below the context's buffers: the next collection slides them down
-    auto saved = context_s.fire_on_set;
-    context_s.fire_on_set = [](cell* owner, cell*, cell* old_value, cell* new_value) {
+    auto saved = context::fire_on_set_hook;
+    context::fire_on_set_hook = [](cell* owner, cell*, cell* old_value, cell* new_value) {
         bytes_alloc(16);
         seen_owner = *owner;
         seen_old = *old_value;
@@ -230,7 +219,7 @@ TEST_F(Context, OnSetHookReadsItsCellsAfterAllocating)
     cell w{TYPE_WORD, ctx, symbol::make("cx-h1"), uint32_t(-1)};
     cell v = integer(5);
     context::set_in(&w, &v, ctx, true);
-    context_s.fire_on_set = saved;
+    context::fire_on_set_hook = saved;
     EXPECT_EQ(std::memcmp(&seen_owner, &owner, sizeof owner), 0);
     EXPECT_EQ(cell_type(&seen_old), uint32_t(TYPE_UNSET));
     EXPECT_EQ(cell_type(&seen_new), uint32_t(TYPE_INTEGER));
@@ -268,10 +257,10 @@ TEST_F(Context, ContextSlots)
     EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET);
 
     stack::push(&unset_value);
-    EXPECT_EQ(error_of([&] { context_set_slot(object, 0); }), NEED_VALUE);
+    EXPECT_EQ(error_of([&] { context_set_slot(object, 0); }), code(ERR_SCRIPT, err::NEED_VALUE));
     EXPECT_EQ(named_word(), "cl-a");
     stack::pop(1);
-    cell seven = num(7), eight = num(8);
+    cell seven = integer(7), eight = integer(8);
     cell* top = stack::push(&seven) + 1;
     context_set_local(object, 0);
     EXPECT_EQ(stack::top(), top);
@@ -283,14 +272,14 @@ TEST_F(Context, ContextSlots)
     EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET) << "only object_set_slot flags";
 
     // Never a read past the values.
-    EXPECT_EQ(error_of([&] { context_get_slot(object, 2); }), NOT_DEFINED);
+    EXPECT_EQ(error_of([&] { context_get_slot(object, 2); }), code(ERR_SCRIPT, err::NOT_DEFINED));
     stack::push(&eight);
-    EXPECT_EQ(error_of([&] { object_set_slot(object, 9); }), NOT_DEFINED);
+    EXPECT_EQ(error_of([&] { object_set_slot(object, 9); }), code(ERR_SCRIPT, err::NOT_DEFINED));
 
     // A function that is not running has no values to read.
     node_ref function = context::make(read("cl-x"), true, false, CONTEXT_FUNCTION);
     gc_root keep_function(function);
-    EXPECT_EQ(error_of([&] { context_get_slot(function, 0); }), NOT_DEFINED);
+    EXPECT_EQ(error_of([&] { context_get_slot(function, 0); }), code(ERR_SCRIPT, err::NOT_DEFINED));
     EXPECT_EQ(named_word(), "cl-x");
 }
 

@@ -136,7 +136,7 @@ TEST_F(Native, FormMoldAndReflectOfEachKind)
         cell* v = stack::push(&r.value);
         cell* buffer = new_buffer();
         int32_t left = actions_of(cell_type(v)).form(v, buffer, nullptr, 100);
-        EXPECT_EQ(string::to_utf8(buffer), r.formed);
+        EXPECT_EQ(string::utf8_copy(buffer), r.formed);
         EXPECT_EQ(left, 100 - int32_t(std::strlen(r.formed))) << r.formed;
         EXPECT_EQ(mold(v), r.molded);
         cell body = *reflected(v, "body");

@@ -42,14 +42,35 @@ protected:
 TEST_F(ObjectEvents, OnChangeGetsTheWordTheOldAndTheNewValue)
 {
     cell* o = with_handlers("a: 1 b: 2", "w old new /local x", nullptr);
-    set_path(o, "a", tv::num(5));
-    set_word(o, "b", tv::num(6));
-    set_path(o, "a", tv::num(5));   // the same value again still fires
+    set_path(o, "a", tv::integer(5));
+    set_word(o, "b", tv::integer(6));
+    set_path(o, "a", tv::integer(5));   // the same value again still fires
     std::vector<std::string> expected = {"on-change* | a | 1 | 5", "on-change* | b | 2 | 6", "on-change* | a | 5 | 5"};
     EXPECT_EQ(calls, expected);
     EXPECT_EQ(tob::last_locals, 2u) << "/local and x";
     cell events = word("events?");
     EXPECT_EQ(object::reflect(stack::push(o), &events)->data1, 1u);
+}
+
+// Compiled code stores a field keeping the old value on the stack, then fires; start-up makes an
+// object's events from the handlers' field positions.
+TEST_F(ObjectEvents, FiringAfterAStoreThatKeptTheOldValue)
+{
+    cell* o = with_handlers("a: 1", "w old new", nullptr);
+    cell five = tv::integer(5);
+    stack::push(&five);
+    context::set_at_keep_old(o->data1, 0);
+    cell a = word("a");
+    object::fire_on_set_star(o, &a);
+    EXPECT_EQ(calls, std::vector<std::string>{"on-change* | a | 1 | 5"});
+    cell* plain = tob::object_of("s: [1] deep: none");
+    cell* top = stack::push(plain);
+    object::init_events(top->data1, -1, 0, 1, 7);
+    EXPECT_EQ(object::handler_position(top, 0), -1);
+    EXPECT_EQ(object::handler_position(top, 1), 1);
+    cell s = tob::field(top, "s");
+    EXPECT_EQ(ownership_owner_of(s.data2)->data1, top->data1) << "registered as the owner of its series";
+    EXPECT_EQ(context::owner_of(top->data1)->data3, top->data3);
 }
 
 TEST_F(ObjectEvents, HandlerFieldsFireThroughAPathButNotThroughSet)
@@ -75,8 +96,8 @@ TEST_F(ObjectEvents, HandlerFieldsMustHoldFunctions)
     // At firing time on-change* must still hold a function!.
     cell* o = with_handlers("a: 1", "w old new", nullptr);
     cell h = word("on-change*");
-    *object::select_word(o, &h) = tv::num(3);
-    EXPECT_EQ(error_of([&] { set_path(o, "a", tv::num(2)); }), code(ERR_SCRIPT, err::INVALID_OBJ_EVT));
+    *object::select_word(o, &h) = tv::integer(3);
+    EXPECT_EQ(error_of([&] { set_path(o, "a", tv::integer(2)); }), code(ERR_SCRIPT, err::INVALID_OBJ_EVT));
     EXPECT_EQ(field(o, "a").data2, 2u) << "the store happened before the handler was looked at";
     // A deep change reaching an owner without events is refused.
     cell* plain = tob::object_of("a: 1");
@@ -125,7 +146,7 @@ TEST_F(ObjectEvents, SetManyPairsValuesAsItStoresThem)
     }
     // A value that is neither block nor object goes to every field.
     cell* o = tob::object_of("a: 1 b: 2");
-    cell five = tv::num(5);
+    cell five = tv::integer(5);
     set_many(o, &five);
     EXPECT_EQ(tv::mold(o, true, false, true), "a: 5 b: 5");
 }
@@ -148,7 +169,7 @@ TEST_F(ObjectEvents, OnDeepChangeHearsBeforeAndAfterEachChangeOfAnOwnedSeries)
     EXPECT_EQ(object::reflect(stack::push(o), &owner)->data1, 1u);
     cell series_cell = field(o, "s");
     cell* s = stack::push(&series_cell);
-    cell ten = tv::num(10);
+    cell ten = tv::integer(10);
     series::poke(s, 1, nullptr, &ten);
     *s = field(o, "s");
     series::clear(s);

@@ -78,9 +78,9 @@ TEST_F(Object, MakeBindsTheSpecAndCopiesThePrototypesSeriesIntoTheNewObject)
 TEST_F(Object, MakeRefusesOtherSpecsAndNeedsTheEvaluatorForABlock)
 {
     cell datatype{TYPE_DATATYPE, TYPE_OBJECT, 0, 0};
-    cell number = tv::num(5);
+    cell number = tv::integer(5);
     EXPECT_EQ(error_of([&] { object::make(&datatype, &number, TYPE_OBJECT); }), code(ERR_SYNTAX, err::MALCONSTRUCT));
-    object_s.evaluate = nullptr;
+    object::evaluate_hook = nullptr;
     cell* spec = tv::read("a: 1");
     EXPECT_EQ(error_of([&] { object::make(&datatype, spec, TYPE_OBJECT); }), code(ERR_INTERNAL, err::NOT_DONE));
 }
@@ -127,14 +127,14 @@ TEST_F(Object, ReflectChangedListsTheFieldsStoredIntoSinceMake)
     cell field_changed = word("changed");
     cell r = *object::reflect(stack::push(o), &field_changed);
     EXPECT_EQ(tv::mold(&r), "[]");
-    set_path(o, "a", tv::num(2));
+    set_path(o, "a", tv::integer(2));
     r = *object::reflect(stack::push(o), &field_changed);
     EXPECT_EQ(tv::mold(&r), "[a]");
     cell none = none_value;
     object::modify(o, &field_changed, &none, false);
     r = *object::reflect(stack::push(o), &field_changed);
     EXPECT_EQ(tv::mold(&r), "[]");
-    cell one = tv::num(1);
+    cell one = tv::integer(1);
     EXPECT_EQ(error_of([&] { object::modify(o, &field_changed, &one, false); }), code(ERR_SCRIPT, err::INVALID_ARG));
 }
 
@@ -183,14 +183,14 @@ TEST_F(Object, SelectAndPutTakeWordsOnly)
     cell absent = word("zz");
     EXPECT_EQ(cell_type(object::select(stack::push(o), &absent, nullptr, false, false, false, false, nullptr,
                                        nullptr, false, false, false, false)), uint32_t(TYPE_NONE));
-    cell one = tv::num(1);
+    cell one = tv::integer(1);
     EXPECT_EQ(error_of([&] { object::select(stack::push(o), &one, nullptr, false, false, false, false, nullptr,
                                             nullptr, false, false, false, false); }),
               code(ERR_SCRIPT, err::INVALID_TYPE));
     cell* text = tv::read("\"a\"");
     EXPECT_EQ(error_of([&] { object::put(o, block::rs_head(text), &one, false); }),
               code(ERR_SCRIPT, err::INVALID_KEY_TYPE));
-    cell two = tv::num(2);
+    cell two = tv::integer(2);
     object::put(o, &key, &two, false);
     EXPECT_EQ(field(o, "a").data2, 2u);
 }
@@ -224,7 +224,7 @@ TEST_F(Object, PathStepsAndTheirNotFoundRules)
     cell* missing = push_word("zz");
     cell* unset = object::eval_path(o, missing, nullptr, path, nullptr, nullptr, 1, false, true, true, false);
     EXPECT_EQ(cell_type(unset), uint32_t(TYPE_UNSET));
-    cell one = tv::num(1);
+    cell one = tv::integer(1);
     EXPECT_EQ(error_of([&] { object::eval_path(o, &one, nullptr, path, nullptr, nullptr, 1, false, false, false, false); }),
               code(ERR_SCRIPT, err::INVALID_PATH));
 }
@@ -237,7 +237,7 @@ TEST_F(Object, CompareByFieldsInOrder)
         int32_t expected;
     };
     const row rows[] = {
-        {"x: 1 y: 2", 0}, {"x: 1 y: 3", -1}, {"x: 1", 1}, {"x: 1 y: 2 z: 3", -1}, {"x: 1 y: x", 1},
+        {"x: 1 y: 2", 0}, {"x: 1 y: 3", -1}, {"x: 1", 1}, {"x: 1 y: 2 z: 3", -1}, {"x: 1 y: x", -1},
     };
     for (const row& r : rows) {
         cell* b = object_of(r.other);
@@ -253,7 +253,7 @@ TEST_F(Object, CompareByFieldsInOrder)
     EXPECT_EQ(r, -object::compare(swapped, a, COMP_EQUAL));
     EXPECT_EQ(object::compare(a, a, COMP_SAME), 0);
     EXPECT_EQ(object::compare(a, object_of("x: 1 y: 2"), COMP_SAME), -1);
-    cell num = tv::num(1);
+    cell num = tv::integer(1);
     EXPECT_EQ(object::compare(a, &num, COMP_EQUAL), -2);
     // Two objects that each contain themselves compare without endless recursion.
     cell* c1 = object_of("me: none");
@@ -273,7 +273,7 @@ TEST_F(Object, CopyDeepGivesIndependentSeries)
     cell* deep = object::copy(stack::push(o), stack::push_slot(), nullptr, true, nullptr);
     EXPECT_NE(field(deep, "s").data2, field(o, "s").data2);
     EXPECT_EQ(tv::mold(deep, false, false, true), "make object! [s: \"abc\" n: 1]");
-    cell* part = arg(tv::num(1));
+    cell* part = arg(tv::integer(1));
     EXPECT_EQ(error_of([&] { object::copy(stack::push(o), stack::push_slot(), part, false, nullptr); }),
               code(ERR_SCRIPT, err::INVALID_REFINE_ARG));
 }

@@ -79,7 +79,7 @@ inline void record(cell* handler, const cell* name, cell* args, uint32_t count, 
         text += " | ";
         if (t == TYPE_OBJECT) text += "object";
         else if (t == TYPE_INTEGER && !actions_of(t).mold) text += std::to_string(int32_t(args[i].data2));
-        else if (!actions_of(t).mold) text += registry.types[t].name ? registry.types[t].name : "?";
+        else if (!actions_of(t).mold) text += datatype_s.types[t].name ? datatype_s.types[t].name : "?";
         else text += tv::mold(args + i);
     }
     calls.push_back(text);
@@ -111,13 +111,13 @@ protected:
     {
         Values::SetUp();
         calls.clear();
-        object_s.evaluate = evaluate;
-        object_s.call_handler = record;
+        object::evaluate_hook = evaluate;
+        object::call_handler_hook = record;
     }
     void TearDown() override
     {
-        object_s.evaluate = nullptr;
-        object_s.call_handler = nullptr;
+        object::evaluate_hook = nullptr;
+        object::call_handler_hook = nullptr;
         Values::TearDown();
     }
     // make object! spec (proto: a datatype! or an object), the result left on the stack.

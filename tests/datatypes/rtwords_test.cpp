@@ -31,7 +31,7 @@ TEST_F(RuntimeWords, MoldCycleMarkers)
             cycle_scope inside(node);
             EXPECT_TRUE(mold_cycle_check(&value, buffer, &budget, molding));
             std::string expected = molding ? r.mold : "...";
-            EXPECT_EQ(string::to_utf8(buffer), expected);
+            EXPECT_EQ(string::utf8_copy(buffer), expected);
             EXPECT_EQ(budget, 4 - int32_t(expected.size()));
         }
     }
@@ -41,7 +41,7 @@ TEST_F(RuntimeWords, MoldIndent)
 {
     cell* buffer = new_buffer();
     EXPECT_EQ(mold_indent(buffer, 2, 10), 2);
-    EXPECT_EQ(string::to_utf8(buffer), "        ");
+    EXPECT_EQ(string::utf8_copy(buffer), "        ");
 }
 
 // The vocabulary is made at start-up. Its words and refinements are root-block cells, which never
@@ -77,7 +77,7 @@ TEST_F(RuntimeWords, RuntimeVocabulary)
 
     // A value stored through a vocabulary word is found by name.
     cell browse = *rt_word_cell(W_BROWSE);
-    cell five = num(5);
+    cell five = integer(5);
     word::set(&browse, &five);
     EXPECT_EQ(word::get(word::load("browse"))->data2, 5u);
     word::set(&browse, &unset_value);

@@ -6,6 +6,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/image_layer.h"
 #include "runtime/random.h"
 
 namespace {
@@ -126,7 +127,7 @@ TEST_F(Series, PokeWidensAText)
     cell& keep = keep_root.value;
     series::poke(s, 2, nullptr, &wide);
     EXPECT_EQ(series_unit(series_of(keep.data2)), 4u);
-    EXPECT_EQ(string::to_utf8(&keep), "a\xF0\x9F\x98\x80" "c");
+    EXPECT_EQ(string::utf8_copy(&keep), "a\xF0\x9F\x98\x80" "c");
     cell not_char = integer(65);
     EXPECT_EQ(error_of([&] { series::poke(&keep, 1, nullptr, &not_char); }), code(ERR_SCRIPT, err::INVALID_ARG));
 }
@@ -253,7 +254,7 @@ TEST_F(Series, CopyPart)
         s->data1 = uint32_t(r.head);
         cell* result = stack::push_slot();
         series::copy(s, result, arg(r.part), false, nullptr);
-        EXPECT_EQ(string::to_utf8(result), r.expected) << "head " << r.head;
+        EXPECT_EQ(string::utf8_copy(result), r.expected) << "head " << r.head;
         EXPECT_NE(result->data2, s->data2);
     }
 }
@@ -261,7 +262,7 @@ TEST_F(Series, CopyPart)
 TEST_F(Series, CopyOfAFixedBufferIsAnOrdinaryOne)
 {
     cell* fixed = block::make_fixed(stack::push_slot(), 4);
-    cell v = num(1);
+    cell v = integer(1);
     block::rs_append(fixed, &v);
     series::copy(fixed, fixed, nullptr, false, nullptr);
     EXPECT_FALSE(series_of(fixed->data2)->flags & SERIES_FIXED);
@@ -317,7 +318,7 @@ TEST_F(Series, MoveBetweenFamilies)
     series::move(wide, narrow, nullptr);
     EXPECT_EQ(series_unit(series_of(narrow_keep.data2)), 4u);
     narrow_keep.data1 = 0;
-    EXPECT_EQ(string::to_utf8(&narrow_keep), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(string::utf8_copy(&narrow_keep), "a\xF0\x9F\x98\x80" "b");
 
     struct row {
         cell* (*source)();
@@ -329,7 +330,11 @@ TEST_F(Series, MoveBetweenFamilies)
         {[] { return text("ab"); }, [] { return read("x"); }, "text into block"},
         {[] { return text("ab"); }, [] { return text("xy", 1, TYPE_BINARY); }, "text into binary"},
         {[] { return text("ab", 1, TYPE_BINARY); }, [] { return text("xy", 2); }, "binary into text"},
-        {[] { return text("ab", 4, TYPE_IMAGE); }, [] { return read("x"); }, "pixels into block"},
+        {[] { return read("x"); }, [] {
+             cell* pixels = stack::push_slot();
+             image_new(pixels, 2, 1, nullptr, nullptr, nullptr);
+             return pixels;
+         }, "block into pixels"},
         {[] { return text("ab", 2, TYPE_VECTOR); }, [] { return text("xy", 4, TYPE_VECTOR); }, "vector widths"},
     };
     for (const row& r : rows) {

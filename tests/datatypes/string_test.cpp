@@ -46,7 +46,7 @@ protected:
         cell* value = text(utf8);
         cell* buffer = empty();
         string::mold(value, buffer, false, all, false, nullptr, 0x7FFFFFFF, 0);
-        return string::to_utf8(buffer);
+        return string::utf8_copy(buffer);
     }
 
 };
@@ -58,22 +58,22 @@ TEST_F(String, AppendingWidensAbove127AndWritingAbove255)
     EXPECT_EQ(unit_of(str), 1u);
     string::append_char(str->data2, 233);
     EXPECT_EQ(unit_of(str), 2u);
-    EXPECT_EQ(string::to_utf8(str), "a\xC3\xA9" "c\xC3\xA9");
+    EXPECT_EQ(string::utf8_copy(str), "a\xC3\xA9" "c\xC3\xA9");
 
     cell* emoji = text("ab");
     string::append_char(emoji->data2, 0x1F600);
     EXPECT_EQ(unit_of(emoji), 4u);
-    EXPECT_EQ(string::to_utf8(emoji), "ab\xF0\x9F\x98\x80");
+    EXPECT_EQ(string::utf8_copy(emoji), "ab\xF0\x9F\x98\x80");
 
     cell* euro = text("ab");
     string::poke_char(euro->data2, string::ks_head(euro) + 1, 0x20AC);
     EXPECT_EQ(unit_of(euro), 2u);
-    EXPECT_EQ(string::to_utf8(euro), "a\xE2\x82\xAC");
+    EXPECT_EQ(string::utf8_copy(euro), "a\xE2\x82\xAC");
 
     cell* literal = empty();
     string::concatenate_literal(literal, "x\xE9");
     EXPECT_EQ(unit_of(literal), 2u);
-    EXPECT_EQ(string::to_utf8(literal), "x\xC3\xA9");
+    EXPECT_EQ(string::utf8_copy(literal), "x\xC3\xA9");
 }
 
 TEST_F(String, PokeAtTheTailAppendsAndPastItIsRefused)
@@ -93,27 +93,27 @@ TEST_F(String, InsertRemoveTruncateAndMove)
     cell* str = text("acd");
     string::insert_char_at(str->data2, 1, 'b');
     string::insert_char_at(str->data2, 4, 0x20AC);
-    EXPECT_EQ(string::to_utf8(str), "abcd\xE2\x82\xAC");
+    EXPECT_EQ(string::utf8_copy(str), "abcd\xE2\x82\xAC");
     string::remove_at(str, 0, 2);
     string::remove_at(str, 2, 50);   // clamped to the tail
-    EXPECT_EQ(string::to_utf8(str), "cd");
+    EXPECT_EQ(string::utf8_copy(str), "cd");
     string::truncate_at(str->data2, 1);
-    EXPECT_EQ(string::to_utf8(str), "c");
+    EXPECT_EQ(string::utf8_copy(str), "c");
 
     cell* source = text("12345");
     source->data1 = 1;
     cell* target = text("xy");
     target->data1 = 1;
     string::move_chars(source, target, 2);
-    EXPECT_EQ(string::to_utf8(target), "23y");
+    EXPECT_EQ(string::utf8_copy(target), "23y");
     source->data1 = 0;
-    EXPECT_EQ(string::to_utf8(source), "145");
+    EXPECT_EQ(string::utf8_copy(source), "145");
 
     cell* same = text("abcdef");
     cell from{TYPE_STRING, 4, same->data2, 0};
     cell to{TYPE_STRING, 1, same->data2, 0};
     string::move_chars(&from, &to, 2);
-    EXPECT_EQ(string::to_utf8(same), "aefbcd");
+    EXPECT_EQ(string::utf8_copy(same), "aefbcd");
 }
 
 TEST_F(String, ConcatenateModesAndWidening)
@@ -142,15 +142,15 @@ TEST_F(String, ConcatenateModesAndWidening)
         cell* target = text(c.target);
         cell* source = text(c.source);
         string::concatenate(target, source, c.part, c.offset, c.keep_source, c.mode);
-        EXPECT_EQ(string::to_utf8(target), c.expected) << c.name;
+        EXPECT_EQ(string::utf8_copy(target), c.expected) << c.name;
         EXPECT_EQ(unit_of(target), c.unit) << c.name;
-        EXPECT_EQ(string::to_utf8(source), c.source) << c.name;
+        EXPECT_EQ(string::utf8_copy(source), c.source) << c.name;
     }
     // A string appended to itself, past the room it has.
     cell* self = text(std::string(40, 'q'));
     string::concatenate(self, self, -1, 0, true, string::CONCAT_APPEND);
     string::concatenate(self, self, -1, 0, true, string::CONCAT_INSERT);
-    EXPECT_EQ(string::to_utf8(self), std::string(160, 'q'));
+    EXPECT_EQ(string::utf8_copy(self), std::string(160, 'q'));
 }
 
 TEST_F(String, LiteralBytesFromAMovingBuffer)
@@ -159,7 +159,7 @@ TEST_F(String, LiteralBytesFromAMovingBuffer)
     cell* buffer = string::make_at(stack::push_slot(), 1, 1);
     const uint8_t* bytes = test::moving_bytes(expected);
     string::concatenate_literal_part(buffer, bytes, uint32_t(expected.size()));
-    EXPECT_EQ(string::to_utf8(buffer), expected);
+    EXPECT_EQ(string::utf8_copy(buffer), expected);
 }
 
 TEST_F(String, CopyWidenIntoANewAllocation)
@@ -168,7 +168,7 @@ TEST_F(String, CopyWidenIntoANewAllocation)
     series_buffer* s = string::copy_widen(series_of(str->data2), nullptr, 64, 4, 0, 1, 3, false);
     EXPECT_EQ(series_of(str->data2), s);
     EXPECT_EQ(unit_of(str), 4u);
-    EXPECT_EQ(string::to_utf8(str), "bcd");
+    EXPECT_EQ(string::utf8_copy(str), "bcd");
 }
 
 TEST_F(String, LoadAtEncodings)
@@ -176,10 +176,10 @@ TEST_F(String, LoadAtEncodings)
     const uint8_t utf16[] = {0x41, 0x00, 0xAC, 0x20};
     cell* str = string::load_at(utf16, sizeof utf16, nullptr, -1);
     EXPECT_EQ(cell_type(str), TYPE_STRING);
-    EXPECT_EQ(string::to_utf8(str), "A\xE2\x82\xAC");
+    EXPECT_EQ(string::utf8_copy(str), "A\xE2\x82\xAC");
     cell* blk = block::make_at(stack::push_slot(), 1);
     cell* in_block = string::load_in(reinterpret_cast<const uint8_t*>("abcd"), 4, blk, 0);
-    EXPECT_EQ(string::to_utf8(in_block), "abcd");
+    EXPECT_EQ(string::utf8_copy(in_block), "abcd");
     EXPECT_EQ(block::rs_length(blk), 1u);
     cell dummy{};
     uint32_t code = raised_code([](cell*) { string::load_at(reinterpret_cast<const uint8_t*>("a"), 1, nullptr, 1); },
@@ -277,13 +277,13 @@ TEST_F(String, MakeAndTo)
     source->data1 = 1;
     cell* copy = string::to(proto, source, TYPE_FILE);
     EXPECT_EQ(cell_type(copy), TYPE_FILE);
-    EXPECT_EQ(string::to_utf8(copy), "\xE2\x82\xAC" "abc");
+    EXPECT_EQ(string::utf8_copy(copy), "\xE2\x82\xAC" "abc");
     EXPECT_NE(copy->data2, source->data2);
 
     cell* blk = block::make_at(stack::push_slot(), 4);
     block::rs_append(blk, text("a"));
     block::rs_append(blk, text("b1"));
-    EXPECT_EQ(string::to_utf8(string::to(proto, blk, TYPE_STRING)), "ab1");
+    EXPECT_EQ(string::utf8_copy(string::to(proto, blk, TYPE_STRING)), "ab1");
 }
 
 TEST_F(String, MoldChoosesDelimitersAndEscapes)
@@ -329,17 +329,17 @@ TEST_F(String, MoldAndFormWithPart)
     const cell three{TYPE_INTEGER, 0, 3, 0};
     cell* part = stack::push(&three);
     EXPECT_EQ(string::mold(value, buffer, false, false, false, part, -4, 0), -6);
-    EXPECT_EQ(string::to_utf8(buffer), "\"\"");
+    EXPECT_EQ(string::utf8_copy(buffer), "\"\"");
 
     cell* buffer2 = empty();
     EXPECT_EQ(string::mold(value, buffer2, false, false, false, part, 3, 0), -2);
-    EXPECT_EQ(string::to_utf8(buffer2), "\"hel\"");
+    EXPECT_EQ(string::utf8_copy(buffer2), "\"hel\"");
 
     cell* buffer3 = empty();
     EXPECT_EQ(string::form(value, buffer3, part, 10), 5);
-    EXPECT_EQ(string::to_utf8(buffer3), "hel");
+    EXPECT_EQ(string::utf8_copy(buffer3), "hel");
     EXPECT_EQ(string::form(value, buffer3, nullptr, 10), 5);
-    EXPECT_EQ(string::to_utf8(buffer3), "helhello");
+    EXPECT_EQ(string::utf8_copy(buffer3), "helhello");
 }
 
 // ---- uppercase and lowercase ----------------------------------------------------------------------
@@ -354,7 +354,7 @@ TEST_F(ChangeCase, MultiLetterMappingKeepsTheLetter)
 {
     cell* str = text("stra\xC3\x9F" "e");
     change_case(str, nullptr, 1);
-    EXPECT_EQ(string::to_utf8(str), "STRA\xC3\x9F" "E");
+    EXPECT_EQ(string::utf8_copy(str), "STRA\xC3\x9F" "E");
     cell* sharp = text("\xC3\x9F");
     cell* s = text("s");
     EXPECT_NE(string::equal_q(sharp, s, COMP_EQUAL, false), 0);
@@ -378,7 +378,7 @@ TEST_F(ChangeCase, WidensOnlyWhenTheMappedCodePointNeedsIt)
     for (const case_row& c : cases) {
         cell* str = text(c.input);
         change_case(str, nullptr, c.upper);
-        EXPECT_EQ(string::to_utf8(str), c.expected) << c.input;
+        EXPECT_EQ(string::utf8_copy(str), c.expected) << c.input;
         EXPECT_EQ(series_unit(series_of(str->data2)), c.unit) << c.input;
     }
 }
@@ -389,7 +389,7 @@ TEST_F(ChangeCase, PartLimitsTheUnitsChanged)
     str->data1 = 1;
     cell count{TYPE_INTEGER, 0, 2, 0};
     change_case(str, &count, 1);
-    EXPECT_EQ(string::to_utf8(str), "BCdef");
+    EXPECT_EQ(string::utf8_copy(str), "BCdef");
 
     cell zero{TYPE_INTEGER, 0, 0, 0};
     change_case(str, &zero, 1);
@@ -398,11 +398,11 @@ TEST_F(ChangeCase, PartLimitsTheUnitsChanged)
     cell too_far{TYPE_INTEGER, 0, 100, 0};
     change_case(str, &too_far, 0);
     str->data1 = 0;
-    EXPECT_EQ(string::to_utf8(str), "abcdef");
+    EXPECT_EQ(string::utf8_copy(str), "abcdef");
 
     cell at_d{TYPE_STRING, 3, str->data2, 0};
     change_case(str, &at_d, 1);
-    EXPECT_EQ(string::to_utf8(str), "ABCdef");
+    EXPECT_EQ(string::utf8_copy(str), "ABCdef");
 
     // Another series: the error names the refinement, then the value.
     cell* other = text("xyz");
@@ -424,8 +424,8 @@ TEST_F(ChangeCase, TellsTheOwner)
     };
     static std::vector<heard> log;
     log.clear();
-    auto saved = ownership_s.fire_on_deep;
-    ownership_s.fire_on_deep = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
+    auto saved = ownership_fire_on_deep_hook;
+    ownership_fire_on_deep_hook = [](cell*, cell*, cell*, owner_event e, cell*, int32_t index, int32_t count) {
         log.push_back({e, index, count});
     };
     cell* owner = object::make_at(stack::push_slot(), 1);
@@ -439,12 +439,12 @@ TEST_F(ChangeCase, TellsTheOwner)
     change_case(str, &none, 0);
     cell* plain = text("xy");   // not owned: nothing to tell
     change_case(plain, nullptr, 1);
-    ownership_s.fire_on_deep = saved;
+    ownership_fire_on_deep_hook = saved;
     ownership_unbind(str);
     const std::vector<heard> expected = {{EV_UPPERCASE, 1, 3}, {EV_LOWERCASE, 1, 0}};
     EXPECT_EQ(log, expected);
     str->data1 = 0;
-    EXPECT_EQ(string::to_utf8(str), "aBCDef");
+    EXPECT_EQ(string::utf8_copy(str), "aBCDef");
 }
 
 TEST_F(ChangeCase, CharValueChangesInPlace)

@@ -135,16 +135,10 @@ TEST_F(TimeTest, ToTime)
 
 TEST_F(TimeTest, TextLoadsAsOneValue)
 {
-    // A stand-in for the lexer: "1:30" loads as a time, anything else as an integer.
-    auto saved = word::string_loader;
-    word::string_loader = [](const cell* str) {
-        cell copy = *str;
-        return string::to_utf8(&copy) == "1:30" ? time_::push(5400) : integer::push(1);
-    };
     EXPECT_EQ(test::mold(to_time(text("1:30"))), "1:30:00");
-    uint32_t error = error_of([] { to_time(text("1")); });
-    word::string_loader = saved;
-    EXPECT_EQ(error, code(ERR_SCRIPT, err::BAD_TO_ARG));
+    EXPECT_EQ(test::mold(to_time(text("-0:00:01.5"))), "-0:00:01.5");
+    for (const char* bad : {"1", "1:30 x", "", "abc"})
+        EXPECT_EQ(error_of([&] { to_time(text(bad)); }), code(ERR_SCRIPT, err::BAD_TO_ARG)) << '"' << bad << '"';
 }
 
 TEST_F(TimeTest, Arithmetic)

@@ -59,7 +59,7 @@ TEST_F(Typeset, ComplementAndTheTypeOfAnyParameter)
 {
     cell empty = members({});
     cell all = *typeset::complement(&empty);
-    for (uint32_t id = 1; id <= registry.max_type; id++) EXPECT_TRUE(typeset::has(&all, id)) << id;
+    for (uint32_t id = 1; id <= datatype_s.max_type; id++) EXPECT_TRUE(typeset::has(&all, id)) << id;
     std::string text = test::form(all);
     EXPECT_EQ(text.rfind("make typeset! [datatype! unset! none! logic! block! ", 0), 0u) << text;
     cell any = *typeset::make_all(block::push_only_star(1));
@@ -135,7 +135,7 @@ TEST_F(Typeset, PartStopsWritingOnceTheBudgetIsSpent)
     cell limit = test::integer(20);
     cell* arg = stack::push(&limit);
     int32_t left = typeset::form(value, buffer, arg, 20);
-    EXPECT_EQ(string::to_utf8(buffer), "make typeset! [block! ");
+    EXPECT_EQ(string::utf8_copy(buffer), "make typeset! [block! ");
     EXPECT_EQ(left, 20 - 22);
 }
 

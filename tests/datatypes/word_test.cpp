@@ -16,17 +16,6 @@ namespace {
 
 using namespace tv;
 
-constexpr uint32_t NEED_VALUE = tv::code(ERR_SCRIPT, err::NEED_VALUE);
-constexpr uint32_t NO_VALUE = tv::code(ERR_SCRIPT, err::NO_VALUE);
-constexpr uint32_t NOT_DEFINED = tv::code(ERR_SCRIPT, err::NOT_DEFINED);
-
-// The name of the word an error names (its first argument).
-std::string named_word()
-{
-    cell w = raised_error_get().args[0];
-    return word::any_word_q(cell_type(&w)) ? tv::form(&w) : "(not a word)";
-}
-
 class Word : public tv::Values {
 protected:
     cell* value(uint32_t type, const char* name)
@@ -40,7 +29,7 @@ protected:
         cell* buffer = string::make_at(stack::push_slot(), 8, unit);
         int32_t left = mold ? actions_of(cell_type(v)).mold(v, buffer, false, false, false, nullptr, 100, 0)
                             : actions_of(cell_type(v)).form(v, buffer, nullptr, 100);
-        std::string text = string::to_utf8(buffer);
+        std::string text = string::utf8_copy(buffer);
         EXPECT_EQ(left, 100 - int32_t(utf8_chars(text))) << text;
         return text;
     }
@@ -79,7 +68,7 @@ TEST_F(Word, NamesBeyondLatin1WidenTheBuffer)
     string::concatenate_literal(buffer, "x=");
     lit_word::mold(value(TYPE_LIT_WORD, "wd-\xE6\x97\xA5\xF0\x9F\x98\x80"), buffer, false, false, false, nullptr, 100, 0);
     EXPECT_EQ(series_unit(series_of(buffer->data2)), 4u);
-    EXPECT_EQ(string::to_utf8(buffer), "x='wd-\xE6\x97\xA5\xF0\x9F\x98\x80");
+    EXPECT_EQ(string::utf8_copy(buffer), "x='wd-\xE6\x97\xA5\xF0\x9F\x98\x80");
 }
 
 TEST_F(Word, CompareCodes)
@@ -268,17 +257,17 @@ TEST_F(Word, WordSetAndGetChecked)
     cell w = word_of("cl-target");
     cell* base = stack::push_slot();
     stack::push(&unset_value);
-    EXPECT_EQ(error_of([&] { word_set(&w); }), NEED_VALUE);
+    EXPECT_EQ(error_of([&] { word_set(&w); }), code(ERR_SCRIPT, err::NEED_VALUE));
     EXPECT_EQ(named_word(), "cl-target");
-    EXPECT_EQ(error_of([&] { word_get_checked(&w); }), NO_VALUE) << "the refused set stored nothing";
+    EXPECT_EQ(error_of([&] { word_get_checked(&w); }), code(ERR_SCRIPT, err::NO_VALUE)) << "the refused set stored nothing";
     EXPECT_EQ(named_word(), "cl-target");
 
-    cell seven = num(7);
+    cell seven = integer(7);
     cell* top = stack::push(&seven) + 1;
     word_set_from_stack(&w);
     EXPECT_EQ(stack::top(), top);
     EXPECT_EQ(word_get_checked(&w)->data2, 7u);
-    cell eight = num(8);
+    cell eight = integer(8);
     stack::push(&eight);
     word_set(&w);
     EXPECT_EQ(stack::top(), base + 1) << "only the result cell is left";
@@ -287,7 +276,7 @@ TEST_F(Word, WordSetAndGetChecked)
     cell loose = word_of("cl-loose", TYPE_REFINEMENT);
     loose.data1 = 0;   // a refinement made for a spec is bound to no context
     stack::push(&eight);
-    EXPECT_EQ(error_of([&] { word_set(&loose); }), NOT_DEFINED);
+    EXPECT_EQ(error_of([&] { word_set(&loose); }), code(ERR_SCRIPT, err::NOT_DEFINED));
 }
 
 }  // namespace

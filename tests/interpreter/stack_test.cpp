@@ -51,11 +51,11 @@ TEST_F(ArgumentChecks, TypeChecksNameTheFunctionTheTypeAndTheArgument)
     typeset::add(&numbers, TYPE_FLOAT);
     cell one = integer(1), text = *new_buffer();
     EXPECT_EQ(arg_type_check(&numbers, 0, &one), &one);
-    auto saved = call_words;
-    call_words = names_of_add;
+    auto saved = call_words_hook;
+    call_words_hook = names_of_add;
     uint32_t error = error_of([&] { arg_type_check(&numbers, 1, &text); });
     const raised_error& raised = raised_error_get();
-    call_words = saved;
+    call_words_hook = saved;
     EXPECT_EQ(error, code(ERR_SCRIPT, err::EXPECT_ARG));
     EXPECT_EQ(mold(const_cast<cell*>(&raised.args[0])), "add");
     EXPECT_EQ(mold(const_cast<cell*>(&raised.args[1])), "string!");

@@ -15,12 +15,13 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/lexer_state.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 
 namespace {
 
-bool registered(uint32_t type) { return registry.types[type].name != nullptr; }
+bool registered(uint32_t type) { return datatype_s.types[type].name != nullptr; }
 
 // Until paren! and the path kinds have their module, stand-ins mold them as the source writes
 // them, so that the tables below read like the text they load.
@@ -93,7 +94,7 @@ protected:
     }
 };
 
-constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+using tv::code;
 constexpr uint32_t INVALID = code(ERR_SYNTAX, err::INVALID);
 constexpr uint32_t MISSING = code(ERR_SYNTAX, err::MISSING);
 constexpr uint32_t BAD_CHAR = code(ERR_SYNTAX, err::BAD_CHAR);
@@ -207,7 +208,8 @@ TEST_F(Lexer, SyntaxErrorsNameTheKindTheLineAndTheText)
         {":a:", INVALID, "(line 1)", "get-word!", ":a:"},
         {"%{a}%%", INVALID, "(line 1)", "string!", "%{a}%%"},
         {"%%{a}%", INVALID, "(line 1)", "string!", "%%{a}%"},
-        {"#[a b c]", INVALID, "(line 1)", "map!", "#[a b c]"},
+        {"#[a 1 b]", INVALID, "(line 1)", "map!", "#[a 1 b]"},
+        {"#[[a] 1]", INVALID, "(line 1)", "map!", "#[[a] 1]"},
         {"[1, 2]", INVALID, "(line 1)", "point2D!", ", 2]"},
         {"(a , b)", INVALID, "(line 1)", "point2D!", "(a , b)"},
         {"(1 , 2 ,)", INVALID, "(line 1)", "point3D!", "(1 , 2 ,)"},
@@ -314,6 +316,49 @@ TEST_F(Lexer, LiteralsOfMissingDatatypesAreRefusedByName)
     }
 }
 
+// Date literals are read in full before date! takes them: the forms and their fields.
+TEST_F(Lexer, DateFields)
+{
+    struct row {
+        const char* text;
+        int32_t year, month, day;
+        double seconds;      // -1: no time
+        int32_t zone;        // minutes; -9999: no zone
+    };
+    const row rows[] = {
+        {"1-Jan-24", 2024, 1, 1, -1, -9999},
+        {"1-Jan-50", 1950, 1, 1, -1, -9999},
+        {"29-feb-2024", 2024, 2, 29, -1, -9999},
+        {"15/September/1999", 1999, 9, 15, -1, -9999},
+        {"2024-01-15", 2024, 1, 15, -1, -9999},
+        {"2024/1/2/10:30", 2024, 1, 2, 37800, -9999},
+        {"2024-01-15T10:30:15.5Z", 2024, 1, 15, 37815.5, 0},
+        {"1-Jan-2024/23:59:59-5:30", 2024, 1, 1, 86399, -330},
+        {"20240115T1030+0100", 2024, 1, 15, 37800, 60},
+        {"2024-W05-3", 2024, 1, 31, -1, -9999},
+        {"2021-W01", 2021, 1, 4, -1, -9999},
+        {"2020-W53-7", 2021, 1, 3, -1, -9999},
+        {"2024-032", 2024, 2, 1, -1, -9999},
+        {"2023-365/12:00", 2023, 12, 31, 43200, -9999},
+        {"1/Jan/-200", -200, 1, 1, -1, -9999},
+    };
+    for (const row& r : rows) {
+        lexer::date_fields d;
+        ASSERT_TRUE(lexer::parse_date(bytes_of(r.text), uint32_t(std::strlen(r.text)), d)) << r.text;
+        EXPECT_EQ(d.year, r.year) << r.text;
+        EXPECT_EQ(d.month, r.month) << r.text;
+        EXPECT_EQ(d.day, r.day) << r.text;
+        EXPECT_EQ(d.time ? d.seconds : -1.0, r.seconds) << r.text;
+        EXPECT_EQ(d.zone ? d.zone_minutes : -9999, r.zone) << r.text;
+    }
+    for (const char* bad : {"29-Feb-2023", "31-Apr-2024", "0-Jan-2024", "1-13-2024", "1-Ja-2024", "1-Jan/2024",
+                            "2024-01-01T24:00", "2024-01-01T10:60", "2024-01-01T10:00:60", "1-Jan-2024/1:00+16",
+                            "2024-000", "2023-366", "2024-W54", "1-Jan-12345", "20240115T1030Q"}) {
+        lexer::date_fields d;
+        EXPECT_FALSE(lexer::parse_date(bytes_of(bad), uint32_t(std::strlen(bad)), d)) << bad;
+    }
+}
+
 // What a name loads as, for the word conversions: the type of exactly one token.
 TEST_F(Lexer, NameTypes)
 {
@@ -339,7 +384,7 @@ TEST_F(Lexer, NameTypes)
     EXPECT_EQ(symbol::count(), symbols_before);
     // Only the given length is read.
     EXPECT_EQ(lexer::scan_type(bytes_of("ab cd"), 2), uint32_t(TYPE_WORD));
-    EXPECT_EQ(word::name_scanner(bytes_of("a:b"), 2), uint32_t(TYPE_SET_WORD));
+    EXPECT_EQ(word::name_scan_hook(bytes_of("a:b"), 2), uint32_t(TYPE_SET_WORD));
 }
 
 TEST_F(Lexer, OneValueScansReportWhatTheyRead)
@@ -423,6 +468,7 @@ struct recorder {
     bool open_answer = true;
     std::string nested;               // scanned again during the load event of "nest"
     std::string nested_result;
+    std::vector<std::string> spans;   // of scan events: the token's offsets and the input's index
 };
 recorder* active = nullptr;
 
@@ -448,6 +494,10 @@ bool record(const cell*, cell* args)
         }
         return value != active->drop_loaded;
     }
+    if (event == "scan") {
+        std::string input = cell_type(&args[1]) == TYPE_NONE ? "none" : std::to_string(args[1].data1);
+        active->spans.push_back(std::to_string(args[4].data2) + "-" + std::to_string(args[4].data3) + " at " + input);
+    }
     if (event == "error") return active->error_answer;
     if (event == "open") return active->open_answer;
     return true;
@@ -461,31 +511,40 @@ protected:
     void SetUp() override
     {
         Lexer::SetUp();
-        saved_ = lexer::hooks;
-        lexer::hooks = {record, body_of};
+        saved_call_ = lexer::callback_call_hook;
+        saved_body_ = lexer::callback_body_hook;
+        lexer::callback_call_hook = record;
+        lexer::callback_body_hook = body_of;
         active = &rec_;
     }
     void TearDown() override
     {
-        lexer::hooks = saved_;
+        lexer::callback_call_hook = saved_call_;
+        lexer::callback_body_hook = saved_body_;
         active = nullptr;
         Lexer::TearDown();
     }
     // Scans with a callback whose body begins with `events`: the text of a block of event words,
     // or nothing for all events.
-    cell* traced(const std::string& text, const char* events = "")
+    cell* traced(const std::string& text, const char* events = "", bool as_string = false)
     {
         cell* callback = load(events);
         lexer::scan_request how;
         how.callback = callback;
         cell* out = stack::push_slot();
-        lexer::scan(out, bytes_of(text), uint32_t(text.size()), how, nullptr);
+        if (as_string) {
+            cell* input = string::load(bytes_of(text), uint32_t(text.size()), 0);
+            lexer::scan_from_string(out, input, -1, how, nullptr);
+        } else {
+            lexer::scan(out, bytes_of(text), uint32_t(text.size()), how, nullptr);
+        }
         return out;
     }
     recorder rec_;
 
 private:
-    lexer::callback_hooks saved_{};
+    decltype(lexer::callback_call_hook) saved_call_ = nullptr;
+    decltype(lexer::callback_body_hook) saved_body_ = nullptr;
 };
 
 TEST_F(LexerEvents, EveryTokenIsReportedInOrder)
@@ -518,6 +577,19 @@ TEST_F(LexerEvents, AnswersDropValuesSkipBadTokensAndKeepContainersShut)
     // An open answered false leaves the values in the enclosing container.
     rec_.open_answer = false;
     EXPECT_EQ(test::mold_at(traced("x [a", "[open]")), "[x a]");
+}
+
+// Tokens are reported by 1-based offsets, in characters for a string input (which comes
+// positioned at the token's end) and in bytes for bytes given without their series.
+TEST_F(LexerEvents, OffsetsCountCharactersOfAStringInput)
+{
+    traced("\xE6\x97\xA5\xE6\x9C\xAC [a]", "[scan]", true);
+    const std::vector<std::string> chars = {"1-3 at 2", "5-6 at 5"};
+    EXPECT_EQ(rec_.spans, chars);
+    rec_.spans.clear();
+    traced("\xE6\x97\xA5\xE6\x9C\xAC [a]", "[scan]");
+    const std::vector<std::string> bytes = {"1-7 at none", "9-10 at none"};
+    EXPECT_EQ(rec_.spans, bytes);
 }
 
 // A callback may scan again: the outer scan's output survives the nested scan and a collection.

@@ -12,52 +12,23 @@
 #include <string>
 
 #include "runtime/float_text.h"
+#include "support/guarded.h"
 
 namespace {
 
 uint64_t bits_of(double d) { return std::bit_cast<uint64_t>(d); }
 
-// Two pages, the second one without access: a text copied to end at the boundary has no byte
-// after it that may be read.
-class guarded_page {
-public:
-    guarded_page()
-    {
-        SYSTEM_INFO si;
-        GetSystemInfo(&si);
-        page_ = si.dwPageSize;
-        base_ = static_cast<char*>(
-            VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old;
-        if (base_) VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
-    }
-    ~guarded_page()
-    {
-        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-    }
-    bool ready() const { return base_ != nullptr; }
-    size_t room() const { return page_; }
-    const char* place(const std::string& s)
-    {
-        char* at = base_ + page_ - s.size();
-        std::memcpy(at, s.data(), s.size());
-        return at;
-    }
-
-private:
-    char* base_ = nullptr;
-    size_t page_ = 0;
-};
-
 struct fuzzer {
     std::mt19937_64 rng{0x6B69762D666C74};
-    guarded_page guard;
+    test::guarded_region guard{4096};
 
     uint64_t below(uint64_t n) { return rng() % n; }
 
     double read(const std::string& s, int32_t extra, size_t* left)
     {
-        return text_to_float(guard.place(s), s.size(), extra, left);
+        char* at = reinterpret_cast<char*>(guard.tail(s.size()));
+        std::memcpy(at, s.data(), s.size());
+        return text_to_float(at, s.size(), extra, left);
     }
 
     // Any bit pattern: mold writes it, the reader must give the same bits back.

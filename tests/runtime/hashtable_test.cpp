@@ -14,6 +14,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "support/fixtures.h"
+#include "support/values.h"
 
 namespace {
 
@@ -205,6 +206,27 @@ TEST_F(HashTable, MapRemovalKeepsThePairAndItsBucket)
     EXPECT_EQ(block_cell(t, 3)->header, 0u);
     // The key is still found, so putting it again can revive the entry in place.
     EXPECT_EQ(hashtable_find_value(t, &two, COMP_EQUAL), block_cell(t, 2));
+}
+
+TEST_F(HashTable, KeysAreEqualByTheirCompareNotByTheirBytes)
+{
+    cell* blk = new_block(8);
+    cell one = integer(1), two = test::float_(2.0), value = integer(0);
+    one.header |= HEADER_NEW_LINE;
+    two.header |= HEADER_NEW_LINE;
+    two.data1 = 0xDEAD;   // an unused payload word
+    node_ref t = hashtable_new(4, blk, HASH_MAP, 1);
+    keep(t, blk->data2);
+    for (cell* key : {&one, &two}) {
+        hashtable_put_value_key(t, block::rs_append(blk, key));
+        block::rs_append(blk, &value);
+    }
+    cell plain_one = integer(1), plain_two = test::float_(2.0);
+    EXPECT_EQ(hashtable_find_value(t, &plain_one, COMP_EQUAL), block_cell(t, 0)) << "the new-line bit is not the value";
+    EXPECT_EQ(hashtable_find_value(t, &plain_two, COMP_EQUAL), block_cell(t, 2));
+    node_ref h = hashtable_new(4, blk, HASH_BLOCK, 1);
+    keep(h, blk->data2);
+    EXPECT_EQ(hashtable_find_value(h, &plain_one, COMP_EQUAL), block_cell(h, 0));
 }
 
 TEST_F(HashTable, MapIndexingMergesALaterDuplicateKey)

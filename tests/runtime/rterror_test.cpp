@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/cell.h"
 #include "runtime/rterror.h"
 #include "runtime/system.h"
 
@@ -83,9 +84,9 @@ TEST(TrackedHeap, ReallocKeepsTheContent)
 
 TEST(RuntimeThrow, StoresTheCodeAndUnwinds)
 {
-    system_rec.thrown = 0;
+    system_s.thrown = 0;
     EXPECT_THROW(rt_throw(0x7FFFFFF7u), system_throw_unwind);
-    EXPECT_EQ(system_rec.thrown, 0x7FFFFFF7u);
+    EXPECT_EQ(system_s.thrown, 0x7FFFFFF7u);
 }
 
 TEST(RuntimeErrorAddress, RecordsTheRaisingFrame)
@@ -126,6 +127,14 @@ TEST_F(RuntimeErrorDeathTest, UnlistedCodeShowsUnknownErrorCode)
     EXPECT_EXIT(runtime_error(50, 0), testing::ExitedWithCode(50), RT_MESSAGE(50, "unknown error code!"));
     EXPECT_EXIT(runtime_error(96, 0), testing::ExitedWithCode(96), RT_MESSAGE(96, "unknown error code!"));
     EXPECT_EXIT(runtime_error(102, 0), testing::ExitedWithCode(102), RT_MESSAGE(102, "unknown error code!"));
+}
+
+// The test executable runs the checked runtime: a payload read from a cell of another type is
+// runtime error 98 there, before the word is taken for a node.
+TEST_F(RuntimeErrorDeathTest, AccessorOfTheWrongTypeIsAnAssertionError)
+{
+    const cell number{TYPE_INTEGER, 0, 0x12345678, 0};
+    EXPECT_EXIT(series_node(&number), testing::ExitedWithCode(98), "Runtime Error 98");
 }
 
 TEST_F(RuntimeErrorDeathTest, UncaughtThrowIsRuntimeError95)

@@ -103,7 +103,7 @@ TEST_F(Unicode, LoadIntoASmallTargetReplacesItsContent)
     cell* str = text({'x', 'y', 'z'}, 1);
     const bytes input = {'h', 'e', 'l', 'l', 'o', ' ', 0xE2, 0x82, 0xAC, ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'};
     utf8_load_into_string(input.data(), uint32_t(input.size()), str, nullptr);
-    EXPECT_EQ(string::to_utf8(str), "hello \xE2\x82\xAC world!!");
+    EXPECT_EQ(string::utf8_copy(str), "hello \xE2\x82\xAC world!!");
     EXPECT_EQ(series_unit(series_of(str->data2)), 2u);
 }
 

@@ -1,6 +1,6 @@
 // Test values: form and mold through the action table, small cell makers, bytes that move at the
-// next collection, and the reader that builds blocks of real words, strings, none and logic
-// values from text, with two stand-in datatypes on ids no real type uses (namespace tv).
+// next collection, and the reader that builds blocks of real words, strings, numbers, none and
+// logic values from text, with a stand-in datatype on an id no real type uses (namespace tv).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ inline std::string form_at(cell* v)
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).form(v, out, nullptr, 0x7FFFFFFF);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
@@ -37,7 +37,7 @@ inline std::string mold_at(cell* v, bool only = false, bool all = false, bool fl
 {
     cell* out = string::make_at(stack::push_slot(), 16, 1);
     actions_of(cell_type(v)).mold(v, out, only, all, flat, nullptr, 0x7FFFFFFF, 0);
-    std::string text = string::to_utf8(out);
+    std::string text = string::utf8_copy(out);
     stack::pop(1);
     return text;
 }
@@ -93,46 +93,38 @@ inline const uint8_t* moving_bytes(const std::string& text)
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 using no_collect = collector_hold;
 
-// Collections only when the allocator itself asks for one: for tests that measure the trigger,
-// which the stress modes (a collection at every allocation) would hide.
-struct natural_collections {
+// The stress modes for a scope, given back as they were at its end.
+struct stress_scope {
     uint32_t every = collector_s.stress_every, move = collector_s.stress_move;
-    natural_collections() { collector_s.stress_every = collector_s.stress_move = 0; }
-    ~natural_collections()
+    stress_scope(uint32_t every_n, uint32_t moving)
+    {
+        collector_s.stress_every = every_n;
+        collector_s.stress_move = moving;
+    }
+    ~stress_scope()
     {
         collector_s.stress_every = every;
         collector_s.stress_move = move;
     }
+    stress_scope(const stress_scope&) = delete;
+    stress_scope& operator=(const stress_scope&) = delete;
+};
+// Collections only when the allocator itself asks for one: for tests that measure the trigger,
+// which the stress modes would hide.
+struct natural_collections : stress_scope {
+    natural_collections() : stress_scope(0, 0) {}
+};
+// A collection at every allocation, moving every live buffer: an address kept across an
+// allocation reads poison at once, in the normal run as in the stress run.
+struct stress_collections : stress_scope {
+    stress_collections() : stress_scope(1, 1) {}
 };
 }  // namespace test
 
 namespace tv {
 
-// integer! is not built yet: whole numbers are num! (payload in word 2, as integer! keeps it).
-constexpr uint32_t TYPE_NUM = 55;
 // A value whose form and mold raise script/invalid-arg: what an error inside a walk leaves behind.
 constexpr uint32_t TYPE_FAULT = 56;
-
-inline int32_t put(cell* buffer, const std::string& text, int32_t part)
-{
-    string::concatenate_literal(buffer, text.c_str());
-    return part - int32_t(text.size());
-}
-
-inline int32_t num_form(cell* v, cell* buffer, cell*, int32_t part)
-{
-    return put(buffer, std::to_string(int32_t(v->data2)), part);
-}
-inline int32_t num_mold(cell* v, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t)
-{
-    return num_form(v, buffer, arg, part);
-}
-inline int32_t num_compare(cell* a, cell* b, int32_t op)
-{
-    if (cell_type(b) != TYPE_NUM) return op == COMP_EQUAL || op == COMP_FIND ? 1 : -2;
-    int32_t x = int32_t(a->data2), y = int32_t(b->data2);
-    return x < y ? -1 : x > y ? 1 : 0;
-}
 
 inline int32_t fault_form(cell* v, cell*, cell*, int32_t) { fire(ERR_SCRIPT, err::INVALID_ARG, v); }
 inline int32_t fault_mold(cell* v, cell*, bool, bool, bool, cell*, int32_t, int32_t)
@@ -140,18 +132,11 @@ inline int32_t fault_mold(cell* v, cell*, bool, bool, bool, cell*, int32_t, int3
     fire(ERR_SCRIPT, err::INVALID_ARG, v);
 }
 
-inline void register_stand_in(uint32_t id, const char* name, form_fn form, mold_fn mold, compare_fn compare)
-{
-    datatype::register_type(id, 0, name, {.form = form, .mold = mold, .compare = compare});
-}
-
 inline void register_stand_ins()
 {
-    register_stand_in(TYPE_NUM, "num!", num_form, num_mold, num_compare);
-    register_stand_in(TYPE_FAULT, "fault!", fault_form, fault_mold, nullptr);
+    datatype::register_type(TYPE_FAULT, 0, "fault!", {.form = fault_form, .mold = fault_mold});
 }
 
-inline cell num(int32_t n) { return cell{TYPE_NUM, 0, uint32_t(n), 0}; }
 using test::integer;
 inline cell fault() { return cell{TYPE_FAULT, 0, 0, 0}; }
 // A global word of the given kind (word!, lit-word!, refinement!...).
@@ -162,7 +147,8 @@ inline cell word_of(const char* name, uint32_t type = TYPE_WORD)
     return w;
 }
 
-// Reads values separated by spaces: [ ] and ( ) nest, "x" is a string!, numbers are num!, none,
+// Reads values separated by spaces: [ ] and ( ) nest, "x" is a string!, 12 an integer!, 1.5 a
+// float!, none,
 // true and false their own values, 'x a lit-word!, :x a get-word!, /x a refinement!, x: a
 // set-word!, anything else a word!; a line feed marks the next value's new line.
 inline void read_into(cell* blk, const char*& p)
@@ -194,8 +180,10 @@ inline void read_into(cell* blk, const char*& p)
             const char* start = p;
             while (*p && *p != ' ' && *p != ']' && *p != ')' && *p != '\n') p++;
             std::string text(start, p);
-            bool number = text.find_first_not_of("-0123456789") == std::string::npos && text != "-";
-            if (number) v = num(std::stoi(text));
+            bool number = text.find_first_not_of("-0123456789.") == std::string::npos &&
+                          text.find_first_of("0123456789") != std::string::npos;
+            if (number && text.find('.') != std::string::npos) v = test::float_(std::stod(text));
+            else if (number) v = integer(std::stoi(text));
             else if (text == "none") v = none_value;
             else if (text == "true" || text == "false") v = cell{TYPE_LOGIC, text == "true", 0, 0};
             else if (text[0] == '\'') v = word_of(text.c_str() + 1, TYPE_LIT_WORD);
@@ -252,5 +240,12 @@ protected:
 };
 
 constexpr uint32_t code(uint32_t category, uint32_t id) { return category * 100 + id; }
+
+// The word the raised error names first (its first argument), formed; for the errors of words.
+inline std::string named_word()
+{
+    cell w = raised_error_get().args[0];
+    return any_word_q(cell_type(&w)) ? form(&w) : "(not a word)";
+}
 
 }  // namespace tv
