@@ -42,7 +42,7 @@ void write_handle(DWORD which, const std::string& text)
 void print_value(const cell* value, uint32_t new_line)
 {
     cell text = *value;
-    std::string out = cell_type(&text) == TYPE_STRING ? string::to_utf8(&text) : std::string();
+    std::string out = cell_type(&text) == TYPE_STRING ? string::utf8_copy(&text) : std::string();
     if (new_line) out += "\n";
     if (capture) *capture += out;
     else write_handle(STD_OUTPUT_HANDLE, out);
@@ -165,7 +165,7 @@ headless::outcome headless::evaluate(const std::string& line, std::string* print
         interpreter::eval(code, false);
         cell* result = stack_s.top - 1;
         o.unset = cell_type(result) == TYPE_UNSET;
-        if (mold) o.mold = string::to_utf8(actions::mold_value(result, false, false, false, actions::NO_LIMIT));
+        if (mold) o.mold = string::utf8_copy(actions::mold_value(result, false, false, false, actions::NO_LIMIT));
     } catch (const script_error_unwind&) {
         o.kind = error_kind();
         cell error = point.take_error();

@@ -5,7 +5,6 @@
 #include "runtime/interpreter/interpreter.h"
 
 #include <windows.h>
-#undef near   // a field name of the error module, not the old pointer qualifier
 
 #include <emmintrin.h>
 
@@ -1109,7 +1108,7 @@ std::string interpreter::error_text(const cell* error)
     cell* mark = stack_s.top;
     cell* held = stack::push(error);
     std::string text;
-    if (cell_type(held) == TYPE_ERROR) text = string::to_utf8(actions::form_value(held, actions::NO_LIMIT));
+    if (cell_type(held) == TYPE_ERROR) text = string::utf8_copy(actions::form_value(held, actions::NO_LIMIT));
     else text = "*** Error: code " + std::to_string(held->data2);
     stack_s.top = mark;
     return text;
@@ -1224,10 +1223,10 @@ void interpreter::init()
     stack_s.body_symbol = rt_word_cell(W_BODY_TAG)->data2;
     stack_s.anon_symbol = rt_word_cell(W_ANON_TAG)->data2;
     call_words_hook = words_of_call;
-    error_s.near = [](cell* out) { *out = near_value(); };
-    error_s.trace_in = trace_in;
-    error_s.form_trace = form_trace;
-    object_s.evaluate = evaluate_spec;
-    object_s.call_handler = call_handler;
+    error::near_hook = [](cell* out) { *out = near_value(); };
+    error::trace_in_hook = trace_in;
+    error::form_trace_hook = form_trace;
+    object::evaluate_hook = evaluate_spec;
+    object::call_handler_hook = call_handler;
     collector::register_marker(mark_roots);
 }

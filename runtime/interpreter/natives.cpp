@@ -118,7 +118,7 @@ void natives::set_many(const cell* words_value, const cell* values_value, uint32
 {
     cell words = *words_value, values = *values_value;
     uint32_t vt = cell_type(&values);
-    bool spread = !only && (series::any_block_q(vt) || vt == TYPE_MAP);
+    bool spread = !only && (any_block_q(vt) || vt == TYPE_MAP);
     if (vt == TYPE_MAP && !only) fire(ERR_INTERNAL, err::NOT_DONE);
     cell* mark = stack::top();
     cell* held = stack::push(&values);

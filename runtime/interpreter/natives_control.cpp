@@ -72,7 +72,7 @@ uint32_t word_count(const cell* words)
 // Sets the words from the n items at the series' index (items past the tail are none).
 void set_from_series(const cell* words, const cell* series, uint32_t n)
 {
-    if (cell_type(words) == TYPE_BLOCK && series::any_block_q(cell_type(series))) {
+    if (cell_type(words) == TYPE_BLOCK && any_block_q(cell_type(series))) {
         natives::set_many(words, series, n, true, false, false);
         return;
     }
@@ -335,7 +335,7 @@ void natives::forall_star(bool, const int32_t*)
     cell body = base()[1];
     cell* original = stack::push(word::get(word));
     uint32_t t = cell_type(original);
-    if (!series::any_block_q(t) && !series::any_string_q(t) && t != TYPE_BINARY) {
+    if (!any_block_q(t) && !any_string_q(t) && t != TYPE_BINARY) {
         if (t == TYPE_VECTOR || t == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
         fire_expect_arg(0, t);
     }
