@@ -76,7 +76,7 @@ int32_t time_::get_minutes(double seconds)
 
 int32_t time_::field_index(const cell* word, const cell* value)
 {
-    uint32_t symbol = symbol::resolve(word->data2);
+    uint32_t symbol = symbol::resolve(word_symbol(word));
     static constexpr rt_symbol fields[] = {SYM_HOUR, SYM_MINUTE, SYM_SECOND};
     for (int32_t i = 0; i < 3; i++)
         if (symbol == symbol::resolve(rt_symbol_id(fields[i]))) return i + 1;
