@@ -512,8 +512,7 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
         cell c1 = *cell_at(&a, std::max(series_head_raw(&a), 0) + i);
         cell c2 = *cell_at(&b, std::max(series_head_raw(&b), 0) + i);
         uint32_t e1 = cell_type(&c1), e2 = cell_type(&c2);
-        bool compatible = e1 == e2 || (any_word_q(e1) && any_word_q(e2)) || (number_kind_q(e1) && number_kind_q(e2));
-        if (!compatible) return e1 < e2 ? -1 : 1;
+        if (!datatype::compared_by_value(e1, e2)) return e1 < e2 ? -1 : 1;
         auto cmp = actions_of(e1).compare;
         int32_t r = cmp ? cmp(&c1, &c2, op) : -2;
         if (r != 0) return r;

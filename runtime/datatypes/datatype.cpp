@@ -132,3 +132,8 @@ void datatype::init()
 {
     register_type(TYPE_DATATYPE, 0, "datatype!", {.form = form, .mold = mold, .compare = compare});
 }
+
+bool datatype::compared_by_value(uint32_t type1, uint32_t type2)
+{
+    return type1 == type2 || (any_word_q(type1) && any_word_q(type2)) || (number_kind_q(type1) && number_kind_q(type2));
+}

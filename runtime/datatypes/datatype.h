@@ -147,6 +147,10 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 int32_t compare(cell* value1, cell* value2, int32_t op);
 
+// Whether two values met at one position of two blocks or objects are compared by value: the same
+// type, two word kinds or two numbers. Others are ordered by their type ids.
+bool compared_by_value(uint32_t type1, uint32_t type2);
+
 }  // namespace datatype
 
 // Form and mold of any value through its type's routine; a type without one writes nothing and

@@ -142,16 +142,10 @@ void kind_from_fields(const cell* error, cell* spec)
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
 
-int32_t form_any(cell* v, cell* buffer, cell* arg, int32_t part)
-{
-    auto f = actions_of(cell_type(v)).form;
-    return f ? f(v, buffer, arg, part) : part;
-}
 
 int32_t mold_flat(cell* v, cell* buffer, bool only, cell* arg, int32_t part)
 {
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, only, false, true, arg, part, 0) : part;
+    return mold_value(v, buffer, only, false, true, arg, part, 0);
 }
 
 uint32_t chars_of(const cell* buffer)
@@ -355,13 +349,13 @@ int32_t error::form_message(const cell* message, cell* buffer, const cell* error
     for (uint32_t i = 0; i < n && i < block::rs_length(m); i++) {
         cell* v = keep.push(block::rs_head(m)[i]);
         if (cell_type(v) == TYPE_STRING) {
-            part = form_any(v, buffer, nullptr, part);
+            part = form_value(v, buffer, nullptr, part);
         } else if (cell_type(v) == TYPE_WORD || cell_type(v) == TYPE_GET_WORD) {
             int32_t f = context::find_word(e->data1, v->data2, true);
             if (f >= 0) {
                 cell* value = keep.push(*context::get_value_at(e->data1, uint32_t(f)));
                 part = within(buffer, ARG_BUDGET, part, [&](cell* arg, int32_t limit) {
-                    if (formed) form_any(value, buffer, arg, limit);
+                    if (formed) form_value(value, buffer, arg, limit);
                     else mold_flat(value, buffer, false, arg, limit);
                 });
             }
@@ -396,15 +390,15 @@ int32_t error::form(cell* error, cell* buffer, cell*, int32_t part)
         *message = f >= 0 ? *context::get_value_at(e->data1, uint32_t(f)) : none_value;
     }
     cell* title = keep.push(*context::get_value_at(ctx, 1));
-    part = form_any(title, buffer, nullptr, part);
+    part = form_value(title, buffer, nullptr, part);
     part = emit(buffer, ": ", part);
-    if (cell_type(message) == TYPE_STRING) part = form_any(message, buffer, nullptr, part);
+    if (cell_type(message) == TYPE_STRING) part = form_value(message, buffer, nullptr, part);
     else if (cell_type(message) == TYPE_BLOCK) part = form_message(message, buffer, e, part);
     else become_invalid(e, type);
 
     part = emit(buffer, "\n*** Where: ", part);
     cell* where = keep.push(*field_of(e, EF_WHERE));
-    if (cell_type(where) == TYPE_WORD || cell_type(where) == TYPE_STRING) part = form_any(where, buffer, nullptr, part);
+    if (cell_type(where) == TYPE_WORD || cell_type(where) == TYPE_STRING) part = form_value(where, buffer, nullptr, part);
     else part = emit(buffer, "???", part);
 
     part = emit(buffer, "\n*** Near : ", part);
@@ -418,7 +412,7 @@ int32_t error::form(cell* error, cell* buffer, cell*, int32_t part)
         part = error::form_trace_hook(buffer, int32_t(stack->data2), level, part);
     } else if (level > 0 && cell_type(stack) == TYPE_BLOCK) {
         part = emit(buffer, "\n*** Stack: ", part);
-        part = form_any(stack, buffer, nullptr, part);
+        part = form_value(stack, buffer, nullptr, part);
     }
 
     cell* files = keep.push(*field_of(e, EF_FILES));

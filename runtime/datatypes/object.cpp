@@ -63,16 +63,9 @@ bool clone_kind(uint32_t t)
 {
     return any_string_q(t) || path_kind(t) || t == TYPE_PAREN || t == TYPE_BLOCK;
 }
-bool word_kind(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
-bool number_kind(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 
 int32_t emit(cell* buffer, const char* text, int32_t part) { return string::emit_literal(buffer, text, part); }
 
-int32_t mold_value(cell* v, cell* buffer, bool all, bool flat, cell* arg, int32_t part, int32_t indent)
-{
-    auto f = actions_of(cell_type(v)).mold;
-    return f ? f(v, buffer, false, all, flat, arg, part, indent) : part;
-}
 
 // Replaces value i by its deep copy; a copied block kind is bound to the context.
 void copy_value_deep(node_ref ctx, uint32_t i, bool bind)
@@ -319,12 +312,12 @@ int32_t object::serialize(const cell* object, cell* buffer, bool only, bool all,
         cell* w = keep.push(word_at(ctx, i));
         if (!all && handler_symbol_q(w->data2)) continue;
         if (indented) part = mold_indent(buffer, indent, part);
-        part = mold_value(w, buffer, false, false, arg, part, 0);
+        part = mold_value(w, buffer, false, false, false, arg, part, 0);
         part = emit(buffer, ": ", part);
         cell* v = keep.push(value_at(ctx, i));
         if (cell_type(v) == TYPE_VALUE) *v = unset_value;
         if (cell_type(v) == TYPE_WORD) part = emit(buffer, "'", part);
-        part = mold_value(v, buffer, all, flat, arg, part, indent);
+        part = mold_value(v, buffer, false, all, flat, arg, part, indent);
         if (indented || int32_t(i) != last) part = emit(buffer, separator, part);
     }
     return part;
@@ -442,8 +435,7 @@ int32_t object::compare_fields(const cell* value1, const cell* value2, int32_t o
         cell* a = keep.push(value_at(c1, i));
         cell* b = keep.push(value_at(c2, i));
         uint32_t t1 = cell_type(a), t2 = cell_type(b);
-        bool comparable = t1 == t2 || (word_kind(t1) && word_kind(t2)) || (number_kind(t1) && number_kind(t2));
-        if (!comparable) return t1 < t2 ? -1 : 1;
+        if (!datatype::compared_by_value(t1, t2)) return t1 < t2 ? -1 : 1;
         auto cmp = actions_of(t1).compare;
         int32_t r = cmp ? cmp(a, b, op) : -2;
         if (r != 0) return r;

@@ -74,17 +74,14 @@ cell* path::to(cell* proto, cell* spec, uint32_t type)
 
 int32_t path::form(cell* value, cell* buffer, cell* arg, int32_t part)
 {
-    return walk_steps(value, buffer, arg, part, false, [&](cell* v, int32_t budget) {
-        auto f = actions_of(cell_type(v)).form;
-        return f ? f(v, buffer, arg, budget) : budget;
-    });
+    return walk_steps(value, buffer, arg, part, false,
+                      [&](cell* v, int32_t budget) { return form_value(v, buffer, arg, budget); });
 }
 
 int32_t path::mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t)
 {
     return walk_steps(value, buffer, arg, part, true, [&](cell* v, int32_t budget) {
-        auto m = actions_of(cell_type(v)).mold;
-        return m ? m(v, buffer, only, all, flat, arg, budget, 0) : budget;
+        return mold_value(v, buffer, only, all, flat, arg, budget, 0);
     });
 }
 

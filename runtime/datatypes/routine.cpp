@@ -57,8 +57,7 @@ int32_t routine::mold(cell* value, cell* buffer, bool only, bool all, bool flat,
     cell body = *block::ks_abs_at(&more, function::MORE_BODY);
     if (cell_type(&body) == TYPE_BLOCK) return block::mold(&body, buffer, only, all, flat, arg, part, indent);
     part = string::emit_literal(buffer, " ", part);
-    auto m = actions_of(cell_type(&body)).mold;
-    return m ? m(&body, buffer, false, all, flat, arg, part, indent) : part;
+    return mold_value(&body, buffer, false, all, flat, arg, part, indent);
 }
 
 void routine::init()

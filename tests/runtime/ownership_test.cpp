@@ -52,6 +52,23 @@ TEST_F(Ownership, ABlockInsideItselfIsBoundOnce)
     EXPECT_FALSE(owned(block::rs_head(blk) + 1));
 }
 
+TEST_F(Ownership, NestingDeeperThanTheCycleStackIsRefusedNotOverflowed)
+{
+    cell* o = with_handlers("s: none", nullptr, DEEP);
+    cell* outer = block::push_only_star(1);
+    for (uint32_t i = 0; i < 1200; i++) {
+        cell* inner = block::push_only_star(1);
+        block::rs_append(inner, outer);
+        *outer = *inner;
+        stack::pop(1);
+    }
+    cell w = word("s");
+    EXPECT_EQ(error_of([&] { ownership_set(outer, o, &w); }), code(ERR_INTERNAL, err::TOO_DEEP));
+    EXPECT_EQ(cycle_depth(), 0u);
+    EXPECT_EQ(error_of([&] { ownership_unbind(outer); }), code(ERR_INTERNAL, err::TOO_DEEP));
+    EXPECT_EQ(cycle_depth(), 0u);
+}
+
 TEST_F(Ownership, NobodyIsToldWithoutAnEntryOrWithoutEvents)
 {
     cell* loose = tv::read("1");
