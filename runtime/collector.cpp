@@ -18,8 +18,8 @@
 #include "runtime/reftable.h"
 
 collector_state collector_s;
-void (*collector::hashtable_marker)(node_ref table);
-void (*collector::ownership_sweeper)();
+void (*collector::hashtable_mark_hook)(node_ref table);
+void (*collector::ownership_sweep_hook)();
 
 namespace {
 
@@ -52,7 +52,7 @@ void mark_object(const cell* c)
 void mark_hash(const cell* c)
 {
     if (c->data2) collector::mark_block(c->data2);
-    if (c->data3 && collector::hashtable_marker) collector::hashtable_marker(c->data3);
+    if (c->data3 && collector::hashtable_mark_hook) collector::hashtable_mark_hook(c->data3);
 }
 void mark_handle(const cell* c)
 {
@@ -89,7 +89,7 @@ void mark_roots()
     collector::keep(stack_s.args_node);
     collector::keep(stack_s.frames_node);
     if (stack_s.start) collector::mark_cells(stack_s.start, stack_s.top);
-    if (reftable.table.data2) collector::mark_block(reftable.table.data2);
+    if (reftable_s.table.data2) collector::mark_block(reftable_s.table.data2);
     const raised_error& e = raised_error_slot();
     collector::mark_cells(e.args, e.args + 3);
     for (gc_root* r = gcs.roots; r; r = r->prev) {
@@ -255,7 +255,7 @@ void collector::do_cycle()
     collector_s.released_nodes = 0;
     mark_roots();
     extern_handles_sweep();
-    if (ownership_sweeper) ownership_sweeper();
+    if (ownership_sweep_hook) ownership_sweep_hook();
     compact_series(1);
     big_blocks_sweep();
     flush_pending();
@@ -288,7 +288,7 @@ void collector::mark_context(node_ref node) { mark_block(node); }
 void collector::mark_cell(const cell* c)
 {
     uint32_t t = cell_type(c) < TYPE_TABLE_SIZE ? cell_type(c) : 0;
-    mark_fn m = registry.types[t].name ? registry.rows[t].mark : gcs.unregistered[t];
+    mark_fn m = datatype_s.types[t].name ? datatype_s.rows[t].mark : gcs.unregistered[t];
     if (m) m(c);
 }
 

@@ -16,12 +16,7 @@
 
 namespace {
 
-class Collector : public ::testing::Test {
-protected:
-    cell* mark = nullptr;
-    void SetUp() override { mark = stack::top(); }
-    void TearDown() override { stack_s.top = mark; }
-};
+using Collector = test::StackTest;
 
 cell* new_block(uint32_t capacity) { return block::make_at(stack::push_slot(), capacity); }
 

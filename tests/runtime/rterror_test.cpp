@@ -84,9 +84,9 @@ TEST(TrackedHeap, ReallocKeepsTheContent)
 
 TEST(RuntimeThrow, StoresTheCodeAndUnwinds)
 {
-    system_rec.thrown = 0;
+    system_s.thrown = 0;
     EXPECT_THROW(rt_throw(0x7FFFFFF7u), system_throw_unwind);
-    EXPECT_EQ(system_rec.thrown, 0x7FFFFFF7u);
+    EXPECT_EQ(system_s.thrown, 0x7FFFFFF7u);
 }
 
 TEST(RuntimeErrorAddress, RecordsTheRaisingFrame)
