@@ -135,7 +135,6 @@ TEST_F(RuntimeErrorDeathTest, AccessorOfTheWrongTypeIsAnAssertionError)
 {
     const cell number{TYPE_INTEGER, 0, 0x12345678, 0};
     EXPECT_EXIT(series_node(&number), testing::ExitedWithCode(98), "Runtime Error 98");
-    EXPECT_EXIT(word_symbol(&number), testing::ExitedWithCode(98), "Runtime Error 98");
 }
 
 TEST_F(RuntimeErrorDeathTest, UncaughtThrowIsRuntimeError95)
