@@ -15,6 +15,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -38,6 +39,7 @@
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/image_layer.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
@@ -139,6 +141,8 @@ void runtime::init()
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
+    wic_init();       // the imaging factory and the handle class "image", before image!
+    image::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
