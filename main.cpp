@@ -51,10 +51,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     std::vector<std::string> args = command_line_utf8();   // for system/options, once the library exists
-    // The outermost catch: a throw of the runtime's own code that nothing caught.
+    runtime::start();
+    // The boot's own catch: an error of the boot sources is reported as any uncaught error.
     try {
-        runtime::init();
-        runtime::finish_start();
         runtime::boot();
     } catch (const system_throw_unwind&) {
         rt_top_handler();

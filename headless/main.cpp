@@ -191,8 +191,7 @@ int main()
     std::vector<std::wstring> args = arguments();
     int status = 0;
     try {
-        runtime::init();
-        runtime::finish_start();
+        runtime::start();
         dyn_print::add(print_value, print_text);
         runtime::boot();
         if (args.empty()) status = run_lines();

@@ -3,6 +3,7 @@
 #include "runtime/runtime.h"
 
 #include <cstdio>
+#include <new>
 
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
@@ -181,4 +182,21 @@ void runtime::finish_start()
 {
     collector_s.enabled = 1;
     system_s.booting = 0;
+}
+
+void runtime::start()
+{
+    // The outermost catch. Nothing handles a script error yet while the runtime starts (no memory,
+    // a full root block): it is a failure to start, runtime error 94, as an allocation failure is,
+    // never an exception that reaches std::terminate.
+    try {
+        init();
+        finish_start();
+    } catch (const script_error_unwind&) {
+        runtime_error(RT_NO_MEMORY, rt_error_address());
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_NO_MEMORY, rt_error_address());
+    } catch (const system_throw_unwind&) {
+        rt_top_handler();
+    }
 }
