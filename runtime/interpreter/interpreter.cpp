@@ -979,6 +979,14 @@ void interpreter::call_function(const cell* fn)
 
 namespace {
 
+// Values whose path setters change the cell itself: the path walk changes a copy, which must be
+// stored back where it was read (the head word, or the container one step up).
+bool in_cell_path_type(uint32_t t)
+{
+    return t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TIME ||
+           t == TYPE_DATE || t == TYPE_MONEY;
+}
+
 bool notify_owner(const cell* parent, const cell* grandparent, const cell* element)
 {
     uint32_t et = cell_type(element);
@@ -1001,6 +1009,7 @@ uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t 
     cell* current = stack::push(word_value(&head));
     cell* previous = stack::push(&none_value);
     cell* value = stack::push(set ? set : &unset_value);
+    cell* via = stack::push(&none_value);   // the selector that gave `current` (none: the head word)
     cell* work = stack_s.top;
     uint32_t i = first + 1;
     if (cell_type(current) == TYPE_UNSET) fire(ERR_SCRIPT, err::UNSET_PATH, path, &head);
@@ -1031,10 +1040,21 @@ uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t 
             cell type = datatype::value_of(cell_type(current));
             fire(ERR_SCRIPT, err::BAD_PATH_TYPE, &type, selector);
         }
-        bool notify = last && notify_owner(current, previous, &el);
+        // A value changed in its cell is stored back below, and the container's own setter tells
+        // the owner then: the value's setter must not tell it a second time.
+        bool in_cell = set && last && in_cell_path_type(cell_type(current));
+        bool notify = last && !in_cell && notify_owner(current, previous, &el);
         cell* r = step(current, selector, set && last ? value : nullptr, path, previous, selector, int32_t(i), false,
                        get, last, notify);
         cell result = *r;
+        if (in_cell) {
+            if (i == first + 1) {
+                word::set(&head, current);
+            } else if (eval_path_fn up = actions_of(cell_type(previous)).eval_path) {
+                up(previous, via, current, path, &none_value, via, int32_t(i - 1), false, false, true, false);
+            }
+        }
+        *via = *selector;
         stack_s.top = work;
         *previous = *current;
         *current = result;
