@@ -44,6 +44,39 @@ TEST_F(Collector, RootScopeKeepsAValueThatMovesAndTheRestIsReclaimed)
     EXPECT_TRUE(memory_check_links());
 }
 
+// The moving stress mode moves what compaction leaves in place (the first frame's live prefix, big
+// blocks) and poisons the place a buffer left, so a stale address reads poison at once.
+TEST_F(Collector, MovingModeMovesEveryLiveBufferAndPoisonsItsOldPlace)
+{
+    node_ref big = 0;
+    uint32_t start = memory_s.series_first + uint32_t(sizeof(series_frame)), big_at = 0;
+    node_ref prefix = 0;
+    {
+        test::natural_collections natural;
+        collector::do_cycle();
+        prefix = at<series_buffer>(start)->node;   // the first frame's first buffer: alive
+        ASSERT_NE(prefix, 0u);
+        big = bytes_alloc(3 * 1024 * 1024);
+        cell binary{TYPE_BINARY, 0, big, 0};
+        stack::push(&binary);
+        std::memcpy(series_alloc_tail_bytes(big, 4), "big!", 4);
+        big_at = *at<uint32_t>(big);
+        collector::do_cycle();
+        ASSERT_EQ(*at<uint32_t>(prefix), start) << "compaction moved the live prefix";
+        ASSERT_EQ(*at<uint32_t>(big), big_at) << "compaction moved a big block";
+    }
+    test::stress_collections moving;
+    collector::do_cycle();
+    EXPECT_NE(*at<uint32_t>(prefix), start);
+    EXPECT_EQ(series_of(prefix)->node, prefix);
+    series_buffer* moved = series_of(big);
+    EXPECT_NE(ref_of(moved), big_at);
+    EXPECT_TRUE(moved->flags & SERIES_BIG);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(at(moved->head)), moved->tail - moved->head), "big!");
+    EXPECT_EQ(at<series_buffer>(big_at)->flags, 0xDDDDDDDDu) << "the old place should read poison";
+    EXPECT_TRUE(memory_check_links());
+}
+
 std::vector<void*> released;
 void record_release(void* p) { released.push_back(p); }
 
