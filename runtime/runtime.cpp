@@ -28,6 +28,7 @@
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
@@ -160,6 +161,7 @@ void runtime::init()
     tag::init();
     email::init();
     handle::init();   // after integer!
+    port::init();     // after object!, whose routines it inherits
     ref::init();
     point2D::init();
     point3D::init();
