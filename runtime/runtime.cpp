@@ -46,6 +46,8 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
+#include "runtime/io/process.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
@@ -167,6 +169,8 @@ void runtime::init()
     actions::init();
     ownership_init();
     checksum::init();
+    simple_io::init();   // after the natives and datatypes whose slots it fills
+    ext_process::init();
     compress::init_words();
     lexer::init();
     interpreter::init();
