@@ -46,6 +46,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
+#include "runtime/io/os_info.h"
 #include "runtime/io/process.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/io/compress.h"
@@ -171,6 +172,7 @@ void runtime::init()
     checksum::init();
     simple_io::init();   // after the natives and datatypes whose slots it fills
     ext_process::init();
+    platform::init();
     compress::init_words();
     lexer::init();
     interpreter::init();
