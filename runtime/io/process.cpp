@@ -151,34 +151,25 @@ bool child_stream(const ext_process::redirect& r, bool input, file_handle& child
     return true;
 }
 
-std::wstring wide_of(const cell* text)
-{
-    std::wstring out;
-    cell copy = *text;
-    series_buffer* s = series_of(copy.data2);
-    uint32_t unit = text_unit(s);
-    uint32_t units = series_used_bytes(s) / unit;
-    for (uint32_t i = copy.data1 < units ? copy.data1 : units; i < units; i++) {
-        uint32_t cp = unit_read(at(s->head) + i * unit, unit);
-        if (cp > 0xFFFF) {
-            cp -= 0x10000;
-            out += wchar_t(0xD800 + (cp >> 10));
-            out += wchar_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += wchar_t(cp);
-        }
-    }
-    return out;
-}
-
 // A file! gives its native path; a string its plain text.
 std::wstring command_text(const cell* value)
 {
-    return cell_type(value) == TYPE_FILE ? simple_io::native_path(value) : wide_of(value);
+    return cell_type(value) == TYPE_FILE ? simple_io::native_path(value) : simple_io::wide_text(value);
+}
+
+// The types the native's spec allows, checked here too: a caller that did not check (apply) must
+// not get a number read as a series.
+void need(const cell* value, bool binary_too)
+{
+    uint32_t t = cell_type(value);
+    if (t == TYPE_STRING || t == TYPE_FILE || (binary_too && t == TYPE_BINARY)) return;
+    cell copy = *value;
+    fire(ERR_SCRIPT, err::INVALID_ARG, &copy);
 }
 
 void output_redirect(const cell* value, ext_process::redirect& r)
 {
+    need(value, true);
     if (cell_type(value) == TYPE_FILE) {
         r.kind = ext_process::redirect::FILE_PATH;
         r.path = simple_io::native_path(value);
@@ -294,6 +285,7 @@ void ext_process::call(const int32_t* refs)
     cell* base = stack::arguments();
     auto used = [&](int i) { return refs[i] >= 0; };
     if (used(CONSOLE)) fire(ERR_INTERNAL, err::NOT_DONE);
+    need(base, false);
     std::wstring command = command_text(base);
     if (command.empty()) {
         *base = cell{TYPE_INTEGER, 0, 0, 0};
@@ -302,6 +294,7 @@ void ext_process::call(const int32_t* refs)
     redirect in, out, err;
     if (used(INPUT)) {
         const cell* value = base + refs[INPUT];
+        need(value, true);
         uint32_t type = cell_type(value);
         if (type == TYPE_FILE) {
             in.kind = redirect::FILE_PATH;
@@ -314,7 +307,7 @@ void ext_process::call(const int32_t* refs)
             in.bytes.assign(at(s->head) + head, at(s->head) + used_bytes);
         } else {
             in.kind = redirect::BYTES;   // a string goes as its UTF-16 text
-            std::wstring text = wide_of(value);
+            std::wstring text = simple_io::wide_text(value);
             const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
             in.bytes.assign(p, p + text.size() * 2);
         }
@@ -333,6 +326,10 @@ void ext_process::call(const int32_t* refs)
 
 void ext_process::browse(const cell* target)
 {
+    if (!any_string_q(cell_type(target))) {
+        cell copy = *target;
+        fire(ERR_SCRIPT, err::INVALID_ARG, &copy);
+    }
     std::wstring text = command_text(target);
     shell_open(text.c_str());
 }

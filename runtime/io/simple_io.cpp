@@ -66,13 +66,6 @@ void append_wide(std::wstring& out, uint32_t cp)
     }
 }
 
-std::wstring plain_wide(const cell* text)
-{
-    std::wstring out;
-    each_code_point(text, -1, [&](uint32_t cp) { append_wide(out, cp); });
-    return out;
-}
-
 // UTF-8 of a text value, LF written as CR LF when crlf.
 void text_bytes(const cell* text, int64_t limit, bool crlf, std::vector<uint8_t>& out)
 {
@@ -119,7 +112,7 @@ cell make_file_cell(const std::wstring& name)
 std::vector<std::wstring> list_dir(const cell* file)
 {
     std::vector<std::wstring> names;
-    std::wstring text = plain_wide(file);
+    std::wstring text = simple_io::wide_text(file);
     if (text == L"/") {
         wchar_t drives[512];
         DWORD n = GetLogicalDriveStringsW(511, drives);
@@ -277,6 +270,13 @@ node_ref read_whole(const cell* file)
 
 }  // namespace
 
+std::wstring simple_io::wide_text(const cell* text)
+{
+    std::wstring out;
+    each_code_point(text, -1, [&](uint32_t cp) { append_wide(out, cp); });
+    return out;
+}
+
 simple_io::file_handle::~file_handle()
 {
     if (valid()) CloseHandle(handle);
@@ -284,7 +284,7 @@ simple_io::file_handle::~file_handle()
 
 std::wstring simple_io::native_path(const cell* file)
 {
-    std::wstring name = plain_wide(file), out;
+    std::wstring name = simple_io::wide_text(file), out;
     size_t i = 0, n = name.size();
     if (n && name[0] == L'/') {
         i = 1;
@@ -309,7 +309,7 @@ std::wstring simple_io::native_path(const cell* file)
 
 bool simple_io::dir_path_q(const cell* file)
 {
-    std::wstring name = plain_wide(file);
+    std::wstring name = simple_io::wide_text(file);
     size_t n = name.size();
     auto sep = [](wchar_t c) { return c == L'/' || c == L'\\'; };
     if (n == 0) return false;

@@ -27,6 +27,8 @@ struct file_handle {
 // The native UTF-16 form of a file name: "/" becomes "\", a leading "/x/" the drive "x:\", a
 // leading longer name a network path ("/srv/share" gives "\\srv\share").
 std::wstring native_path(const cell* file);
+// The plain text of a text value from its head, as UTF-16.
+std::wstring wide_text(const cell* text);
 // Whether a name names a folder: it ends with "/" or "\", or is "." or "..", or ends with "/.",
 // "/..", "\." or "\..".
 bool dir_path_q(const cell* file);
