@@ -28,6 +28,8 @@ enum mode : uint32_t { MODE_BOOT = 0, MODE_CODEC = 1 };
 // The compact KIVBIN of one value (flags 1, or 5 with symbols). A routine!, triple!, handle!,
 // port! or event! anywhere in it raises access/no-codec with the value.
 std::vector<uint8_t> encode_cp(const cell* value);
+// The same in the fixed form: every field a 32-bit little-endian word (flags 0, or 4 with symbols).
+std::vector<uint8_t> encode(const cell* value);
 
 // Decodes `length` bytes into the block `output` (which must not lie in a movable buffer):
 // script/invalid-data for a wrong magic or a packed body that does not unpack, kb-invalid-record
