@@ -44,10 +44,12 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/parse.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/natives_io.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
@@ -165,10 +167,12 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    parse::init();
     ownership_init();
     checksum::init();
     compress::init_words();
     lexer::init();
+    io_natives::init();
     interpreter::init();
     load_error_catalogue();
 

@@ -50,19 +50,19 @@ const native_fn routines[] = {
     switch_star, case_star, do_star, get_star, set_star, print_star, prin_star,
     equal_q_star, not_equal_q_star, strict_equal_q_star, lesser_q_star, greater_q_star, lesser_or_equal_q_star,
     greater_or_equal_q_star, same_q_star, not_star, type_q_star, reduce_star, compose_star,
-    not_done<N_STATS>, bind_star, in_star, not_done<N_PARSE>, not_done<N_UNION>, not_done<N_INTERSECT>,
-    not_done<N_UNIQUE>, not_done<N_DIFFERENCE>, not_done<N_EXCLUDE>, not_done<N_COMPLEMENT_Q>,
-    not_done<N_DEHEX>, not_done<N_ENHEX>, not_done<N_NEGATIVE_Q>, not_done<N_POSITIVE_Q>, not_done<N_MAX>,
-    not_done<N_MIN>, not_done<N_SHIFT>, not_done<N_TO_HEX>, not_done<N_SINE>, not_done<N_COSINE>,
-    not_done<N_TANGENT>, not_done<N_ARCSINE>, not_done<N_ARCCOSINE>, not_done<N_ARCTANGENT>,
-    not_done<N_ARCTANGENT2>, not_done<N_NAN_Q>, not_done<N_LOG_2>, not_done<N_LOG_10>, not_done<N_LOG_E>,
-    not_done<N_EXP>, not_done<N_SQUARE_ROOT>, construct_star, value_q_star, try_star, not_done<N_UPPERCASE>,
+    not_done<N_STATS>, bind_star, in_star, parse_star, union_star, intersect_star,
+    unique_star, difference_star, exclude_star, complement_q_star,
+    not_done<N_DEHEX>, not_done<N_ENHEX>, negative_q_star, positive_q_star, max_star,
+    min_star, shift_star, to_hex_star, sine_star, cosine_star,
+    tangent_star, arcsine_star, arccosine_star, arctangent_star,
+    arctangent2_star, nan_q_star, log_2_star, log_10_star, log_e_star,
+    exp_star, square_root_star, construct_star, value_q_star, try_star, not_done<N_UPPERCASE>,
     not_done<N_LOWERCASE>, not_done<N_AS_PAIR>, not_done<N_AS_POINT2D>, not_done<N_AS_POINT3D>,
     not_done<N_AS_MONEY>, break_star, continue_star, exit_star, return_star, throw_star, catch_star, extend_star,
     not_done<N_DEBASE>, not_done<N_TO_LOCAL_FILE>, not_done<N_WAIT>, not_done<N_CHECKSUM>, unset_star,
     new_line_star, new_line_q_star, not_done<N_ENBASE>, context_q_star, not_done<N_SET_ENV>, not_done<N_GET_ENV>,
-    not_done<N_LIST_ENV>, not_done<N_NOW>, not_done<N_SIGN_Q>, not_done<N_AS>, not_done<N_CALL>,
-    not_done<N_ZERO_Q>, not_done<N_SIZE_Q>, not_done<N_BROWSE>, not_done<N_COMPRESS>, not_done<N_DECOMPRESS>,
+    not_done<N_LIST_ENV>, not_done<N_NOW>, sign_q_star, not_done<N_AS>, not_done<N_CALL>,
+    zero_q_star, not_done<N_SIZE_Q>, not_done<N_BROWSE>, not_done<N_COMPRESS>, not_done<N_DECOMPRESS>,
     not_done<N_RECYCLE>, not_done<N_TRANSCODE>, apply_star,
 };
 static_assert(sizeof routines / sizeof routines[0] == NATIVE_COUNT);
@@ -89,6 +89,12 @@ void natives::register_(uint32_t count, const native_fn* list)
 
 native_fn natives::entry(int64_t slot) { return slot >= 1 && slot <= native::NATIVE_SLOTS ? natives_s.table[slot - 1] : nullptr; }
 
+void natives::install(uint32_t n, native_fn routine)
+{
+    if (n < 1 || n > NATIVE_COUNT) fire(ERR_INTERNAL, err::LIMIT_HIT);
+    natives_s.table[n - 1] = routine;
+}
+
 const char* natives::name_of(uint32_t n) { return n >= 1 && n <= NATIVE_COUNT ? native_names[n - 1] : ""; }
 
 // ---- comparisons --------------------------------------------------------------------------------
@@ -103,7 +109,6 @@ void natives::greater_or_equal_q_star(bool check, const int32_t* refs)
 {
     comparison<COMP_GREATER_EQUAL>(check, refs);
 }
-void natives::same_q_star(bool check, const int32_t* refs) { comparison<COMP_SAME>(check, refs); }
 
 void natives::not_star(bool, const int32_t*)
 {
