@@ -107,6 +107,24 @@ void exclude_star(bool check, const int32_t* refs);
 void complement_q_star(bool check, const int32_t* refs);
 // The parse front end (parse.cpp).
 void parse_star(bool check, const int32_t* refs);
+// Text, codecs and constructors (natives_text.cpp).
+void uppercase_star(bool check, const int32_t* refs);
+void lowercase_star(bool check, const int32_t* refs);
+void dehex_star(bool check, const int32_t* refs);
+void enhex_star(bool check, const int32_t* refs);
+void as_star(bool check, const int32_t* refs);
+void as_pair_star(bool check, const int32_t* refs);
+void as_point2d_star(bool check, const int32_t* refs);
+void as_point3d_star(bool check, const int32_t* refs);
+void as_money_star(bool check, const int32_t* refs);
+// System and time (natives_system.cpp).
+void now_star(bool check, const int32_t* refs);
+void wait_star(bool check, const int32_t* refs);
+void recycle_star(bool check, const int32_t* refs);
+void stats_star(bool check, const int32_t* refs);
+void to_local_file_star(bool check, const int32_t* refs);
+void set_env_star(bool check, const int32_t* refs);
+void get_env_star(bool check, const int32_t* refs);
 // Math (natives_math.cpp).
 void negative_q_star(bool check, const int32_t* refs);
 void positive_q_star(bool check, const int32_t* refs);

@@ -506,6 +506,7 @@ bool match_collect(run& r, node_ref rules, uint32_t& i)
     if (how == K_SET || how == K_INTO || how == K_AFTER) {
         need_operand(rules, i + 1);
         target_word = rule_at(rules, i + 1);
+        if (!any_word_q(cell_type(&target_word))) fire(ERR_SCRIPT, err::PARSE_RULE, &target_word);
         i += 2;
     } else {
         how = K_NONE_KW;
