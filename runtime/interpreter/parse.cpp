@@ -55,7 +55,7 @@ struct parse_state {
 };
 parse_state parse_s;
 
-enum trace_event : uint32_t { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END };
+enum parse_event : uint32_t { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END };
 constexpr rt_word event_words[] = {W_PUSH, W_POP, W_FETCH, W_MATCH, W_ITERATE, W_PAREN, W_END};
 
 // The state of one parse call. input is an argument-stack cell (it never moves): the series being
@@ -149,7 +149,7 @@ struct stack_mark {
 
 // ---- the /trace callback ------------------------------------------------------------------------
 
-void fire_event(run& r, trace_event event, bool match, node_ref rules, uint32_t i)
+void fire_event(run& r, parse_event event, bool match, node_ref rules, uint32_t i)
 {
     if (!r.callback || r.halt) return;
     stack::scope held;
