@@ -324,6 +324,26 @@ uint32_t interpreter::refinement_count(node_ref cache)
     return cell_type(last) == TYPE_INTEGER ? last->data2 : 0;
 }
 
+void interpreter::check_args(const cell* callable, const int32_t* refs, const cell* name)
+{
+    cell fn = *callable;
+    cell who = *name;
+    node_ref cache = arg_cache(&fn);
+    cell* base = stack_s.arguments;
+    bool active = true;   // the mandatory arguments, then each used refinement's
+    uint32_t slot = 0, refinement = 0;
+    for (uint32_t i = 0; i < code_tail(cache); i++) {
+        const cell* e = cache_at(cache, i);
+        if (cell_type(e) == TYPE_REFINEMENT) {
+            active = refs && refs[refinement++] >= 0;
+            continue;
+        }
+        if (cell_type(e) != TYPE_TYPESET || arg_mode_of(e) == ARG_SKIP) continue;
+        if (active) check_arg(&fn, cache, i, &who, base + slot);
+        slot++;
+    }
+}
+
 // ---- fetching arguments -------------------------------------------------------------------------
 
 namespace {
@@ -1238,7 +1258,8 @@ void evaluate_spec(cell* block)
     if (!exit_code()) stack::pop(1);
 }
 
-// The object change handlers: the handler is called with the argument cells given.
+// Object change handlers and port actors: the handler is called with the argument cells given.
+// Its result is left in the cell where the call began (the top on entry), just above the top.
 void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals)
 {
     cell fn = *handler;
@@ -1248,7 +1269,8 @@ void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, u
     function::init_locals(locals);
     interpreter::call_function(&fn);
     if (exit_code()) return;
-    stack::unwind();
+    stack::unwind_keep();
+    *held = *(stack_s.top - 1);
     stack_s.top = held;
 }
 
