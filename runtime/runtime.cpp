@@ -48,6 +48,9 @@
 #include "runtime/interpreter/parse.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
+#include "runtime/io/os_info.h"
+#include "runtime/io/process.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
 #include "runtime/io/natives_io.h"
@@ -172,6 +175,9 @@ void runtime::init()
     parse::init();
     ownership_init();
     checksum::init();
+    simple_io::init();   // after the natives and datatypes whose slots it fills
+    ext_process::init();
+    platform::init();
     compress::init_words();
     lexer::init();
     io_natives::init();
