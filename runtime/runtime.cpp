@@ -55,6 +55,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/parse.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/os_info.h"
@@ -63,6 +64,7 @@
 #include "runtime/io/compress.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/natives_io.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
@@ -188,6 +190,7 @@ void runtime::init()
     refinement_words_init();
     natives::init();
     actions::init();
+    parse::init();
     ownership_init();
     checksum::init();
     simple_io::init();   // after the natives and datatypes whose slots it fills
@@ -195,6 +198,7 @@ void runtime::init()
     platform::init();
     compress::init_words();
     lexer::init();
+    io_natives::init();
     // The library's values, with the collector held off (the first stage, which makes the image,
     // reads the sources as text instead).
     if (runtime::image_sources_q()) kivbin::boot_load(kiv_boot_image, kiv_boot_image_size);

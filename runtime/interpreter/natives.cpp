@@ -70,24 +70,24 @@ const native_fn routines[] = {
     checked<N_LESSER_Q, lesser_q_star>, checked<N_GREATER_Q, greater_q_star>,
     checked<N_LESSER_OR_EQUAL_Q, lesser_or_equal_q_star>, checked<N_GREATER_OR_EQUAL_Q, greater_or_equal_q_star>,
     checked<N_SAME_Q, same_q_star>, checked<N_NOT, not_star>, checked<N_TYPE_Q, type_q_star>,
-    checked<N_REDUCE, reduce_star>, checked<N_COMPOSE, compose_star>, not_done<N_STATS>,
-    checked<N_BIND, bind_star>, checked<N_IN, in_star>, not_done<N_PARSE>, not_done<N_UNION>,
-    not_done<N_INTERSECT>, not_done<N_UNIQUE>, not_done<N_DIFFERENCE>, not_done<N_EXCLUDE>,
-    not_done<N_COMPLEMENT_Q>, not_done<N_DEHEX>, not_done<N_ENHEX>, not_done<N_NEGATIVE_Q>,
-    not_done<N_POSITIVE_Q>, not_done<N_MAX>, not_done<N_MIN>, not_done<N_SHIFT>, not_done<N_TO_HEX>,
-    not_done<N_SINE>, not_done<N_COSINE>, not_done<N_TANGENT>, not_done<N_ARCSINE>, not_done<N_ARCCOSINE>,
-    not_done<N_ARCTANGENT>, not_done<N_ARCTANGENT2>, not_done<N_NAN_Q>, not_done<N_LOG_2>, not_done<N_LOG_10>,
-    not_done<N_LOG_E>, not_done<N_EXP>, not_done<N_SQUARE_ROOT>, checked<N_CONSTRUCT, construct_star>,
-    checked<N_VALUE_Q, value_q_star>, checked<N_TRY, try_star>, not_done<N_UPPERCASE>, not_done<N_LOWERCASE>,
-    not_done<N_AS_PAIR>, not_done<N_AS_POINT2D>, not_done<N_AS_POINT3D>, not_done<N_AS_MONEY>,
+    checked<N_REDUCE, reduce_star>, checked<N_COMPOSE, compose_star>, checked<N_STATS, stats_star>,
+    checked<N_BIND, bind_star>, checked<N_IN, in_star>, checked<N_PARSE, parse_star>, checked<N_UNION, union_star>,
+    checked<N_INTERSECT, intersect_star>, checked<N_UNIQUE, unique_star>, checked<N_DIFFERENCE, difference_star>, checked<N_EXCLUDE, exclude_star>,
+    checked<N_COMPLEMENT_Q, complement_q_star>, checked<N_DEHEX, dehex_star>, checked<N_ENHEX, enhex_star>, checked<N_NEGATIVE_Q, negative_q_star>,
+    checked<N_POSITIVE_Q, positive_q_star>, checked<N_MAX, max_star>, checked<N_MIN, min_star>, checked<N_SHIFT, shift_star>, checked<N_TO_HEX, to_hex_star>,
+    checked<N_SINE, sine_star>, checked<N_COSINE, cosine_star>, checked<N_TANGENT, tangent_star>, checked<N_ARCSINE, arcsine_star>, checked<N_ARCCOSINE, arccosine_star>,
+    checked<N_ARCTANGENT, arctangent_star>, checked<N_ARCTANGENT2, arctangent2_star>, checked<N_NAN_Q, nan_q_star>, checked<N_LOG_2, log_2_star>, checked<N_LOG_10, log_10_star>,
+    checked<N_LOG_E, log_e_star>, checked<N_EXP, exp_star>, checked<N_SQUARE_ROOT, square_root_star>, checked<N_CONSTRUCT, construct_star>,
+    checked<N_VALUE_Q, value_q_star>, checked<N_TRY, try_star>, checked<N_UPPERCASE, uppercase_star>, checked<N_LOWERCASE, lowercase_star>,
+    checked<N_AS_PAIR, as_pair_star>, checked<N_AS_POINT2D, as_point2d_star>, checked<N_AS_POINT3D, as_point3d_star>, checked<N_AS_MONEY, as_money_star>,
     checked<N_BREAK, break_star>, checked<N_CONTINUE, continue_star>, checked<N_EXIT, exit_star>,
     checked<N_RETURN, return_star>, checked<N_THROW, throw_star>, checked<N_CATCH, catch_star>,
-    checked<N_EXTEND, extend_star>, not_done<N_DEBASE>, not_done<N_TO_LOCAL_FILE>, not_done<N_WAIT>,
+    checked<N_EXTEND, extend_star>, not_done<N_DEBASE>, checked<N_TO_LOCAL_FILE, to_local_file_star>, checked<N_WAIT, wait_star>,
     not_done<N_CHECKSUM>, checked<N_UNSET, unset_star>, checked<N_NEW_LINE, new_line_star>,
     checked<N_NEW_LINE_Q, new_line_q_star>, not_done<N_ENBASE>, checked<N_CONTEXT_Q, context_q_star>,
-    not_done<N_SET_ENV>, not_done<N_GET_ENV>, not_done<N_LIST_ENV>, not_done<N_NOW>, not_done<N_SIGN_Q>,
-    not_done<N_AS>, not_done<N_CALL>, not_done<N_ZERO_Q>, not_done<N_SIZE_Q>, not_done<N_BROWSE>,
-    not_done<N_COMPRESS>, not_done<N_DECOMPRESS>, not_done<N_RECYCLE>, not_done<N_TRANSCODE>,
+    checked<N_SET_ENV, set_env_star>, checked<N_GET_ENV, get_env_star>, not_done<N_LIST_ENV>, checked<N_NOW, now_star>, checked<N_SIGN_Q, sign_q_star>,
+    checked<N_AS, as_star>, not_done<N_CALL>, checked<N_ZERO_Q, zero_q_star>, not_done<N_SIZE_Q>, not_done<N_BROWSE>,
+    not_done<N_COMPRESS>, not_done<N_DECOMPRESS>, checked<N_RECYCLE, recycle_star>, not_done<N_TRANSCODE>,
     checked<N_APPLY, apply_star>,
 };
 static_assert(sizeof routines / sizeof routines[0] == NATIVE_COUNT);
@@ -121,6 +121,12 @@ void natives::record(uint32_t n, const cell* native)
 
 native_fn natives::entry(int64_t slot) { return slot >= 1 && slot <= native::NATIVE_SLOTS ? natives_s.table[slot - 1] : nullptr; }
 
+void natives::install(uint32_t n, native_fn routine)
+{
+    if (n < 1 || n > NATIVE_COUNT) fire(ERR_INTERNAL, err::LIMIT_HIT);
+    natives_s.table[n - 1] = routine;
+}
+
 const char* natives::name_of(uint32_t n) { return n >= 1 && n <= NATIVE_COUNT ? native_names[n - 1] : ""; }
 
 // ---- comparisons --------------------------------------------------------------------------------
@@ -135,7 +141,6 @@ void natives::greater_or_equal_q_star(bool check, const int32_t* refs)
 {
     comparison<COMP_GREATER_EQUAL>(check, refs);
 }
-void natives::same_q_star(bool check, const int32_t* refs) { comparison<COMP_SAME>(check, refs); }
 
 void natives::not_star(bool, const int32_t*)
 {

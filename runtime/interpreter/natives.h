@@ -39,6 +39,8 @@ void register_(uint32_t count, const native_fn* list);
 native_fn entry(int64_t slot);
 // The word of native n (1 to 107) as the boot source names it.
 const char* name_of(uint32_t n);
+// Puts the routine into slot n: the upper layers' natives (io) take their slots at start-up.
+void install(uint32_t n, native_fn routine);
 
 // ---- the natives built so far (natives_control.cpp, natives_eval.cpp) ----------------------------
 // Control flow.
@@ -97,6 +99,55 @@ void lesser_or_equal_q_star(bool check, const int32_t* refs);
 void greater_or_equal_q_star(bool check, const int32_t* refs);
 void same_q_star(bool check, const int32_t* refs);
 void not_star(bool check, const int32_t* refs);
+// Sets (natives_compare.cpp).
+void union_star(bool check, const int32_t* refs);
+void intersect_star(bool check, const int32_t* refs);
+void unique_star(bool check, const int32_t* refs);
+void difference_star(bool check, const int32_t* refs);
+void exclude_star(bool check, const int32_t* refs);
+void complement_q_star(bool check, const int32_t* refs);
+// The parse front end (parse.cpp).
+void parse_star(bool check, const int32_t* refs);
+// Text, codecs and constructors (natives_text.cpp).
+void uppercase_star(bool check, const int32_t* refs);
+void lowercase_star(bool check, const int32_t* refs);
+void dehex_star(bool check, const int32_t* refs);
+void enhex_star(bool check, const int32_t* refs);
+void as_star(bool check, const int32_t* refs);
+void as_pair_star(bool check, const int32_t* refs);
+void as_point2d_star(bool check, const int32_t* refs);
+void as_point3d_star(bool check, const int32_t* refs);
+void as_money_star(bool check, const int32_t* refs);
+// System and time (natives_system.cpp).
+void now_star(bool check, const int32_t* refs);
+void wait_star(bool check, const int32_t* refs);
+void recycle_star(bool check, const int32_t* refs);
+void stats_star(bool check, const int32_t* refs);
+void to_local_file_star(bool check, const int32_t* refs);
+void set_env_star(bool check, const int32_t* refs);
+void get_env_star(bool check, const int32_t* refs);
+// Math (natives_math.cpp).
+void negative_q_star(bool check, const int32_t* refs);
+void positive_q_star(bool check, const int32_t* refs);
+void sign_q_star(bool check, const int32_t* refs);
+void zero_q_star(bool check, const int32_t* refs);
+void nan_q_star(bool check, const int32_t* refs);
+void max_star(bool check, const int32_t* refs);
+void min_star(bool check, const int32_t* refs);
+void shift_star(bool check, const int32_t* refs);
+void to_hex_star(bool check, const int32_t* refs);
+void sine_star(bool check, const int32_t* refs);
+void cosine_star(bool check, const int32_t* refs);
+void tangent_star(bool check, const int32_t* refs);
+void arcsine_star(bool check, const int32_t* refs);
+void arccosine_star(bool check, const int32_t* refs);
+void arctangent_star(bool check, const int32_t* refs);
+void arctangent2_star(bool check, const int32_t* refs);
+void log_2_star(bool check, const int32_t* refs);
+void log_10_star(bool check, const int32_t* refs);
+void log_e_star(bool check, const int32_t* refs);
+void exp_star(bool check, const int32_t* refs);
+void square_root_star(bool check, const int32_t* refs);
 
 // ---- services of the natives to the rest of the evaluator -----------------------------------------
 // Truth of a condition: none and false are false. The strict test (either, while, until, case)

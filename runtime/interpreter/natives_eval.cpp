@@ -23,6 +23,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/trace.h"
 
 namespace {
 
@@ -212,9 +213,28 @@ void output(bool new_line)
 
 // ---- do, reduce, compose ------------------------------------------------------------------------
 
+namespace {
+void do_value(const int32_t* refs);
+}
+
+// do/trace installs its callback around the evaluation unless a trace runs already.
 void natives::do_star(bool, const int32_t* refs)
 {
-    if (used(refs, 0) || used(refs, 3)) fire(ERR_INTERNAL, err::NOT_DONE);   // /expand, /trace
+    if (!used(refs, 3) || trace_s.active) return do_value(refs);
+    try {
+        trace::start(ref_arg(refs, 3));
+        if (!exit_code()) do_value(refs);
+    } catch (...) {
+        trace::abandon();
+        throw;
+    }
+    trace::finish();
+}
+
+namespace {
+void do_value(const int32_t* refs)
+{
+    if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE);   // /expand
     cell value = *base();
     switch (cell_type(&value)) {
     case TYPE_BLOCK: case TYPE_PAREN: {
@@ -252,6 +272,7 @@ void natives::do_star(bool, const int32_t* refs)
         *base() = *(stack_s.top - 1);
     }
 }
+}  // namespace
 
 void natives::reduce_star(bool, const int32_t* refs)
 {
@@ -479,6 +500,7 @@ void natives::catch_star(bool, const int32_t* refs)
         set_exit_code(EXIT_NONE);
         window[0] = value;
         stack_s.top = window + 1;
+        if (trace_s.tracing) trace::fire(TRACE_CATCH, nullptr, -1, nullptr, &value);
     }
     stack::unwind_last();
 }
@@ -487,6 +509,7 @@ void natives::throw_star(bool, const int32_t* refs)
 {
     cell value = *base();
     cell name = used(refs, 0) ? *ref_arg(refs, 0) : none_value;
+    if (trace_s.tracing) trace::fire(TRACE_THROW, nullptr, -1, nullptr, &value);
     stack::throw_value(EXIT_THROW, &value, &name);
 }
 

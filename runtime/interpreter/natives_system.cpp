@@ -1,0 +1,202 @@
+// System and time natives: now, wait, recycle, stats, to-local-file and the environment. They
+// reach Windows only through the platform layer (its clock, zone and sleep seams), and convert a
+// double to an integer only after checking that it fits.
+#include <cctype>
+#include <cmath>
+#include <string>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/stack.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+#include "runtime/rterror.h"
+#include "runtime/stats.h"
+#include "runtime/unicode.h"
+
+namespace {
+
+inline cell* base() { return stack_s.arguments; }
+inline bool used(const int32_t* refs, int i) { return refs[i] >= 0; }
+
+[[noreturn]] void type_not_done(const char* type) { fire(ERR_INTERNAL, err::NOT_DONE, word::load(type)); }
+
+// An integer! when the number fits, else a float!.
+void number_result(cell* slot, double value)
+{
+    if (value >= -2147483648.0 && value <= 2147483647.0) integer::make_at(slot, int32_t(value));
+    else float_::make_at(slot, value);
+}
+
+// ---- dates --------------------------------------------------------------------------------------
+
+enum now_refinement { R_YEAR, R_MONTH, R_DAY, R_TIME, R_ZONE, R_DATE, R_WEEKDAY, R_YEARDAY, R_PRECISE, R_UTC };
+
+bool leap_q(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int32_t yearday(int32_t y, int32_t m, int32_t d)
+{
+    static const int32_t before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    return before[(m - 1) % 12] + d + (m > 2 && leap_q(y) ? 1 : 0);
+}
+
+// Monday is 1 (Sakamoto's method gives Sunday 0).
+int32_t weekday(int32_t y, int32_t m, int32_t d)
+{
+    static const int32_t t[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (m < 3) y -= 1;
+    int32_t w = (y + y / 4 - y / 100 + y / 400 + t[(m - 1) % 12] + d) % 7;
+    return w == 0 ? 7 : w;
+}
+
+// The zone bits of a packed date as seconds east of UTC.
+double zone_seconds(uint32_t packed)
+{
+    uint32_t zone = packed & 0x7F;
+    double s = double((zone >> 2) & 0x0F) * 3600.0 + double(zone & 3) * 900.0;
+    return zone & 0x40 ? -s : s;
+}
+
+// Text of a string or the name of a word, as UTF-16 for the operating system.
+std::wstring os_name(cell* var)
+{
+    cell text = *var;
+    if (any_word_q(cell_type(&text))) text = *word::as_string(&text);
+    cell* held = stack::push(&text);
+    std::wstring name = string_to_utf16(held);
+    stack::pop(1);
+    return name;
+}
+
+}  // namespace
+
+void natives::now_star(bool, const int32_t* refs)
+{
+    int32_t chosen = 0;
+    for (int i = R_YEAR; i <= R_PRECISE; i++) chosen += used(refs, i);
+    if (used(refs, R_TIME) && used(refs, R_PRECISE)) chosen--;
+    if (chosen > 1) fire(ERR_SCRIPT, err::BAD_REFINES);
+    bool utc = used(refs, R_UTC);
+    uint32_t packed = os_get_time(utc);
+    int32_t year = int32_t(packed >> 17), month = int32_t((packed >> 12) & 15), day = int32_t((packed >> 7) & 31);
+    cell* out = base();
+    if (used(refs, R_YEAR)) return void(integer::make_at(out, year));
+    if (used(refs, R_MONTH)) return void(integer::make_at(out, month));
+    if (used(refs, R_DAY)) return void(integer::make_at(out, day));
+    if (used(refs, R_WEEKDAY)) return void(integer::make_at(out, weekday(year, month, day)));
+    if (used(refs, R_YEARDAY)) return void(integer::make_at(out, yearday(year, month, day)));
+    if (used(refs, R_ZONE)) {
+        *out = *time_::push(zone_seconds(packed));
+        return;
+    }
+    if (used(refs, R_TIME) || used(refs, R_PRECISE)) {
+        // The clock gives UTC seconds of the day; the local time of day is moved into 0 .. 24 h.
+        double t = os_now(used(refs, R_PRECISE)) + zone_seconds(packed);
+        if (t < 0) t += 86400.0;
+        if (t >= 86400.0) t -= 86400.0;
+        *out = *time_::push(t);
+        return;
+    }
+    type_not_done("date!");
+}
+
+void natives::wait_star(bool, const int32_t*)
+{
+    cell* v = base();
+    uint32_t t = cell_type(v);
+    double seconds;
+    if (t == TYPE_INTEGER) seconds = integer_of(v);
+    else if (t == TYPE_FLOAT || t == TYPE_TIME || t == TYPE_PERCENT) seconds = cell_float(v);
+    else fire(ERR_SCRIPT, err::INVALID_ARG, v);
+    os_sleep(seconds);   // below 1 ms, NaN and negatives sleep 1 ms; the longest sleep is bounded
+    none::make_at(v);
+}
+
+void natives::recycle_star(bool, const int32_t* refs)
+{
+    if (used(refs, 0) || used(refs, 1)) {
+        collector_s.enabled = used(refs, 0) ? 1 : 0;
+        unset::make_at(base());
+        return;
+    }
+    collector::do_cycle();
+    number_result(base(), memory::stats(nullptr, 1));
+}
+
+void natives::stats_star(bool, const int32_t* refs)
+{
+    if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE, word::load("show-memory-stats"));
+    if (used(refs, 1)) {
+        cell* blk = block::make_at(stack::push_slot(), 8);
+        memory::stats(blk, 2);
+        *base() = *blk;
+        return;
+    }
+    number_result(base(), memory::stats(nullptr, 1));
+}
+
+void natives::to_local_file_star(bool, const int32_t* refs)
+{
+    std::string path = string::utf8_copy(base());
+    std::string out;
+    size_t k = 0;
+    // A leading one-letter folder is a drive: /c/x becomes c:\x.
+    if (path.size() >= 2 && path[0] == '/' && std::isalpha(static_cast<unsigned char>(path[1])) &&
+        (path.size() == 2 || path[2] == '/')) {
+        out += path[1];
+        out += ':';
+        k = 2;
+        if (path.size() == 2) out += '\\';
+    }
+    bool relative = out.empty() && (path.empty() || path[0] != '/');
+    for (; k < path.size(); k++) out += path[k] == '/' ? '\\' : path[k];
+    if (used(refs, 0) && relative) {
+        uint32_t length = 0;
+        wchar_t* dir = os_get_current_dir(&length);
+        std::string prefix;
+        for (uint32_t i = 0; i < length; i++) {
+            uint8_t bytes[4];
+            prefix.append(reinterpret_cast<char*>(bytes), utf8_encode_char(uint32_t(dir[i]), bytes));
+        }
+        rt_free(dir);
+        if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
+        out = prefix + out;
+    }
+    string::load_at(reinterpret_cast<const uint8_t*>(out.data()), uint32_t(out.size()), base(), 0);
+}
+
+void natives::set_env_star(bool, const int32_t*)
+{
+    std::wstring name = os_name(base());
+    cell* value = base() + 1;
+    if (cell_type(value) == TYPE_NONE) {
+        os_set_env(name.c_str(), nullptr);
+    } else {
+        std::wstring text = string_to_utf16(value);
+        os_set_env(name.c_str(), text.c_str());
+    }
+    *base() = *value;
+}
+
+void natives::get_env_star(bool, const int32_t*)
+{
+    std::wstring name = os_name(base());
+    uint32_t size = os_get_env(name.c_str(), nullptr, 0);
+    if (size < 1) {
+        none::make_at(base());
+        return;
+    }
+    std::wstring value(size, L'\0');
+    uint32_t n = os_get_env(name.c_str(), value.data(), size);
+    if (n >= size) n = 0;   // changed between the two calls: nothing trustworthy was copied
+    string::load_at(reinterpret_cast<const uint8_t*>(value.data()), n * 2, base(), -1);
+}

@@ -1,0 +1,146 @@
+// Evaluation tracing and callback calls. Callbacks get their arguments pushed straight into their
+// window, so a word or paren passed as an event value is never evaluated on the way in. The
+// tracer cell (interpreter_s.tracer) holds the callback while a trace runs; the collector marks it.
+#include "runtime/interpreter/trace.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/rtwords.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
+
+trace_state trace_s;
+
+namespace {
+
+struct event_row {
+    trace_event bit;
+    rt_word word;
+};
+constexpr event_row events[] = {
+    {TRACE_INIT, W_INIT}, {TRACE_END, W_END}, {TRACE_PROLOG, W_PROLOG}, {TRACE_EPILOG, W_EPILOG},
+    {TRACE_ENTER, W_ENTER}, {TRACE_EXIT, W_EXIT}, {TRACE_OPEN, W_OPEN}, {TRACE_RETURN, W_RETURN},
+    {TRACE_FETCH, W_FETCH}, {TRACE_PUSH, W_PUSH}, {TRACE_SET, W_SET}, {TRACE_CALL, W_CALL},
+    {TRACE_ERROR, W_ERROR}, {TRACE_THROW, W_THROW}, {TRACE_CATCH, W_CATCH}, {TRACE_EXPR, W_EXPR},
+};
+
+const cell* word_of(trace_event event)
+{
+    for (const event_row& row : events)
+        if (row.bit == event) return rt_word_cell(row.word);
+    return &none_value;
+}
+
+// The events whose reference argument is passed; the others get none.
+constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RETURN | TRACE_CALL;
+
+}  // namespace
+
+cell trace::call_callback(const cell* fn, uint32_t name_symbol, const cell* args, uint32_t n)
+{
+    cell f = *fn;
+    cell* held = stack::push(&f);
+    stack::mark(name_symbol, 0, FRAME_INTERP_FUNCTION);
+    node_ref cache = interpreter::arg_cache(&f);
+    uint32_t given = 0;
+    for (uint32_t i = 0;; i++) {
+        // The cache is read afresh each round: pushing never allocates, init_locals may.
+        series_buffer* s = series_of(cache);
+        if (i >= (s->tail - s->head) >> 4) break;
+        cell e = at<cell>(s->head)[i];
+        uint32_t t = cell_type(&e);
+        if (t == TYPE_INTEGER) {
+            function::init_locals(e.data2);
+        } else if (t == TYPE_REFINEMENT) {
+            stack::push(&false_value);
+        } else if (t == TYPE_TYPESET && arg_mode_of(&e) != ARG_SKIP) {
+            stack::push(given < n ? args + given : &none_value);
+            given++;
+        }
+    }
+    interpreter::call_function(&f);
+    if (exit_code()) return cell{TYPE_UNSET, 0, 0, 0};
+    cell result = *stack_s.arguments;
+    stack::unwind();
+    stack_s.top = held;
+    return result;
+}
+
+uint32_t trace::mask_of(const cell* callback)
+{
+    if (cell_type(callback) != TYPE_FUNCTION) return TRACE_ALL;
+    const cell* more = at<cell>(series_of(callback->data3)->head);
+    cell body = more[function::MORE_BODY];
+    if (block::rs_length(&body) == 0) return TRACE_ALL;
+    cell first = block::rs_head(&body)[0];
+    if (cell_type(&first) != TYPE_BLOCK || block::rs_length(&first) == 0) return TRACE_ALL;
+    uint32_t mask = 0;
+    for (uint32_t k = 0; k < block::rs_length(&first); k++) {
+        cell w = block::rs_head(&first)[k];
+        if (cell_type(&w) != TYPE_WORD) continue;
+        uint32_t s = symbol::resolve(word_symbol(&w));
+        for (const event_row& row : events)
+            if (symbol::resolve(word_symbol(rt_word_cell(row.word))) == s) mask |= row.bit;
+    }
+    return mask;
+}
+
+void trace::fire(trace_event event, const cell* code, int32_t position, const cell* ref, const cell* value)
+{
+    if (!(trace_s.mask & event) || cell_type(&interpreter_s.tracer) != TYPE_FUNCTION) return;
+    cell* saved_top = stack_s.top;
+    cell* saved_base = stack_s.arguments;
+    stack::push_slot();   // the value being produced above the top stays as it is
+    cell frame{TYPE_PAIR, 0, uint32_t(saved_base - stack_s.start), uint32_t(saved_top - stack_s.start)};
+    int32_t offset = -1;
+    if (code && any_block_q(cell_type(code)) && position >= 0 && uint32_t(position) <= series::units(code)) offset = position;
+    cell args[6] = {*word_of(event), code ? *code : none_value, cell{TYPE_INTEGER, 0, uint32_t(offset), 0},
+                    value && cell_type(value) != TYPE_UNSET ? *value : none_value,
+                    ref && (event & WITH_REF) ? *ref : none_value, frame};
+    cell* first = stack_s.top;
+    for (const cell& a : args) stack::push(&a);
+    cell callback = interpreter_s.tracer;
+    {
+        // No events from the callback itself; tracing comes back also when an error leaves it.
+        struct quiet {
+            quiet() { trace_s.tracing = 0; }
+            ~quiet() { trace_s.tracing = trace_s.active; }
+        } hold;
+        trace::call_callback(&callback, symbol::resolve(word_symbol(rt_word_cell(W_INTERP_CALLBACK_TAG))), first, 6);
+    }
+    if (exit_code()) return;   // the callback's exit goes on from where it left the stacks
+    stack_s.top = saved_top;
+    stack_s.arguments = saved_base;
+}
+
+bool trace::start(const cell* callback)
+{
+    if (trace_s.active) return false;
+    trace_s.mask = mask_of(callback);
+    interpreter_s.tracer = *callback;
+    trace_s.active = 1;
+    trace_s.tracing = 1;
+    fire(TRACE_INIT, nullptr, -1, nullptr, nullptr);
+    return true;
+}
+
+void trace::finish()
+{
+    uint32_t pending = exit_code();
+    set_exit_code(EXIT_NONE);
+    fire(TRACE_END, nullptr, -1, nullptr, nullptr);
+    if (!exit_code()) set_exit_code(pending);
+    abandon();
+}
+
+void trace::abandon()
+{
+    interpreter_s.tracer = none_value;
+    trace_s.active = 0;
+    trace_s.tracing = 0;
+    trace_s.mask = 0;
+}

@@ -1,0 +1,43 @@
+// Evaluation tracing (do/trace) and the calls of user callbacks (do/trace, parse/trace): the
+// event set, the mask a callback selects by the block that opens its body, and the one routine
+// that calls a callback with values passed as they are, never evaluated. Every firing point in
+// the interpreter tests trace_s.tracing first, so evaluation without a trace pays one test.
+#pragma once
+#include <cstdint>
+#include "runtime/cell.h"
+
+enum trace_event : uint32_t {
+    TRACE_INIT = 0x0001, TRACE_END = 0x0002, TRACE_PROLOG = 0x0004, TRACE_EPILOG = 0x0008, TRACE_ENTER = 0x0010,
+    TRACE_EXIT = 0x0020, TRACE_OPEN = 0x0040, TRACE_RETURN = 0x0080, TRACE_FETCH = 0x0100, TRACE_PUSH = 0x0200,
+    TRACE_SET = 0x0400, TRACE_CALL = 0x0800, TRACE_ERROR = 0x1000, TRACE_THROW = 0x2000, TRACE_CATCH = 0x4000,
+    TRACE_EXPR = 0x8000, TRACE_ALL = 0x1FFFF
+};
+
+struct trace_state {
+    uint32_t tracing;   // events fire now (off inside the callback itself)
+    uint32_t active;    // a do/trace is running
+    uint32_t mask;      // the events the callback selected
+};
+extern trace_state trace_s;
+
+namespace trace {
+// Calls the function! with the n values as its arguments (missing ones none, refinements off,
+// locals set up) in a frame named by the symbol; returns its result. When a non-local exit
+// leaves the callback, the stacks are as the exit left them and the result is unset: the caller
+// tests exit_code().
+cell call_callback(const cell* fn, uint32_t name_symbol, const cell* args, uint32_t n);
+
+// The events a callback selects: the words of the block that opens its body, or every event.
+uint32_t mask_of(const cell* callback);
+
+// Reports one event to the tracer when the mask selects it. code: the block or path (null:
+// none); position: the index within it (-1: none); ref and value may be null.
+void fire(trace_event event, const cell* code, int32_t position, const cell* ref, const cell* value);
+
+// do/trace: start installs the callback and fires init, unless a trace is active already (then it
+// answers false and installs nothing); finish fires end with the pending exit kept aside and
+// uninstalls. abandon only clears the switches (an error unwinding through the evaluation).
+bool start(const cell* callback);
+void finish();
+void abandon();
+}  // namespace trace
