@@ -19,6 +19,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/lexer.h"
 #include "runtime/rterror.h"
 #include "runtime/system.h"
@@ -141,4 +142,6 @@ void runtime::boot()
         stack::pop(2);
     }
     check_numbering();
+    // Bound here until the library defines them.
+    clipboard::bind_words();
 }
