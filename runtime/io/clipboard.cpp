@@ -203,7 +203,13 @@ clip_data take_clipboard()
 
 // ---- the natives ----------------------------------------------------------------------------------
 
-void read_star(bool, const int32_t*) { clipboard::read(stack::arguments()); }
+// The value is built above the window (a block of files pushes its items), then takes the result's
+// place.
+void read_star(bool, const int32_t*)
+{
+    cell* out = clipboard::read(stack::push_slot());
+    *stack::arguments() = *out;
+}
 
 void write_star(bool, const int32_t*)
 {

@@ -1,5 +1,5 @@
 // The clipboard's block layouts on plain memory, and images through the system clipboard (the
-// ClipboardImage suite needs a display).
+// ClipboardSystem suite needs a display).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/io/clipboard.h"
 #include "support/images.h"
 
@@ -84,7 +86,7 @@ TEST(ClipboardLayout, DropFilesAndPaths)
     }
 }
 
-using ClipboardImage = test::StackTest;
+using ClipboardSystem = test::StackTest;
 
 // Places one format as another program would.
 bool place(UINT format, const std::vector<uint8_t>& bytes)
@@ -107,7 +109,7 @@ std::vector<uint32_t> pixels_of(const cell* image)
     return out;
 }
 
-TEST_F(ClipboardImage, PartialAlphaRoundTripsExactly)
+TEST_F(ClipboardSystem, PartialAlphaRoundTripsExactly)
 {
     const uint32_t px[] = {0x80FF0000, 0x0000FF00, 0xFF0000FF, 0x40204060};
     cell* image = stack::push_slot();
@@ -118,7 +120,7 @@ TEST_F(ClipboardImage, PartialAlphaRoundTripsExactly)
     EXPECT_EQ(pixels_of(back), std::vector<uint32_t>(px, px + 4));
 }
 
-TEST_F(ClipboardImage, ForeignBottomUpDibReadsTopRowFirst)
+TEST_F(ClipboardSystem, ForeignBottomUpDibReadsTopRowFirst)
 {
     const std::vector<uint32_t> px = {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C};
     ASSERT_TRUE(place(CF_DIBV5, bottom_up(2, 2, px)));
@@ -127,7 +129,35 @@ TEST_F(ClipboardImage, ForeignBottomUpDibReadsTopRowFirst)
     EXPECT_EQ(pixels_of(back), px);
 }
 
-TEST_F(ClipboardImage, ImageOfNoPixelsPlacesNothing)
+std::u16string text_of(const cell* c)
+{
+    cell s = *c;
+    std::u16string out;
+    for (const uint8_t* p = string::ks_head(&s); p < string::ks_tail(&s); p += series_unit(series_of(series_node(&s))))
+        out.push_back(char16_t(string::get_char(p, series_unit(series_of(series_node(&s))))));
+    return out;
+}
+
+TEST_F(ClipboardSystem, FileListsReadBackAsFiles)
+{
+    cell* files = block::make_at(stack::push_slot(), 2);
+    for (const char* name : {"/c/a.txt", "/c/b.txt"}) {
+        cell* f = string::load_at(reinterpret_cast<const uint8_t*>(name), 8, stack::push_slot(), 0);
+        cell_set_type(f, TYPE_FILE);
+        block::rs_append(files, f);
+        stack::pop(1);
+    }
+    EXPECT_TRUE(clipboard::write(files));
+    cell* back = clipboard::read(stack::push_slot());
+    ASSERT_EQ(cell_type(back), uint32_t(TYPE_BLOCK));
+    ASSERT_EQ(series::length_clamped(back), 2u);
+    const cell* items = block::rs_head(back);
+    EXPECT_EQ(cell_type(&items[0]), uint32_t(TYPE_FILE));
+    EXPECT_TRUE(text_of(&items[0]) == u"/c/a.txt");
+    EXPECT_TRUE(text_of(&items[1]) == u"/c/b.txt");
+}
+
+TEST_F(ClipboardSystem, ImageOfNoPixelsPlacesNothing)
 {
     ASSERT_TRUE(place(CF_UNICODETEXT, {'k', 0, 0, 0}));
     cell* empty = stack::push_slot();
@@ -135,6 +165,48 @@ TEST_F(ClipboardImage, ImageOfNoPixelsPlacesNothing)
     EXPECT_TRUE(clipboard::write(empty));
     cell* still = clipboard::read(stack::push_slot());
     ASSERT_EQ(cell_type(still), uint32_t(TYPE_STRING));
+}
+
+// Another thread holds the clipboard open until told to close it.
+struct holder {
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+    bool held = false;
+    static DWORD WINAPI run(void* p)
+    {
+        holder* h = static_cast<holder*>(p);
+        h->held = OpenClipboard(nullptr);
+        SetEvent(h->opened);
+        WaitForSingleObject(h->release, 10000);
+        if (h->held) CloseClipboard();
+        return 0;
+    }
+    holder()
+    {
+        thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+        WaitForSingleObject(opened, 10000);
+    }
+    ~holder()
+    {
+        SetEvent(release);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        CloseHandle(opened);
+        CloseHandle(release);
+    }
+};
+
+TEST_F(ClipboardSystem, BusyClipboardPlacesNothing)
+{
+    cell* text = string::load_at(reinterpret_cast<const uint8_t*>("x"), 1, stack::push_slot(), 0);
+    {
+        holder busy;
+        ASSERT_TRUE(busy.held);
+        EXPECT_FALSE(clipboard::write(text));
+        EXPECT_EQ(cell_type(clipboard::read(stack::push_slot())), uint32_t(TYPE_NONE));
+    }
+    EXPECT_TRUE(clipboard::write(text));
 }
 
 }  // namespace
