@@ -18,6 +18,7 @@
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/rterror.h"
@@ -146,4 +147,6 @@ void runtime::boot()
         stack::pop(2);
     }
     check_numbering();
+    // Bound here until the library defines them.
+    clipboard::bind_words();
 }
