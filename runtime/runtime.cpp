@@ -8,11 +8,13 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/action.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -25,6 +27,7 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -113,6 +116,8 @@ void runtime::init()
     series::init();
     block::init();
     string::init();   // after series!, whose routines it inherits
+    url::init();      // after string!, whose routines it inherits
+    file::init();     // after url!, whose routines it inherits
     integer::init();
     char_::init();    // after integer!, whose routines it inherits
     float_::init();
@@ -136,6 +141,7 @@ void runtime::init()
     issue::init();
     triple::init();
     typeset::init();
+    bitset::init();
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
