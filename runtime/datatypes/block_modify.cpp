@@ -67,11 +67,12 @@ int32_t count_arg(const cell* series, const cell* arg, rt_refinement which)
     fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(which), arg);
 }
 
+// A /dup count; a given count below 1 is 0 (nothing added), -1 stands for no /dup.
 int32_t dup_arg(const cell* dup)
 {
     if (!arg_given(dup)) return -1;
     if (cell_type(dup) != TYPE_INTEGER) fire(ERR_SCRIPT, err::INVALID_ARG, dup);
-    return integer_of(dup);
+    return std::max(integer_of(dup), 0);
 }
 
 }  // namespace

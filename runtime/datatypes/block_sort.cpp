@@ -141,6 +141,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
 {
     stack::scope held;
     uint32_t n = records * size;
+    int32_t total = cells_of(series);
     cell* copy = block::push_only_star(n);
     std::memcpy(cell_at(copy, 0), cell_at(series, head), size_t(n) * CELL_BYTES);
     series_of(copy->data2)->tail += n * CELL_BYTES;
@@ -154,7 +155,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     if (context.stopped) return;
     // The comparison could have changed the block: writing the records back then would lose
     // values or write past its tail.
-    if (uint64_t(head) + n > uint64_t(cells_of(series)) ||
+    if (cells_of(series) != total ||
         std::memcmp(cell_at(series, head), cell_at(copy, 0), size_t(n) * CELL_BYTES) != 0)
         fire(ERR_SCRIPT, err::INVALID_DATA, series);
     for (uint32_t i = 0; i < records; i++)
