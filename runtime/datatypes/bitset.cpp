@@ -222,7 +222,8 @@ int64_t bitset::process_spec(const cell* spec, const cell* b, int32_t op, bool n
         fire(ERR_SCRIPT, err::INVALID_ARG, spec);
     }
     if (!nested && op == OP_SIZE) return bytes_for(largest);
-    if (!nested && op == OP_SET) grow_to_hold(b, largest);
+    // A complement bitset already holds every value beyond its stored bits.
+    if (!nested && op == OP_SET && !complement_q(b)) grow_to_hold(b, largest);
     return largest;
 }
 
