@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime/collector.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -52,9 +51,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // The outermost catch: a throw of the runtime's own code that nothing caught.
     try {
         runtime::init();
-        // Start-up is over: words no longer get root-block copies, and allocations may collect.
-        collector_s.enabled = 1;
-        system_rec.booting = 0;
+        runtime::finish_start();
     } catch (const system_throw_unwind&) {
         rt_top_handler();
     }

@@ -8,7 +8,6 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/runtime.h"
 
 namespace {
 
@@ -74,7 +73,6 @@ void measure(const char* what, const std::string& text, const lexer::scan_reques
 
 KIV_BENCH(lexer_load)
 {
-    system_rec.booting = 0;
     std::string text = generated_source(8000000);
     if (!datatype_s.types[TYPE_INTEGER].name) std::printf("(numbers left out: integer! is not registered)\n");
     if (!datatype_s.types[TYPE_PATH].name) std::printf("(paths left out: path! is not registered)\n");
@@ -89,7 +87,6 @@ KIV_BENCH(lexer_load)
 // The parts: known words, new names, strings and blocks (each block and string is a new series).
 KIV_BENCH(lexer_parts)
 {
-    system_rec.booting = 0;
     std::string words, names, strings, blocks;
     while (words.size() < 1000000) words += "alpha beta gamma delta result entry item count limit ";
     for (int i = 0; names.size() < 1000000; i++) names += "name-" + std::to_string(i) + " ";

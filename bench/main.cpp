@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "bench/bench.h"
-#include "runtime/collector.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
 
@@ -29,7 +28,7 @@ int main(int argc, char** argv)
 {
     rt_install_filter();
     runtime::init();
-    collector_s.enabled = 1;
+    runtime::finish_start();
     // The benchmarks print narrow text; the runtime put the standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     for (const entry& e : entries()) {

@@ -6,7 +6,6 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/runtime.h"
 
 KIV_BENCH(symbol_interning)
 {
@@ -29,7 +28,6 @@ KIV_BENCH(symbol_interning)
 
 KIV_BENCH(context_lookups)
 {
-    system_rec.booting = 0;
     const int words = 1000, rounds = 2000;
     std::vector<cell> bound;
     std::vector<uint32_t> names;

@@ -3,6 +3,7 @@
 // by frame, free dead big blocks, give dead nodes back. Nothing here allocates series memory.
 #include "runtime/collector.h"
 
+#include <emmintrin.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -18,13 +19,12 @@
 #include "runtime/reftable.h"
 
 collector_state collector_s;
-void (*collector::hashtable_marker)(node_ref table);
-void (*collector::ownership_sweeper)();
+void (*collector::hashtable_mark_hook)(node_ref table);
+void (*collector::ownership_sweep_hook)();
 
 namespace {
 
 constexpr uint32_t MARKERS_MAX = 100;
-constexpr uint8_t POISON = 0xDD;                  // vacated space in stress mode
 
 void unregistered_markers(mark_fn* m);
 
@@ -52,7 +52,7 @@ void mark_object(const cell* c)
 void mark_hash(const cell* c)
 {
     if (c->data2) collector::mark_block(c->data2);
-    if (c->data3 && collector::hashtable_marker) collector::hashtable_marker(c->data3);
+    if (c->data3 && collector::hashtable_mark_hook) collector::hashtable_mark_hook(c->data3);
 }
 void mark_handle(const cell* c)
 {
@@ -66,7 +66,7 @@ void mark_event(const cell* c)
 void unregistered_markers(mark_fn* m)
 {
     for (uint32_t t : {TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) m[t] = collector::mark_string_cell;
-    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) m[t] = collector::mark_buffer_cell;
+    for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY}) m[t] = collector::mark_buffer_cell;
     for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) m[t] = mark_object;
     for (uint32_t t : {TYPE_HASH, TYPE_MAP}) m[t] = mark_hash;
     m[TYPE_HANDLE] = mark_handle;
@@ -89,7 +89,7 @@ void mark_roots()
     collector::keep(stack_s.args_node);
     collector::keep(stack_s.frames_node);
     if (stack_s.start) collector::mark_cells(stack_s.start, stack_s.top);
-    if (reftable.table.data2) collector::mark_block(reftable.table.data2);
+    if (reftable_s.table.data2) collector::mark_block(reftable_s.table.data2);
     const raised_error& e = raised_error_slot();
     collector::mark_cells(e.args, e.args + 3);
     for (gc_root* r = gcs.roots; r; r = r->prev) {
@@ -106,10 +106,23 @@ void mark_roots()
 
 uint32_t buffer_span(uint32_t ref) { return at<series_buffer>(ref)->size + 24; }
 
+// Copies buffers to a lower address or to another region, 16 bytes at a time (spans are
+// multiples of 8). The runtime library's memmove can be a byte loop (Wine's is), and compaction
+// and the moving stress mode copy the whole live heap. Reading each block before writing it
+// keeps a downward overlapping copy correct; an upward overlap never happens here.
+__attribute__((optimize("no-tree-loop-distribute-patterns")))
+void copy_down(uint8_t* to, const uint8_t* from, uint32_t length)
+{
+    uint32_t i = 0;
+    for (; i + 16 <= length; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    for (; i < length; i++) to[i] = from[i];
+}
+
 // Moves the run [from, from + length) to `to` and fixes each buffer's node, head and tail.
 void move_run(uint32_t from, uint32_t length, uint32_t to)
 {
-    std::memmove(at(to), at(from), length);
+    copy_down(at(to), at(from), length);
     uint32_t distance = from - to;
     for (uint32_t p = to; p < to + length; p += buffer_span(p)) {
         series_buffer* s = at<series_buffer>(p);
@@ -170,9 +183,119 @@ bool compact_frame(series_frame* f, series_frame* prev, bool fill)
     }
     if (gap) {
         f->heap = gap;
-        if (collector_s.stress_every) std::memset(at(gap), POISON, heap - gap);
+        if (collector_s.stress_every) std::memset(at(gap), MEMORY_POISON, heap - gap);
     }
     return f->heap == start;
+}
+
+// ---- the moving stress mode ---------------------------------------------------------------------
+
+// Every live buffer goes to another region and every old region is poisoned and parked, so an
+// address kept across an allocation reads poison (see memory_park_region). All new regions are
+// taken before any old one is parked. A frame keeps its size and gets a new region when it holds
+// a live buffer (the last frame always does, as compaction always keeps it). Answers false,
+// having changed nothing, when the system refuses a region; the cycle then compacts in place.
+struct moved_region { uint32_t from, to; };
+
+bool frame_has_live(series_frame* f)
+{
+    for (uint32_t p = ref_of(f) + uint32_t(sizeof(series_frame)); p < f->heap; p += buffer_span(p))
+        if (at<series_buffer>(p)->flags & SERIES_MARK) return true;
+    return false;
+}
+
+bool take_fresh_regions(std::vector<moved_region>& frames, std::vector<moved_region>& bigs)
+{
+    bool refused = false;
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next) {
+        series_frame* f = at<series_frame>(r);
+        uint32_t to = 0;
+        if (!f->next || frame_has_live(f)) refused |= !(to = memory_take_moved_region(f->size));
+        frames.push_back({r, to});
+    }
+    for (uint32_t r = memory_s.big_first; r; r = at<big_block>(r)->next) {
+        big_block* b = at<big_block>(r);
+        uint32_t to = 0;
+        if (b->buffer()->flags & SERIES_MARK)
+            refused |= !(to = memory_take_moved_region(uint32_t(sizeof(big_block)) + b->need));
+        bigs.push_back({r, to});
+    }
+    if (!refused) return true;
+    for (auto* list : {&frames, &bigs})
+        for (const moved_region& m : *list)
+            if (m.to) memory_park_region(m.to, 0);
+    return false;
+}
+
+void evacuate_frames(const std::vector<moved_region>& frames)
+{
+    std::vector<uint32_t> fresh;
+    uint32_t current = 0;
+    for (const moved_region& m : frames) {
+        series_frame* f = at<series_frame>(m.from);
+        series_frame* to = m.to ? at<series_frame>(m.to) : nullptr;
+        if (to) {
+            *to = series_frame{0, 0, f->size, m.to + uint32_t(sizeof(series_frame)), m.to + f->size};
+            fresh.push_back(m.to);
+            if (memory_s.series_current == m.from) current = m.to;
+        }
+        for (uint32_t p = m.from + uint32_t(sizeof(series_frame)); p < f->heap; p += buffer_span(p)) {
+            series_buffer* s = at<series_buffer>(p);
+            if (!(s->flags & SERIES_MARK)) {
+                if ((s->flags & SERIES_USED) && s->node) collector::add_pending(s->node);
+                continue;
+            }
+            s->flags &= ~SERIES_MARK;
+            move_run(p, buffer_span(p), to->heap);
+            to->heap += buffer_span(to->heap);
+        }
+    }
+    std::sort(fresh.begin(), fresh.end());
+    for (size_t i = 0; i < fresh.size(); i++) {
+        at<series_frame>(fresh[i])->prev = i ? fresh[i - 1] : 0;
+        at<series_frame>(fresh[i])->next = i + 1 < fresh.size() ? fresh[i + 1] : 0;
+    }
+    memory_s.series_first = fresh.front();
+    memory_s.series_last = fresh.back();
+    memory_s.series_current = current ? current : fresh.back();
+    for (const moved_region& m : frames) memory_park_region(m.from, at<series_frame>(m.from)->heap - m.from);
+}
+
+void evacuate_big_blocks(const std::vector<moved_region>& bigs)
+{
+    uint32_t* link = &memory_s.big_first;
+    for (const moved_region& m : bigs) {
+        big_block* b = at<big_block>(m.from);
+        series_buffer* s = b->buffer();
+        if (!m.to) {
+            if (s->node) collector::add_pending(s->node);
+            continue;
+        }
+        s->flags &= ~SERIES_MARK;
+        copy_down(at(m.to), at(m.from), uint32_t(sizeof(big_block)) + b->need);
+        big_block* moved = at<big_block>(m.to);
+        series_buffer* t = moved->buffer();
+        uint32_t distance = ref_of(t) - ref_of(s);
+        *at<uint32_t>(t->node) = ref_of(t);
+        t->head += distance;
+        t->tail += distance;
+        *link = m.to;
+        link = &moved->next;
+    }
+    *link = 0;
+    for (const moved_region& m : bigs)
+        memory_park_region(m.from, uint32_t(sizeof(big_block)) + at<big_block>(m.from)->need);
+}
+
+// Moves every live buffer of the frames and big blocks, dropping the dead ones as compaction and
+// the big-block sweep would; false when the system refused the room to do it.
+bool evacuate()
+{
+    std::vector<moved_region> frames, bigs;
+    if (!take_fresh_regions(frames, bigs)) return false;
+    evacuate_frames(frames);
+    evacuate_big_blocks(bigs);
+    return true;
 }
 
 }  // namespace
@@ -237,6 +360,8 @@ void collector::init()
     if (n > 0 && n < sizeof value) stress = uint32_t(std::strtoul(value, nullptr, 10));
     collector_s = collector_state{};
     collector_s.stress_every = stress;
+    n = GetEnvironmentVariableA("KIV_GC_STRESS_MOVE", value, sizeof value);
+    collector_s.stress_move = n > 0 && n < sizeof value && std::strtoul(value, nullptr, 10) != 0;
 }
 
 void collector::check()
@@ -255,9 +380,11 @@ void collector::do_cycle()
     collector_s.released_nodes = 0;
     mark_roots();
     extern_handles_sweep();
-    if (ownership_sweeper) ownership_sweeper();
-    compact_series(1);
-    big_blocks_sweep();
+    if (ownership_sweep_hook) ownership_sweep_hook();
+    if (!collector_s.stress_move || !evacuate()) {
+        compact_series(1);
+        big_blocks_sweep();
+    }
     flush_pending();
     node_frames_compact();
     clear_fixed_marks();
@@ -288,7 +415,7 @@ void collector::mark_context(node_ref node) { mark_block(node); }
 void collector::mark_cell(const cell* c)
 {
     uint32_t t = cell_type(c) < TYPE_TABLE_SIZE ? cell_type(c) : 0;
-    mark_fn m = registry.types[t].name ? registry.rows[t].mark : gcs.unregistered[t];
+    mark_fn m = datatype_s.types[t].name ? datatype_s.rows[t].mark : gcs.unregistered[t];
     if (m) m(c);
 }
 

@@ -44,9 +44,9 @@ void mark_block_cell(const cell* c);
 void mark_string_cell(const cell* c);
 void mark_buffer_cell(const cell* c);
 // Marks a hash table's own buffers (set by the hash-table module).
-extern void (*hashtable_marker)(node_ref table);
+extern void (*hashtable_mark_hook)(node_ref table);
 // Weak tables: swept after marking, before compaction (set by the ownership module).
-extern void (*ownership_sweeper)();
+extern void (*ownership_sweep_hook)();
 }  // namespace collector
 
 // Holds the collector off for a scope, also when an error unwinds through it: for walks that must

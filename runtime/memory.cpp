@@ -125,16 +125,23 @@ uint32_t memory_range_size() { return range.size; }
 
 void memory_fail_virtual_after(uint32_t n) { range.fail_after = n; }
 
-uint32_t memory_alloc_virtual(uint32_t size)
+uint32_t memory_try_alloc_virtual(uint32_t size)
 {
-    if (range.fail_after && --range.fail_after == 0) no_memory();
-    if (size > 0xFFFF0000u - 4 - range.granularity) no_memory();
+    if (size > 0xFFFF0000u - 4 - range.granularity) return 0;
     uint32_t rounded = round_up_to(size + 4, range.granularity);
     uint32_t region = range_take(rounded);
-    if (!region) no_memory();
+    if (!region) return 0;
     memory_s.total += rounded;
     *at<uint32_t>(region) = rounded;
     return region + 4;
+}
+
+uint32_t memory_alloc_virtual(uint32_t size)
+{
+    if (range.fail_after && --range.fail_after == 0) no_memory();
+    uint32_t region = memory_try_alloc_virtual(size);
+    if (!region) no_memory();
+    return region;
 }
 
 void memory_free_virtual(uint32_t region)
@@ -143,6 +150,46 @@ void memory_free_virtual(uint32_t region)
     uint32_t rounded = *at<uint32_t>(start);
     memory_s.total -= rounded;
     range_give_back(start, rounded);
+}
+
+// ---- regions vacated by the moving stress mode ----------------------------------------------------
+
+namespace {
+
+// A vacated region is filled with poison up to where it was used and parked, then handed out
+// again only after two more collections, so a stale address into it reads poison (and a buffer or
+// node offset read there, 0xDDDDDDDD, lies in uncommitted space) for at least two allocations.
+// Parking spares fresh regions, which cost a commit and first-touch faults at every collection
+// (taking away access and giving it back costs as much under Wine). The list is short; the
+// oldest regions go back to the system first.
+struct parked_region { uint32_t region, cycle; };
+std::vector<parked_region> parked;
+constexpr size_t PARKED_MAX = 8;
+
+uint32_t region_size(uint32_t region) { return *at<uint32_t>(region - 4); }
+
+}  // namespace
+
+uint32_t memory_take_moved_region(uint32_t size)
+{
+    uint32_t rounded = round_up_to(size + 4, range.granularity);
+    for (size_t i = 0; i < parked.size(); i++) {
+        if (region_size(parked[i].region) != rounded || parked[i].cycle + 2 > collector_s.cycles) continue;
+        uint32_t region = parked[i].region;
+        parked.erase(parked.begin() + ptrdiff_t(i));
+        return region;
+    }
+    return memory_try_alloc_virtual(size);
+}
+
+void memory_park_region(uint32_t region, uint32_t used)
+{
+    std::memset(at(region), MEMORY_POISON, used);
+    parked.push_back({region, collector_s.cycles});
+    if (parked.size() > PARKED_MAX) {
+        memory_free_virtual(parked.front().region);
+        parked.erase(parked.begin());
+    }
 }
 
 // ---- nodes --------------------------------------------------------------------------------------
@@ -381,6 +428,9 @@ series_buffer* series_expand_filled(series_buffer* s, uint32_t size, uint8_t byt
 node_ref series_copy(series_buffer* s)
 {
     node_ref src = s->node;
+    // The source may be held by nothing but the caller: keep it through the collection that the
+    // copy's allocation may run, then fetch it again (it may have moved).
+    gc_root source(src);
     node_ref node = bytes_alloc(s->size);
     s = series_of(src);
     series_buffer* d = series_of(node);

@@ -48,6 +48,7 @@ constexpr uint32_t NODE_FRAME_NODES = 10000;
 constexpr uint32_t SERIES_FRAME_BASE = 0x100000;
 constexpr uint32_t BIG_THRESHOLD = 0x200000;
 constexpr uint32_t FRAME_ROOM_MIN = 0xCCCC;   // a frame with less room left is not reused
+constexpr uint8_t MEMORY_POISON = 0xDD;        // space vacated in the stress modes
 
 // stamp: the collection count when the frame last became the allocation frame (made, taken by
 // node_alloc, or chosen after a cycle); an empty frame with an older stamp took no nodes since.
@@ -76,6 +77,11 @@ extern memory_state memory_s;
 // ---- the value range ----------------------------------------------------------------------------
 void memory_init();
 uint32_t memory_alloc_virtual(uint32_t size);   // region of at least size bytes; raises internal/no-memory
+uint32_t memory_try_alloc_virtual(uint32_t size);   // the same, 0 when refused (inside a collection)
+// The moving stress mode's regions: a region for a moved frame or big block (0 when refused), and
+// the parking of a vacated one, poisoned over its first `used` bytes.
+uint32_t memory_take_moved_region(uint32_t size);
+void memory_park_region(uint32_t region, uint32_t used);
 void memory_free_virtual(uint32_t region);
 uint32_t memory_range_size();
 // An address inside the value range: what lies there may move at the next allocation, so input

@@ -131,7 +131,7 @@ void ownership_init()
 {
     ownership_s.table = hashtable_new(INITIAL_ENTRIES, nullptr, HASH_INT_OWNED, ENTRY_VALUES);
     collector::register_marker(mark_table);
-    collector::ownership_sweeper = ownership_sweep;
+    collector::ownership_sweep_hook = ownership_sweep;
 }
 
 void ownership_set(const cell* value, const cell* owner, const cell* word)

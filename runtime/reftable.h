@@ -10,8 +10,6 @@ struct reftable_state {
     int32_t free_head;
 };
 extern reftable_state reftable_s;
-// The former name, for the collector until it moves to reftable_s.
-inline reftable_state& reftable = reftable_s;
 
 void reftable_init();
 void reftable_reset(uint32_t n);

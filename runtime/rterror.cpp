@@ -151,7 +151,7 @@ void rt_top_handler() { runtime_error(RT_NO_CATCH, reinterpret_cast<uintptr_t>(&
 
 void rt_throw(uint32_t code)
 {
-    system_rec.thrown = code;
+    system_s.thrown = code;
     throw system_throw_unwind{};
 }
 

@@ -35,7 +35,7 @@ size_t runtime_error_message(int32_t code, uintptr_t address, wchar_t (&out)[RT_
 [[noreturn]] void rt_top_handler();
 
 // A throw of the runtime's own code (virtual-memory failure, for one): the code is stored in
-// system_rec.thrown and this unwinds to the nearest handler, which reads it there. One that
+// system_s.thrown and this unwinds to the nearest handler, which reads it there. One that
 // reaches the entry ends the process through rt_top_handler.
 struct system_throw_unwind {};
 [[noreturn]] void rt_throw(uint32_t code);

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -26,35 +27,36 @@
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/datatypes/unset.h"
-#include "runtime/datatypes/url.h"
+#include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/embedded.h"
 #include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
+#include "runtime/image_layer.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
-#include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/reftable.h"
 #include "runtime/rterror.h"
-#include "runtime/rtwords.h"
 
-system_record system_rec;
+system_state system_s;
 
 namespace {
 
@@ -66,8 +68,8 @@ void mark_table(node_ref table) { hashtable_gc_mark(table, keep_series, collecto
 // mold or compare is walking through.
 void mark_runtime_roots()
 {
-    if (symbols.table) mark_table(symbols.table);
-    if (contexts.global) collector::mark_context(contexts.global);
+    if (symbol_s.table) mark_table(symbol_s.table);
+    if (context_s.global) collector::mark_context(context_s.global);
     cycle_stack_mark(collector::mark_block);
 }
 
@@ -100,7 +102,7 @@ void load_error_catalogue()
 
 void runtime::init()
 {
-    system_rec.booting = 1;
+    system_s.booting = 1;
     hooks_init();
     platform_init();
     random_::init();
@@ -145,6 +147,8 @@ void runtime::init()
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
+    wic_init();       // the imaging factory and the handle class "image", before image!
+    image::init();
 
     node_frame_new(NODE_FRAME_NODES);
     series_frame_new();
@@ -159,8 +163,7 @@ void runtime::init()
     casefold_init();
     symbol::table_init();
     context::words_init();
-    typename_word_maker = word::load;
-    typenames_to_symbols();
+    word::words_init();
     runtime_words_init();
     refinement_words_init();
     natives::init();
@@ -173,6 +176,12 @@ void runtime::init()
 
     reftable_init();
     collector::init();
-    collector::hashtable_marker = mark_table;
+    collector::hashtable_mark_hook = mark_table;
     collector::register_marker(mark_runtime_roots);
+}
+
+void runtime::finish_start()
+{
+    collector_s.enabled = 1;
+    system_s.booting = 0;
 }

@@ -5,4 +5,8 @@
 
 namespace runtime {
 void init();
+// Start-up is over: allocations may collect, and words are no longer copied into the root block.
+// The product's entry, the test entry and the benchmarks' entry call it once runtime::init and
+// their own start are done.
+void finish_start();
 }

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-struct system_record {
+struct system_state {
     uint32_t booting;    // 1 while start-up makes words (they get root-block copies)
     uint32_t thrown;     // code of the throw in flight
 };
-extern system_record system_rec;
+extern system_state system_s;

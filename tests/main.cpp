@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include "runtime/collector.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -16,10 +15,8 @@ int main(int argc, char** argv)
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     runtime::init();
-    // Start-up is over, as at the real entry: allocations may collect, words are no longer
-    // copied into the root block.
-    collector_s.enabled = 1;
-    system_rec.booting = 0;
+    runtime::finish_start();   // as the real entry ends its start
+
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);

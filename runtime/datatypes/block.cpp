@@ -71,7 +71,7 @@ bool equality_op(int32_t op)
 // The last code point written to a string buffer, or 0 when it is empty.
 uint32_t last_char(const cell* buffer)
 {
-    series_buffer* s = series_of(buffer->data2);
+    series_buffer* s = series_of(series_node(buffer));
     uint32_t unit = series_unit(s);
     if (series_used_bytes(s) < unit) return 0;
     const uint8_t* p = at(s->tail - unit);
@@ -151,7 +151,7 @@ cell* block::push_only_star(uint32_t capacity)
 
 cell* block_alloc_tail(cell* blk)
 {
-    series_buffer* s = series_of(blk->data2);
+    series_buffer* s = series_of(series_node(blk));
     if (s->tail + 16 > series_end_ref(s) && (s->flags & SERIES_FIXED)) fire(ERR_INTERNAL, err::LIMIT_HIT);
     return series_alloc_tail(s);
 }
@@ -170,7 +170,7 @@ cell* block::rs_append(cell* blk, const cell* value)
 
 uint32_t block::rs_length(const cell* blk) { return uint32_t(length_of(blk)); }
 cell* block::rs_head(const cell* blk) { return cell_at(blk, series_head_raw(blk)); }
-cell* block::rs_tail(const cell* blk) { return series_tail_cell(series_of(blk->data2)); }
+cell* block::rs_tail(const cell* blk) { return series_tail_cell(series_of(series_node(blk))); }
 
 int32_t block::ks_length_q(const cell* blk) { return cells_of(blk) - series_head_raw(blk); }
 
@@ -194,7 +194,7 @@ void block::ks_clear(cell* blk) { ks_clear_at(blk, uint32_t(std::max(series_head
 
 void block::ks_clear_at(cell* blk, uint32_t n)
 {
-    series_buffer* s = series_of(blk->data2);
+    series_buffer* s = series_of(series_node(blk));
     if (n < series_used_bytes(s) / 16) s->tail = s->head + n * 16;
 }
 
@@ -241,7 +241,7 @@ cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_st
     int32_t cells = cells_of(&b);
     int32_t index = at_start ? 0 : std::clamp(series_head_raw(&b), 0, cells);
     std::memmove(first + index + 1, first + index, size_t(cells - index) * 16);
-    series_of(b.data2)->tail += 16;
+    series_of(series_node(&b))->tail += 16;
     first[index] = v;
     if (advance) blk->data1 = uint32_t(index + 1);
     return first + index;
@@ -304,7 +304,7 @@ bool block::remove_by_compare(cell* blk, const cell* value, bool from_start)
         if (cmp(&v, &c, COMP_FIND) != 0) continue;
         cell* p = cell_at(blk, i);
         std::memmove(p, p + 1, size_t(cells_of(blk) - i - 1) * 16);
-        series_of(blk->data2)->tail -= 16;
+        series_of(series_node(blk))->tail -= 16;
         return i <= series_head_raw(blk);
     }
     return false;
@@ -316,7 +316,7 @@ cell* block::clone(const cell* blk, bool deep, bool deep_any)
     int32_t count = length_of(&src);
     cell* out = push_only_star(uint32_t(std::max(count, 1)));
     std::memcpy(cell_at(out, 0), cell_at(&src, std::max(series_head_raw(&src), 0)), size_t(count) * 16);
-    series_of(out->data2)->tail += uint32_t(count) * 16;
+    series_of(series_node(out))->tail += uint32_t(count) * 16;
     if (deep && count > 0) {
         enter_or_no_cycle(src.data2);
         cycle_scope walking(src.data2);

@@ -423,7 +423,7 @@ void object_set_slot(node_ref ctx, uint32_t n)
 
 void context::mark(const cell* c)
 {
-    if (c->data1 && collector::hashtable_marker) collector::hashtable_marker(c->data1);
+    if (c->data1 && collector::hashtable_mark_hook) collector::hashtable_mark_hook(c->data1);
     if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
     if (c->data3) collector::mark_context(c->data3);
 }

@@ -24,8 +24,6 @@ struct context_state {
     uint32_t self_symbol;
 };
 extern context_state context_s;
-// The former name, for the start-up file until it moves to context_s.
-inline context_state& contexts = context_s;
 
 namespace context {
 constexpr uint32_t GLOBAL_SLOTS = 4000;

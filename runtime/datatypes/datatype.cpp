@@ -10,7 +10,7 @@
 #include "runtime/rterror.h"
 
 datatype_state datatype_s;
-cell* (*typename_word_maker)(const char* name);
+cell* (*datatype::typename_word_hook)(const char* name);
 
 void datatype::tables_init()
 {
@@ -36,7 +36,7 @@ void datatype::register_type(uint32_t id, uint32_t parent, const char* name, con
     type_entry& t = datatype_s.types[id];
     t.name = name;
     t.length = uint32_t(std::strlen(name)) - 1;
-    t.word = typename_word_maker ? typename_word_maker(name) : nullptr;
+    t.word = typename_word_hook ? typename_word_hook(name) : nullptr;
     const action_table_row from = datatype_s.rows[parent];   // copied first: a type may be its own parent's row
     action_table_row& to = datatype_s.rows[id];
 #define ACTION_SLOT(idn, field, signature) to.field = resolve(row.field, from.field, parent);
@@ -80,9 +80,9 @@ int32_t mold_value(cell* value, cell* buffer, bool only, bool all, bool flat, ce
 
 void typenames_to_symbols()
 {
-    if (!typename_word_maker) return;
+    if (!datatype::typename_word_hook) return;
     for (uint32_t id = 1; id <= datatype_s.max_type; id++)
-        if (datatype_s.types[id].name) datatype_s.types[id].word = typename_word_maker(datatype_s.types[id].name);
+        if (datatype_s.types[id].name) datatype_s.types[id].word = datatype::typename_word_hook(datatype_s.types[id].name);
 }
 
 // ---- datatype! ----------------------------------------------------------------------------------

@@ -128,8 +128,6 @@ struct datatype_state {
     uint32_t max_type;
 };
 extern datatype_state datatype_s;
-// The former name, for the collector until it moves to datatype_s.
-inline datatype_state& registry = datatype_s;
 
 namespace datatype {
 
@@ -168,6 +166,9 @@ inline const action_table_row& actions_of(uint32_t type)
 // Whether a type has a routine in slot N (1 to 62), for code that knows the slot by number only.
 bool action_present(uint32_t type, uint32_t slot);
 
-// Hook for naming types once global words can be made (set by the word module).
-extern cell* (*typename_word_maker)(const char* name);
+namespace datatype {
+// Gives a type name its global word once words can be made: installed by word::words_init.
+extern cell* (*typename_word_hook)(const char* name);
+}
+// Names every type registered so far (the hook's first run).
 void typenames_to_symbols();

@@ -462,9 +462,11 @@ void move_across(cell* source, cell* target, int64_t count)
     cell src = *source, tgt = *target;
     uint32_t st = cell_type(&src), tt = cell_type(&tgt);
     family sf = family_of(st);
-    bool units_differ = unit_of(&src) != unit_of(&tgt);
+    // Families first: an image! has no buffer whose unit could be read (nor moves into another).
+    bool bad = sf != family_of(tt) || sf == FAM_IMAGE;
+    bool units_differ = !bad && unit_of(&src) != unit_of(&tgt);
     bool vector_kinds_differ = sf == FAM_VECTOR && src.data3 != tgt.data3;
-    if (sf != family_of(tt) || (units_differ && sf != FAM_STRING) || vector_kinds_differ) {
+    if (bad || (units_differ && sf != FAM_STRING) || vector_kinds_differ) {
         cell a = datatype_cell(st), b = datatype_cell(tt);
         fire(ERR_SCRIPT, err::MOVE_BAD, &a, &b);
     }

@@ -117,19 +117,19 @@ uint32_t string::get_char(const uint8_t* p, uint32_t unit) { return unit_read(p,
 
 uint8_t* string::ks_head(cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     if (str->data1 > units_of(s)) str->data1 = units_of(s);
     return at(s->head) + str->data1 * unit;
 }
 
-uint8_t* string::ks_tail(const cell* str) { return at(series_of(str->data2)->tail); }
+uint8_t* string::ks_tail(const cell* str) { return at(series_of(series_node(str))->tail); }
 
 bool string::ks_tail_q(const cell* str) { return length_clamped(str) == 0; }
 
 uint32_t string::ks_abs_at(const cell* str, uint32_t index)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     if (index >= units_of(s)) out_of_range(int32_t(index));
     return unit_read(at(s->head) + index * unit, unit);
@@ -137,11 +137,11 @@ uint32_t string::ks_abs_at(const cell* str, uint32_t index)
 
 uint32_t string::ks_length_q(const cell* str) { return length_clamped(str); }
 
-uint32_t string::ks_abs_length_q(const cell* str) { return units_of(series_of(str->data2)); }
+uint32_t string::ks_abs_length_q(const cell* str) { return units_of(series_of(series_node(str))); }
 
 void string::ks_reset(cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     s->tail = s->head;
     s->flags = (s->flags & ~SERIES_UNIT_MASK) | 1;
     str->data1 = 0;
@@ -192,7 +192,7 @@ series_buffer* string::insert_char_at(node_ref node, uint32_t index, uint32_t cp
 
 void string::remove_at(cell* str, uint32_t index, uint32_t n)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s), total = units_of(s);
     if (index >= total) return;
     if (n > total - index) n = total - index;
@@ -362,7 +362,7 @@ const char* string::to_hex(int32_t value, bool trim)
 
 int32_t string::find_char(const cell* str, uint32_t cp)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s), from = head_clamped(str), total = units_of(s);
     for (uint32_t i = from; i < total; i++)
         if (unit_read(at(s->head) + i * unit, unit) == cp) return int32_t(i - from);
@@ -373,7 +373,7 @@ bool string::starts_with_literal_q(const cell* str, const char* text)
 {
     uint32_t n = uint32_t(std::strlen(text));
     if (length_clamped(str) < n) return false;
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     const uint8_t* p = at(s->head) + head_clamped(str) * unit;
     for (uint32_t i = 0; i < n; i++) {
@@ -426,7 +426,7 @@ cell* string::to(cell*, cell* spec, uint32_t type)
             stack::pop(1);
         }
     } else if (any_string_q(t)) {
-        result = make_at(stack::push_slot(), length_clamped(spec), text_unit(series_of(spec->data2)));
+        result = make_at(stack::push_slot(), length_clamped(spec), text_unit(series_of(series_node(spec))));
         append_string(result, spec, -1, 0, true, CONCAT_APPEND);
     } else if (t == TYPE_REFINEMENT) {
         result = make_at(stack::push_slot(), 16);
@@ -434,14 +434,14 @@ cell* string::to(cell*, cell* spec, uint32_t type)
         else mold_value(spec, result, false, false, false, nullptr, FORM_WHOLE, 0);
     } else if (t == TYPE_BINARY) {
         result = make_at(stack::push_slot(), 16);
-        series_buffer* b = series_of(spec->data2);
+        series_buffer* b = series_of(series_node(spec));
         uint32_t head = spec->data1 < b->tail - b->head ? spec->data1 : b->tail - b->head;
         uint32_t remaining = 0;
         utf8_load_into_string(at(b->head) + head, b->tail - b->head - head, result, &remaining);
         if (remaining) {
             // The bytes the decoder could not finish are the error's argument.
             node_ref rest = bytes_alloc(remaining);
-            b = series_of(spec->data2);
+            b = series_of(series_node(spec));
             series_buffer* r = series_of(rest);
             std::memcpy(at(r->head), at(b->tail) - remaining, remaining);
             r->tail = r->head + remaining;
@@ -635,7 +635,7 @@ void string::init()
 
 std::string string::utf8_copy(const cell* str)
 {
-    series_buffer* s = series_of(str->data2);
+    series_buffer* s = series_of(series_node(str));
     uint32_t unit = text_unit(s);
     std::string out;
     for (uint32_t p = s->head + head_clamped(str) * unit; p < s->tail; p += unit) {

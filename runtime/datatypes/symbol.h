@@ -13,8 +13,6 @@ struct symbol_state {
     node_ref table;   // the name index (kind 2 hash table over the block)
 };
 extern symbol_state symbol_s;
-// The former name, for the start-up file until it moves to symbol_s.
-inline symbol_state& symbols = symbol_s;
 
 namespace symbol {
 constexpr uint32_t BLOCK_CELLS = 4000;

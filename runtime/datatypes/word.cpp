@@ -27,7 +27,7 @@ namespace {
 // While booting, words handed out are kept in the root block, where they never move.
 cell* booting_copy(cell* word)
 {
-    if (!system_rec.booting) return word;
+    if (!system_s.booting) return word;
     cell copy = *word;
     return block::rs_append(&root_block, &copy);
 }
@@ -91,6 +91,12 @@ cell* word_of_text(cell* spec, uint32_t type, const cell* text)
 }  // namespace
 
 // ---- global words -------------------------------------------------------------------------------
+
+void word::words_init()
+{
+    datatype::typename_word_hook = load;
+    typenames_to_symbols();
+}
 
 cell* word::load(const char* name)
 {
@@ -409,7 +415,7 @@ cell* issue::make_in(const char* name, cell* block)
 
 cell* issue::load(const char* name)
 {
-    if (system_rec.booting) return make_in(name, &root_block);
+    if (system_s.booting) return make_in(name, &root_block);
     cell i{TYPE_ISSUE, 0, 0, 0};
     make_at(&i, name);
     return stack::push(&i);

@@ -15,7 +15,10 @@ void mark(const cell* c);   // the word's context
 void init();
 using ::any_word_q;   // word/any-word?: the class of runtime/cell.h
 
-cell* load(const char* name);   // also the hook that gives type names their words
+// Once the symbol table and the global context exist: gives every type name its word, now and
+// for the types registered later (installs datatype::typename_word_hook).
+void words_init();
+cell* load(const char* name);
 cell* from_symbol(uint32_t symbol);
 // The slot is written after the word is added to the global context, which allocates: it must not
 // lie in a movable buffer.

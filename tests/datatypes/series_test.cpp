@@ -6,6 +6,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/image_layer.h"
 #include "runtime/random.h"
 
 namespace {
@@ -329,7 +330,11 @@ TEST_F(Series, MoveBetweenFamilies)
         {[] { return text("ab"); }, [] { return read("x"); }, "text into block"},
         {[] { return text("ab"); }, [] { return text("xy", 1, TYPE_BINARY); }, "text into binary"},
         {[] { return text("ab", 1, TYPE_BINARY); }, [] { return text("xy", 2); }, "binary into text"},
-        {[] { return text("ab", 4, TYPE_IMAGE); }, [] { return read("x"); }, "pixels into block"},
+        {[] { return read("x"); }, [] {
+             cell* pixels = stack::push_slot();
+             image_new(pixels, 2, 1, nullptr, nullptr, nullptr);
+             return pixels;
+         }, "block into pixels"},
         {[] { return text("ab", 2, TYPE_VECTOR); }, [] { return text("xy", 4, TYPE_VECTOR); }, "vector widths"},
     };
     for (const row& r : rows) {

@@ -16,12 +16,7 @@
 
 namespace {
 
-class Collector : public ::testing::Test {
-protected:
-    cell* mark = nullptr;
-    void SetUp() override { mark = stack::top(); }
-    void TearDown() override { stack_s.top = mark; }
-};
+using Collector = test::StackTest;
 
 cell* new_block(uint32_t capacity) { return block::make_at(stack::push_slot(), capacity); }
 
@@ -46,6 +41,39 @@ TEST_F(Collector, RootScopeKeepsAValueThatMovesAndTheRestIsReclaimed)
     for (uint32_t r = memory_s.node_first; r && !freed; r = at<node_frame>(r)->next)
         for (uint32_t n = at<node_frame>(r)->free_list; n && !freed; n = *at<uint32_t>(n)) freed = n == dropped;
     EXPECT_TRUE(freed);
+    EXPECT_TRUE(memory_check_links());
+}
+
+// The moving stress mode moves what compaction leaves in place (the first frame's live prefix, big
+// blocks) and poisons the place a buffer left, so a stale address reads poison at once.
+TEST_F(Collector, MovingModeMovesEveryLiveBufferAndPoisonsItsOldPlace)
+{
+    node_ref big = 0;
+    uint32_t start = memory_s.series_first + uint32_t(sizeof(series_frame)), big_at = 0;
+    node_ref prefix = 0;
+    {
+        test::natural_collections natural;
+        collector::do_cycle();
+        prefix = at<series_buffer>(start)->node;   // the first frame's first buffer: alive
+        ASSERT_NE(prefix, 0u);
+        big = bytes_alloc(3 * 1024 * 1024);
+        cell binary{TYPE_BINARY, 0, big, 0};
+        stack::push(&binary);
+        std::memcpy(series_alloc_tail_bytes(big, 4), "big!", 4);
+        big_at = *at<uint32_t>(big);
+        collector::do_cycle();
+        ASSERT_EQ(*at<uint32_t>(prefix), start) << "compaction moved the live prefix";
+        ASSERT_EQ(*at<uint32_t>(big), big_at) << "compaction moved a big block";
+    }
+    test::stress_collections moving;
+    collector::do_cycle();
+    EXPECT_NE(*at<uint32_t>(prefix), start);
+    EXPECT_EQ(series_of(prefix)->node, prefix);
+    series_buffer* moved = series_of(big);
+    EXPECT_NE(ref_of(moved), big_at);
+    EXPECT_TRUE(moved->flags & SERIES_BIG);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(at(moved->head)), moved->tail - moved->head), "big!");
+    EXPECT_EQ(at<series_buffer>(big_at)->flags, 0xDDDDDDDDu) << "the old place should read poison";
     EXPECT_TRUE(memory_check_links());
 }
 

@@ -140,3 +140,47 @@ TEST_F(Memory, CopyOfAFixedBufferIsAnOrdinaryOne)
 }
 
 }  // namespace
+
+namespace {
+
+// The memory manager's routines while collections run: every allocation collects and moves.
+TEST(MemoryCollected, CopyKeepsItsSourceThroughItsOwnAllocation)
+{
+    test::stress_collections collecting;
+    node_ref source = bytes_alloc(64);   // held by nothing but the copy's argument
+    std::memcpy(series_alloc_tail_bytes(source, 5), "hello", 5);
+    node_ref copy = series_copy(series_of(source));
+    series_buffer* s = series_of(copy);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(at(s->head)), s->tail - s->head), "hello");
+    EXPECT_TRUE(memory_check_links());
+}
+
+TEST(MemoryCollected, MixedSeriesKeepTheirLinksAcrossCollections)
+{
+    // The allocator's own collections in the normal run; one at every allocation in the stress run,
+    // where the count is cut to keep the run short.
+    const uint32_t n = collector_s.stress_every ? 20000 : 1000000;
+    const uint32_t units[] = {1, 2, 4, 16};
+    cell* kept = block::make_at(stack::push_slot(), n / 1000 + 1);   // never grows: no fresh series waits
+    for (uint32_t i = 0; i < n; i++) {
+        node_ref node = series_alloc(1 + i % 7, units[i % 4], 0);
+        if (i % 3 == 0) series_expand(series_of(node), 64);
+        if (i % 1000 == 0) {   // unit 1: four bytes hold the number
+            std::memcpy(series_alloc_tail_bytes(node, 4), &i, 4);
+            cell binary{TYPE_BINARY, 0, node, 0};
+            block::rs_append(kept, &binary);
+        }
+    }
+    EXPECT_TRUE(memory_check_links());
+    for (uint32_t k = 0; k < block::rs_length(kept); k++) {
+        node_ref node = block::rs_head(kept)[k].data2;
+        series_buffer* s = series_of(node);
+        ASSERT_EQ(s->node, node);
+        uint32_t number;
+        std::memcpy(&number, at(s->head), 4);
+        EXPECT_EQ(number, k * 1000);
+    }
+    stack::pop(1);
+}
+
+}  // namespace

@@ -551,12 +551,12 @@ TEST_F(PlatformTest, VirtualMemoryIsCommittedWithTheAskedProtection)
 
 TEST_F(PlatformTest, VirtualMemoryFailuresThrowTheirCodes)
 {
-    system_rec.thrown = 0;
+    system_s.thrown = 0;
     EXPECT_THROW(vm_alloc(size_t(1) << (sizeof(void*) == 8 ? 62 : 31), false), system_throw_unwind);
-    EXPECT_EQ(system_rec.thrown, THROW_VM_ALLOC);
+    EXPECT_EQ(system_s.thrown, THROW_VM_ALLOC);
     int local = 0;
     EXPECT_THROW(vm_free(&local), system_throw_unwind);
-    EXPECT_EQ(system_rec.thrown, THROW_VM_FREE);
+    EXPECT_EQ(system_s.thrown, THROW_VM_FREE);
 }
 
 TEST_F(PlatformTest, CurrentDirectoryRoundTrip)

@@ -93,16 +93,31 @@ inline const uint8_t* moving_bytes(const std::string& text)
 // Holds the collector off in tests of the allocator itself, whose fresh buffers nothing refers to.
 using no_collect = collector_hold;
 
-// Collections only when the allocator itself asks for one: for tests that measure the trigger,
-// which the stress modes (a collection at every allocation) would hide.
-struct natural_collections {
+// The stress modes for a scope, given back as they were at its end.
+struct stress_scope {
     uint32_t every = collector_s.stress_every, move = collector_s.stress_move;
-    natural_collections() { collector_s.stress_every = collector_s.stress_move = 0; }
-    ~natural_collections()
+    stress_scope(uint32_t every_n, uint32_t moving)
+    {
+        collector_s.stress_every = every_n;
+        collector_s.stress_move = moving;
+    }
+    ~stress_scope()
     {
         collector_s.stress_every = every;
         collector_s.stress_move = move;
     }
+    stress_scope(const stress_scope&) = delete;
+    stress_scope& operator=(const stress_scope&) = delete;
+};
+// Collections only when the allocator itself asks for one: for tests that measure the trigger,
+// which the stress modes would hide.
+struct natural_collections : stress_scope {
+    natural_collections() : stress_scope(0, 0) {}
+};
+// A collection at every allocation, moving every live buffer: an address kept across an
+// allocation reads poison at once, in the normal run as in the stress run.
+struct stress_collections : stress_scope {
+    stress_collections() : stress_scope(1, 1) {}
 };
 }  // namespace test
 
