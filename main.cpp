@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/boot.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -48,12 +51,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
     std::vector<std::string> args = command_line_utf8();   // for system/options, once the library exists
-    // The outermost catch: a throw of the runtime's own code that nothing caught.
+    runtime::start();
+    // The boot's own catch: an error of the boot sources is reported as any uncaught error.
     try {
-        runtime::init();
-        runtime::finish_start();
+        runtime::boot();
     } catch (const system_throw_unwind&) {
         rt_top_handler();
+    } catch (const script_error_unwind&) {
+        interpreter::uncaught_error();   // no try frame caught it
     }
     runtime_error(RT_NORMAL_END, 0);
 }

@@ -27,8 +27,7 @@ int bench::add(const char* name, routine r)
 int main(int argc, char** argv)
 {
     rt_install_filter();
-    runtime::init();
-    runtime::finish_start();
+    runtime::start();   // as the real entry starts
     // The benchmarks print narrow text; the runtime put the standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
     for (const entry& e : entries()) {

@@ -13,6 +13,24 @@ uint8_t* bytes_repeat(uint8_t* buffer, int32_t size, int32_t count);
 // A float! truncated toward zero (script/out-of-range beyond 32 bits or NaN); other values: word 2.
 int32_t int_check_range(const cell* value);
 
+// ---- the machine stack guard --------------------------------------------------------------------
+// Every recursive C++ path checks the machine stack before it goes deeper: under Wine a real
+// overflow ends the process silently, so internal/stack-overflow is raised while room is left
+// for the unwinding and the error's own work. The floor is the thread's lowest usable address
+// plus the margin, set once at start-up.
+extern uintptr_t machine_stack_floor;
+void machine_stack_init();
+[[noreturn]] void machine_stack_overflow();
+inline void machine_stack_check()
+{
+    // A local's address, not the frame address: asking for the frame address forces a frame
+    // pointer, whose unwind description GCC gets wrong in some large frames on x86-64 Windows.
+    volatile char probe = 0;
+    if (reinterpret_cast<uintptr_t>(&probe) < machine_stack_floor) machine_stack_overflow();
+}
+// Bytes left above the floor (tests drive recursions down to it).
+uintptr_t machine_stack_room();
+
 // ---- the cycle stack ----------------------------------------------------------------------------
 constexpr uint32_t CYCLE_STACK_ENTRIES = 1000;
 

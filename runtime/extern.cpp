@@ -1,5 +1,6 @@
 // The handle registry's slot table: indexes are handed out, never addresses, so slots stay valid
-// when the table doubles.
+// when the table doubles. A slot number outside the table, or freeing a free slot, is an internal
+// fault that ends the process: either would corrupt the lists silently.
 #include "runtime/extern.h"
 
 #include "runtime/rterror.h"
@@ -29,6 +30,23 @@ void unlink_live(int32_t index)
             return;
         }
     }
+}
+
+// The slot a caller or a handle! value names. A number outside the table is an internal fault
+// (runtime error 98), never a read or write past it.
+extern_slot& slot_at(int32_t index)
+{
+    if (index < 0 || uint32_t(index) >= externs.capacity) runtime_error(RT_ASSERTION, rt_error_address());
+    return externs.slots[index];
+}
+
+// A live slot: freeing or setting a free one would chain it twice into the free list, or leave a
+// resource where the next handle's owner takes over the slot.
+extern_slot& live_slot_at(int32_t index)
+{
+    extern_slot& s = slot_at(index);
+    if (s.class_word & EXTERN_FREE) runtime_error(RT_ASSERTION, rt_error_address());
+    return s;
 }
 
 void push_free(int32_t index)
@@ -88,12 +106,13 @@ void extern_class_call(uint32_t class_word, void* pointer)
 
 void extern_handle_call(int32_t slot)
 {
-    extern_class_call(externs.slots[slot].class_word, externs.slots[slot].pointer);
+    extern_slot& s = slot_at(slot);
+    extern_class_call(s.class_word, s.pointer);
 }
 
 void extern_handle_set(int32_t index, void* pointer)
 {
-    extern_slot& s = externs.slots[index];
+    extern_slot& s = live_slot_at(index);
     void* old = s.pointer;
     s.pointer = pointer;
     if (old != pointer) extern_class_call(s.class_word, old);
@@ -101,6 +120,7 @@ void extern_handle_set(int32_t index, void* pointer)
 
 int32_t extern_handle_free(int32_t index, bool release)
 {
+    live_slot_at(index);
     if (release) extern_handle_call(index);
     unlink_live(index);
     push_free(index);
@@ -109,7 +129,8 @@ int32_t extern_handle_free(int32_t index, bool release)
 
 uint32_t extern_handle_mark(int32_t index, void* pointer)
 {
-    extern_slot& s = externs.slots[index];
+    extern_slot& s = slot_at(index);
+    if (s.class_word & EXTERN_FREE) return 0;   // a handle! value outlived its slot: nothing to keep
     uint32_t fresh = (s.class_word & EXTERN_MARK) ? 0 : 1;
     s.class_word |= EXTERN_MARK;
     if (pointer) s.pointer = pointer;

@@ -198,36 +198,28 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool 
     bool even = (bits & 1) == 0;
     for (int32_t i = 1;; i++) {
         int32_t digit = int32_t(bigint::quotient_digit(st.r, st.s));
-        int32_t j = bigint::compare(st.r, st.mlo);
-        big* upper = bigint::difference(st.s, st.mhi);
-        int32_t j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
-        bigint::release(upper);
-        bool raise;
-        if (!shortest) {
-            append_digit(out, digit);
-            if (bigint::is_zero(st.r)) break;
-            if (i < limit) {
-                times_ten(&st);
-                continue;
-            }
-            st.r = bigint::shift_left(st.r, 1);
-            int32_t half = bigint::compare(st.r, st.s);
-            if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
-            break;
+        int32_t j = 0, j1 = -1;
+        if (shortest) {
+            j = bigint::compare(st.r, st.mlo);
+            big* upper = bigint::difference(st.s, st.mhi);
+            j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
+            bigint::release(upper);
         }
-        if (j1 == 0 && even) {
+        bool raise;
+        if (shortest && j1 == 0 && even) {
             raise = digit == 9 || j > 0;
-        } else if (j < 0 || (j == 0 && even)) {
+        } else if (shortest && (j < 0 || (j == 0 && even))) {
             raise = false;
             if (!bigint::is_zero(st.r) && j1 > 0) {
                 st.r = bigint::shift_left(st.r, 1);
                 int32_t half = bigint::compare(st.r, st.s);
                 raise = half > 0 || (half == 0 && (digit & 1));
             }
-        } else if (j1 > 0) {
+        } else if (shortest && j1 > 0) {
             raise = true;
         } else {
             append_digit(out, digit);
+            if (!shortest && bigint::is_zero(st.r)) break;   // the exact value ends here
             if (i < limit) {
                 times_ten(&st);
                 continue;
@@ -637,16 +629,51 @@ void digits_of(double value, int32_t precision, bool shortest, float_digits* out
     out->digits[out->length] = 0;
 }
 
+// The builder's text into out[0..room), NUL-terminated; 0 (and an empty text) when it does not fit.
+size_t copy_out(const text_builder& b, char* out, size_t room)
+{
+    if (b.n + 1 > room) {
+        if (room) out[0] = 0;
+        return 0;
+    }
+    std::memcpy(out, b.text, b.n);
+    out[b.n] = 0;
+    return b.n;
+}
+
+// What "%.<precision>g" lays out: fixed notation when the decimal exponent x of the first digit
+// has -4 <= x < precision, else d.ddd and the exponent; the digits' trailing zeros stay dropped.
+void lay_out_g(const float_digits& d, int32_t precision, text_builder* b)
+{
+    int32_t n = d.length, x = d.point - 1;
+    if (d.negative) b->put('-');
+    if (x < -4 || x >= precision) {
+        b->put(d.digits[0]);
+        if (n > 1) {
+            b->put('.');
+            b->put(d.digits + 1, size_t(n - 1));
+        }
+        b->put('e');
+        put_exponent(b, x);
+    } else if (x < 0) {
+        b->put("0.", 2);
+        b->zeros(-x - 1);
+        b->put(d.digits, size_t(n));
+    } else if (n <= x + 1) {
+        b->put(d.digits, size_t(n));
+        b->zeros(x + 1 - n);
+    } else {
+        b->put(d.digits, size_t(x + 1));
+        b->put('.');
+        b->put(d.digits + x + 1, size_t(n - x - 1));
+    }
+}
+
 }  // namespace
 
 void float_to_digits(double value, int32_t precision, float_digits* out)
 {
     digits_of(value, precision, true, out);
-}
-
-void float_round_digits(double value, int32_t precision, float_digits* out)
-{
-    digits_of(value, precision > 0 ? precision : FLOAT_DIGITS_MAX, false, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)
@@ -661,13 +688,24 @@ size_t float_form_into(double value, int32_t precision, uint32_t point_zero, cha
     } else {
         lay_out(d, point_zero, &b);
     }
-    if (b.n + 1 > room) {
-        if (room) out[0] = 0;
-        return 0;
+    return copy_out(b, out, room);
+}
+
+size_t float_form_g(double value, int32_t precision, char* out, size_t room)
+{
+    if (precision < 1) precision = 1;
+    if (precision > 17) precision = 17;
+    float_digits d;
+    digits_of(value, precision, false, &d);
+    text_builder b;
+    b.n = 0;
+    if (d.point >= FLOAT_POINT_ZERO) {
+        const char* s = special_text(value, 0);
+        b.put(s, std::strlen(s));
+    } else {
+        lay_out_g(d, precision, &b);
     }
-    std::memcpy(out, b.text, b.n);
-    out[b.n] = 0;
-    return b.n;
+    return copy_out(b, out, room);
 }
 
 double text_to_float(const char* text, size_t length, int32_t extra_exponent, size_t* remaining)

@@ -21,14 +21,15 @@ struct float_digits {
 // precision <= 0: the shortest digits that read back as `value`; above 0: at most that many,
 // correctly rounded, fewer when a shorter string already reads back the same.
 void float_to_digits(double value, int32_t precision, float_digits* out);
-// The exact value correctly rounded to `precision` significant digits (ties to even), trailing
-// zeros removed: the digits a "%.<precision>g" format shows, where float_to_digits stops early
-// at a shorter text that reads back. precision <= 0 means 20.
-void float_round_digits(double value, int32_t precision, float_digits* out);
 
 // The display text of `value` into out[0..room), NUL-terminated; answers its length, or 0 (and an
 // empty text when room allows) when it does not fit.
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room);
+// The text of a "%.<precision>g" format (precision 1 to 17): the exact value correctly rounded to
+// that many significant digits (ties to even; float_to_digits stops early at a shorter text that
+// reads back), trailing zeros dropped, an exponent with no "+" and no leading zeros; zero is "0"
+// or "-0", the specials as float_form writes them. Into out as float_form_into does.
+size_t float_form_g(double value, int32_t precision, char* out, size_t room);
 
 // The nearest double to the decimal text in text[0..length), its exponent raised by
 // `extra_exponent`. *remaining gets the count of characters left unread at the end.

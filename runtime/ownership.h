@@ -11,12 +11,13 @@
 constexpr uint32_t SERIES_TRACKING_OWNER = 0x00010000u;
 
 // What a modifying action tells an owner: a pair of events around each change, in word order;
-// change-case tells once, after the change.
+// change-case tells once, after the change, and so does a path that sets a field of a value the
+// owner holds in a series (the hour of a time in an owned block).
 enum owner_event : uint32_t {
     EV_APPEND, EV_APPENDED, EV_INSERT, EV_INSERTED, EV_CHANGE, EV_CHANGED, EV_CLEAR, EV_CLEARED, EV_POKE,
     EV_POKED, EV_PUT, EV_PUT_ED, EV_REMOVE, EV_REMOVED, EV_REVERSE, EV_REVERSED, EV_SORT, EV_SORTED, EV_SWAP,
     EV_SWAPED, EV_TAKE, EV_TAKEN, EV_TRIM, EV_TRIMMED, EV_MOVE, EV_MOVED, EV_RANDOM, EV_RANDOMIZED,
-    EV_UPPERCASE, EV_LOWERCASE, EV_COUNT
+    EV_UPPERCASE, EV_LOWERCASE, EV_SET_PATH, EV_COUNT
 };
 
 struct ownership_state {

@@ -3,6 +3,7 @@
 #include "runtime/runtime.h"
 
 #include <cstdio>
+#include <new>
 
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
@@ -44,6 +45,7 @@
 #include "runtime/hooks.h"
 #include "runtime/image_layer.h"
 #include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
@@ -108,6 +110,7 @@ void runtime::init()
     random_::init();
     memory_init();
     cycle_stack_init();
+    machine_stack_init();
     extern_init();
 
     datatype::tables_init();
@@ -172,6 +175,7 @@ void runtime::init()
     checksum::init();
     compress::init_words();
     lexer::init();
+    interpreter::init();
     load_error_catalogue();
 
     reftable_init();
@@ -184,4 +188,21 @@ void runtime::finish_start()
 {
     collector_s.enabled = 1;
     system_s.booting = 0;
+}
+
+void runtime::start()
+{
+    // The outermost catch. Nothing handles a script error yet while the runtime starts (no memory,
+    // a full root block): it is a failure to start, runtime error 94, as an allocation failure is,
+    // never an exception that reaches std::terminate.
+    try {
+        init();
+        finish_start();
+    } catch (const script_error_unwind&) {
+        runtime_error(RT_NO_MEMORY, rt_error_address());
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_NO_MEMORY, rt_error_address());
+    } catch (const system_throw_unwind&) {
+        rt_top_handler();
+    }
 }

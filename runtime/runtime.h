@@ -6,7 +6,8 @@
 namespace runtime {
 void init();
 // Start-up is over: allocations may collect, and words are no longer copied into the root block.
-// The product's entry, the test entry and the benchmarks' entry call it once runtime::init and
-// their own start are done.
 void finish_start();
+// init and finish_start inside the outermost catch: an error raised while starting ends the
+// process as runtime error 94, a throw of the runtime's own code that nothing caught as 95.
+void start();
 }

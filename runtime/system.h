@@ -6,5 +6,6 @@
 struct system_state {
     uint32_t booting;    // 1 while start-up makes words (they get root-block copies)
     uint32_t thrown;     // code of the throw in flight
+    uint32_t exit_code;  // the language's non-local exit in progress (break, return...), 0 when none
 };
 extern system_state system_s;

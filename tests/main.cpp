@@ -5,6 +5,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdlib>
+
+#include "runtime/boot.h"
+#include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
@@ -14,8 +18,13 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     rt_install_filter();
     platform_set_output(GetStdHandle(STD_OUTPUT_HANDLE));
-    runtime::init();
-    runtime::finish_start();   // as the real entry ends its start
+    // For the start's failure path (tests/runtime/start.sh): refuse the n-th request for system
+    // memory made while the runtime starts.
+    char refuse[16];
+    DWORD n = GetEnvironmentVariableA("KIV_TEST_REFUSE_MEMORY", refuse, sizeof refuse);
+    if (n > 0 && n < sizeof refuse) memory_fail_virtual_after(uint32_t(std::strtoul(refuse, nullptr, 10)));
+    runtime::start();   // as the real entry starts
+    runtime::boot();
 
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);

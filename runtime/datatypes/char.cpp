@@ -95,7 +95,7 @@ int32_t char_::compare(cell* value1, cell* value2, int32_t op)
 
 int32_t char_::form(cell* value, cell* buffer, cell*, int32_t part)
 {
-    string::append_char(buffer->data2, value->data2);
+    string::append_char(series_node(buffer), value->data2);
     return part - 1;
 }
 
@@ -113,11 +113,11 @@ namespace {
 
 uint32_t from_binary(const cell* spec)
 {
-    series_buffer* s = series_of(spec->data2);
-    uint32_t used = series_used_bytes(s);
-    if (spec->data1 >= used) bad_to_arg(spec);
-    uint32_t available = used - spec->data1;
-    int32_t cp = utf8_decode_checked(at(s->head + spec->data1), &available);
+    series_buffer* s = series_of(series_node(spec));
+    uint32_t used = series_used_bytes(s), head = uint32_t(series_head_raw(spec));
+    if (head >= used) bad_to_arg(spec);
+    uint32_t available = used - head;
+    int32_t cp = utf8_decode_checked(at(s->head + head), &available);
     if (cp < 0) fire(ERR_ACCESS, err::INVALID_UTF8, spec);   // the bytes end inside the sequence
     return uint32_t(cp);
 }
@@ -127,7 +127,7 @@ uint32_t from_string(const cell* spec)
     cell str = *spec;
     const uint8_t* head = string::ks_head(&str);
     if (string::ks_tail_q(&str)) bad_to_arg(spec);
-    return string::get_char(head, series_unit(series_of(str.data2)));
+    return string::get_char(head, series_unit(series_of(series_node(&str))));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/datatype.h"
 
 #include <cstring>
+#include <string>
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
@@ -96,26 +97,40 @@ cell* datatype::push(uint32_t id) { return make_at(stack::push_slot(), id); }
 cell* datatype::make_in(cell* blk, uint32_t id) { return make_at(block_alloc_tail(blk ? blk : &root_block), id); }
 cell* datatype::box(uint32_t id) { return make_at(stack::arguments(), id); }
 
+// Every id has its fixed name, whether its datatype is registered yet or not: datatype! values and
+// their words exist for all of them.
+const char* datatype::name_of(uint32_t id)
+{
+    static const char* const names[TYPE_EVENT + 1] = {
+        "value!", "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!", "char!",
+        "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!", "refinement!",
+        "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!", "get-path!",
+        "routine!", "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
+        "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!",
+        "ref!", "point2D!", "point3D!", "image!", "event!",
+    };
+    if (id < TYPE_TABLE_SIZE && datatype_s.types[id].name) return datatype_s.types[id].name;
+    return id <= TYPE_EVENT ? names[id] : "value!";
+}
+
 int32_t datatype::form(cell* value, cell* buffer, cell*, int32_t part)
 {
-    const type_entry& t = datatype_s.types[value->data1];
-    char name[64];
-    std::memcpy(name, t.name, t.length);
-    name[t.length] = 0;
-    string::concatenate_literal(buffer, name);
-    return part - int32_t(t.length);
+    std::string name = name_of(value->data1);
+    name.pop_back();   // the "!"
+    string::concatenate_literal(buffer, name.c_str());
+    return part - int32_t(name.size());
 }
 
 int32_t datatype::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
 {
-    const type_entry& t = datatype_s.types[value->data1];
+    const char* name = name_of(value->data1);
     if (all) string::concatenate_literal(buffer, "#(");
-    string::concatenate_literal(buffer, t.name);
+    string::concatenate_literal(buffer, name);
     if (all) {
         string::concatenate_literal(buffer, ")");
         part -= 3;
     }
-    return part - int32_t(t.length) - 1;
+    return part - int32_t(std::strlen(name));
 }
 
 int32_t datatype::compare(cell* value1, cell* value2, int32_t op)

@@ -139,6 +139,8 @@ cell* push(uint32_t id);
 cell* make_in(cell* block, uint32_t id);
 cell* make_at(cell* slot, uint32_t id);
 cell* box(uint32_t id);
+// The name of an id ("integer!"), registered or not.
+const char* name_of(uint32_t id);
 // The datatype! value of an id, as errors take it for an argument.
 inline cell value_of(uint32_t id) { return cell{TYPE_DATATYPE, id, 0, 0}; }
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);

@@ -146,69 +146,12 @@ bool float_::equal32_q(float a, float b)
 
 namespace {
 
-struct text_out {
-    char* text;
-    size_t n;
-    void put(char c) { text[n++] = c; }
-    void put(const char* s, size_t count)
-    {
-        std::memcpy(text + n, s, count);
-        n += count;
-    }
-    void zeros(int32_t count)
-    {
-        for (int32_t i = 0; i < count; i++) put('0');
-    }
-};
-
-// What "%.<precision>g" writes for a finite value: the exactly rounded digits, in fixed notation
-// when the decimal exponent x has -4 <= x < precision, else as d.ddde<x>; no trailing zeros, and
-// an exponent with no "+" and no leading zeros. Answers the length.
-size_t format_g(double value, int32_t precision, char* out)
-{
-    text_out b{out, 0};
-    if (value == 0) {
-        if (bits_of(value) & sign_bit) b.put('-');
-        b.put('0');
-        b.text[b.n] = 0;
-        return b.n;
-    }
-    float_digits d;
-    float_round_digits(value, precision, &d);
-    int32_t n = d.length, x = d.point - 1;
-    if (d.negative) b.put('-');
-    if (x < -4 || x >= precision) {
-        b.put(d.digits[0]);
-        if (n > 1) {
-            b.put('.');
-            b.put(d.digits + 1, size_t(n - 1));
-        }
-        b.put('e');
-        if (x < 0) b.put('-');
-        const char* e = integer::form_signed(x < 0 ? -x : x);
-        b.put(e, std::strlen(e));
-    } else if (x < 0) {
-        b.put("0.", 2);
-        b.zeros(-x - 1);
-        b.put(d.digits, size_t(n));
-    } else if (n <= x + 1) {
-        b.put(d.digits, size_t(n));
-        b.zeros(x + 1 - n);
-    } else {
-        b.put(d.digits, size_t(x + 1));
-        b.put('.');
-        b.put(d.digits + x + 1, size_t(n - x - 1));
-    }
-    b.text[b.n] = 0;
-    return b.n;
-}
-
 // The first text of a kind: significant digits by the precision the kind is printed with.
 size_t first_text(double value, int32_t kind, char* out)
 {
     if (kind == float_::FORM_SECONDS) return float_form_into(value, 6, 0, out, FLOAT_FORM_ROOM);
     int32_t precision = kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : 7;
-    return format_g(value, precision, out);
+    return float_form_g(value, precision, out, FLOAT_FORM_ROOM);
 }
 
 // Digits that show the binary representation rather than the number: a long text ending in 01
@@ -241,7 +184,7 @@ const char* float_::form_float(double value, int32_t kind)
     size_t n = first_text(value, kind, text);
     if (pretty_q && noisy(text, n)) {
         bool single = kind == FORM_SINGLE || kind == FORM_SECONDS || kind == FORM_POINT;
-        n = format_g(value, single ? 5 : 14, text);
+        n = float_form_g(value, single ? 5 : 14, text, FLOAT_FORM_ROOM);
     }
     if (percent) {
         text[n++] = '%';
@@ -531,9 +474,9 @@ cell* float_::random(cell* value, bool seed, bool secure, bool)
 
 double float_::from_binary(const cell* binary)
 {
-    series_buffer* s = series_of(binary->data2);
+    series_buffer* s = series_of(series_node(binary));
     uint32_t used = series_used_bytes(s);
-    uint32_t head = binary->data1 < used ? binary->data1 : used;
+    uint32_t head = uint32_t(series_head_raw(binary)) < used ? uint32_t(series_head_raw(binary)) : used;
     uint32_t n = used - head < 8 ? used - head : 8;
     const uint8_t* p = at(s->head + head);
     uint64_t bits = 0;
@@ -578,7 +521,7 @@ double from_string(cell* spec, uint32_t type)
 {
     cell str = *spec;
     const uint8_t* head = string::ks_head(&str);
-    uint32_t count = string::ks_length_q(&str), unit = series_unit(series_of(str.data2));
+    uint32_t count = string::ks_length_q(&str), unit = series_unit(series_of(series_node(&str)));
     if (type != TYPE_PERCENT) {
         int32_t status;
         double d = float_::from_text(head, count, unit, &status);

@@ -274,7 +274,7 @@ namespace {
 int32_t from_issue(const cell* spec)
 {
     uint32_t length;
-    const uint8_t* name = symbol::name(spec->data2, &length);
+    const uint8_t* name = symbol::name(word_symbol(spec), &length);
     if (length == 0 || length > 8) fire(ERR_SCRIPT, err::INVALID_DATA, spec);
     uint32_t value = 0;
     for (uint32_t i = 0; i < length; i++) {
@@ -292,9 +292,9 @@ int32_t from_issue(const cell* spec)
 
 int32_t from_binary(const cell* spec)
 {
-    series_buffer* s = series_of(spec->data2);
+    series_buffer* s = series_of(series_node(spec));
     uint32_t used = series_used_bytes(s);
-    uint32_t head = spec->data1 < used ? spec->data1 : used;
+    uint32_t head = uint32_t(series_head_raw(spec)) < used ? uint32_t(series_head_raw(spec)) : used;
     uint32_t n = used - head < 4 ? used - head : 4;
     const uint8_t* p = at(s->head + head);
     uint32_t value = 0;
@@ -307,7 +307,7 @@ int32_t from_string(const cell* spec)
     cell str = *spec;
     const uint8_t* head = string::ks_head(&str);
     int32_t status;
-    int32_t value = integer::from_text(head, string::ks_length_q(&str), series_unit(series_of(str.data2)), &status);
+    int32_t value = integer::from_text(head, string::ks_length_q(&str), series_unit(series_of(series_node(&str))), &status);
     if (status != 0) type_fault(ERR_SCRIPT, err::BAD_TO_ARG, TYPE_INTEGER, spec);
     return value;
 }

@@ -5,6 +5,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/random.h"
@@ -72,10 +73,12 @@ enum class bit_op { AND, OR, XOR };
 cell* bitwise(cell* a, cell* b, bit_op op, const char* action)
 {
     if (cell_type(b) != TYPE_LOGIC) {
-        cell name_arg = cell{TYPE_NONE, 0, 0, 0};
-        (void)action;   // the action's word is named once words exist
-        cell type_arg = cell{TYPE_DATATYPE, cell_type(b), 0, 0};
-        fire(ERR_SCRIPT, err::EXPECT_ARG, &name_arg, &type_arg, &name_arg);
+        // The error names the action and its second argument by their words; each word is copied
+        // before the next one is made, which may allocate.
+        cell type = datatype::value_of(cell_type(b));
+        cell action_word = *word::load(action);
+        cell argument_word = *word::load("value2");
+        fire(ERR_SCRIPT, err::EXPECT_ARG, &action_word, &type, &argument_word);
     }
     switch (op) {
     case bit_op::AND: a->data1 &= b->data1; break;

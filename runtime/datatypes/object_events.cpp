@@ -59,6 +59,7 @@ constexpr rt_word event_words[] = {
     W_APPEND, W_APPENDED, W_INSERT, W_INSERTED, W_CHANGE, W_CHANGED, W_CLEAR, W_CLEARED, W_POKE, W_POKED,
     W_PUT, W_PUT_ED, W_REMOVE, W_REMOVED, W_REVERSE, W_REVERSED, W_SORT, W_SORTED, W_SWAP, W_SWAPED,
     W_TAKE, W_TAKEN, W_TRIM, W_TRIMMED, W_MOVE, W_MOVED, W_RANDOM, W_RANDOMIZED, W_UPPERCASE, W_LOWERCASE,
+    W_SET_PATH,
 };
 static_assert(sizeof event_words / sizeof event_words[0] == EV_COUNT, "one word per owner event");
 

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -19,6 +20,7 @@
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/ownership.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ int32_t time_::get_minutes(double seconds)
 
 int32_t time_::field_index(const cell* word, const cell* value)
 {
-    uint32_t symbol = symbol::resolve(word->data2);
+    uint32_t symbol = symbol::resolve(word_symbol(word));
     static constexpr rt_symbol fields[] = {SYM_HOUR, SYM_MINUTE, SYM_SECOND};
     for (int32_t i = 0; i < 3; i++)
         if (symbol == symbol::resolve(rt_symbol_id(fields[i]))) return i + 1;
@@ -277,15 +279,22 @@ double with_field(double t, int32_t index, const cell* value)
 
 }  // namespace
 
-cell* time_::eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t, bool, bool,
-                       bool, bool)
+cell* time_::eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
+                       int32_t, bool, bool, bool, bool notify)
 {
     int32_t i = -1;
     if (cell_type(element) == TYPE_INTEGER) i = int32_t(element->data2);
     else if (cell_type(element) == TYPE_WORD) i = field_index(element, path);
     if (i < FIELD_HOUR || i > FIELD_SECOND) fire(ERR_SCRIPT, err::INVALID_PATH, path, element);
     if (!value) return get_field(parent, i);
+    stack::scope keep;
+    cell* old = keep.push(*parent);
     cell_set_float(parent, with_field(cell_float(parent), i, value));
+    if (!notify || !grandparent) return value;
+    // The handlers get stack copies: the parent may lie in a buffer that their work moves.
+    cell* changed = keep.push(*parent);
+    if (cell_type(grandparent) == TYPE_OBJECT) object::fire_on_set(grandparent, previous, old, changed);
+    else ownership_check(grandparent, EV_SET_PATH, value, i, 1);
     return value;
 }
 

@@ -34,8 +34,8 @@ const char* const HEAD = "make typeset! [";
 
 void drop_last_char(cell* buffer)
 {
-    series_buffer* s = series_of(buffer->data2);
-    string::truncate_at(buffer->data2, series_used_bytes(s) / series_unit(s) - 1);
+    series_buffer* s = series_of(series_node(buffer));
+    string::truncate_at(series_node(buffer), series_used_bytes(s) / series_unit(s) - 1);
 }
 
 }  // namespace

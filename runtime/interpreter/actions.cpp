@@ -1,16 +1,299 @@
-// The action entry table.
+// The 62 action entries: each reads its arguments from the current window (base[0] first, each
+// refinement as the window index of its first argument or -1), finds the routine of the first
+// argument's datatype in the action table and leaves the result in base[0]. Routines return the
+// cell that holds their result; it may be on the stack above the window, so it is copied down
+// before anything else is pushed.
 #include "runtime/interpreter/actions.h"
 
 #include <cstring>
 
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/stack.h"
 
 actions_state actions_s;
+
+namespace {
+
+inline cell* base() { return stack_s.arguments; }
+// A refinement's argument cell, or null when it is not used (routines test "absent" that way).
+inline cell* arg(const int32_t* refs, int i) { return refs[i] >= 0 ? base() + refs[i] : nullptr; }
+inline bool flag(const int32_t* refs, int i) { return refs[i] >= 0; }
+
+template <class F>
+F routine_of(const cell* value, F action_table_row::*field, uint32_t slot)
+{
+    uint32_t type = actions::dispatch_type(value, slot);
+    F f = datatype_s.rows[type].*field;
+    if (!f) actions::no_routine(type);
+    return f;
+}
+
+inline void result(const cell* r)
+{
+    if (r && r != base()) *base() = *r;
+}
+
+// ---- the entries --------------------------------------------------------------------------------
+
+void make(bool, const int32_t*)
+{
+    make_fn f = routine_of(base(), &action_table_row::make, ACT_MAKE);
+    result(f(base(), base() + 1, actions::dispatch_type(base(), ACT_MAKE)));
+}
+void random(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::random, ACT_RANDOM)(base(), flag(r, 0), flag(r, 1), flag(r, 2)));
+}
+void reflect(bool, const int32_t*)
+{
+    result(routine_of(base(), &action_table_row::reflect, ACT_REFLECT)(base(), base() + 1));
+}
+void to(bool, const int32_t*)
+{
+    make_fn f = routine_of(base(), &action_table_row::to, ACT_TO);
+    result(f(base(), base() + 1, actions::dispatch_type(base(), ACT_TO)));
+}
+void form(bool, const int32_t* r)
+{
+    int32_t limit = flag(r, 0) ? int32_t(arg(r, 0)->data2) : actions::NO_LIMIT;
+    result(actions::form_value(base(), limit));
+}
+void mold(bool, const int32_t* r)
+{
+    int32_t limit = flag(r, 3) ? int32_t(arg(r, 3)->data2) : actions::NO_LIMIT;
+    result(actions::mold_value(base(), flag(r, 0), flag(r, 1), flag(r, 2), limit));
+}
+void eval_path(bool, const int32_t*)
+{
+    eval_path_fn f = routine_of(base(), &action_table_row::eval_path, ACT_EVAL_PATH);
+    result(f(base(), base() + 1, nullptr, base() + 1, base(), base() + 1, 0, false, true, true, false));
+}
+void compare(bool, const int32_t*)
+{
+    int32_t code = cell_type(base() + 2) == TYPE_INTEGER ? int32_t(base()[2].data2) : COMP_EQUAL;
+    actions::compare_to_logic(code);
+}
+
+template <unary_fn action_table_row::*field, uint32_t slot>
+void unary(bool, const int32_t*)
+{
+    result(routine_of(base(), field, slot)(base()));
+}
+template <binary_fn action_table_row::*field, uint32_t slot>
+void binary(bool, const int32_t*)
+{
+    result(routine_of(base(), field, slot)(base(), base() + 1));
+}
+template <position_fn action_table_row::*field, uint32_t slot>
+void position(bool, const int32_t*)
+{
+    result(routine_of(base(), field, slot)(base(), base() + 1));
+}
+
+void round(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::round, ACT_ROUND)(base(), arg(r, 0), flag(r, 1), flag(r, 2),
+                                                                    flag(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));
+}
+
+// append, insert and change: a /dup count below 1 changes nothing.
+template <append_fn action_table_row::*field, uint32_t slot>
+void append_like(bool, const int32_t* r)
+{
+    append_fn f = routine_of(base(), field, slot);
+    cell* dup = arg(r, 2);
+    if (dup && cell_type(dup) == TYPE_INTEGER && int32_t(dup->data2) < 1) return;
+    result(f(base(), base() + 1, arg(r, 0), flag(r, 1), dup));
+}
+
+void copy(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::copy, ACT_COPY)(base(), base(), arg(r, 0), flag(r, 1), arg(r, 2)));
+}
+void find(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::find, ACT_FIND)(base(), base() + 1, arg(r, 0), flag(r, 1), flag(r, 2),
+                                                                  flag(r, 3), flag(r, 4), arg(r, 5), arg(r, 6),
+                                                                  flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
+}
+void select(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::select, ACT_SELECT)(base(), base() + 1, arg(r, 0), flag(r, 1),
+                                                                      flag(r, 2), flag(r, 3), flag(r, 4), arg(r, 5),
+                                                                      arg(r, 6), flag(r, 7), flag(r, 8), false, false));
+}
+void length_q(bool, const int32_t*)
+{
+    int32_t n = routine_of(base(), &action_table_row::length_q, ACT_LENGTH_Q)(base());
+    *base() = n < 0 ? none_value : cell{TYPE_INTEGER, 0, uint32_t(n), 0};
+}
+void move(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::move, ACT_MOVE)(base(), base() + 1, arg(r, 0)));
+}
+void pick(bool, const int32_t*)
+{
+    pick_fn f = routine_of(base(), &action_table_row::pick, ACT_PICK);
+    result(f(base(), actions::get_index_arg(base() + 1), base() + 1));
+}
+void poke(bool, const int32_t*)
+{
+    poke_fn f = routine_of(base(), &action_table_row::poke, ACT_POKE);
+    result(f(base(), actions::get_index_arg(base() + 1), base() + 1, base() + 2));
+}
+void put(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::put, ACT_PUT)(base(), base() + 1, base() + 2, flag(r, 0)));
+}
+void remove(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::remove, ACT_REMOVE)(base(), arg(r, 0), arg(r, 1)));
+}
+void reverse(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::reverse, ACT_REVERSE)(base(), arg(r, 0), arg(r, 1)));
+}
+void sort(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::sort, ACT_SORT)(base(), flag(r, 0), arg(r, 1), arg(r, 2), arg(r, 3),
+                                                                  flag(r, 4), flag(r, 5), flag(r, 6)));
+}
+void take(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::take, ACT_TAKE)(base(), arg(r, 0), flag(r, 1), flag(r, 2)));
+}
+void trim(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::trim, ACT_TRIM)(base(), flag(r, 0), flag(r, 1), flag(r, 2),
+                                                                  flag(r, 3), flag(r, 4), arg(r, 5)));
+}
+void modify(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::modify, ACT_MODIFY)(base(), base() + 1, base() + 2, flag(r, 0)));
+}
+void open(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::open, ACT_OPEN)(base(), flag(r, 0), flag(r, 1), flag(r, 2),
+                                                                  flag(r, 3), arg(r, 4)));
+}
+void read(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::read, ACT_READ)(base(), arg(r, 0), arg(r, 1), flag(r, 2), flag(r, 3),
+                                                                  flag(r, 4), arg(r, 5)));
+}
+void write(bool, const int32_t* r)
+{
+    result(routine_of(base(), &action_table_row::write, ACT_WRITE)(base(), base() + 1, flag(r, 0), flag(r, 1),
+                                                                    flag(r, 2), flag(r, 3), arg(r, 4), arg(r, 5),
+                                                                    arg(r, 6), arg(r, 7)));
+}
+
+using R = action_table_row;
+
+// In slot order; slot 8 (set-path) has no entry.
+const action_entry_fn entries[ACTION_SLOTS] = {
+    make, random, reflect, to, form, mold, eval_path, nullptr, compare,
+    unary<&R::absolute, ACT_ABSOLUTE>, binary<&R::add, ACT_ADD>, binary<&R::divide, ACT_DIVIDE>,
+    binary<&R::multiply, ACT_MULTIPLY>, unary<&R::negate, ACT_NEGATE>, binary<&R::power, ACT_POWER>,
+    binary<&R::remainder, ACT_REMAINDER>, round, binary<&R::subtract, ACT_SUBTRACT>, unary<&R::even_q, ACT_EVEN_Q>,
+    unary<&R::odd_q, ACT_ODD_Q>, binary<&R::and_t, ACT_AND_T>, unary<&R::complement, ACT_COMPLEMENT>,
+    binary<&R::or_t, ACT_OR_T>, binary<&R::xor_t, ACT_XOR_T>, append_like<&R::append, ACT_APPEND>,
+    position<&R::at, ACT_AT>, unary<&R::back, ACT_BACK>, append_like<&R::change, ACT_CHANGE>,
+    unary<&R::clear, ACT_CLEAR>, copy, find, unary<&R::head, ACT_HEAD>, unary<&R::head_q, ACT_HEAD_Q>,
+    unary<&R::index_q, ACT_INDEX_Q>, append_like<&R::insert, ACT_INSERT>, length_q, move,
+    unary<&R::next, ACT_NEXT>, pick, poke, put, remove, reverse, select, sort, position<&R::skip, ACT_SKIP>,
+    binary<&R::swap, ACT_SWAP>, unary<&R::tail, ACT_TAIL>, unary<&R::tail_q, ACT_TAIL_Q>, take, trim,
+    unary<&R::create, ACT_CREATE>, unary<&R::close, ACT_CLOSE>, unary<&R::delete_, ACT_DELETE>, modify, open,
+    unary<&R::open_q, ACT_OPEN_Q>, unary<&R::query, ACT_QUERY>, read, binary<&R::rename, ACT_RENAME>,
+    unary<&R::update, ACT_UPDATE>, write,
+};
+
+}  // namespace
 
 void actions::init()
 {
     std::memset(actions_s.table, 0, sizeof actions_s.table);
+    register_(ACTION_SLOTS, entries);
     native_s.action_slot_filled = [](int64_t slot) { return entry(slot) != nullptr; };
 }
 
+void actions::register_(uint32_t count, const action_entry_fn* list)
+{
+    for (uint32_t i = 0; i < count && i < ACTION_SLOTS; i++) actions_s.table[i] = list[i];
+}
+
 action_entry_fn actions::entry(int64_t slot) { return slot >= 1 && slot <= ACTION_SLOTS ? actions_s.table[slot - 1] : nullptr; }
+
+uint32_t actions::dispatch_type(const cell* value, uint32_t slot)
+{
+    uint32_t type = cell_type(value);
+    if (type == TYPE_DATATYPE && (slot == ACT_MAKE || slot == ACT_TO || slot == ACT_REFLECT) && value->data1 < TYPE_TABLE_SIZE)
+        return value->data1;
+    return type;
+}
+
+void actions::no_routine(uint32_t type) { fire_expect_arg(0, type); }
+
+// ---- comparison ---------------------------------------------------------------------------------
+
+int32_t actions::compare_raw(cell* value1, cell* value2, int32_t code)
+{
+    compare_fn f = datatype_s.rows[cell_type(value1)].compare;
+    return f ? f(value1, value2, code) : -2;
+}
+
+bool actions::compare(cell* value1, cell* value2, int32_t code)
+{
+    int32_t answer = compare_raw(value1, value2, code);
+    if (answer == -2 && code >= COMP_LESSER && code <= COMP_GREATER_EQUAL)
+        fire(ERR_SCRIPT, err::INVALID_COMPARE, value1, value2);
+    return compare_answer(code, answer);
+}
+
+void actions::compare_to_logic(int32_t code)
+{
+    bool truth = compare(base(), base() + 1, code);
+    *base() = cell{TYPE_LOGIC, truth ? 1u : 0u, 0, 0};
+}
+
+// ---- form and mold ------------------------------------------------------------------------------
+
+namespace {
+cell* cut(cell* text, int32_t limit)
+{
+    if (limit < actions::NO_LIMIT) string::truncate_at(text->data2, uint32_t(limit));
+    return text;
+}
+}  // namespace
+
+cell* actions::form_value(cell* value, int32_t limit)
+{
+    cell* text = string::make_at(stack::push_slot(), 16, 1);
+    if (limit < 1) return text;
+    form_fn f = routine_of(value, &action_table_row::form, ACT_FORM);
+    f(value, text, nullptr, limit);
+    return cut(text, limit);
+}
+
+cell* actions::mold_value(cell* value, bool only, bool all, bool flat, int32_t limit)
+{
+    cell* text = string::make_at(stack::push_slot(), 16, 1);
+    if (limit < 1) return text;
+    mold_fn f = routine_of(value, &action_table_row::mold, ACT_MOLD);
+    f(value, text, only, all, flat, nullptr, limit, 0);
+    return cut(text, limit);
+}
+
+int32_t actions::get_index_arg(const cell* index)
+{
+    switch (cell_type(index)) {
+    case TYPE_INTEGER: case TYPE_CHAR: return int32_t(index->data2);
+    case TYPE_LOGIC: return index->data1 == 1 ? 1 : 2;
+    default: return 0;
+    }
+}

@@ -1,17 +1,82 @@
-// The natives table and its filling in slot order.
+// The natives table, its filling in number order, the natives not built yet (each raises
+// internal/not-done naming itself), the comparisons behind the operators, and the services the
+// native routines share: truth tests, set-many, argument checks for callers that did not check.
 #include "runtime/interpreter/natives.h"
 
 #include <cstring>
 
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/stack.h"
 
 natives_state natives_s;
+
+namespace {
+
+const char* const native_names[] = {
+#define NATIVE(id, name) name,
+#include "runtime/interpreter/natives_list.inc"
+#undef NATIVE
+};
+
+// A native whose behaviour is not built yet: internal/not-done with its word.
+template <uint32_t N>
+void not_done(bool, const int32_t*)
+{
+    cell name = *word::load(native_names[N - 1]);
+    fire(ERR_INTERNAL, err::NOT_DONE, &name);
+}
+
+template <int32_t code>
+void comparison(bool check, const int32_t* refs)
+{
+    actions::compare_to_logic(code);
+}
+
+using namespace natives;
+
+// In native-number order: the routine of native n is routines[n - 1].
+const native_fn routines[] = {
+    if_star, unless_star, either_star, any_star, all_star, while_star, until_star, loop_star, repeat_star,
+    forever_star, foreach_star, forall_star, remove_each_star, func_star, function_star, does_star, has_star,
+    switch_star, case_star, do_star, get_star, set_star, print_star, prin_star,
+    equal_q_star, not_equal_q_star, strict_equal_q_star, lesser_q_star, greater_q_star, lesser_or_equal_q_star,
+    greater_or_equal_q_star, same_q_star, not_star, type_q_star, reduce_star, compose_star,
+    not_done<N_STATS>, bind_star, in_star, not_done<N_PARSE>, not_done<N_UNION>, not_done<N_INTERSECT>,
+    not_done<N_UNIQUE>, not_done<N_DIFFERENCE>, not_done<N_EXCLUDE>, not_done<N_COMPLEMENT_Q>,
+    not_done<N_DEHEX>, not_done<N_ENHEX>, not_done<N_NEGATIVE_Q>, not_done<N_POSITIVE_Q>, not_done<N_MAX>,
+    not_done<N_MIN>, not_done<N_SHIFT>, not_done<N_TO_HEX>, not_done<N_SINE>, not_done<N_COSINE>,
+    not_done<N_TANGENT>, not_done<N_ARCSINE>, not_done<N_ARCCOSINE>, not_done<N_ARCTANGENT>,
+    not_done<N_ARCTANGENT2>, not_done<N_NAN_Q>, not_done<N_LOG_2>, not_done<N_LOG_10>, not_done<N_LOG_E>,
+    not_done<N_EXP>, not_done<N_SQUARE_ROOT>, construct_star, value_q_star, try_star, not_done<N_UPPERCASE>,
+    not_done<N_LOWERCASE>, not_done<N_AS_PAIR>, not_done<N_AS_POINT2D>, not_done<N_AS_POINT3D>,
+    not_done<N_AS_MONEY>, break_star, continue_star, exit_star, return_star, throw_star, catch_star, extend_star,
+    not_done<N_DEBASE>, not_done<N_TO_LOCAL_FILE>, not_done<N_WAIT>, not_done<N_CHECKSUM>, unset_star,
+    new_line_star, new_line_q_star, not_done<N_ENBASE>, context_q_star, not_done<N_SET_ENV>, not_done<N_GET_ENV>,
+    not_done<N_LIST_ENV>, not_done<N_NOW>, not_done<N_SIGN_Q>, not_done<N_AS>, not_done<N_CALL>,
+    not_done<N_ZERO_Q>, not_done<N_SIZE_Q>, not_done<N_BROWSE>, not_done<N_COMPRESS>, not_done<N_DECOMPRESS>,
+    not_done<N_RECYCLE>, not_done<N_TRANSCODE>, apply_star,
+};
+static_assert(sizeof routines / sizeof routines[0] == NATIVE_COUNT);
+
+}  // namespace
 
 void natives::init()
 {
     std::memset(natives_s.table, 0, sizeof natives_s.table);
     natives_s.next = 1;
+    natives_s.last_line = 0;
     native_s.native_slot_filled = [](int64_t slot) { return entry(slot) != nullptr; };
+    natives_s.print_scratch = block::make_in(nullptr, 32);   // a root cell: it never moves
+    register_(NATIVE_COUNT, routines);
 }
 
 void natives::register_(uint32_t count, const native_fn* list)
@@ -23,3 +88,63 @@ void natives::register_(uint32_t count, const native_fn* list)
 }
 
 native_fn natives::entry(int64_t slot) { return slot >= 1 && slot <= native::NATIVE_SLOTS ? natives_s.table[slot - 1] : nullptr; }
+
+const char* natives::name_of(uint32_t n) { return n >= 1 && n <= NATIVE_COUNT ? native_names[n - 1] : ""; }
+
+// ---- comparisons --------------------------------------------------------------------------------
+
+void natives::equal_q_star(bool check, const int32_t* refs) { comparison<COMP_EQUAL>(check, refs); }
+void natives::not_equal_q_star(bool check, const int32_t* refs) { comparison<COMP_NOT_EQUAL>(check, refs); }
+void natives::strict_equal_q_star(bool check, const int32_t* refs) { comparison<COMP_STRICT_EQUAL>(check, refs); }
+void natives::lesser_q_star(bool check, const int32_t* refs) { comparison<COMP_LESSER>(check, refs); }
+void natives::greater_q_star(bool check, const int32_t* refs) { comparison<COMP_GREATER>(check, refs); }
+void natives::lesser_or_equal_q_star(bool check, const int32_t* refs) { comparison<COMP_LESSER_EQUAL>(check, refs); }
+void natives::greater_or_equal_q_star(bool check, const int32_t* refs)
+{
+    comparison<COMP_GREATER_EQUAL>(check, refs);
+}
+void natives::same_q_star(bool check, const int32_t* refs) { comparison<COMP_SAME>(check, refs); }
+
+void natives::not_star(bool, const int32_t*)
+{
+    cell* base = stack::arguments();
+    *base = cell{TYPE_LOGIC, cell_falsy(base) ? 1u : 0u, 0, 0};
+}
+
+// ---- shared services ----------------------------------------------------------------------------
+
+void natives::set_many(const cell* words_value, const cell* values_value, uint32_t count, bool any, bool only,
+                       bool some)
+{
+    cell words = *words_value, values = *values_value;
+    uint32_t vt = cell_type(&values);
+    bool spread = !only && (any_block_q(vt) || vt == TYPE_MAP);
+    if (vt == TYPE_MAP && !only) fire(ERR_INTERNAL, err::NOT_DONE);
+    cell* mark = stack::top();
+    cell* held = stack::push(&values);
+    // First pass: every target is a word kind, and no value is unset unless allowed.
+    for (uint32_t i = 0; i < count; i++) {
+        cell w = block::rs_head(&words)[i];
+        uint32_t wt = cell_type(&w);
+        if (wt != TYPE_WORD && wt != TYPE_SET_WORD && wt != TYPE_GET_WORD && wt != TYPE_LIT_WORD)
+            fire(ERR_SCRIPT, err::INVALID_ARG, &w);
+        if (!spread) continue;
+        uint32_t n = block::rs_length(held);
+        cell v = i < n ? block::rs_head(held)[i] : none_value;
+        if (!any && cell_type(&v) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, &w);
+    }
+    if (!spread && !any && vt == TYPE_UNSET) {
+        cell w = block::rs_head(&words)[0];
+        fire(ERR_SCRIPT, err::NEED_VALUE, &w);
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        cell w = block::rs_head(&words)[i];
+        uint32_t n = block::rs_length(held);
+        cell v = !spread ? values : i < n ? block::rs_head(held)[i] : none_value;
+        if (some && cell_type(&v) == TYPE_NONE) continue;
+        cell* target = stack::push(&w);
+        word::set(target, &v);
+        stack::pop(1);
+    }
+    stack_s.top = mark;
+}

@@ -3,23 +3,108 @@
 // is made for an empty slot, so nothing can call into one.
 #pragma once
 #include <cstdint>
+#include "runtime/cell.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/errors.h"
 
 // A native works on the current arguments window and leaves its result in the window's first
 // cell. check: it must test the argument types itself (callers that did not); refinements: per
 // refinement of its spec, the window index of its first argument, or -1 when it is not used.
+// The arguments of an unused refinement are in the window as none, so indices never shift.
 using native_fn = void (*)(bool check, const int32_t* refinements);
 
 struct natives_state {
     native_fn table[native::NATIVE_SLOTS];   // slot n is table[n - 1]; null when empty
     uint32_t next;                            // the slot that register_ fills next
+    cell* print_scratch;                      // the block print and prin reduce into (a root cell)
+    uint32_t last_line;                       // 1 after print, 0 after prin
 };
 extern natives_state natives_s;
 
 namespace natives {
+enum native_number : uint32_t {
+    N_NONE = 0,
+#define NATIVE(id, name) N_##id,
+#include "runtime/interpreter/natives_list.inc"
+#undef NATIVE
+    NATIVE_COUNT = N_APPLY
+};
+static_assert(NATIVE_COUNT == 107 && N_EQUAL_Q == 25 && N_GREATER_OR_EQUAL_Q == 31 && N_PARSE == 40);
+
 void init();
 // Puts count routines into the slots from the next free one on, in list order.
 void register_(uint32_t count, const native_fn* list);
 // The routine of a slot; null for an empty slot or a number outside 1 to native::NATIVE_SLOTS.
 native_fn entry(int64_t slot);
+// The word of native n (1 to 107) as the boot source names it.
+const char* name_of(uint32_t n);
+
+// ---- the natives built so far (natives_control.cpp, natives_eval.cpp) ----------------------------
+// Control flow.
+void if_star(bool check, const int32_t* refs);
+void unless_star(bool check, const int32_t* refs);
+void either_star(bool check, const int32_t* refs);
+void any_star(bool check, const int32_t* refs);
+void all_star(bool check, const int32_t* refs);
+void while_star(bool check, const int32_t* refs);
+void until_star(bool check, const int32_t* refs);
+void loop_star(bool check, const int32_t* refs);
+void repeat_star(bool check, const int32_t* refs);
+void forever_star(bool check, const int32_t* refs);
+void foreach_star(bool check, const int32_t* refs);
+void forall_star(bool check, const int32_t* refs);
+void remove_each_star(bool check, const int32_t* refs);
+void switch_star(bool check, const int32_t* refs);
+void case_star(bool check, const int32_t* refs);
+void break_star(bool check, const int32_t* refs);
+void continue_star(bool check, const int32_t* refs);
+// Evaluation, words and functions.
+void func_star(bool check, const int32_t* refs);
+void function_star(bool check, const int32_t* refs);
+void does_star(bool check, const int32_t* refs);
+void has_star(bool check, const int32_t* refs);
+void do_star(bool check, const int32_t* refs);
+void get_star(bool check, const int32_t* refs);
+void set_star(bool check, const int32_t* refs);
+void print_star(bool check, const int32_t* refs);
+void prin_star(bool check, const int32_t* refs);
+void type_q_star(bool check, const int32_t* refs);
+void reduce_star(bool check, const int32_t* refs);
+void compose_star(bool check, const int32_t* refs);
+void bind_star(bool check, const int32_t* refs);
+void in_star(bool check, const int32_t* refs);
+void construct_star(bool check, const int32_t* refs);
+void value_q_star(bool check, const int32_t* refs);
+void try_star(bool check, const int32_t* refs);
+void exit_star(bool check, const int32_t* refs);
+void return_star(bool check, const int32_t* refs);
+void throw_star(bool check, const int32_t* refs);
+void catch_star(bool check, const int32_t* refs);
+void extend_star(bool check, const int32_t* refs);
+void unset_star(bool check, const int32_t* refs);
+void new_line_star(bool check, const int32_t* refs);
+void new_line_q_star(bool check, const int32_t* refs);
+void context_q_star(bool check, const int32_t* refs);
+void apply_star(bool check, const int32_t* refs);
+// The comparisons behind the operators, and not.
+void equal_q_star(bool check, const int32_t* refs);
+void not_equal_q_star(bool check, const int32_t* refs);
+void strict_equal_q_star(bool check, const int32_t* refs);
+void lesser_q_star(bool check, const int32_t* refs);
+void greater_q_star(bool check, const int32_t* refs);
+void lesser_or_equal_q_star(bool check, const int32_t* refs);
+void greater_or_equal_q_star(bool check, const int32_t* refs);
+void same_q_star(bool check, const int32_t* refs);
+void not_star(bool check, const int32_t* refs);
+
+// ---- services of the natives to the rest of the evaluator -----------------------------------------
+// Truth of a condition: none and false are false. The strict test (either, while, until, case)
+// refuses unset with script/no-return.
+inline bool truthy_strict(const cell* value)
+{
+    if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_RETURN);
+    return !(cell_type(value) == TYPE_NONE || (cell_type(value) == TYPE_LOGIC && value->data1 != 1));
+}
+// set-many of the loops and set: words 1..count from the items of values (none past its tail).
+void set_many(const cell* words, const cell* values, uint32_t count, bool any, bool only, bool some);
 }  // namespace natives

@@ -134,10 +134,25 @@ TEST(Scalars, LogicBitwise)
         cell a = r.a, b = r.b;
         EXPECT_EQ(r.op(&a, &b)->data1, r.want);
     }
-    cell t = T;
-    cell one = test::integer(1);
-    EXPECT_THROW(logic::and_t(&t, &one), script_error_unwind);
-    EXPECT_EQ(raised_error_get().code(), 300u + err::EXPECT_ARG);
+}
+
+// A non-logic second argument: script/expect-arg naming the action, the datatype and the argument.
+TEST(Scalars, LogicBitwiseNamesTheActionAndArgument)
+{
+    struct row { cell* (*op)(cell*, cell*); const char* action; };
+    const row rows[] = {{logic::and_t, "and~"}, {logic::or_t, "or~"}, {logic::xor_t, "xor~"}};
+    for (const row& r : rows) {
+        cell* a = stack::push(&T);
+        cell* b = stack::push_slot();
+        *b = test::integer(1);
+        EXPECT_EQ(test::raised([&] { r.op(a, b); }), 300u + err::EXPECT_ARG) << r.action;
+        const raised_error& e = raised_error_get();
+        EXPECT_EQ(cell_type(&e.args[0]), uint32_t(TYPE_WORD)) << r.action;
+        EXPECT_EQ(test::form(e.args[0]), r.action);
+        EXPECT_EQ(test::form(e.args[1]), "integer");
+        EXPECT_EQ(test::form(e.args[2]), "value2") << r.action;
+        stack::pop(2);
+    }
 }
 
 TEST(Scalars, NoneSeriesActionsGiveNone)

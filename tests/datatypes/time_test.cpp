@@ -189,3 +189,46 @@ TEST_F(TimeTest, EvenAndOddLookAtTheWholeSeconds)
 }
 
 }  // namespace
+
+#include "datatypes/objects.h"
+
+namespace {
+
+using TimeEvents = tob::Objects;
+
+// One path step that sets a field, as the evaluator makes it when the time sits in an object's
+// field or in a series, with the grandparent and the previous element of the path.
+void set_through_path(cell* parent, const char* field, int32_t value, cell* grandparent, const cell& previous)
+{
+    cell* mark = stack::top();
+    cell name = tob::word(field);
+    cell* element = stack::push(&name);
+    cell* v = integer::push(value);
+    cell* prev = stack::push(&previous);
+    time_::eval_path(parent, element, v, &none_value, grandparent, prev, 1, false, false, true, true);
+    stack_s.top = mark;
+}
+
+TEST_F(TimeEvents, AFieldSetThroughAnObjectTellsItsOnChange)
+{
+    cell* o = tob::with_handlers("t: none", "w old new", nullptr);
+    cell t_word = tob::word("t"), start = num::hms(1, 30, 15);
+    cell* slot = object::select_word(o, &t_word);
+    *slot = start;
+    set_through_path(slot, "hour", 3, o, t_word);
+    EXPECT_EQ(tob::calls, std::vector<std::string>{"on-change* | t | 1:30:15 | 3:30:15"});
+    EXPECT_EQ(test::mold(tob::field(o, "t")), "3:30:15");
+}
+
+TEST_F(TimeEvents, AFieldSetInAnOwnedSeriesTellsItsOnDeepChange)
+{
+    cell* o = tob::with_handlers("b: [x]", nullptr, "owner word target action value index part");
+    cell b = tob::field(o, "b");
+    *block::rs_head(&b) = num::hms(1, 30, 15);
+    cell* held = stack::push(&b);
+    set_through_path(block::rs_head(held), "minute", 5, held, num::i(1));
+    EXPECT_EQ(tob::calls,
+              std::vector<std::string>{"on-deep-change* | object | b | [1:05:15] | set-path | 5 | 2 | 1"});
+}
+
+}  // namespace

@@ -89,6 +89,37 @@ TEST(FloatText, FormIntoChecksRoom)
     EXPECT_EQ(float_form_into(0.1, 0, 1, out, 0), 0u);
 }
 
+// The %g layout rounds the exact value, not the shortest digits: 9.2 is 9.1999999999999993 and
+// keeps its nines at 16 digits; ties go to the even digit.
+TEST(FloatText, GeneralFormatRoundsTheExactValue)
+{
+    struct row { double value; int32_t precision; const char* text; };
+    const row rows[] = {
+        {9.2, 16, "9.199999999999999"},
+        {0.1 + 0.2, 16, "0.3"},
+        {0.1 + 0.2, 17, "0.30000000000000004"},
+        {434.99999999999994, 14, "435"},
+        {0.125, 2, "0.12"},
+        {0.375, 2, "0.38"},
+        {2.5, 1, "2"},
+        {123456.0, 3, "1.23e5"},
+        {1e16, 16, "1e16"},
+        {1e15, 16, "1000000000000000"},
+        {0.0001234, 16, "0.0001234"},
+        {0.00001234, 3, "1.23e-5"},
+        {-1.5e-300, 7, "-1.5e-300"},
+        {9.9999999, 7, "10"},
+        {-0.0, 16, "-0"},
+        {0.0, 16, "0"},
+    };
+    for (const row& r : rows) {
+        char out[FLOAT_FORM_ROOM];
+        size_t n = float_form_g(r.value, r.precision, out, sizeof out);
+        EXPECT_STREQ(out, r.text) << r.value << " at " << r.precision;
+        EXPECT_EQ(n, std::strlen(r.text));
+    }
+}
+
 TEST(FloatText, DigitsPointSignAndSpecials)
 {
     int32_t point = -7, sign = -7, length = -7;

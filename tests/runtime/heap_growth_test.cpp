@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <random>
 
+#include "bench/workloads.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/string.h"
 #include "runtime/memory.h"
 #include "support/fixtures.h"
 #include "support/values.h"
@@ -62,27 +62,11 @@ TEST_F(HeapGrowth, SmallGarbageCollectsWhileAnEarlierFrameIsNearlyFull)
 
 TEST_F(HeapGrowth, SmallGarbageCollectsAfterTheBenchmarksHeapShape)
 {
-    // What the allocation benchmarks leave: a million small blocks made with the collector off,
+    // What the allocation benchmarks leave: frames of small blocks made with the collector off and
     // then collected, then short-lived blocks and strings with a small live set.
-    {
-        collector_hold hold;
-        for (int i = 0; i < 1000000; i++) series_alloc(4, 16, 0);
-    }
+    bench::small_blocks_held(1000000);
     collector::do_cycle();
-    cell* live = block::make_at(stack::push_slot(), 1024);
-    for (int i = 0; i < 1000000; i++) {
-        cell made;
-        if (i & 1) {
-            block::make_at(&made, 4);
-        } else {
-            string::make_at(&made, 16, 1);
-            string::concatenate_literal(&made, "short-lived");
-        }
-        if (i % 1000 == 0) {
-            if (block::rs_length(live) >= 1000) series_of(live->data2)->tail = series_of(live->data2)->head;
-            block::rs_append(live, &made);
-        }
-    }
+    bench::short_lived_blocks_and_strings(1000000);
     growth g = make_garbage(2000000, 16);
     EXPECT_GE(g.collections, 10u);
     EXPECT_LT(g.grown, 4 * MB);

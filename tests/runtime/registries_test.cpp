@@ -7,6 +7,7 @@
 #include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/reftable.h"
+#include "runtime/rterror.h"
 #include "support/values.h"
 
 namespace {
@@ -68,6 +69,39 @@ TEST(Handles, SetReleasesOnlyAChangedPointer)
     EXPECT_EQ(released[0], reinterpret_cast<void*>(0x40));
     extern_handle_free(s, true);
     EXPECT_EQ(released.size(), 2u);
+}
+
+TEST(Handles, MarkingAFreedSlotKeepsNothing)
+{
+    int32_t s = extern_handle_alloc(reinterpret_cast<void*>(0x60), test_class());
+    extern_handle_free(s, false);
+    EXPECT_EQ(extern_handle_mark(s, nullptr), 0u);   // a handle! value that outlived its slot
+    EXPECT_EQ(externs.slots[s].class_word, EXTERN_FREE);
+}
+
+class HandlesDeathTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(rt_test_mode()) << "run with KIV_TEST_MODE set, or message boxes block"; }
+};
+
+// Freeing a slot twice would put it on the free list twice, and two later handles would share it;
+// a slot number beyond the table would be read or written past it. Both end the process.
+TEST_F(HandlesDeathTest, DoubleFreeAndSlotsOutsideTheTableAreInternalFaults)
+{
+    int32_t s = extern_handle_alloc(reinterpret_cast<void*>(0x70), test_class());
+    extern_handle_free(s, false);
+    const int32_t beyond = int32_t(externs.capacity);
+    struct row { const char* name; void (*use)(int32_t); int32_t slot; };
+    const row rows[] = {
+        {"free of a free slot", [](int32_t i) { extern_handle_free(i, false); }, s},
+        {"set of a free slot", [](int32_t i) { extern_handle_set(i, nullptr); }, s},
+        {"free beyond the table", [](int32_t i) { extern_handle_free(i, true); }, beyond},
+        {"set beyond the table", [](int32_t i) { extern_handle_set(i, nullptr); }, beyond},
+        {"mark beyond the table", [](int32_t i) { extern_handle_mark(i, nullptr); }, beyond},
+        {"call below the table", [](int32_t i) { extern_handle_call(i); }, -2},
+    };
+    for (const row& r : rows)
+        EXPECT_EXIT(r.use(r.slot), testing::ExitedWithCode(98), "Runtime Error 98: assertion failed") << r.name;
 }
 
 TEST(RefTable, SlotsAreReusedAndTheTableDoubles)

@@ -1,0 +1,143 @@
+// The boot: datatype words, then the embedded Kiv sources of the language evaluated in order.
+// Like runtime.cpp it sits above every layer it starts: it reads sources with the lexer and runs
+// them with the interpreter, and it installs the hooks that let the lower layers reach both.
+#include "runtime/boot.h"
+
+#include <string>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/embedded.h"
+#include "runtime/errors.h"
+#include "runtime/hooks.h"
+#include "runtime/interpreter/actions.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/natives.h"
+#include "runtime/io/lexer.h"
+#include "runtime/rterror.h"
+#include "runtime/system.h"
+
+namespace {
+
+// The sources of the language, in the order they are evaluated.
+const char* const boot_sources[] = {
+    "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv", "library/ops.kiv",
+};
+
+void set_global(const char* name, const cell* value)
+{
+    cell w = *word::load(name);
+    word::set(&w, value);
+}
+
+// Every datatype id has its word, registered or not, so that specs and typesets may name types
+// whose routines come later. Made while the booting flag is set, as the type table's own words.
+void datatype_words()
+{
+    struct booting_scope {
+        uint32_t saved = system_s.booting;
+        booting_scope() { system_s.booting = 1; }
+        ~booting_scope() { system_s.booting = saved; }
+    } booting;
+    for (uint32_t id = 1; id <= TYPE_EVENT; id++) {
+        cell value = datatype::value_of(id);
+        set_global(datatype::name_of(id), &value);
+    }
+}
+
+// `make` itself is an action its own source makes: a first one, of slot 1 and an open spec,
+// serves until actions.kiv defines the real one.
+void first_make()
+{
+    cell* spec = block::make_at(stack::push_slot(), 2);
+    block::rs_append(spec, word::load("type"));
+    block::rs_append(spec, word::load("spec"));
+    cell* make_block = block::make_at(stack::push_slot(), 2);
+    block::rs_append(make_block, spec);
+    cell slot{TYPE_INTEGER, 0, ACT_MAKE, 0};
+    block::rs_append(make_block, &slot);
+    cell proto = datatype::value_of(TYPE_ACTION);
+    cell* made = native::make(&proto, make_block, TYPE_ACTION);
+    set_global("make", made);
+    stack::pop(3);
+}
+
+[[noreturn]] void boot_fault(const std::string& text)
+{
+    std::string line = "boot: " + text;
+    hooks_call_3(line.c_str(), uint32_t(line.size()), 1);
+    runtime_error(RT_ASSERTION, rt_error_address());
+}
+
+// The values of a source as a block, pushed.
+cell* load_source(const char* path)
+{
+    const embedded_source* source = embedded::find(path);
+    if (!source) boot_fault(std::string("missing source ") + path);
+    return lexer::load(source->bytes, source->length, stack::push_slot());
+}
+
+const char* const action_names[ACTION_SLOTS] = {
+    "make", "random", "reflect", "to", "form", "mold", nullptr, nullptr, nullptr, "absolute", "add", "divide",
+    "multiply", "negate", "power", "remainder", "round", "subtract", "even?", "odd?", "and~", "complement", "or~",
+    "xor~", "append", "at", "back", "change", "clear", "copy", "find", "head", "head?", "index?", "insert",
+    "length?", "move", "next", "pick", "poke", "put", "remove", "reverse", "select", "sort", "skip", "swap", "tail",
+    "tail?", "take", "trim", "create", "close", "delete", "modify", "open", "open?", "query", "read", "rename",
+    "update", "write",
+};
+
+// Each native number and action slot is named by the word the runtime expects.
+void check_numbering()
+{
+    for (uint32_t slot = 1; slot <= ACTION_SLOTS; slot++) {
+        const char* name = action_names[slot - 1];
+        if (!name) continue;
+        cell w = *word::load(name);
+        const cell* v = word::get(&w);
+        if (cell_type(v) != TYPE_ACTION || v->data1 != slot)
+            boot_fault(std::string("action ") + std::to_string(slot) + " is not " + name);
+    }
+    for (uint32_t n = 1; n <= natives::NATIVE_COUNT; n++) {
+        cell w = *word::load(natives::name_of(n));
+        const cell* v = word::get(&w);
+        if (cell_type(v) != TYPE_NATIVE || v->data1 != n)
+            boot_fault(std::string("native ") + std::to_string(n) + " is not " + natives::name_of(n));
+    }
+}
+
+// ---- hooks for the lower layers -----------------------------------------------------------------
+
+cell* load_text(const cell* text)
+{
+    cell* out = stack::push_slot();
+    lexer::scan_from_string(out, text, -1, lexer::scan_request{}, nullptr);
+    return out;
+}
+
+}  // namespace
+
+void runtime::boot()
+{
+    // The boot sources are the same in every run: the stress mode's collection at every
+    // allocation would only repeat itself here, at the start of every test process.
+    struct unstressed {
+        uint32_t every = collector_s.stress_every;
+        unstressed() { collector_s.stress_every = 0; }
+        ~unstressed() { collector_s.stress_every = every; }
+    } natural;
+    interpreter_s.load_text = load_text;
+    datatype_words();
+    first_make();
+    for (const char* path : boot_sources) {
+        cell* code = load_source(path);
+        interpreter::eval(code, false);
+        stack::pop(2);
+    }
+    check_numbering();
+}
