@@ -136,7 +136,8 @@ namespace {
 
 // Sorts with a user function: indexes over a copy rooted on the stack, then the records written
 // back in their new order when the block still holds them unchanged.
-void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function,
+// False when a call of the function ended in a non-local exit: the series is then left as it was.
+bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function,
                   uint32_t flags, bool stable)
 {
     stack::scope held;
@@ -152,7 +153,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     (stable ? sort_stable : sort_quick)(order.data(), records, 4, &context, flags, block::sort_call);
     if ((flags & FLAG_ALL) && uint64_t(size) * CELL_BYTES >= SCRATCH_CUT)
         for (cell* s : block_sort_s.scratch) block::make_at(s, 1);
-    if (context.stopped) return;
+    if (context.stopped) return false;
     // The comparison could have changed the block: writing the records back then would lose
     // values or write past its tail.
     if (cells_of(series) != total ||
@@ -161,6 +162,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     for (uint32_t i = 0; i < records; i++)
         std::memcpy(cell_at(series, head + int64_t(i) * size), cell_at(copy, int64_t(order[i]) * size),
                     size_t(size) * CELL_BYTES);
+    return true;
 }
 
 }  // namespace
@@ -220,7 +222,8 @@ cell* block::sort(cell* series, bool case_, cell* skip, cell* comparator, cell* 
     // The owner's handler may have shortened the block: sort what is still there.
     records = std::min<uint32_t>(records, uint32_t(std::max<int64_t>(int64_t(cells_of(series)) - head, 0)) / uint32_t(size));
     if (function) {
-        sort_by_call(series, head, records, uint32_t(size), function, flags, stable);
+        // After a non-local exit the owner hears no "sorted": the exit goes on at once.
+        if (!sort_by_call(series, head, records, uint32_t(size), function, flags, stable)) return series;
     } else {
         collector_hold hold;   // the compare routines may allocate; nothing may move under the engine
         (stable ? sort_stable : sort_quick)(cell_at(series, head), records, uint32_t(size) * CELL_BYTES, &op, flags,

@@ -122,7 +122,8 @@ sort_compare_fn unit_comparator(uint32_t unit)
     fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(which), value);
 }
 
-void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function, uint32_t flags,
+// False when a call of the function ended in a non-local exit: the series is then left as it was.
+bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function, uint32_t flags,
                   bool stable)
 {
     series_buffer* b = series_of(series_node(series));
@@ -133,7 +134,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     std::iota(order.begin(), order.end(), 0u);
     call_context context{*function, &copy, unit, size, cell_type(series), false};
     (stable ? sort_stable : sort_quick)(order.data(), records, 4, &context, flags, sort_call_compare);
-    if (context.stopped) return;
+    if (context.stopped) return false;
     // The function could have changed or widened the string: writing back would then lose text.
     b = series_of(series_node(series));
     if (series_unit(b) != unit || uint64_t(head) * unit + bytes > series_used_bytes(b) ||
@@ -142,6 +143,7 @@ void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     size_t record = size_t(size) * unit;
     for (uint32_t i = 0; i < records; i++)
         std::memcpy(at(b->head) + size_t(head) * unit + i * record, copy.data() + order[i] * record, record);
+    return true;
 }
 
 }  // namespace
@@ -200,7 +202,8 @@ cell* string::sort(cell* series, bool case_, cell* skip, cell* comparator, cell*
     // The owner's handler may have shortened the text: sort what is still there.
     records = std::min<uint32_t>(records, (series::units(series) - std::min(head, series::units(series))) / uint32_t(size));
     if (function) {
-        sort_by_call(series, head, records, uint32_t(size), function, flags, stable);
+        // After a non-local exit the owner hears no "sorted": the exit goes on at once.
+        if (!sort_by_call(series, head, records, uint32_t(size), function, flags, stable)) return series;
     } else {
         series_buffer* b = series_of(series_node(series));
         uint32_t unit = series_unit(b);
