@@ -29,11 +29,10 @@ protected:
     {
         cell* blk = tv::read(source);
         for (uint32_t i = 0; i < block::rs_length(blk); i++) {
-            cell* c = block::rs_head(blk) + i;
-            if (cell_type(c) == TYPE_WORD && std::string(tv::mold(c)).rfind("#", 0) == 0) {
-                std::string m = tv::mold(c);
-                *c = cell{TYPE_CHAR, 0, uint8_t(m[1]), 0};
-            }
+            cell c = block::rs_head(blk)[i];   // a copy: molding allocates and may move the block
+            if (cell_type(&c) != TYPE_WORD) continue;
+            std::string m = tv::mold(&c);
+            if (m.rfind("#", 0) == 0) block::rs_head(blk)[i] = cell{TYPE_CHAR, 0, uint8_t(m[1]), 0};
         }
         return blk;
     }
