@@ -35,6 +35,16 @@ void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, co
     throw script_error_unwind{};
 }
 
+void fire_value(const cell* error, uint32_t category, uint32_t id)
+{
+    pending.category = category;
+    pending.id = id;
+    pending.arg_count = RAISED_VALUE;
+    pending.args[0] = *error;
+    pending.args[1] = pending.args[2] = cell{TYPE_UNSET, 0, 0, 0};
+    throw script_error_unwind{};
+}
+
 void fire_error_arg(const cell* arg1, const cell* arg2) { fire(ERR_SCRIPT, err::BAD_MAKE_ARG, arg1, arg2); }
 
 const raised_error& raised_error_get() { return pending; }

@@ -109,6 +109,10 @@ struct script_error_unwind {};
 // Raises category/id with up to three argument values (null for none). Never returns.
 [[noreturn]] void fire(uint32_t category, uint32_t id, const cell* arg1 = nullptr, const cell* arg2 = nullptr,
                        const cell* arg3 = nullptr);
+// arg_count of a raise whose args[0] is an error! value made beforehand, raised as it is.
+constexpr uint32_t RAISED_VALUE = 4;
+// Raises an error! value as it is (`do` of an error), category and id given from its code.
+[[noreturn]] void fire_value(const cell* error, uint32_t category, uint32_t id);
 // fire with script/bad-make-arg.
 [[noreturn]] void fire_error_arg(const cell* arg1, const cell* arg2);
 const raised_error& raised_error_get();

@@ -1084,9 +1084,14 @@ cell* interpreter::raised_error_value()
         cell code{TYPE_INTEGER, 0, e.code(), 0};
         return stack::push(&code);
     }
-    cell args[3] = {e.args[0], e.args[1], e.args[2]};
-    cell* error = error::create(e.category, e.id, e.arg_count > 0 ? &args[0] : nullptr,
-                                e.arg_count > 1 ? &args[1] : nullptr, e.arg_count > 2 ? &args[2] : nullptr);
+    cell* error;
+    if (e.arg_count == RAISED_VALUE) {
+        error = stack::push(&e.args[0]);
+    } else {
+        cell args[3] = {e.args[0], e.args[1], e.args[2]};
+        error = error::create(e.category, e.id, e.arg_count > 0 ? &args[0] : nullptr,
+                              e.arg_count > 1 ? &args[1] : nullptr, e.arg_count > 2 ? &args[2] : nullptr);
+    }
     cell where = stack::get_call();
     if (where.data2 != rt_word_cell(W_NOT_FOUND_TAG)->data2) error::set_where(error, &where);
     // The frame position, for the stack trace the error's text may show.

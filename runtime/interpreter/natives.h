@@ -105,6 +105,10 @@ inline bool truthy_strict(const cell* value)
     if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_RETURN);
     return !(cell_type(value) == TYPE_NONE || (cell_type(value) == TYPE_LOGIC && value->data1 != 1));
 }
+// Reports an error without raising it: the error made from category, id and arguments is printed
+// through the output hooks, under a native frame of its own that is gone again on return.
+void print_error(uint32_t category, uint32_t id, const cell* arg1 = nullptr, const cell* arg2 = nullptr,
+                 const cell* arg3 = nullptr);
 // set-many of the loops and set: words 1..count from the items of values (none past its tail).
 void set_many(const cell* words, const cell* values, uint32_t count, bool any, bool only, bool some);
 }  // namespace natives

@@ -7,9 +7,11 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -236,7 +238,13 @@ void natives::do_star(bool, const int32_t* refs)
         interpreter::eval(&code, true);
         return;
     }
-    case TYPE_FILE: case TYPE_URL: case TYPE_ERROR: case TYPE_HASH:
+    case TYPE_ERROR: {
+        // Raised as it is; its code names the category and id that handlers report.
+        const cell* code = context::get_value_at(value.data1, EF_CODE);
+        uint32_t c = cell_type(code) == TYPE_INTEGER ? code->data2 : UINT32_MAX;
+        fire_value(&value, c / 100 < ERROR_CATEGORIES ? c / 100 : ERROR_CATEGORIES, c % 100);
+    }
+    case TYPE_FILE: case TYPE_URL: case TYPE_HASH:
         fire(ERR_INTERNAL, err::NOT_DONE);
     default:
         eval_alone(&value);
@@ -305,7 +313,11 @@ void natives::get_star(bool, const int32_t* refs)
         *base() = *(stack_s.top - 1);
         return;
     }
-    if (t == TYPE_OBJECT) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (t == TYPE_OBJECT) {
+        cell field{TYPE_WORD, 0, rt_symbol_id(SYM_VALUES), 0};
+        *base() = *object::reflect(&target, stack::push(&field));
+        return;
+    }
     cell* value = word::get(&target);
     if (cell_type(value) == TYPE_UNSET && !used(refs, 0)) fire(ERR_SCRIPT, err::NO_VALUE, &target);
     *base() = *value;
@@ -323,7 +335,7 @@ void natives::set_star(bool, const int32_t* refs)
     } else if (t == TYPE_BLOCK) {
         set_many(target, value, block::rs_length(target), any, only, some);
     } else if (t == TYPE_OBJECT) {
-        fire(ERR_INTERNAL, err::NOT_DONE);
+        object::set_many(target, value, any, only, some);
     } else {
         word::set(target, value);
     }
@@ -419,7 +431,11 @@ void natives::context_q_star(bool, const int32_t*)
     *base() = cell_type(owner) == TYPE_UNSET ? none_value : *owner;
 }
 
-void natives::construct_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE); }
+void natives::construct_star(bool, const int32_t* refs)
+{
+    const cell* proto = used(refs, 0) ? ref_arg(refs, 0) : nullptr;
+    *base() = *object::make_from_spec(base(), proto, used(refs, 1));
+}
 
 void natives::extend_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE); }
 
@@ -436,6 +452,7 @@ void natives::try_star(bool, const int32_t* refs)
         interpreter::eval(&block, true);
     } catch (const script_error_unwind&) {
         *result = point.take_error();
+        if (used(refs, 1) && cell_type(result) == TYPE_ERROR) error::set_stack(result);
         return;
     }
     if (exit_code()) return;   // break, continue, return, exit, throw: not a try's own
@@ -567,3 +584,13 @@ void natives::new_line_q_star(bool, const int32_t*)
 void natives::print_star(bool, const int32_t*) { output(true); }
 
 void natives::prin_star(bool, const int32_t*) { output(false); }
+
+void natives::print_error(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3)
+{
+    cell* window = stack::mark(stack_s.body_symbol, 0, FRAME_NATIVE << FRAME_KIND_SHIFT);
+    *window = *error::create(category, id, arg1, arg2, arg3);
+    stack_s.top = window + 1;
+    output(true);
+    *window = unset_value;
+    stack::unwind_keep();
+}

@@ -4,7 +4,11 @@
 
 #include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/hooks.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/natives.h"
 #include "support/values.h"
 
 namespace {
@@ -168,6 +172,38 @@ TEST_F(Frames, MachineStackGuardRaisesBeforeTheStackRunsOut)
     EXPECT_EQ(raised, tv::code(ERR_INTERNAL, err::STACK_OVERFLOW));
     interpreter::eval(code, false);
     EXPECT_EQ(stack::top()[-1].data2, 1u) << "the same code evaluates once the stack has room";
+}
+
+// An error reported instead of raised: its text reaches the output hooks with a line break, and
+// the stacks, the frames and the exit code are as they were.
+std::string printed_text;
+uint32_t printed_lines = 0;
+void capture_print(const cell* value, uint32_t new_line)
+{
+    cell text = *value;
+    printed_text += string::utf8_copy(&text);
+    printed_lines += new_line;
+}
+
+TEST_F(Frames, PrintErrorPrintsWithoutRaising)
+{
+    hooks_init();
+    dyn_print::add(capture_print, nullptr);
+    printed_text.clear();
+    printed_lines = 0;
+    cell* top = stack_s.top;
+    cell* base = stack_s.arguments;
+    call_frame* frames = stack_s.frame_top;
+    cell name = *word::load("missing-word");
+    natives::print_error(ERR_SCRIPT, err::NO_VALUE, &name);
+    hooks_init();
+    EXPECT_NE(printed_text.find("missing-word has no value"), std::string::npos) << printed_text;
+    EXPECT_EQ(printed_lines, 1u);
+    EXPECT_EQ(stack_s.frame_top, frames);
+    EXPECT_EQ(stack_s.arguments, base);
+    EXPECT_EQ(stack_s.top, top + 1) << "the call leaves one value, unset";
+    EXPECT_EQ(cell_type(top), uint32_t(TYPE_UNSET));
+    EXPECT_EQ(exit_code(), uint32_t(EXIT_NONE));
 }
 
 }  // namespace
