@@ -32,7 +32,7 @@ struct block_sort_state {
 };
 block_sort_state block_sort_s{};
 
-constexpr uint32_t FLAG_REVERSE = 1, FLAG_ALL = 2;
+constexpr uint32_t FLAG_REVERSE = series::SORT_REVERSE, FLAG_ALL = series::SORT_ALL;
 constexpr uint32_t SCRATCH_CUT = 0x200000;   // scratch blocks this big are cut back after the sort
 
 struct call_context {
@@ -41,11 +41,6 @@ struct call_context {
     uint32_t size;          // cells per record
     mutable bool stopped;   // a call ended in a non-local exit: every later comparison answers 0
 };
-
-[[noreturn]] void bad_refine_arg(rt_refinement which, const cell* value)
-{
-    fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(which), value);
-}
 
 // The user function's answer as an order.
 int32_t call_answer(const cell* r)
@@ -172,63 +167,22 @@ cell* block::sort(cell* series, bool case_, cell* skip, cell* comparator, cell* 
 {
     int64_t n = ks_length_q(series);
     if (n <= 0) return series;
-    if (arg_given(part)) {
-        int64_t count;
-        if (cell_type(part) == TYPE_INTEGER) count = integer_of(part);
-        else if (cell_type(part) == cell_type(series) && series_node(part) == series_node(series))
-            count = int64_t(series_head_raw(part)) - series_head_raw(series);
-        else bad_refine_arg(REF_PART, part);
-        if (count < 0) {
-            if (-count > series_head_raw(series)) {
-                series->data1 = 0;
-                return series;
-            }
-            series->data1 = uint32_t(series_head_raw(series) + count);
-            n = -count;
-        } else if (count < n) {
-            n = count;
-        }
-    }
-    if (n == 0) return series;
-    int64_t size = 1;
-    if (arg_given(skip)) {
-        if (cell_type(skip) != TYPE_INTEGER) bad_refine_arg(REF_SKIP, skip);
-        size = integer_of(skip);
-        if (size < 1 || size > n || n % size) bad_refine_arg(REF_SKIP, skip);
-    } else if (all) {
-        fire(ERR_SCRIPT, err::BAD_REFINES);
-    }
-    uint32_t flags = reverse ? FLAG_REVERSE : 0;
+    series::sort_plan plan;
+    if (!series::plan_sort(series, n, skip, comparator, part, all, reverse, &plan)) return series;
     int32_t op = case_ ? COMP_CASE_SORT : COMP_SORT;
-    const cell* function = nullptr;
-    if (arg_given(comparator)) {
-        if (cell_type(comparator) == TYPE_FUNCTION) {
-            function = comparator;
-            if (all && size > 1) flags |= FLAG_ALL | uint32_t(size << 2);
-        } else if (cell_type(comparator) == TYPE_INTEGER) {
-            if (!arg_given(skip) || all) fire(ERR_SCRIPT, err::BAD_REFINES);
-            int32_t k = integer_of(comparator);
-            if (k < 1 || k > size) fire(ERR_SCRIPT, err::OUT_OF_RANGE, comparator);
-            flags |= uint32_t(k - 1) << 2;
-        } else {
-            bad_refine_arg(REF_COMPARE, comparator);
-        }
-    } else if (all) {
-        flags |= FLAG_ALL | uint32_t(size << 2);
-    }
-    uint32_t head = uint32_t(series_head_raw(series));
-    uint32_t records = uint32_t(n / size);
-    series::notify(series, EV_SORT, int32_t(head), int32_t(n));
+    uint32_t head = plan.head, size = plan.size, flags = plan.flags;
+    uint32_t records = plan.count / size;
+    series::notify(series, EV_SORT, int32_t(head), int32_t(plan.count));
     // The owner's handler may have shortened the block: sort what is still there.
-    records = std::min<uint32_t>(records, uint32_t(std::max<int64_t>(int64_t(cells_of(series)) - head, 0)) / uint32_t(size));
-    if (function) {
+    records = std::min<uint32_t>(records, uint32_t(std::max<int64_t>(int64_t(cells_of(series)) - head, 0)) / size);
+    if (plan.function) {
         // After a non-local exit the owner hears no "sorted": the exit goes on at once.
-        if (!sort_by_call(series, head, records, uint32_t(size), function, flags, stable)) return series;
+        if (!sort_by_call(series, head, records, size, plan.function, flags, stable)) return series;
     } else {
         collector_hold hold;   // the compare routines may allocate; nothing may move under the engine
-        (stable ? sort_stable : sort_quick)(cell_at(series, head), records, uint32_t(size) * CELL_BYTES, &op, flags,
+        (stable ? sort_stable : sort_quick)(cell_at(series, head), records, size * CELL_BYTES, &op, flags,
                                             sort_compare);
     }
-    series::notify(series, EV_SORTED, int32_t(head), int32_t(n));
+    series::notify(series, EV_SORTED, int32_t(head), int32_t(plan.count));
     return series;
 }

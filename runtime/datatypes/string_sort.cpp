@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr uint32_t FLAG_REVERSE = 1, FLAG_ALL = 2;
+constexpr uint32_t FLAG_REVERSE = series::SORT_REVERSE, FLAG_ALL = series::SORT_ALL;
 
 // Folding for the order that ignores case: 1-byte texts fold A-Z only, wider ones fully.
 template <uint32_t UNIT>
@@ -117,11 +117,6 @@ sort_compare_fn unit_comparator(uint32_t unit)
     }
 }
 
-[[noreturn]] void bad_refine_arg(rt_refinement which, const cell* value)
-{
-    fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(which), value);
-}
-
 // False when a call of the function ended in a non-local exit: the series is then left as it was.
 bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function, uint32_t flags,
                   bool stable)
@@ -152,64 +147,23 @@ cell* string::sort(cell* series, bool case_, cell* skip, cell* comparator, cell*
                    bool stable)
 {
     int64_t n = series::length_clamped(series);
-    if (arg_given(part)) {
-        int64_t limit;
-        if (cell_type(part) == TYPE_INTEGER) limit = integer_of(part);
-        else if (cell_type(part) == cell_type(series) && series_node(part) == series_node(series))
-            limit = int64_t(series_head_raw(part)) - series_head_raw(series);
-        else bad_refine_arg(REF_PART, part);
-        if (limit < 0) {
-            if (-limit > series_head_raw(series)) {
-                series->data1 = 0;
-                return series;
-            }
-            series->data1 = uint32_t(series_head_raw(series) + limit);
-            n = -limit;
-        } else if (limit < n) {
-            n = limit;
-        }
-    }
-    if (n == 0) return series;
-    int64_t size = 1;
-    if (arg_given(skip)) {
-        if (cell_type(skip) != TYPE_INTEGER) bad_refine_arg(REF_SKIP, skip);
-        size = integer_of(skip);
-        if (size < 1 || size > n || n % size) bad_refine_arg(REF_SKIP, skip);
-    } else if (all) {
-        fire(ERR_SCRIPT, err::BAD_REFINES);
-    }
+    series::sort_plan plan;
+    if (!series::plan_sort(series, n, skip, comparator, part, all, reverse, &plan)) return series;
     int32_t op = case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
-    uint32_t flags = reverse ? FLAG_REVERSE : 0;
-    const cell* function = nullptr;
-    if (arg_given(comparator)) {
-        if (cell_type(comparator) == TYPE_FUNCTION) {
-            function = comparator;
-            if (all && size > 1) flags |= FLAG_ALL;
-        } else if (cell_type(comparator) == TYPE_INTEGER) {
-            if (all || !arg_given(skip)) fire(ERR_SCRIPT, err::BAD_REFINES);
-            int32_t k = integer_of(comparator);
-            if (k < 1 || k > size) fire(ERR_SCRIPT, err::OUT_OF_RANGE, comparator);
-            flags |= uint32_t(k - 1) << 2;
-        } else {
-            bad_refine_arg(REF_COMPARE, comparator);
-        }
-    } else if (all) {
-        flags |= FLAG_ALL | uint32_t(size << 2);
-    }
-    uint32_t head = series::head_clamped(series);
-    uint32_t records = uint32_t(n / size);
-    series::notify(series, EV_SORT, int32_t(head), int32_t(n));
+    uint32_t head = plan.head, size = plan.size, flags = plan.flags;
+    uint32_t records = plan.count / size;
+    series::notify(series, EV_SORT, int32_t(head), int32_t(plan.count));
     // The owner's handler may have shortened the text: sort what is still there.
-    records = std::min<uint32_t>(records, (series::units(series) - std::min(head, series::units(series))) / uint32_t(size));
-    if (function) {
+    records = std::min<uint32_t>(records, (series::units(series) - std::min(head, series::units(series))) / size);
+    if (plan.function) {
         // After a non-local exit the owner hears no "sorted": the exit goes on at once.
-        if (!sort_by_call(series, head, records, uint32_t(size), function, flags, stable)) return series;
+        if (!sort_by_call(series, head, records, size, plan.function, flags, stable)) return series;
     } else {
         series_buffer* b = series_of(series_node(series));
         uint32_t unit = series_unit(b);
-        (stable ? sort_stable : sort_quick)(at(b->head) + size_t(head) * unit, records, unit * uint32_t(size), &op,
+        (stable ? sort_stable : sort_quick)(at(b->head) + size_t(head) * unit, records, unit * size, &op,
                                             flags, unit_comparator(unit));
     }
-    series::notify(series, EV_SORTED, int32_t(head), int32_t(n));
+    series::notify(series, EV_SORTED, int32_t(head), int32_t(plan.count));
     return series;
 }
