@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace bench {
 using routine = void (*)();
@@ -15,6 +18,31 @@ inline double now()
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&c);
     return double(c.QuadPart) / double(f.QuadPart);
+}
+
+// The best time of several rounds, in seconds.
+template <class F>
+double best_seconds(int rounds, F&& work)
+{
+    double best = 1e30;
+    for (int i = 0; i < rounds; i++) {
+        double t0 = now();
+        work();
+        double t = now() - t0;
+        if (t < best) best = t;
+    }
+    return best;
+}
+
+// A reference tool's figure for a name, passed in an environment variable as
+// "name=value,name=value" by the bench/*-reference scripts; 0 when absent.
+inline double reference_figure(const char* variable, const char* name)
+{
+    const char* all = std::getenv(variable);
+    if (!all) return 0;
+    std::string key = std::string(name) + "=";
+    const char* at = std::strstr(all, key.c_str());
+    return at ? std::atof(at + key.size()) : 0;
 }
 }  // namespace bench
 

@@ -77,27 +77,13 @@ bytes read_file(const std::string& path)
 }
 
 // Python's MB/s for a name in KIV_BENCH_PYTHON ("compress=123.4,crc32=...") or 0.
-double python_figure(const char* name)
-{
-    const char* all = std::getenv("KIV_BENCH_PYTHON");
-    if (!all) return 0;
-    std::string key = std::string(name) + "=";
-    const char* at = std::strstr(all, key.c_str());
-    return at ? std::atof(at + key.size()) : 0;
-}
+double python_figure(const char* name) { return bench::reference_figure("KIV_BENCH_PYTHON", name); }
 
 // Best of several rounds, as MB/s of `size` bytes.
 template <class F>
 double speed(uint64_t size, int rounds, F&& work)
 {
-    double best = 1e30;
-    for (int i = 0; i < rounds; i++) {
-        double t0 = bench::now();
-        work();
-        double t = bench::now() - t0;
-        if (t < best) best = t;
-    }
-    return double(size) / best / 1e6;
+    return double(size) / bench::best_seconds(rounds, work) / 1e6;
 }
 
 void report(const char* what, const char* python_name, double mbps)

@@ -32,7 +32,7 @@ uint32_t xorshift(uint32_t& x)
 cell* generated(uint32_t side)
 {
     cell* img = stack::push_slot();
-    image_new(img, side, side, nullptr, nullptr, nullptr);
+    image_new(img, side, side);
     image_pixels px = image_lock(img, true);
     uint32_t x = 2024;
     for (uint32_t y = 0; y < side; y++)
@@ -42,28 +42,6 @@ cell* generated(uint32_t side)
                                     (((i + y) * 127 / side + n) & 0xFF);
         }
     return img;
-}
-
-template <class F>
-double best_seconds(int rounds, F&& work)
-{
-    double best = 1e30;
-    for (int i = 0; i < rounds; i++) {
-        double t0 = bench::now();
-        work();
-        double t = bench::now() - t0;
-        if (t < best) best = t;
-    }
-    return best;
-}
-
-double magick_figure(const char* name)
-{
-    const char* all = std::getenv("KIV_BENCH_MAGICK");
-    if (!all) return 0;
-    std::string key = std::string(name) + "=";
-    const char* at = std::strstr(all, key.c_str());
-    return at ? std::atof(at + key.size()) : 0;
 }
 
 std::vector<uint8_t> encoded_png(cell* img)
@@ -97,15 +75,15 @@ KIV_BENCH(image_png)
     cell* mark = stack::top();
     cell* img = generated(SIDE);
     std::vector<uint8_t> png;
-    double encode = best_seconds(1, [&] { png = encoded_png(img); });
+    double encode = bench::best_seconds(1, [&] { png = encoded_png(img); });
     std::printf("%-44s %8.1f ms  (%zu bytes)\n", "encode 4096x4096 PNG", encode * 1e3, png.size());
-    double decode = best_seconds(3, [&] {
+    double decode = bench::best_seconds(3, [&] {
         cell* out = stack::push_slot();
         image_stream_new(out, png.data(), png.size());
         image_pixels px = image_lock(out, false);
         stack::pop(1);
     });
-    double magick = magick_figure("decode");
+    double magick = bench::reference_figure("KIV_BENCH_MAGICK", "decode");
     if (magick > 0)
         std::printf("%-44s %8.1f ms  (ImageMagick %7.1f ms: Kiv's time %.2fx)\n", "decode 4096x4096 PNG", decode * 1e3,
                     magick, decode * 1e3 / magick);
@@ -119,17 +97,17 @@ KIV_BENCH(image_pixels)
     cell* img = generated(SIDE);
     double mb = double(SIDE) * SIDE * 4 / 1e6;
     cell* data = stack::push_slot();
-    double read = best_seconds(3, [&] { image::extract_data(img, image::MODE_ARGB, data); });
+    double read = bench::best_seconds(3, [&] { image::extract_data(img, image::MODE_ARGB, data); });
     // Into a new binary each time: the pages of a fresh big block are committed on first touch.
     std::printf("%-44s %8.1f MB/s\n", "argb read into a new binary (4096x4096)", mb / read);
-    double write = best_seconds(3, [&] { image::set_data(img, data, image::MODE_ARGB); });
+    double write = bench::best_seconds(3, [&] { image::set_data(img, data, image::MODE_ARGB); });
     std::printf("%-44s %8.1f MB/s\n", "argb write from a binary (4096x4096)", mb / write);
 
     // Per pixel, as a Kiv loop over pick and poke does it: one lock per call.
     cell* small = generated(256);
     uint32_t count = 256 * 256;
     cell* slot = stack::push_slot();
-    double pick = best_seconds(3, [&] {
+    double pick = bench::best_seconds(3, [&] {
         for (uint32_t i = 1; i <= count; i++) {
             *slot = *small;
             cell n{TYPE_INTEGER, 0, i, 0};
@@ -138,7 +116,7 @@ KIV_BENCH(image_pixels)
     });
     std::printf("%-44s %8.2f Mpixel/s\n", "pick, pixel by pixel", count / pick / 1e6);
     cell colour{TYPE_TUPLE | 3u << 19, 0x102030, 0, 0};
-    double poke = best_seconds(3, [&] {
+    double poke = bench::best_seconds(3, [&] {
         for (uint32_t i = 1; i <= count; i++) {
             *slot = *small;
             cell n{TYPE_INTEGER, 0, i, 0};
@@ -149,7 +127,7 @@ KIV_BENCH(image_pixels)
     cell* blk = block::push_only_star(8);
     for (int k = 0; k < 8; k++) block::rs_append(blk, &colour);
     for (uint32_t n : {1u, 8u}) {
-        double t = best_seconds(3, [&] {
+        double t = bench::best_seconds(3, [&] {
             for (uint32_t i = 0; i < count; i += n) {
                 *slot = *small;
                 slot->data1 = i;
@@ -168,8 +146,8 @@ KIV_BENCH(image_lock)
     std::vector<uint8_t> png = encoded_png(generated(SIDE));
     cell* img = stack::push_slot();
     image_stream_new(img, png.data(), png.size());
-    double first = best_seconds(1, [&] { image_pixels px = image_lock(img, false); });
-    double second = best_seconds(1, [&] { image_pixels px = image_lock(img, false); });
+    double first = bench::best_seconds(1, [&] { image_pixels px = image_lock(img, false); });
+    double second = bench::best_seconds(1, [&] { image_pixels px = image_lock(img, false); });
     std::printf("%-44s %8.3f ms\n", "first lock of a decoded 4096x4096", first * 1e3);
     std::printf("%-44s %8.3f ms\n", "second lock (nothing converted)", second * 1e3);
     stack_s.top = mark;

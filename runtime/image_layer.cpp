@@ -49,16 +49,6 @@ void release_record(void* pointer)
 
 IWICBitmapSource* as_source(IWICBitmap* b) { return b; }
 
-// The bytes of a binary! from its head to its tail (none when the head is past the tail).
-const uint8_t* binary_bytes(const cell* binary, uint32_t* length)
-{
-    series_buffer* s = series_of(binary->data2);
-    uint32_t used = series_used_bytes(s);
-    uint32_t head = std::min(binary->data1, used);
-    *length = used - head;
-    return at(s->head) + head;
-}
-
 // ---- declared sizes -----------------------------------------------------------------------------
 // A decoder may allocate the whole bitmap when it reads a header, so a size beyond the limits is
 // refused from the header before WIC sees the data. Formats not parsed here are checked on the
@@ -435,7 +425,7 @@ void image_release_cache(image_handle* h) { com_release(std::exchange(h->cache, 
 
 // ---- making and decoding ------------------------------------------------------------------------
 
-void image_new(cell* out, uint32_t width, uint32_t height, const cell* rgb, const cell* alpha, const cell* color)
+void image_new(cell* out, uint32_t width, uint32_t height, const image_fill& fill)
 {
     if (!width || !height) {
         *out = image_cell(-1, width, height);
@@ -454,14 +444,12 @@ void image_new(cell* out, uint32_t width, uint32_t height, const cell* rgb, cons
         auto pixels = reinterpret_cast<uint32_t*>(image_lock_data(lock.get(), &bytes));
         if (!pixels) bad_media();
         uint32_t count = width * height;
-        if (color) {
-            std::fill(pixels, pixels + count, image_tuple_pixel(color));
+        if (fill.colour) {
+            std::fill(pixels, pixels + count, *fill.colour);
         } else {
-            uint32_t rgb_length = 0, alpha_length = 0;
-            const uint8_t* c = rgb ? binary_bytes(rgb, &rgb_length) : nullptr;
-            const uint8_t* a = alpha ? binary_bytes(alpha, &alpha_length) : nullptr;
-            uint32_t coloured = std::min(rgb_length / 3, count);
-            uint32_t translucent = std::min(alpha_length, count);
+            const uint8_t *c = fill.rgb, *a = fill.alpha;
+            uint32_t coloured = std::min(fill.rgb_length / 3, count);
+            uint32_t translucent = std::min(fill.alpha_length, count);
             for (uint32_t i = 0; i < count; i++) {
                 uint32_t p = i < coloured ? uint32_t(c[3 * i]) << 16 | uint32_t(c[3 * i + 1]) << 8 | c[3 * i + 2]
                                           : 0xFFFFFFu;

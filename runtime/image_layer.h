@@ -76,20 +76,6 @@ struct image_handle {
     IUnknown* cache;            // the back end's drawing bitmap, or null
 };
 
-// Colours: a tuple r.g.b or r.g.b.t (header bits 19-22 the byte count, bytes from the low byte of
-// word 1; t a transparency, 0 opaque) and a pixel 0xAARRGGBB with straight alpha A = 255 - t.
-inline uint32_t image_tuple_pixel(const cell* tuple)
-{
-    uint32_t n = (tuple->header >> 19) & 0xF, b = tuple->data1;
-    uint32_t a = n >= 4 ? 255 - (b >> 24) : 255;
-    return a << 24 | (b & 0xFF) << 16 | (b & 0xFF00) | (b >> 16 & 0xFF);
-}
-inline cell image_pixel_tuple(uint32_t pixel)
-{
-    uint32_t t = 255 - (pixel >> 24);
-    return cell{TYPE_TUPLE | 4u << 19, (pixel >> 16 & 0xFF) | (pixel & 0xFF00) | (pixel & 0xFF) << 16 | t << 24, 0, 0};
-}
-
 // The sides an image may have, and the most pixel bytes (width x height x 4) one may hold.
 constexpr uint32_t IMAGE_SIDE_MAX = 65535;
 constexpr uint64_t IMAGE_BYTES_MAX = 0x7FFFFFFF;
@@ -144,9 +130,18 @@ void image_set_cache(const cell* image, IUnknown* bitmap);
 void image_release_cache(image_handle* h);
 
 // ---- making and decoding: each writes its image! into `out`, a rooted cell --------------------
-// A blank image filled from a colour tuple or from rgb and alpha binaries (each may be null);
-// a side of 0 gives an image without a record. A failed bitmap raises internal/no-memory.
-void image_new(cell* out, uint32_t width, uint32_t height, const cell* rgb, const cell* alpha, const cell* color);
+// What a blank image is filled with: one pixel (0xAARRGGBB), or the rgb bytes (three a pixel, then
+// white) and the alpha bytes (a transparency each, then opaque). The spans may lie in the value
+// range: nothing here allocates series memory.
+struct image_fill {
+    const uint32_t* colour = nullptr;
+    const uint8_t* rgb = nullptr;
+    uint32_t rgb_length = 0;
+    const uint8_t* alpha = nullptr;
+    uint32_t alpha_length = 0;
+};
+// A side of 0 gives an image without a record; a failed bitmap raises internal/no-memory.
+void image_new(cell* out, uint32_t width, uint32_t height, const image_fill& fill = {});
 // An image over a copy of the caller's BGRA memory (stride 0: width x 4).
 bool image_new_bitmap(cell* out, uint32_t width, uint32_t height, uint32_t stride, const void* pixels);
 // Decoding: false when the data is no image the layer can read (or too large for one).

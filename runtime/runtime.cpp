@@ -26,6 +26,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/rtwords.h"
@@ -150,6 +151,7 @@ void runtime::init()
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits
+    port::init();    // after object!, whose routines it inherits
     wic_init();       // the imaging factory and the handle class "image", before image!
     image::init();
 

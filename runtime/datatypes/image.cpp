@@ -52,11 +52,22 @@ const cell* datatype_arg(uint32_t type)
 // address holds until the next allocation.
 const uint8_t* binary_bytes(const cell* binary, uint32_t* length)
 {
-    series_buffer* s = series_of(binary->data2);
-    uint32_t used = series_used_bytes(s);
-    uint32_t head = std::min(binary->data1, used);
-    *length = used - head;
-    return ::at(s->head) + head;
+    *length = series::length_clamped(binary);
+    return ::at(series_of(series_node(binary))->head) + series::head_clamped(binary);
+}
+
+// Colours: a tuple r.g.b or r.g.b.t (header bits 19-22 the byte count, bytes from the low byte of
+// word 1; t a transparency, 0 opaque) and a pixel 0xAARRGGBB with straight alpha A = 255 - t.
+uint32_t tuple_pixel(const cell* tuple)
+{
+    uint32_t n = (tuple->header >> 19) & 0xF, b = tuple->data1;
+    uint32_t a = n >= 4 ? 255 - (b >> 24) : 255;
+    return a << 24 | (b & 0xFF) << 16 | (b & 0xFF00) | (b >> 16 & 0xFF);
+}
+cell pixel_tuple(uint32_t pixel)
+{
+    uint32_t t = 255 - (pixel >> 24);
+    return cell{TYPE_TUPLE | 4u << 19, (pixel >> 16 & 0xFF) | (pixel & 0xFF00) | (pixel & 0xFF) << 16 | t << 24, 0, 0};
 }
 
 // A new binary! of n bytes (tail set) into out; its data address holds until the next allocation.
@@ -235,7 +246,12 @@ cell* make_sized(cell* result, const cell* size, const cell* rgb, const cell* al
 {
     int32_t x = pair_x(size), y = pair_y(size);
     if (x > int32_t(IMAGE_SIDE_MAX) || y > int32_t(IMAGE_SIDE_MAX)) fire(ERR_SCRIPT, err::OUT_OF_RANGE, size);
-    image_new(result, uint32_t(std::max(x, 0)), uint32_t(std::max(y, 0)), rgb, alpha, colour);
+    image_fill fill;
+    uint32_t pixel = colour ? tuple_pixel(colour) : 0;
+    if (colour) fill.colour = &pixel;
+    if (rgb) fill.rgb = binary_bytes(rgb, &fill.rgb_length);
+    if (alpha) fill.alpha = binary_bytes(alpha, &fill.alpha_length);
+    image_new(result, uint32_t(std::max(x, 0)), uint32_t(std::max(y, 0)), fill);
     return result;
 }
 
@@ -300,7 +316,7 @@ cell* image::tail_q(cell* img) { return logic::make_at(img, head_of(img) + 1 > p
 cell* image::pixel_to_tuple(const cell* img, int64_t index, cell* out)
 {
     if (index < 0 || index >= pixels_of(img) || !image_record(img)) return none::make_at(out);
-    *out = image_pixel_tuple(image_get_pixel(img, uint32_t(index)));
+    *out = pixel_tuple(image_get_pixel(img, uint32_t(index)));
     return out;
 }
 
@@ -319,7 +335,7 @@ void image::pick_pixels(cell* blk, const cell* img, uint32_t n)
     image_pixels px = image_lock(img, false);
     for (uint32_t i = 0; i < n; i++) {
         int64_t p = head + i;
-        first[i] = p < px.count ? image_pixel_tuple(px.data[p]) : none_value;
+        first[i] = p < px.count ? pixel_tuple(px.data[p]) : none_value;
     }
 }
 
@@ -341,7 +357,7 @@ cell* image::poke(cell* img, int32_t n, cell* index, cell* value)
     if (cell_type(value) != TYPE_TUPLE) fire(ERR_SCRIPT, err::INVALID_ARG, value);
     cell v = *value;
     tell_owner(img, EV_POKE, &v, p, 1);
-    image_set_pixel(img, uint32_t(p), image_tuple_pixel(&v));
+    image_set_pixel(img, uint32_t(p), tuple_pixel(&v));
     tell_owner(img, EV_POKED, &v, p, 1);
     *img = v;
     return img;
@@ -570,7 +586,7 @@ cell* image::change(cell* img, cell* value, cell* part, bool, cell* dup)
     }
     cell v = *value;
     tell_owner(img, EV_CHANGE, &v, head, 1);
-    image_set_pixel(img, uint32_t(head), image_tuple_pixel(&v));
+    image_set_pixel(img, uint32_t(head), tuple_pixel(&v));
     img->data1 = uint32_t(head + 1);
     tell_owner(img, EV_CHANGED, &v, head, 1);
     return img;

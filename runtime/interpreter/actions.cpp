@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
@@ -298,4 +300,191 @@ int32_t actions::get_index_arg(const cell* index)
     case TYPE_LOGIC: return index->data1 == 1 ? 1 : 2;
     default: return 0;
     }
+}
+
+// ---- fast paths for compiled code ---------------------------------------------------------------
+
+namespace {
+
+const int32_t no_refinements[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+
+// A native frame named by the word over a window holding copies of the arguments (they may lie on
+// the stack where the window begins); pushed.
+cell* open_native_frame(const cell* word, const cell* a, const cell* b)
+{
+    cell x = *a, y = b ? *b : cell{};
+    cell* window = word ? stack::mark(word->data2, word->data1, FRAME_NATIVE << FRAME_KIND_SHIFT)
+                        : stack::mark(stack_s.anon_symbol, 0, FRAME_NATIVE << FRAME_KIND_SHIFT);
+    stack::push(&x);
+    if (b) stack::push(&y);
+    return window;
+}
+
+// The action entry of the slot run on a and b (b null for one argument); the result pushed.
+cell* through_entry(uint32_t slot, const cell* word, const cell* a, const cell* b)
+{
+    cell* window = open_native_frame(word, a, b);
+    actions_s.table[slot - 1](true, no_refinements);
+    stack::unwind_keep();
+    return window;
+}
+
+uint32_t math_slot(uint32_t op)
+{
+    switch (op) {
+    case MATH_ADD: return ACT_ADD;
+    case MATH_SUBTRACT: return ACT_SUBTRACT;
+    case MATH_MULTIPLY: return ACT_MULTIPLY;
+    case MATH_OR: return ACT_OR_T;
+    case MATH_AND: return ACT_AND_T;
+    case MATH_XOR: return ACT_XOR_T;
+    default: fire(ERR_INTERNAL, err::NOT_DONE);
+    }
+}
+
+// The result of two integers or two floats into r; false for other operands.
+bool compute(uint32_t op, const cell* a, const cell* b, cell* r)
+{
+    uint32_t t = cell_type(a);
+    if (t != cell_type(b)) return false;
+    if (t == TYPE_INTEGER) {
+        *r = cell{TYPE_INTEGER, 0, 0, 0};
+        integer::do_math_op(integer_of(a), integer_of(b), op, r);
+        return true;
+    }
+    if (t == TYPE_FLOAT && op <= MATH_MULTIPLY) {
+        *r = cell{TYPE_FLOAT, 0, 0, 0};
+        cell_set_float(r, float_::do_math_op(cell_float(a), cell_float(b), op));
+        return true;
+    }
+    return false;
+}
+
+bool compare_values(int32_t code, const cell* word, const cell* a, const cell* b)
+{
+    if (cell_type(a) == TYPE_INTEGER && cell_type(b) == TYPE_INTEGER) {
+        int32_t x = integer_of(a), y = integer_of(b);
+        return actions::compare_answer(code, x < y ? -1 : x > y ? 1 : 0);
+    }
+    cell* window = open_native_frame(word, a, b);
+    bool truth = actions::compare(window, window + 1, code);
+    stack::unwind_keep();
+    stack::pop(1);
+    return truth;
+}
+
+inline cell logic_cell(bool truth) { return cell{TYPE_LOGIC, truth ? 1u : 0u, 0, 0}; }
+
+}  // namespace
+
+cell* actions::fast_op(uint32_t op, const cell* word, const cell* a, const cell* b)
+{
+    cell r;
+    if (compute(op, a, b, &r)) return stack::push(&r);
+    return through_entry(math_slot(op), word, a, b);
+}
+
+cell* actions::fast_op_int(uint32_t op, const cell* word, const cell* a, int32_t b)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    return fast_op(op, word, a, &y);
+}
+
+cell* actions::fast_op_top(uint32_t op, const cell* word, const cell* b)
+{
+    cell x = stack_s.top[-1], y = *b;
+    stack::pop(1);
+    return fast_op(op, word, &x, &y);
+}
+
+cell* actions::fast_op_top_int(uint32_t op, const cell* word, int32_t b)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    return fast_op_top(op, word, &y);
+}
+
+cell* actions::fast_compare(int32_t code, const cell* word, const cell* a, const cell* b)
+{
+    cell r = logic_cell(compare_values(code, word, a, b));
+    return stack::push(&r);
+}
+
+cell* actions::fast_compare_int(int32_t code, const cell* word, const cell* a, int32_t b)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    return fast_compare(code, word, a, &y);
+}
+
+bool actions::fast_compare_flag(int32_t code, const cell* word, const cell* a, const cell* b)
+{
+    return compare_values(code, word, a, b);
+}
+
+bool actions::fast_compare_int_flag(int32_t code, const cell* word, const cell* a, int32_t b)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    return compare_values(code, word, a, &y);
+}
+
+void actions::fast_compare_set(int32_t code, const cell* word, const cell* a, const cell* b, cell* slot)
+{
+    *slot = logic_cell(compare_values(code, word, a, b));
+}
+
+void actions::fast_compare_int_set(int32_t code, const cell* word, const cell* a, int32_t b, cell* slot)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    fast_compare_set(code, word, a, &y, slot);
+}
+
+cell* actions::fast_compare_top(int32_t code, const cell* word, const cell* b)
+{
+    cell x = stack_s.top[-1], y = *b;
+    stack::pop(1);
+    return fast_compare(code, word, &x, &y);
+}
+
+cell* actions::fast_compare_top_int(int32_t code, const cell* word, int32_t b)
+{
+    cell y{TYPE_INTEGER, 0, uint32_t(b), 0};
+    return fast_compare_top(code, word, &y);
+}
+
+cell* actions::fast_pick(const cell* value, int32_t index, const cell* word)
+{
+    cell v = *value;
+    if (cell_type(&v) == TYPE_BLOCK) {
+        uint32_t n = block::rs_length(&v);
+        cell r = index >= 1 && uint32_t(index) <= n ? block::rs_head(&v)[index - 1] : none_value;
+        return stack::push(&r);
+    }
+    cell selector{TYPE_INTEGER, 0, uint32_t(index), 0};
+    cell* window = open_native_frame(word, &v, &selector);
+    actions_s.table[ACT_EVAL_PATH - 1](true, no_refinements);
+    stack::unwind_keep();
+    return window;
+}
+
+cell* actions::fast_series_op(const cell* value, uint32_t op, const cell* word)
+{
+    static const uint32_t slots[] = {0, ACT_LENGTH_Q, ACT_INDEX_Q, ACT_HEAD_Q, ACT_TAIL_Q,
+                                     ACT_NEXT, ACT_BACK, ACT_HEAD, ACT_TAIL};
+    if (op < SERIES_LENGTH || op > SERIES_TAIL) fire(ERR_INTERNAL, err::NOT_DONE);
+    cell v = *value;
+    if (cell_type(&v) != TYPE_BLOCK) return through_entry(slots[op], word, &v, nullptr);
+    uint32_t index = v.data1;
+    series_buffer* s = series_of(v.data2);
+    uint32_t tail = (s->tail - s->head) / 16;
+    cell r = v;
+    switch (op) {
+    case SERIES_LENGTH: r = cell{TYPE_INTEGER, 0, index < tail ? tail - index : 0, 0}; break;
+    case SERIES_INDEX: r = cell{TYPE_INTEGER, 0, index + 1, 0}; break;
+    case SERIES_HEAD_Q: r = logic_cell(index == 0); break;
+    case SERIES_TAIL_Q: r = logic_cell(index >= tail); break;
+    case SERIES_NEXT: if (index < tail) r.data1 = index + 1; break;
+    case SERIES_BACK: if (index > 0) r.data1 = index - 1; break;
+    case SERIES_HEAD: r.data1 = 0; break;
+    case SERIES_TAIL: r.data1 = tail; break;
+    }
+    return stack::push(&r);
 }

@@ -58,4 +58,34 @@ cell* mold_value(cell* value, bool only, bool all, bool flat, int32_t limit);
 // The index argument of pick and poke: an integer! as it is, a char! its code point, true 1 and
 // false 2, anything else 0.
 int32_t get_index_arg(const cell* index);
+
+// ---- fast paths for compiled code ---------------------------------------------------------------
+// Each computes two integers (and, for add, subtract and multiply, two floats) itself and runs the
+// generic action or compare under a native frame named by `word` (null: <anon>) otherwise, so
+// that errors name the call. Pushing forms leave the result as a new cell on the stack top.
+// op: MATH_ADD, MATH_SUBTRACT, MATH_MULTIPLY, MATH_OR, MATH_AND, MATH_XOR. An add, subtract or
+// multiply of two integers that leaves 32 bits gives the float! of the operation on doubles.
+cell* fast_op(uint32_t op, const cell* word, const cell* a, const cell* b);
+cell* fast_op_int(uint32_t op, const cell* word, const cell* a, int32_t b);
+// The stack top is the left operand and receives the result.
+cell* fast_op_top(uint32_t op, const cell* word, const cell* b);
+cell* fast_op_top_int(uint32_t op, const cell* word, int32_t b);
+// code: COMP_EQUAL to COMP_GREATER_EQUAL; two integers compare as signed values.
+cell* fast_compare(int32_t code, const cell* word, const cell* a, const cell* b);
+cell* fast_compare_int(int32_t code, const cell* word, const cell* a, int32_t b);
+bool fast_compare_flag(int32_t code, const cell* word, const cell* a, const cell* b);
+bool fast_compare_int_flag(int32_t code, const cell* word, const cell* a, int32_t b);
+void fast_compare_set(int32_t code, const cell* word, const cell* a, const cell* b, cell* slot);
+void fast_compare_int_set(int32_t code, const cell* word, const cell* a, int32_t b, cell* slot);
+cell* fast_compare_top(int32_t code, const cell* word, const cell* b);
+cell* fast_compare_top_int(int32_t code, const cell* word, int32_t b);
+// pick of a block by a 1-based index counted from the block's index (none outside it); other
+// types go through their eval-path action with the integer as selector.
+cell* fast_pick(const cell* value, int32_t index, const cell* word);
+enum series_op : uint32_t {
+    SERIES_LENGTH = 1, SERIES_INDEX, SERIES_HEAD_Q, SERIES_TAIL_Q, SERIES_NEXT, SERIES_BACK, SERIES_HEAD, SERIES_TAIL
+};
+// length?, index?, head?, tail?, next, back, head, tail: computed for a block!, through the
+// action entry for other types.
+cell* fast_series_op(const cell* value, uint32_t op, const cell* word);
 }  // namespace actions

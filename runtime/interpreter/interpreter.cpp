@@ -1188,7 +1188,8 @@ void evaluate_spec(cell* block)
     if (!exit_code()) stack::pop(1);
 }
 
-// The object change handlers: the handler is called with the argument cells given.
+// Object change handlers and port actors: the handler is called with the argument cells given.
+// Its result is left in the cell where the call began (the top on entry), just above the top.
 void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals)
 {
     cell fn = *handler;
@@ -1198,7 +1199,8 @@ void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, u
     function::init_locals(locals);
     interpreter::call_function(&fn);
     if (exit_code()) return;
-    stack::unwind();
+    stack::unwind_keep();
+    *held = *(stack_s.top - 1);
     stack_s.top = held;
 }
 

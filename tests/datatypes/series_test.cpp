@@ -332,7 +332,7 @@ TEST_F(Series, MoveBetweenFamilies)
         {[] { return text("ab", 1, TYPE_BINARY); }, [] { return text("xy", 2); }, "binary into text"},
         {[] { return read("x"); }, [] {
              cell* pixels = stack::push_slot();
-             image_new(pixels, 2, 1, nullptr, nullptr, nullptr);
+             image_new(pixels, 2, 1);
              return pixels;
          }, "block into pixels"},
         {[] { return text("ab", 2, TYPE_VECTOR); }, [] { return text("xy", 4, TYPE_VECTOR); }, "vector widths"},
