@@ -79,20 +79,33 @@ text_search make_search(const cell* series, const cell* value, bool folding)
     return s;
 }
 
-bool unit_hit(const cell* series, const text_search& s, uint32_t index)
-{
-    uint32_t cp = cp_at(series, index);
-    if (cell_type(&s.bitset) == TYPE_BITSET) return member_q(&s.bitset, cp);
-    return (s.fold ? fold(cp) : cp) == s.pattern[0];
-}
+// The folded code point, ASCII without a table look-up (its letters fold only among themselves).
+inline uint32_t fold_fast(uint32_t cp) { return cp < 128 ? (cp - 'a' < 26 ? cp - 32 : cp) : fold(cp); }
 
-bool run_hit(const cell* series, const text_search& s, uint32_t index)
+// The first of the candidate positions (walked from low up, or from high down, by step) where the
+// search matches, or -1. base holds the text's units; the caller bounds high so that the whole
+// pattern lies within them. Runs no code, so the buffer cannot move under it.
+template <uint32_t UNIT>
+int64_t walk(const uint8_t* base, int64_t low, int64_t high, int64_t step, bool down, bool match, const text_search& s)
 {
-    for (uint32_t k = 0; k < s.pattern.size(); k++) {
-        uint32_t cp = cp_at(series, index + k);
-        if ((s.fold ? fold(cp) : cp) != s.pattern[k]) return false;
+    auto read = [&](int64_t i) {
+        uint32_t cp = unit_read(base + i * UNIT, UNIT);
+        return s.fold ? fold_fast(cp) : cp;
+    };
+    bool bits = cell_type(&s.bitset) == TYPE_BITSET;
+    size_t length = s.single ? 1 : s.pattern.size();
+    uint32_t first = bits ? 0 : s.pattern[0];
+    for (int64_t i = down ? high : low; i >= low && i <= high; i += down ? -step : step) {
+        if (bits) {
+            if (member_q(&s.bitset, unit_read(base + i * UNIT, UNIT))) return i;
+        } else if (read(i) == first) {
+            size_t k = 1;
+            while (k < length && read(i + int64_t(k)) == s.pattern[k]) k++;
+            if (k == length) return i;
+        }
+        if (match) break;
     }
-    return true;
+    return -1;
 }
 
 struct text_found {
@@ -137,13 +150,15 @@ text_found locate(const cell* series, const cell* value, cell* part, bool case_,
         high = (limit < 0 ? total : std::min(head + limit, total)) - length;
     }
     bool down = last || reverse;
-    // The tail is read again at each position: forming a pattern ran code before the walk.
-    for (int64_t i = down ? high : low; i >= low && i <= high; i += down ? -step : step) {
-        if (i + length > int64_t(series::units(series))) break;
-        bool hit = s.single ? unit_hit(series, s, uint32_t(i)) : run_hit(series, s, uint32_t(i));
-        if (hit) return {i, i + length};
-        if (match) break;
-    }
+    // Forming the pattern ran code: the buffer and its unit count are read only now.
+    series_buffer* b = series_of(series_node(series));
+    uint32_t unit = series_unit(b);
+    high = std::min<int64_t>(high, int64_t((b->tail - b->head) / unit) - length);
+    const uint8_t* base = at(b->head);
+    int64_t i = unit == 1   ? walk<1>(base, low, high, step, down, match, s)
+                : unit == 2 ? walk<2>(base, low, high, step, down, match, s)
+                            : walk<4>(base, low, high, step, down, match, s);
+    if (i >= 0) return {i, i + length};
     return none;
 }
 
