@@ -108,6 +108,7 @@ void check_numbering()
         const cell* v = word::get(&w);
         if (cell_type(v) != TYPE_NATIVE || v->data1 != n)
             boot_fault(std::string("native ") + std::to_string(n) + " is not " + natives::name_of(n));
+        natives::record(n, v);
     }
 }
 

@@ -323,6 +323,26 @@ uint32_t interpreter::refinement_count(node_ref cache)
     return cell_type(last) == TYPE_INTEGER ? last->data2 : 0;
 }
 
+void interpreter::check_args(const cell* callable, const int32_t* refs, const cell* name)
+{
+    cell fn = *callable;
+    cell who = *name;
+    node_ref cache = arg_cache(&fn);
+    cell* base = stack_s.arguments;
+    bool active = true;   // the mandatory arguments, then each used refinement's
+    uint32_t slot = 0, refinement = 0;
+    for (uint32_t i = 0; i < code_tail(cache); i++) {
+        const cell* e = cache_at(cache, i);
+        if (cell_type(e) == TYPE_REFINEMENT) {
+            active = refs && refs[refinement++] >= 0;
+            continue;
+        }
+        if (cell_type(e) != TYPE_TYPESET || arg_mode_of(e) == ARG_SKIP) continue;
+        if (active) check_arg(&fn, cache, i, &who, base + slot);
+        slot++;
+    }
+}
+
 // ---- fetching arguments -------------------------------------------------------------------------
 
 namespace {

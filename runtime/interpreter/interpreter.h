@@ -64,6 +64,10 @@ uint32_t eval_path(const cell* path, node_ref code, uint32_t pos, const cell* se
 node_ref arg_cache(const cell* callable);
 // The number of refinements of a native or action, from its cache (its last integer!).
 uint32_t refinement_count(node_ref cache);
+// For callers that did not check (compiled code): each argument cell of the current window
+// against the callable's spec, the arguments of unused refinements aside (refs: the window index
+// of each refinement's first argument, -1 when unused). script/expect-arg names `name`.
+void check_args(const cell* callable, const int32_t* refs, const cell* name);
 
 // The code position an error names: the current block at its index (none when there is none).
 cell near_value();

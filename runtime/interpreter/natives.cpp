@@ -41,29 +41,54 @@ void comparison(bool check, const int32_t* refs)
     actions::compare_to_logic(code);
 }
 
+// A native called by a caller that did not check its arguments (check set) has them checked
+// against its spec first; the routine itself then runs as the interpreter calls it.
+template <uint32_t N, native_fn F>
+void checked(bool check, const int32_t* refs)
+{
+    if (check) {
+        cell fn = block::rs_head(natives_s.values)[N - 1];
+        cell name = *word::load(native_names[N - 1]);
+        if (cell_type(&fn) == TYPE_NATIVE) interpreter::check_args(&fn, refs, &name);
+    }
+    F(false, refs);
+}
+
 using namespace natives;
 
 // In native-number order: the routine of native n is routines[n - 1].
 const native_fn routines[] = {
-    if_star, unless_star, either_star, any_star, all_star, while_star, until_star, loop_star, repeat_star,
-    forever_star, foreach_star, forall_star, remove_each_star, func_star, function_star, does_star, has_star,
-    switch_star, case_star, do_star, get_star, set_star, print_star, prin_star,
-    equal_q_star, not_equal_q_star, strict_equal_q_star, lesser_q_star, greater_q_star, lesser_or_equal_q_star,
-    greater_or_equal_q_star, same_q_star, not_star, type_q_star, reduce_star, compose_star,
-    not_done<N_STATS>, bind_star, in_star, not_done<N_PARSE>, not_done<N_UNION>, not_done<N_INTERSECT>,
-    not_done<N_UNIQUE>, not_done<N_DIFFERENCE>, not_done<N_EXCLUDE>, not_done<N_COMPLEMENT_Q>,
-    not_done<N_DEHEX>, not_done<N_ENHEX>, not_done<N_NEGATIVE_Q>, not_done<N_POSITIVE_Q>, not_done<N_MAX>,
-    not_done<N_MIN>, not_done<N_SHIFT>, not_done<N_TO_HEX>, not_done<N_SINE>, not_done<N_COSINE>,
-    not_done<N_TANGENT>, not_done<N_ARCSINE>, not_done<N_ARCCOSINE>, not_done<N_ARCTANGENT>,
-    not_done<N_ARCTANGENT2>, not_done<N_NAN_Q>, not_done<N_LOG_2>, not_done<N_LOG_10>, not_done<N_LOG_E>,
-    not_done<N_EXP>, not_done<N_SQUARE_ROOT>, construct_star, value_q_star, try_star, not_done<N_UPPERCASE>,
-    not_done<N_LOWERCASE>, not_done<N_AS_PAIR>, not_done<N_AS_POINT2D>, not_done<N_AS_POINT3D>,
-    not_done<N_AS_MONEY>, break_star, continue_star, exit_star, return_star, throw_star, catch_star, extend_star,
-    not_done<N_DEBASE>, not_done<N_TO_LOCAL_FILE>, not_done<N_WAIT>, not_done<N_CHECKSUM>, unset_star,
-    new_line_star, new_line_q_star, not_done<N_ENBASE>, context_q_star, not_done<N_SET_ENV>, not_done<N_GET_ENV>,
-    not_done<N_LIST_ENV>, not_done<N_NOW>, not_done<N_SIGN_Q>, not_done<N_AS>, not_done<N_CALL>,
-    not_done<N_ZERO_Q>, not_done<N_SIZE_Q>, not_done<N_BROWSE>, not_done<N_COMPRESS>, not_done<N_DECOMPRESS>,
-    not_done<N_RECYCLE>, not_done<N_TRANSCODE>, apply_star,
+    checked<N_IF, if_star>, checked<N_UNLESS, unless_star>, checked<N_EITHER, either_star>,
+    checked<N_ANY, any_star>, checked<N_ALL, all_star>, checked<N_WHILE, while_star>,
+    checked<N_UNTIL, until_star>, checked<N_LOOP, loop_star>, checked<N_REPEAT, repeat_star>,
+    checked<N_FOREVER, forever_star>, checked<N_FOREACH, foreach_star>, checked<N_FORALL, forall_star>,
+    checked<N_REMOVE_EACH, remove_each_star>, checked<N_FUNC, func_star>, checked<N_FUNCTION, function_star>,
+    checked<N_DOES, does_star>, checked<N_HAS, has_star>, checked<N_SWITCH, switch_star>,
+    checked<N_CASE, case_star>, checked<N_DO, do_star>, checked<N_GET, get_star>, checked<N_SET, set_star>,
+    checked<N_PRINT, print_star>, checked<N_PRIN, prin_star>, checked<N_EQUAL_Q, equal_q_star>,
+    checked<N_NOT_EQUAL_Q, not_equal_q_star>, checked<N_STRICT_EQUAL_Q, strict_equal_q_star>,
+    checked<N_LESSER_Q, lesser_q_star>, checked<N_GREATER_Q, greater_q_star>,
+    checked<N_LESSER_OR_EQUAL_Q, lesser_or_equal_q_star>, checked<N_GREATER_OR_EQUAL_Q, greater_or_equal_q_star>,
+    checked<N_SAME_Q, same_q_star>, checked<N_NOT, not_star>, checked<N_TYPE_Q, type_q_star>,
+    checked<N_REDUCE, reduce_star>, checked<N_COMPOSE, compose_star>, not_done<N_STATS>,
+    checked<N_BIND, bind_star>, checked<N_IN, in_star>, not_done<N_PARSE>, not_done<N_UNION>,
+    not_done<N_INTERSECT>, not_done<N_UNIQUE>, not_done<N_DIFFERENCE>, not_done<N_EXCLUDE>,
+    not_done<N_COMPLEMENT_Q>, not_done<N_DEHEX>, not_done<N_ENHEX>, not_done<N_NEGATIVE_Q>,
+    not_done<N_POSITIVE_Q>, not_done<N_MAX>, not_done<N_MIN>, not_done<N_SHIFT>, not_done<N_TO_HEX>,
+    not_done<N_SINE>, not_done<N_COSINE>, not_done<N_TANGENT>, not_done<N_ARCSINE>, not_done<N_ARCCOSINE>,
+    not_done<N_ARCTANGENT>, not_done<N_ARCTANGENT2>, not_done<N_NAN_Q>, not_done<N_LOG_2>, not_done<N_LOG_10>,
+    not_done<N_LOG_E>, not_done<N_EXP>, not_done<N_SQUARE_ROOT>, checked<N_CONSTRUCT, construct_star>,
+    checked<N_VALUE_Q, value_q_star>, checked<N_TRY, try_star>, not_done<N_UPPERCASE>, not_done<N_LOWERCASE>,
+    not_done<N_AS_PAIR>, not_done<N_AS_POINT2D>, not_done<N_AS_POINT3D>, not_done<N_AS_MONEY>,
+    checked<N_BREAK, break_star>, checked<N_CONTINUE, continue_star>, checked<N_EXIT, exit_star>,
+    checked<N_RETURN, return_star>, checked<N_THROW, throw_star>, checked<N_CATCH, catch_star>,
+    checked<N_EXTEND, extend_star>, not_done<N_DEBASE>, not_done<N_TO_LOCAL_FILE>, not_done<N_WAIT>,
+    not_done<N_CHECKSUM>, checked<N_UNSET, unset_star>, checked<N_NEW_LINE, new_line_star>,
+    checked<N_NEW_LINE_Q, new_line_q_star>, not_done<N_ENBASE>, checked<N_CONTEXT_Q, context_q_star>,
+    not_done<N_SET_ENV>, not_done<N_GET_ENV>, not_done<N_LIST_ENV>, not_done<N_NOW>, not_done<N_SIGN_Q>,
+    not_done<N_AS>, not_done<N_CALL>, not_done<N_ZERO_Q>, not_done<N_SIZE_Q>, not_done<N_BROWSE>,
+    not_done<N_COMPRESS>, not_done<N_DECOMPRESS>, not_done<N_RECYCLE>, not_done<N_TRANSCODE>,
+    checked<N_APPLY, apply_star>,
 };
 static_assert(sizeof routines / sizeof routines[0] == NATIVE_COUNT);
 
@@ -76,6 +101,8 @@ void natives::init()
     natives_s.last_line = 0;
     native_s.native_slot_filled = [](int64_t slot) { return entry(slot) != nullptr; };
     natives_s.print_scratch = block::make_in(nullptr, 32);   // a root cell: it never moves
+    natives_s.values = block::make_in(nullptr, NATIVE_COUNT);
+    for (uint32_t n = 0; n < NATIVE_COUNT; n++) block::rs_append(natives_s.values, &none_value);
     register_(NATIVE_COUNT, routines);
 }
 
@@ -85,6 +112,11 @@ void natives::register_(uint32_t count, const native_fn* list)
         if (natives_s.next > native::NATIVE_SLOTS) fire(ERR_INTERNAL, err::LIMIT_HIT);
         natives_s.table[natives_s.next++ - 1] = list[i];
     }
+}
+
+void natives::record(uint32_t n, const cell* native)
+{
+    if (n >= 1 && n <= NATIVE_COUNT) block::rs_head(natives_s.values)[n - 1] = *native;
 }
 
 native_fn natives::entry(int64_t slot) { return slot >= 1 && slot <= native::NATIVE_SLOTS ? natives_s.table[slot - 1] : nullptr; }

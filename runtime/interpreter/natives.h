@@ -18,6 +18,7 @@ struct natives_state {
     uint32_t next;                            // the slot that register_ fills next
     cell* print_scratch;                      // the block print and prin reduce into (a root cell)
     uint32_t last_line;                       // 1 after print, 0 after prin
+    cell* values;                             // the native! of each number as the boot made it (a root cell)
 };
 extern natives_state natives_s;
 
@@ -105,6 +106,9 @@ inline bool truthy_strict(const cell* value)
     if (cell_type(value) == TYPE_UNSET) fire(ERR_SCRIPT, err::NO_RETURN);
     return !(cell_type(value) == TYPE_NONE || (cell_type(value) == TYPE_LOGIC && value->data1 != 1));
 }
+// Records the native! the boot made for number n: a caller that did not check the argument types
+// has them checked against its spec, whatever its word refers to later.
+void record(uint32_t n, const cell* native);
 // Reports an error without raising it: the error made from category, id and arguments is printed
 // through the output hooks, under a native frame of its own that is gone again on return.
 void print_error(uint32_t category, uint32_t id, const cell* arg1 = nullptr, const cell* arg2 = nullptr,
