@@ -388,6 +388,7 @@ void collector::do_cycle()
     flush_pending();
     node_frames_compact();
     clear_fixed_marks();
+    memory_budget_reset();
     collector_s.cycles++;
     collector_s.busy = 0;
 }

@@ -254,10 +254,12 @@ void node_free(node_frame* f, node_ref node)
 
 // ---- series frames ------------------------------------------------------------------------------
 
-series_frame* series_frame_new()
+series_frame* series_frame_new(bool may_refuse)
 {
     uint32_t size = memory_s.series_next_size;
-    uint32_t ref = memory_alloc_virtual(size + uint32_t(sizeof(series_frame)));
+    uint32_t ref = may_refuse ? memory_try_alloc_virtual(size + uint32_t(sizeof(series_frame)))
+                              : memory_alloc_virtual(size + uint32_t(sizeof(series_frame)));
+    if (!ref) return nullptr;
     if (size < memory_s.big_threshold) memory_s.series_next_size = size * 2;
     series_frame* f = at<series_frame>(ref);
     f->size = size + uint32_t(sizeof(series_frame));
@@ -303,6 +305,24 @@ series_frame* series_frame_find(uint32_t need)
 
 // ---- buffers ------------------------------------------------------------------------------------
 
+// Whether running out of frame room (or taking a big block) collects now: once the bytes handed
+// out since the last collection reach what that collection left in use. Collecting whenever no
+// frame had room made a live set that grows frame by frame mark itself again at every frame.
+bool collection_due()
+{
+    return memory_s.allocated_since >= std::max(memory_s.live_after, COLLECT_BUDGET_MIN);
+}
+
+void memory_budget_reset()
+{
+    uint64_t used = 0;
+    for (uint32_t r = memory_s.series_first; r; r = at<series_frame>(r)->next)
+        used += at<series_frame>(r)->heap - (r + uint32_t(sizeof(series_frame)));
+    for (uint32_t r = memory_s.big_first; r; r = at<big_block>(r)->next) used += at<big_block>(r)->need;
+    memory_s.live_after = uint32_t(std::min<uint64_t>(used, 0xFFFFFFFFu));
+    memory_s.allocated_since = 0;
+}
+
 series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset)
 {
     uint32_t size = checked_size(count, unit);
@@ -311,17 +331,27 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
         collector_s.stress_count = 0;
         collector::check();
     }
+    memory_s.allocated_since += std::min(need, 0xFFFFFFFFu - memory_s.allocated_since);
     if (need < memory_s.big_threshold) {
         series_frame* f = memory_s.series_current ? at<series_frame>(memory_s.series_current) : nullptr;
         if (!f || uint64_t(f->heap) + need >= f->end) {
             f = series_frame_find(need);
-            if (!f) {
+            bool collected = collector_s.enabled != 1;   // with the collector off, no retry either
+            if (!f && collection_due()) {
                 collector::check();
+                collected = true;
                 f = series_frame_find(need);
             }
             if (!f) {
                 if (need >= memory_s.series_next_size) memory_s.series_next_size = memory_s.big_threshold;
-                f = series_frame_new();
+                // Ahead of its budget the heap grows only while the system gives memory; when it
+                // refuses, a collection comes first.
+                f = series_frame_new(!collected);
+                if (!f) {
+                    collector::check();
+                    f = series_frame_find(need);
+                    if (!f) f = series_frame_new();
+                }
             }
             memory_s.series_current = ref_of(f);
         }
@@ -330,8 +360,13 @@ series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset
         buffer_init(s, size, unit, offset, 0);
         return s;
     }
-    collector::check();
-    series_buffer* s = big_block_alloc(need);
+    bool collected = collector_s.enabled != 1 || collection_due();
+    if (collected) collector::check();
+    series_buffer* s = big_block_alloc(need, !collected);
+    if (!s) {
+        collector::check();
+        s = big_block_alloc(need);
+    }
     buffer_init(s, size, unit, offset, SERIES_BIG);
     return s;
 }
@@ -450,9 +485,11 @@ void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte)
     if (end > start) std::memset(start, byte, size_t(end - start));
 }
 
-series_buffer* big_block_alloc(uint32_t need)
+series_buffer* big_block_alloc(uint32_t need, bool may_refuse)
 {
-    uint32_t ref = memory_alloc_virtual(need + uint32_t(sizeof(big_block)));
+    uint32_t ref = may_refuse ? memory_try_alloc_virtual(need + uint32_t(sizeof(big_block)))
+                              : memory_alloc_virtual(need + uint32_t(sizeof(big_block)));
+    if (!ref) return nullptr;
     big_block* b = at<big_block>(ref);
     b->next = 0;
     b->zero = 0;

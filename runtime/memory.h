@@ -48,6 +48,9 @@ constexpr uint32_t NODE_FRAME_NODES = 10000;
 constexpr uint32_t SERIES_FRAME_BASE = 0x100000;
 constexpr uint32_t BIG_THRESHOLD = 0x200000;
 constexpr uint32_t FRAME_ROOM_MIN = 0xCCCC;   // a frame with less room left is not reused
+// The least allocation between two collections that run because memory ran out: a small live set
+// still gets this much room before the next collection.
+constexpr uint32_t COLLECT_BUDGET_MIN = 0x100000;
 constexpr uint8_t MEMORY_POISON = 0xDD;        // space vacated in the stress modes
 
 // stamp: the collection count when the frame last became the allocation frame (made, taken by
@@ -71,6 +74,11 @@ struct memory_state {
     uint32_t series_base_size, series_next_size, big_threshold;
     uint32_t big_first;
     uint32_t node_frames_made;   // since start (tests and benchmarks watch for churn)
+    // Buffer bytes handed out since the last collection, and the bytes the last collection left
+    // in use: when no frame has room, the allocator collects only once the bytes handed out reach
+    // the bytes left in use (COLLECT_BUDGET_MIN at least), else it takes a new frame. A growing
+    // live set thus costs a number of collections logarithmic in its size, not one per frame.
+    uint32_t allocated_since, live_after;
 };
 extern memory_state memory_s;
 
@@ -101,9 +109,12 @@ node_ref node_alloc();
 void node_free(node_frame* frame, node_ref node);
 
 // ---- series -------------------------------------------------------------------------------------
-series_frame* series_frame_new();
+// may_refuse: answers nullptr when the system refuses the region, else that raises internal/no-memory.
+series_frame* series_frame_new(bool may_refuse = false);
 void series_frame_free(series_frame* frame);
 series_frame* series_frame_find(uint32_t need);
+// After a collection: measures the bytes in use and starts the next allocation budget.
+void memory_budget_reset();
 series_buffer* series_buffer_alloc(uint32_t count, uint32_t unit, int32_t offset);
 node_ref series_alloc(uint32_t count, uint32_t unit, int32_t offset);
 node_ref cells_alloc(uint32_t n);
@@ -118,7 +129,7 @@ series_buffer* series_expand(series_buffer* s, uint32_t size);
 series_buffer* series_expand_filled(series_buffer* s, uint32_t size, uint8_t byte);
 node_ref series_copy(series_buffer* s);
 void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
-series_buffer* big_block_alloc(uint32_t need);
+series_buffer* big_block_alloc(uint32_t need, bool may_refuse = false);   // may_refuse: as series_frame_new
 void big_block_free(series_buffer* s);
 void big_blocks_sweep();
 void node_frames_compact();

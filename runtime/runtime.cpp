@@ -50,6 +50,9 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/checksum.h"
+#include "runtime/io/os_info.h"
+#include "runtime/io/process.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
@@ -175,6 +178,9 @@ void runtime::init()
     actions::init();
     ownership_init();
     checksum::init();
+    simple_io::init();   // after the natives and datatypes whose slots it fills
+    ext_process::init();
+    platform::init();
     compress::init_words();
     lexer::init();
     interpreter::init();

@@ -88,6 +88,7 @@ const named word_names[] = {
 const named refinement_names[] = {
     {"local", REF_LOCAL}, {"extern", REF_EXTERN}, {"compare", REF_COMPARE},
     {"part", REF_PART},   {"skip", REF_SKIP},     {"with", REF_WITH},
+    {"seek", REF_SEEK},
 };
 
 uint32_t symbol_ids[SYM_COUNT];

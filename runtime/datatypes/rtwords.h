@@ -42,7 +42,7 @@ enum rt_word : uint32_t {
 };
 
 // Refinements that errors name (script/invalid-refine-arg), in the order they are made.
-enum rt_refinement : uint32_t { REF_LOCAL, REF_EXTERN, REF_COMPARE, REF_PART, REF_SKIP, REF_WITH, REF_COUNT };
+enum rt_refinement : uint32_t { REF_LOCAL, REF_EXTERN, REF_COMPARE, REF_PART, REF_SKIP, REF_WITH, REF_SEEK, REF_COUNT };
 
 // Made once by runtime::init while booting: every word and refinement is a root-block cell that
 // never moves, so the addresses below stay valid for the process's life.

@@ -82,7 +82,7 @@ TEST_F(RuntimeWords, RuntimeVocabulary)
     EXPECT_EQ(word::get(word::load("browse"))->data2, 5u);
     word::set(&browse, &unset_value);
 
-    const char* refinements[] = {"local", "extern", "compare", "part", "skip", "with"};
+    const char* refinements[] = {"local", "extern", "compare", "part", "skip", "with", "seek"};
     for (uint32_t r = 0; r < REF_COUNT; r++) {
         const cell* ref = rt_refinement_word(rt_refinement(r));
         EXPECT_EQ(cell_type(ref), uint32_t(TYPE_REFINEMENT)) << refinements[r];
