@@ -394,6 +394,7 @@ cell* simple_io::text_to_string(cell* slot, uint8_t* text, uint32_t length, cons
 
 cell* simple_io::lines_to_block(cell* slot, const uint8_t* text, uint32_t length, const cell* source)
 {
+    if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) text += 3, length -= 3;
     uint32_t count = 0;
     for (uint32_t i = 0; i < length; i++) count += text[i] == 10;
     if (length && text[length - 1] != 10) count++;

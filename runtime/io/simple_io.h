@@ -52,9 +52,9 @@ bool file_exists_q(const cell* file);
 // size that integer! cannot hold raises script/type-limit.
 cell* size_q(cell* file);
 
-// Splits UTF-8 text at LF (a CR before the LF dropped; nothing after a final LF adds a line) into a
-// new block of strings written into slot, which must not move. Invalid UTF-8 raises
-// access/invalid-utf8 naming `source`.
+// Splits UTF-8 text at LF (a leading byte-order mark and a CR before each LF dropped; nothing after
+// a final LF adds a line) into a new block of strings written into slot, which must not move.
+// Invalid UTF-8 raises access/invalid-utf8 naming `source`.
 cell* lines_to_block(cell* slot, const uint8_t* text, uint32_t length, const cell* source);
 // Decodes UTF-8 file text into a new string! in slot: a leading byte-order mark dropped, every CR LF
 // pair folded to LF (the buffer is changed in place). Invalid or cut UTF-8 raises
