@@ -11,6 +11,10 @@ namespace bench {
 using routine = void (*)();
 int add(const char* name, routine r);
 
+// When main began, when the runtime had started and when the boot had run (performance counter).
+struct start_times { double entry, started, booted; };
+extern start_times started;
+
 // Seconds on the performance counter.
 inline double now()
 {

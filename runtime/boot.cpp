@@ -13,22 +13,17 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/embedded.h"
 #include "runtime/errors.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/rterror.h"
 #include "runtime/system.h"
 
 namespace {
-
-// The sources of the language, in the order they are evaluated.
-const char* const boot_sources[] = {
-    "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv", "library/ops.kiv",
-};
 
 void set_global(const char* name, const cell* value)
 {
@@ -75,12 +70,13 @@ void first_make()
     runtime_error(RT_ASSERTION, rt_error_address());
 }
 
-// The values of a source as a block, pushed.
-cell* load_source(const char* path)
+// The block of source n in the boot image: the image's first value holds one block per source.
+cell* image_source(uint32_t n)
 {
-    const embedded_source* source = embedded::find(path);
-    if (!source) boot_fault(std::string("missing source ") + path);
-    return lexer::load(source->bytes, source->length, stack::push_slot());
+    const cell* sources = kivbin::boot_cell(0);
+    if (!sources || cell_type(sources) != TYPE_BLOCK || block::rs_length(sources) != runtime::BOOT_SOURCES)
+        boot_fault("the boot image holds no sources");
+    return stack::push(block::rs_head(sources) + n);
 }
 
 const char* const action_names[ACTION_SLOTS] = {
@@ -123,6 +119,15 @@ cell* load_text(const cell* text)
 
 }  // namespace
 
+const char* const runtime::boot_sources[BOOT_SOURCES] = {
+    "library/errors.kiv", "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv",
+    "library/ops.kiv",
+};
+
+cell* (*runtime::source_hook)(uint32_t n) = image_source;
+
+bool runtime::image_sources_q() { return source_hook == image_source; }
+
 void runtime::boot()
 {
     // The boot sources are the same in every run: the stress mode's collection at every
@@ -135,8 +140,8 @@ void runtime::boot()
     interpreter_s.load_text = load_text;
     datatype_words();
     first_make();
-    for (const char* path : boot_sources) {
-        cell* code = load_source(path);
+    for (uint32_t n = 1; n < BOOT_SOURCES; n++) {   // the catalogue, source 0, is read at start
+        cell* code = source_hook(n);
         interpreter::eval(code, false);
         stack::pop(2);
     }

@@ -1,10 +1,24 @@
 // The boot: the last step of start-up, after the collector is on. The datatype words get their
-// datatype! values, then the Kiv sources that make the language (the error catalogue, the
-// typesets, the actions, the natives, the operators) are loaded from the executable and
-// evaluated in a fixed order, and their numbering is checked against the runtime's tables.
+// datatype! values, then the Kiv sources that make the language (the typesets, the actions, the
+// natives, the operators) are taken from the boot image and evaluated in a fixed order, and their
+// numbering is checked against the runtime's tables. The error catalogue, the first source, is
+// read while the runtime starts.
 #pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
 
 namespace runtime {
+// The sources of the language, in the order the boot image holds them and the boot evaluates them.
+constexpr uint32_t BOOT_SOURCES = 6;
+extern const char* const boot_sources[BOOT_SOURCES];
+
+// Pushes the values of source n as a block. The default reads the boot image's top-level block
+// of source blocks; the first stage, which makes the image, installs one that loads the text.
+extern cell* (*source_hook)(uint32_t n);
+// Whether the sources come from the boot image (false in the first stage).
+bool image_sources_q();
+
 // Raises what the boot sources raise; a numbering that disagrees with the runtime's tables is a
 // fatal runtime error.
 void boot();

@@ -39,7 +39,8 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/embedded.h"
+#include "runtime/boot.h"
+#include "runtime/boot_image.h"
 #include "runtime/errors.h"
 #include "runtime/extern.h"
 #include "runtime/hashtable.h"
@@ -54,6 +55,7 @@
 #include "runtime/io/process.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/io/compress.h"
+#include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -79,27 +81,24 @@ void mark_runtime_roots()
     cycle_stack_mark(collector::mark_block);
 }
 
-// The error catalogue: Kiv source carried in the executable until the boot image exists. One that
-// does not load, or differs from the runtime's own list of errors, ends start-up: the runtime
-// would raise errors by the wrong positions.
+// The error catalogue: the first source of the boot image. One that does not load, or differs from
+// the runtime's own list of errors, ends start-up: the runtime would raise errors by the wrong
+// positions.
 void load_error_catalogue()
 {
-    const char* name = "library/errors.kiv";
     char problem[256];
-    std::snprintf(problem, sizeof problem, "%s is missing", name);
-    if (const embedded_source* source = embedded::find(name)) {
-        cell* out = stack::push_slot();
-        bool loaded = true;
-        try {
-            lexer::load(source->bytes, source->length, out);
-            error::load_catalog(out);
-        } catch (const script_error_unwind&) {
-            loaded = false;
-            std::snprintf(problem, sizeof problem, "%s does not load: error %u", name, raised_error_get().code());
-        }
-        stack::pop(1);
-        if (loaded && error::check_catalog(problem, sizeof problem)) return;
+    std::snprintf(problem, sizeof problem, "%s does not load", runtime::boot_sources[0]);
+    cell* out = runtime::source_hook(0);
+    bool loaded = true;
+    try {
+        error::load_catalog(out);
+    } catch (const script_error_unwind&) {
+        loaded = false;
+        std::snprintf(problem, sizeof problem, "%s does not load: error %u", runtime::boot_sources[0],
+                      raised_error_get().code());
     }
+    stack::pop(1);
+    if (loaded && error::check_catalog(problem, sizeof problem)) return;
     rt_print_line({"*** error catalogue: ", static_cast<const char*>(problem)});
     runtime_error(RT_ASSERTION, rt_error_address());
 }
@@ -183,6 +182,9 @@ void runtime::init()
     platform::init();
     compress::init_words();
     lexer::init();
+    // The library's values, with the collector held off (the first stage, which makes the image,
+    // reads the sources as text instead).
+    if (runtime::image_sources_q()) kivbin::boot_load(kiv_boot_image, kiv_boot_image_size);
     interpreter::init();
     load_error_catalogue();
 

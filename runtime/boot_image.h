@@ -1,0 +1,8 @@
+// The boot image: the library's sources as compact KIVBIN, made at build time by the first stage
+// (tools/stage1) and carried in the executable's constant data by a generated table. The first
+// stage itself is linked with an empty image.
+#pragma once
+#include <cstdint>
+
+extern "C" const uint8_t kiv_boot_image[];
+extern "C" const uint32_t kiv_boot_image_size;
