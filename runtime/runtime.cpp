@@ -10,12 +10,14 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/action.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
@@ -44,6 +46,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/boot.h"
 #include "runtime/boot_image.h"
@@ -132,6 +135,8 @@ void runtime::init()
     series::init();
     block::init();
     string::init();   // after series!, whose routines it inherits
+    url::init();      // after string!, whose routines it inherits
+    file::init();     // after url!, whose routines it inherits
     integer::init();
     char_::init();    // after integer!, whose routines it inherits
     float_::init();
@@ -155,6 +160,7 @@ void runtime::init()
     issue::init();
     triple::init();
     typeset::init();
+    bitset::init();
     time_::init();    // after float!, whose routines it inherits
     object::init();
     error::init();   // after object!, whose routines it inherits

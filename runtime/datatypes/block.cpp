@@ -2,6 +2,7 @@
 // steps). Walks go by node and index, never by a cell address held across an element's own
 // form, mold, compare or copy, since those append to buffers and so may move them.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_internal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,16 +29,9 @@ cell* (*block::string_scan_hook)(const cell* str);
 
 namespace {
 
-
-// Cells from the buffer offset to the tail.
-int32_t cells_of(const cell* blk) { return int32_t(series::units(blk)); }
-cell* cell_at(const cell* blk, int64_t index)
-{
-    KIV_CHECK(index >= 0 && index <= cells_of(blk));
-    return series_head_cell(series_of(series_node(blk))) + index;
-}
-// Cells from the head to the tail, 0 when the head lies past it.
-int32_t length_of(const cell* blk) { return int32_t(series::length_clamped(blk)); }
+using block_internal::cell_at;
+using block_internal::cells_of;
+using block_internal::length_of;
 
 cell* write_new(cell* slot, node_ref node)
 {
@@ -522,20 +516,30 @@ int32_t block::compare(cell* blk1, cell* blk2, int32_t op)
 
 // ---- path steps and copy ------------------------------------------------------------------------
 
-cell* block::eval_path(cell* parent, cell* element, cell* value, cell*, cell*, cell*, int32_t, bool case_, bool, bool,
-                       bool)
+cell* block::eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t, bool case_, bool,
+                       bool, bool)
 {
-    // A word read selects the value after that word; other keys, and setting through a word, need
-    // find and select, which arrive with the search actions.
-    if (!value && cell_type(element) == TYPE_WORD && cell_type(parent) != TYPE_HASH)
-        return stack::push(find_word(element, parent, case_));
-    if (cell_type(element) != TYPE_INTEGER) fire(ERR_INTERNAL, err::NOT_DONE);
-    int32_t n = int32_t(element->data2);
+    if (cell_type(element) == TYPE_INTEGER) {
+        int32_t n = integer_of(element);
+        if (value) {
+            series::poke_at(parent, n, value);
+            return value;
+        }
+        return series::pick_into(parent, n, stack::push_slot());
+    }
     if (value) {
-        series::poke_at(parent, n, value);
+        // A key sets the value after it; the key must be there.
+        cell* found = stack::push(parent);
+        find(found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
+        if (cell_type(found) == TYPE_NONE) fire(ERR_SCRIPT, err::BAD_PATH_SET, path, element);
+        series::poke_at(found, 2, value);
+        stack::pop(1);
         return value;
     }
-    return series::pick_into(parent, n, stack::push_slot());
+    if (cell_type(element) == TYPE_WORD && cell_type(parent) != TYPE_HASH)
+        return stack::push(find_word(element, parent, case_));
+    cell* out = stack::push(parent);
+    return select(out, element, nullptr, true, case_, false, false, nullptr, nullptr, false, false, false, false);
 }
 
 cell* block::copy(cell* blk, cell* result, cell* part, bool deep, cell* types)
@@ -566,13 +570,13 @@ cell* block::copy(cell* blk, cell* result, cell* part, bool deep, cell* types)
 
 void block::init()
 {
-    // take works on blocks through series! until the block's own search and change actions exist.
     datatype::register_type(TYPE_BLOCK, TYPE_SERIES, "block!", {
         .make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
-        .eval_path = eval_path, .compare = compare, .at = inherit, .back = inherit, .clear = inherit,
-        .copy = copy, .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
-        .move = inherit, .next = inherit, .pick = inherit, .poke = inherit, .remove = inherit,
-        .reverse = inherit, .skip = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
-        .modify = inherit,
+        .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,
+        .change = change, .clear = inherit, .copy = copy, .find = find, .head = inherit, .head_q = inherit,
+        .index_q = inherit, .insert = insert, .length_q = inherit, .move = inherit, .next = inherit,
+        .pick = inherit, .poke = inherit, .put = put, .remove = inherit, .reverse = inherit, .select = select,
+        .sort = sort, .skip = inherit, .swap = swap, .tail = inherit, .tail_q = inherit, .take = take,
+        .trim = trim, .modify = inherit,
         .mark = collector::mark_block_cell});
 }

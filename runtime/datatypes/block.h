@@ -75,6 +75,39 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
                 int32_t index, bool case_, bool get, bool tail, bool notify);
 cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
 
+// ---- search, select, put (block_search.cpp) ------------------------------------------------------
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,
+           bool last, bool reverse, bool tail, bool match);
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+             cell* skip, bool last, bool reverse, bool tail, bool match);
+cell* put(cell* series, cell* key, cell* value, bool case_);
+// The set operations (op 8 unique, 9 union, 10 intersect, 11 exclude, 12 difference) on the
+// series in the first two cells of the arguments window; the result replaces the first.
+cell* do_set_op(int32_t op, bool case_, cell* skip);
+
+// ---- changes (block_modify.cpp) -------------------------------------------------------------------
+// append (append? set) and insert: one routine; part and dup are counts, -1 when not given.
+cell* append_insert(cell* series, const cell* value, int32_t part, bool only, int32_t dup, bool append);
+cell* append(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* insert(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* change(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* take(cell* series, cell* part, bool deep, bool last);
+cell* swap(cell* series1, cell* series2);
+cell* trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
+
+// ---- sort (block_sort.cpp) ------------------------------------------------------------------------
+cell* sort(cell* series, bool case_, cell* skip, cell* comparator, cell* part, bool all, bool reverse, bool stable);
+// The comparisons given to the sorting engines. flags: bit 0 reverse, bit 1 whole records, bits
+// 2-31 the record size (bit 1) or the offset of the compared cell. sort_compare reads cells in
+// place (context: the compare code); sort_call's records are indexes into a rooted copy.
+int32_t sort_compare(const void* a, const void* b, const void* op, uint32_t flags);
+int32_t sort_call(const void* a, const void* b, const void* context, uint32_t flags);
+
+// Installed by the evaluator: calls a function! with `count` argument cells and writes its result
+// to `result`; false when the call ended in a non-local exit (break, throw, an outer return) that
+// the caller must let go on at once.
+extern bool (*call_hook)(const cell* function, const cell* args, uint32_t count, cell* result);
+
 // Installed by the lexer: the values of a string! as a new block pushed on the argument stack.
 extern cell* (*string_scan_hook)(const cell* str);
 

@@ -591,3 +591,58 @@ void series::init()
         .poke = poke, .remove = remove, .reverse = reverse, .skip = skip, .tail = tail, .tail_q = tail_q,
         .take = take, .modify = modify});
 }
+
+// ---- sort's refinements -----------------------------------------------------------------------
+
+bool series::plan_sort(cell* series, int64_t n, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
+                       sort_plan* plan)
+{
+    auto bad_refine_arg = [](rt_refinement which, const cell* value) {
+        fire(ERR_SCRIPT, err::INVALID_REFINE_ARG, rt_refinement_word(which), value);
+    };
+    if (arg_given(part)) {
+        int64_t count = 0;
+        if (cell_type(part) == TYPE_INTEGER) count = integer_of(part);
+        else if (cell_type(part) == cell_type(series) && series_node(part) == series_node(series))
+            count = int64_t(series_head_raw(part)) - series_head_raw(series);
+        else bad_refine_arg(REF_PART, part);
+        if (count < 0) {
+            if (-count > series_head_raw(series)) {
+                series->data1 = 0;
+                return false;
+            }
+            series->data1 = uint32_t(series_head_raw(series) + count);
+            n = -count;
+        } else if (count < n) {
+            n = count;
+        }
+    }
+    if (n == 0) return false;
+    int64_t size = 1;
+    if (arg_given(skip)) {
+        if (cell_type(skip) != TYPE_INTEGER) bad_refine_arg(REF_SKIP, skip);
+        size = integer_of(skip);
+        if (size < 1 || size > n || n % size) bad_refine_arg(REF_SKIP, skip);
+    } else if (all) {
+        fire(ERR_SCRIPT, err::BAD_REFINES);
+    }
+    uint32_t flags = reverse ? SORT_REVERSE : 0;
+    const cell* function = nullptr;
+    if (arg_given(comparator)) {
+        if (cell_type(comparator) == TYPE_FUNCTION) {
+            function = comparator;
+            if (all && size > 1) flags |= SORT_ALL | uint32_t(size << 2);
+        } else if (cell_type(comparator) == TYPE_INTEGER) {
+            if (!arg_given(skip) || all) fire(ERR_SCRIPT, err::BAD_REFINES);
+            int32_t k = integer_of(comparator);
+            if (k < 1 || k > size) fire(ERR_SCRIPT, err::OUT_OF_RANGE, comparator);
+            flags |= uint32_t(k - 1) << 2;
+        } else {
+            bad_refine_arg(REF_COMPARE, comparator);
+        }
+    } else if (all) {
+        flags |= SORT_ALL | uint32_t(size << 2);
+    }
+    *plan = sort_plan{head_clamped(series), uint32_t(n), uint32_t(size), flags, function};
+    return true;
+}

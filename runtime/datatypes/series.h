@@ -37,6 +37,24 @@ int32_t at_position(const cell* s, const cell* n, bool one_based);
 cell* pick_into(const cell* s, int32_t n, cell* out);
 void poke_at(const cell* s, int32_t n, const cell* value);
 
+// ---- sort's refinements, read alike by the block and string sorts ------------------------------
+// The flags the sorts give the engines' compare routines: bit 0 reverse, bit 1 whole records, bits
+// 2-31 the record size (whole records) or the offset of the compared unit in a record.
+constexpr uint32_t SORT_REVERSE = 1, SORT_ALL = 2;
+struct sort_plan {
+    uint32_t head;            // the first unit sorted
+    uint32_t count;           // units sorted, a whole number of records
+    uint32_t size;            // units per record
+    uint32_t flags;
+    const cell* function;     // the /compare function, or null
+};
+// Reads /part, /skip, /compare, /all and /reverse against the `length` (>= 0) units from the head.
+// False when nothing is to be sorted; a negative /part moves the head back first (to 0 when fewer
+// units precede it, and then nothing is sorted). Raises script/invalid-refine-arg,
+// script/bad-refines and script/out-of-range.
+bool plan_sort(cell* series, int64_t length, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
+               sort_plan* plan);
+
 // Actions.
 cell* head_q(cell* s);
 cell* tail_q(cell* s);

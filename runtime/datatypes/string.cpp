@@ -624,10 +624,12 @@ void string::init()
 {
     datatype::register_type(TYPE_STRING, TYPE_SERIES, "string!", {
         .make = make, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
-        .compare = compare, .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
-        .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit, .move = inherit,
-        .next = inherit, .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit,
-        .skip = inherit, .tail = inherit, .tail_q = inherit, .modify = inherit,
+        .eval_path = eval_path, .compare = compare, .append = append, .at = inherit, .back = inherit,
+        .change = change, .clear = inherit, .copy = inherit, .find = find, .head = inherit, .head_q = inherit,
+        .index_q = inherit, .insert = insert, .length_q = inherit, .move = inherit, .next = inherit,
+        .pick = inherit, .poke = inherit, .remove = inherit, .reverse = inherit, .select = select, .sort = sort,
+        .skip = inherit, .swap = swap, .tail = inherit, .tail_q = inherit, .take = take, .trim = trim,
+        .modify = inherit,
         .mark = collector::mark_string_cell});
 }
 

@@ -82,6 +82,36 @@ int32_t compare(cell* value1, cell* value2, int32_t op);
 // The comparison of two texts (also for symbols, words and parse with match set).
 int32_t equal_q(const cell* value1, const cell* value2, int32_t op, bool match);
 
+// ---- search, select, path steps, set operations (string_search.cpp) ----------------------------
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,
+           bool last, bool reverse, bool tail, bool match);
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+             cell* skip, bool last, bool reverse, bool tail, bool match);
+cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
+                int32_t index, bool case_, bool get, bool tail, bool notify);
+// Whether the code point at the head is in the bitset (false at the tail).
+bool head_in_bitset_q(const cell* str, const cell* bitset);
+// Whether "<" stands at the head and ">" just after the tag's text would end.
+bool tag_delimiters_q(const cell* str, const cell* tag);
+// The parse engine's test of one value at the head.
+bool match_value(const cell* str, const cell* value, int32_t op);
+// Whether cp equals one of the units at head, head + step, ... (folded unless case_).
+bool has_char_step_q(const cell* str, uint32_t cp, uint32_t step, bool case_);
+// The set operations (op 8 unique to 12 difference) on the texts in the first two cells of the
+// arguments window; the first takes the result's buffer.
+cell* do_set_op(bool case_, cell* skip, int32_t op);
+
+// ---- changes (string_modify.cpp) ----------------------------------------------------------------
+cell* append(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* insert(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* change(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* swap(cell* series1, cell* series2);
+cell* take(cell* series, cell* part, bool deep, bool last);
+cell* trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
+
+// ---- sort (string_sort.cpp) -------------------------------------------------------------------
+cell* sort(cell* series, bool case_, cell* skip, cell* comparator, cell* part, bool all, bool reverse, bool stable);
+
 // ---- mold helpers -------------------------------------------------------------------------------
 // Writes one code point in the escaped form of a quoted string or a char! literal.
 void mold_char(cell* buffer, uint32_t cp, bool all);

@@ -35,9 +35,11 @@ F routine_of(const cell* value, F action_table_row::*field, uint32_t slot)
     return f;
 }
 
+// After a non-local exit out of user code the action ran (a sort's comparison), base() is the
+// exit's target window and holds its value: the routine's result must not overwrite it.
 inline void result(const cell* r)
 {
-    if (r && r != base()) *base() = *r;
+    if (r && r != base() && !exit_code()) *base() = *r;
 }
 
 // ---- the entries --------------------------------------------------------------------------------

@@ -1294,6 +1294,46 @@ void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, u
     stack_s.top = held;
 }
 
+// sort/compare's function, called with the given values as its leading arguments (checked against
+// their types); refinements unused, other arguments none. False when the call ended in a
+// non-local exit, which the caller lets go on.
+bool call_with_values(const cell* function, const cell* args, uint32_t count, cell* result)
+{
+    cell fn = *function;
+    cell* held = stack::push(&fn);
+    cell name = *rt_word_cell(W_ANON_TAG);
+    stack::mark(stack_s.anon_symbol, 0, FRAME_INTERP_FUNCTION);
+    node_ref cache = callable_info(&fn).cache;
+    uint32_t given = 0;
+    bool leading = true;
+    for (uint32_t i = 0; i < code_tail(cache); i++) {
+        const cell* e = cache_at(cache, i);
+        switch (cell_type(e)) {
+        case TYPE_TYPESET:
+            if (arg_mode_of(e) == ARG_SKIP) break;
+            if (leading && given < count) {
+                check_arg(&fn, cache, i, &name, args + given);
+                stack::push(args + given++);
+            } else {
+                stack::push(&none_value);
+            }
+            break;
+        case TYPE_REFINEMENT:
+            leading = false;
+            stack::push(&false_value);
+            break;
+        case TYPE_INTEGER: function::init_locals(e->data2); break;
+        default: break;
+        }
+    }
+    interpreter::call_function(&fn);
+    if (exit_code()) return false;
+    *result = *stack_s.arguments;
+    stack::unwind();
+    stack_s.top = held;
+    return true;
+}
+
 // The words of an argument error: the innermost named call and its argument `index`.
 void words_of_call(int32_t index, cell* function_word, cell* argument_word)
 {
@@ -1325,5 +1365,6 @@ void interpreter::init()
     error::form_trace_hook = form_trace;
     object::evaluate_hook = evaluate_spec;
     object::call_handler_hook = call_handler;
+    block::call_hook = call_with_values;
     collector::register_marker(mark_roots);
 }
