@@ -372,8 +372,6 @@ inline bool self_evaluating(uint32_t t)
     }
 }
 
-// One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
-// whose value is not called) handled here without the full evaluator's frame.
 // Tracing: the expression evaluator proper, and its traced wrapper that reports the value fetched
 // and the value pushed. Only reached while a trace is on.
 uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix);
@@ -395,6 +393,8 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
     return next;
 }
 
+// One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
+// whose value is called or not, a paren) handled here without the full evaluator's frame.
 [[gnu::always_inline]] inline uint32_t eval_operand(node_ref code, uint32_t pos, bool no_infix)
 {
     if (trace_s.tracing) [[unlikely]] return interpreter::eval_expression(code, pos, no_infix);
@@ -418,6 +418,12 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
         }
     } else if (self_evaluating(t)) {
         stack::push(c);
+    } else if (t == TYPE_PAREN) {
+        cell paren = *c;
+        interpreter::eval(&paren, false);
+        if (exit_code() || no_infix) return pos + 1;
+        s = series_of(code);
+        c = at<cell>(s->head) + pos;
     } else {
         return interpreter::eval_expression(code, pos, no_infix);
     }
