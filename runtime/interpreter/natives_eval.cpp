@@ -232,6 +232,24 @@ void natives::do_star(bool, const int32_t* refs)
 }
 
 namespace {
+// A script in a file or at a URL is run by the library's do-file (file, trace callback, script
+// arguments); until the library defines it, running one is not done.
+void do_script(const cell* script, const cell* args)
+{
+    cell word = *word::load("do-file");
+    cell* runner = context::get_in(&word, word.data1);
+    cell* result = base();
+    if (cell_type(runner) != TYPE_FUNCTION) {
+        cell* name = stack::push(&word);
+        fire(ERR_INTERNAL, err::NOT_DONE, name);
+    }
+    cell values[3] = {*script, none_value, *args};
+    cell fn = *runner;
+    cell out = unset_value;
+    if (!block::call_hook(&fn, values, 3, &out)) return;
+    *result = out;
+}
+
 void do_value(const int32_t* refs)
 {
     if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE);   // /expand
@@ -264,7 +282,10 @@ void do_value(const int32_t* refs)
         uint32_t c = cell_type(code) == TYPE_INTEGER ? code->data2 : UINT32_MAX;
         fire_value(&value, c / 100 < ERROR_CATEGORIES ? c / 100 : ERROR_CATEGORIES, c % 100);
     }
-    case TYPE_FILE: case TYPE_URL: case TYPE_HASH:
+    case TYPE_FILE: case TYPE_URL:
+        do_script(&value, used(refs, 1) ? ref_arg(refs, 1) : &none_value);
+        return;
+    case TYPE_HASH:
         fire(ERR_INTERNAL, err::NOT_DONE);
     default:
         eval_alone(&value);
