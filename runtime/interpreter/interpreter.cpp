@@ -98,6 +98,16 @@ inline cell* word_slot(const cell* w)
     return c < at<cell>(s->tail) ? c : nullptr;
 }
 
+// Sets a word as word::set does. A word of the global context or of the running call, whose slot
+// is known, is stored at once: neither kind of context tells an owner of the change.
+inline void store_word(cell* w, const cell* value)
+{
+    node_ref ctx = w->data1;
+    cell* slot = ctx == global_context || ctx == running.ctx ? word_slot(w) : nullptr;
+    if (slot) *slot = *value;
+    else word::set(w, value);
+}
+
 // The value of a word; a word with nowhere to read raises as the context module says.
 inline cell* word_value(const cell* w)
 {
@@ -852,7 +862,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         pos = eval_expression(code, pos, false);
         if (exit_code()) return pos;
         if (cell_type(base + 1) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, &v);
-        word::set(base, base + 1);
+        store_word(base, base + 1);
         if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_SET, code, pos, &v, base + 1);
         base[0] = base[1];
         stack::unwind_keep();
