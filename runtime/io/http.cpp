@@ -134,10 +134,10 @@ std::wstring symbol_text(uint32_t id)
     return wide_of_utf8(name, length);
 }
 
-// The formed text of any value; a text kind gives its characters as they are.
+// The formed text of a value; a string! gives its characters as they are.
 std::wstring text_of(const cell* value)
 {
-    if (any_string_q(cell_type(value))) return simple_io::wide_text(value);
+    if (cell_type(value) == TYPE_STRING) return simple_io::wide_text(value);
     stack::scope scope;
     cell* held = scope.push(*value);
     cell* formed = string::make_at(stack::push_slot(), 64);
