@@ -64,6 +64,7 @@
 #include "runtime/io/os_info.h"
 #include "runtime/io/process.h"
 #include "runtime/io/simple_io.h"
+#include "runtime/io/http.h"
 #include "runtime/io/compress.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
@@ -200,6 +201,7 @@ void runtime::init()
     ownership_init();
     checksum::init();
     simple_io::init();   // after the natives and datatypes whose slots it fills
+    simple_io::http_init();   // url!'s read and write, likewise
     ext_process::init();
     platform::init();
     compress::init_words();
