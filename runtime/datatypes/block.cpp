@@ -13,6 +13,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
@@ -21,6 +22,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 
@@ -410,9 +412,17 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; maps and vectors their own modules.
-    if (vt == TYPE_STRING || vt == TYPE_MAP || vt == TYPE_VECTOR)
-        fire(ERR_INTERNAL, err::NOT_DONE);
+    if (vt == TYPE_MAP) {
+        cell* out = map::body_of(value);
+        cell_set_type(out, type);
+        return out;
+    }
+    if (vt == TYPE_VECTOR) {
+        cell* out = vector::to_block(value);
+        cell_set_type(out, type);
+        return out;
+    }
+    if (vt == TYPE_STRING) fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);
     cell* out = push_only_star(1);

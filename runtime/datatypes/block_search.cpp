@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_internal.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
@@ -108,6 +109,17 @@ found locate(const cell* series, const cell* value, cell* part, bool only, bool 
         start = last ? high : low;
     }
     if (match && reverse) return none;
+    if (cell_type(series) == TYPE_HASH && series->data3 && !s.sequence && !s.by_type && !match) {
+        // A look-up: the table keeps every cell's index, so the walk's first hit is the nearest
+        // indexed cell on the walk's side of `start` that lies on its step.
+        uint32_t from = uint32_t(down ? start + 1 : start);
+        if (high < low) return none;
+        cell* hit = hashtable_find_value(series->data3, value, s.op, from, uint32_t(s.step), down);
+        if (!hit) return none;
+        int64_t i = hit - cell_at(series, 0);
+        if (i < low || i > high) return none;
+        return {i, i + 1};
+    }
     for (int64_t i = start; i >= low && i <= high; i += down ? -s.step : s.step) {
         int64_t stop = reverse ? head : high + s.length;
         if (matches_at(series, i, stop, s)) return {i, i + s.length};
@@ -153,17 +165,23 @@ cell* block::put(cell* series, cell* key, cell* value, bool case_)
         cell k = *key;
         rs_append(series, &k);
         rs_append(series, &v);
+        hash::index(series, cells_of(series) - 2, 2);
         series::notify(series, EV_PUT_ED, cells_of(series) - 2, 2, &v);
     } else if (f.end >= cells_of(series)) {
         series::notify(series, EV_PUT, int32_t(f.end), 1, &v);
         rs_append(series, &v);
+        hash::index(series, cells_of(series) - 1, 1);
         series::notify(series, EV_PUT_ED, int32_t(f.end), 1, &v);
     } else {
         cell old = *cell_at(series, f.end);
         auto cmp = actions_of(cell_type(&v)).compare;
         if (!(cmp && cell_type(&v) == cell_type(&old) && cmp(&v, &old, COMP_FIND) == 0)) {
             series::notify(series, EV_PUT, int32_t(f.end), 1, &v);
-            if (f.end < cells_of(series)) *cell_at(series, f.end) = v;
+            if (f.end < cells_of(series)) {
+                hash::unindex(series, f.end, 1);
+                *cell_at(series, f.end) = v;
+                hash::index(series, f.end, 1);
+            }
             series::notify(series, EV_PUT_ED, int32_t(f.end), 1, &v);
         }
     }
