@@ -18,6 +18,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
@@ -112,6 +113,36 @@ bool map::key_type_q(uint32_t type) { return std::find(std::begin(KEY_TYPES), st
 int32_t map::count(const cell* m) { return table(m)->live; }
 
 cell* map::push(const cell* m) { return stack::push(m); }
+
+bool map::foreach_next(const cell* words, cell* m, uint32_t n)
+{
+    bool many = cell_type(words) == TYPE_BLOCK;
+    for (uint32_t k = 0; k < n; k++) {
+        cell w = many ? block::rs_head(words)[k] : *words;
+        if (!word_kind(cell_type(&w))) fire(ERR_SCRIPT, err::INVALID_ARG, &w);
+    }
+    uint32_t pos = m->data1;
+    for (uint32_t k = 0; k < n; k++) {
+        // Where a key is due, removed entries are passed over.
+        if (k % 2 == 0)
+            while (int64_t(pos) + 1 < cells_of(m) && !live_q(cell_at(m, pos + 1))) pos += 2;
+        if (k == 0 && int64_t(pos) >= cells_of(m)) {
+            m->data1 = pos;
+            return false;
+        }
+        cell item = none_value;
+        if (int64_t(pos) < cells_of(m)) {
+            item = k % 2 == 0 ? key_out(cell_at(m, pos)) : *cell_at(m, pos);
+            pos++;
+        }
+        cell w = many ? block::rs_head(words)[k] : *words;
+        cell* target = stack::push(&w);
+        word::set(target, &item);   // may evaluate nothing, but allocates: the map is read again
+        stack::pop(1);
+    }
+    m->data1 = pos;
+    return true;
+}
 
 cell* map::make_at(const cell* entries, cell* out, uint32_t size)
 {

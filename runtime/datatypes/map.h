@@ -23,6 +23,10 @@ void put_pair(const cell* map, const cell* key, const cell* value, bool case_);
 // Adds or updates the pairs of a block (from its head); script/invalid-arg for an odd count.
 cell* extend(cell* map, const cell* pairs, bool case_);
 cell* push(const cell* map);
+// One step of foreach over a map: sets the n words (a word, or a block of words) from the entries
+// at the map cell's position (word 1, in cells), skipping removed entries where a key is due, and
+// moves the position past what it took. False when no entry was left.
+bool foreach_next(const cell* words, cell* map, uint32_t n);
 // key, value, key, value ... of the live entries, each key starting a new line, pushed.
 cell* body_of(const cell* map);
 
