@@ -165,12 +165,10 @@ cell* block::put(cell* series, cell* key, cell* value, bool case_)
         cell k = *key;
         rs_append(series, &k);
         rs_append(series, &v);
-        hash::index(series, cells_of(series) - 2, 2);
         series::notify(series, EV_PUT_ED, cells_of(series) - 2, 2, &v);
     } else if (f.end >= cells_of(series)) {
         series::notify(series, EV_PUT, int32_t(f.end), 1, &v);
         rs_append(series, &v);
-        hash::index(series, cells_of(series) - 1, 1);
         series::notify(series, EV_PUT_ED, int32_t(f.end), 1, &v);
     } else {
         cell old = *cell_at(series, f.end);
@@ -251,9 +249,12 @@ cell* block::do_set_op(int32_t op, bool case_, cell* skip)
             else if (op == 11 || op == 12) keep = !holds(other, &v, cmp_op, size);
             if (!keep || holds(result, &v, cmp_op, size)) continue;
             // A short last record gives the cells it has: nothing is read past the tail.
+            // Appended as to a block: this scratch table indexes the records' first cells only.
+            cell plain = *result;
+            cell_set_type(&plain, TYPE_BLOCK);
             for (int64_t k = i; k < i + size && k < cells_of(walked); k++) {
                 cell c = *cell_at(walked, k);
-                rs_append(result, &c);
+                rs_append(&plain, &c);
             }
             hashtable_put_value(result->data3, cell_at(result, cells_of(result) - std::min<int64_t>(size, cells_of(walked) - i)));
         }
