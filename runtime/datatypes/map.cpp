@@ -61,7 +61,7 @@ cell* normalized_key(const cell* key)
     if (!map::key_type_q(t)) bad_key(&k);
     cell* out = stack::push(&k);
     if (word_kind(t)) cell_set_type(out, TYPE_SET_WORD);
-    else if (copied_kind(t)) actions_of(t).copy(out, out, nullptr, false, nullptr);
+    else if (copied_kind(t)) series::copy(out, out, nullptr, false, nullptr);
     return out;
 }
 
