@@ -4,7 +4,9 @@
 // node that is not yet stored anywhere reachable is kept on the argument stack while others are made.
 #include "runtime/hashtable.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "runtime/arrays.h"
 #include "runtime/casefold.h"
@@ -486,6 +488,53 @@ void hashtable_rehash(node_ref t, uint32_t start, uint32_t step)
 }
 
 void hashtable_rebuild(node_ref t, uint32_t n) { reindex(t, n, 0xFFFFFFFFu); }
+
+void hashtable_reindex(node_ref t)
+{
+    uint64_t n = uint64_t(block_cells(rec(t))) * 100 / 77 + 1;
+    reindex(t, uint32_t(n > 0x40000000u ? 0x40000001u : n), 0xFFFFFFFFu);
+}
+
+void hashtable_index_range(node_ref t, uint32_t start, uint32_t n)
+{
+    for (uint32_t i = start; i - start < n && i < block_cells(rec(t)); i++) {
+        if (ensure_room(t)) return;   // the rebuild indexed every cell of the block, these included
+        index_cell(t, i);
+    }
+}
+
+void hashtable_move(node_ref t, uint32_t from, int32_t delta)
+{
+    if (rec(t)->kind != HASH_BLOCK || delta == 0) return;
+    int64_t old_end = int64_t(block_cells(rec(t))) - delta;
+    // Cells past the reverse index were never indexed: nothing of theirs is stored.
+    int64_t end = std::min<int64_t>(old_end, series_used_bytes(series_of(rec(t)->aux)) / 4);
+    if (end <= int64_t(from)) return;
+    if (delta > 0) reverse_ensure(t, uint32_t(end + delta - 1));   // may allocate: addresses after
+    hashtable* h = rec(t);
+    uint32_t* reverse = reverse_slot(h, 0);
+    int32_t* keys = key_words(h);
+    // Each duplicate chain is shifted once, whichever of its cells reaches it first.
+    std::vector<bool> chain_done(array_length(h->chains) + 1);
+    for (int64_t i = from; i < end; i++) {
+        uint32_t bucket = reverse[i];
+        if (bucket == 0 || bucket == NO_BUCKET) continue;
+        int32_t& key = keys[bucket - 1];
+        if (key >= 0) {
+            key += delta;
+            continue;
+        }
+        if (chain_done[size_t(-key)]) continue;
+        chain_done[size_t(-key)] = true;
+        node_ref a = chain_node(h, key);
+        uint32_t* items = chain_items(a);
+        for (uint32_t j = 0; j < chain_length(a); j++)
+            if (items[j] >= from) items[j] = uint32_t(int64_t(items[j]) + delta);
+    }
+    std::memmove(reverse + from + delta, reverse + from, size_t(end - from) * 4);
+    if (delta > 0) std::memset(reverse + from, 0xFF, size_t(delta) * 4);
+    else std::memset(reverse + end + delta, 0xFF, size_t(-delta) * 4);
+}
 
 namespace {
 void reindex(node_ref t, uint32_t n, uint32_t limit)

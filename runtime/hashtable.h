@@ -70,6 +70,15 @@ void hashtable_remove(node_ref table, uint32_t index, uint32_t n);
 void hashtable_clear(node_ref table);
 node_ref hashtable_copy(node_ref table, node_ref block);
 void hashtable_rehash(node_ref table, uint32_t start, uint32_t step);
+// Kind 0 upkeep while the block changes. hashtable_index_range indexes cells [start, start + n)
+// that are not indexed yet (hashtable_remove unindexes them). hashtable_move is called after the
+// block opened or closed a gap: the cells that stood from `from` on now stand delta cells further,
+// and their stored indexes (buckets, duplicate chains, reverse index) shift with them; a closed gap
+// must have been unindexed first.
+void hashtable_index_range(node_ref table, uint32_t start, uint32_t n);
+void hashtable_move(node_ref table, uint32_t from, int32_t delta);
+// Indexes the whole block again, sized for its cell count.
+void hashtable_reindex(node_ref table);
 // Rebuilds the index from the block with room for n keys (kinds 3/4 also drop deleted entries).
 void hashtable_rebuild(node_ref table, uint32_t n);
 // The series of a table, for the collector: mark_series keeps a buffer, mark_cells a block with

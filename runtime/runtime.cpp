@@ -21,6 +21,8 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -48,6 +50,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/boot.h"
 #include "runtime/boot_image.h"
 #include "runtime/errors.h"
@@ -158,6 +161,9 @@ void runtime::init()
     function::init();
     routine::init();
     paren::init();
+    hash::init();     // after block!, whose routines it inherits
+    map::init();
+    vector::init();   // after string!, under which it is registered
     issue::init();
     triple::init();
     typeset::init();

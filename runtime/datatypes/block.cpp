@@ -12,7 +12,9 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
@@ -21,6 +23,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 
@@ -165,7 +168,10 @@ cell* block::rs_append(cell* blk, const cell* value)
     cell copy = *value;   // the value may live in the buffer that grows
     cell* slot = block_alloc_tail(blk);
     *slot = copy;
-    return slot;
+    if (cell_type(blk) != TYPE_HASH) return slot;
+    cell b = *blk;
+    hash::index(&b, cells_of(&b) - 1, 1);
+    return cell_at(&b, cells_of(&b) - 1);
 }
 
 uint32_t block::rs_length(const cell* blk) { return uint32_t(length_of(blk)); }
@@ -195,7 +201,9 @@ void block::ks_clear(cell* blk) { ks_clear_at(blk, uint32_t(std::max(series_head
 void block::ks_clear_at(cell* blk, uint32_t n)
 {
     series_buffer* s = series_of(series_node(blk));
-    if (n < series_used_bytes(s) / 16) s->tail = s->head + n * 16;
+    if (n >= series_used_bytes(s) / 16) return;
+    hash::unindex(blk, n, series_used_bytes(s) / 16 - n);
+    s->tail = s->head + n * 16;
 }
 
 cell* block::ks_append(cell* blk, const cell* value) { return rs_append(blk, value); }
@@ -244,7 +252,10 @@ cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_st
     series_of(series_node(&b))->tail += 16;
     first[index] = v;
     if (advance) blk->data1 = uint32_t(index + 1);
-    return first + index;
+    if (cell_type(&b) != TYPE_HASH) return first + index;
+    hash::shifted(&b, index, 1);
+    hash::index(&b, index, 1);
+    return cell_at(&b, index);
 }
 
 cell* block::insert_star()
@@ -302,9 +313,11 @@ bool block::remove_by_compare(cell* blk, const cell* value, bool from_start)
     for (int32_t i = from_start ? 0 : std::max(series_head_raw(blk), 0); i < cells_of(blk); i++) {
         cell c = *cell_at(blk, i);
         if (cmp(&v, &c, COMP_FIND) != 0) continue;
+        hash::unindex(blk, i, 1);
         cell* p = cell_at(blk, i);
         std::memmove(p, p + 1, size_t(cells_of(blk) - i - 1) * 16);
         series_of(series_node(blk))->tail -= 16;
+        hash::shifted(blk, i + 1, -1);
         return i <= series_head_raw(blk);
     }
     return false;
@@ -367,9 +380,10 @@ void block::copy_typed(const cell* blk, uint32_t first, uint32_t end, uint32_t s
 
 // ---- make and to --------------------------------------------------------------------------------
 
-cell* block::make(cell*, cell* spec, uint32_t type)
+cell* block::make(cell* proto, cell* spec, uint32_t type)
 {
     uint32_t st = cell_type(spec);
+    if (st == TYPE_MAP || st == TYPE_VECTOR) return to(proto, spec, type);
     if (any_block_q(st) || st == TYPE_OBJECT) {
         cell* out = st == TYPE_OBJECT ? object::body_of(spec) : clone(spec, false, false);
         cell_set_type(out, type);
@@ -410,9 +424,17 @@ cell* block::to(cell*, cell* value, uint32_t type)
         cell_set_type(out, type);
         return out;
     }
-    // Strings need the lexer; maps and vectors their own modules.
-    if (vt == TYPE_STRING || vt == TYPE_MAP || vt == TYPE_VECTOR)
-        fire(ERR_INTERNAL, err::NOT_DONE);
+    if (vt == TYPE_MAP) {
+        cell* out = map::body_of(value);
+        cell_set_type(out, type);
+        return out;
+    }
+    if (vt == TYPE_VECTOR) {
+        cell* out = vector::to_block(value);
+        cell_set_type(out, type);
+        return out;
+    }
+    if (vt == TYPE_STRING) fire(ERR_INTERNAL, err::NOT_DONE);
     cell v = *value;
     cell_clear_new_line(&v);
     cell* out = push_only_star(1);

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_internal.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
@@ -99,7 +100,9 @@ cell* block::append_insert(cell* series, const cell* value, int32_t part, bool o
     reserve_cells(series_node(series), int64_t(cells_of(series)) + total);
     int64_t at = append ? cells_of(series) : std::min<int64_t>(head, cells_of(series));
     open_gap(series, at, total);
+    hash::shifted(series, at, total);
     write_repeated(series, at, cells, times);
+    hash::index(series, at, total);
     series::notify(series, append ? EV_APPENDED : EV_INSERTED, int32_t(at), int32_t(total), &v);
     series->data1 = append ? 0 : uint32_t(std::min<int64_t>(at + total, cells_of(series)));
     return series;
@@ -135,10 +138,13 @@ cell* block::change(cell* series, cell* value, cell* part, bool only, cell* dup)
     removed = std::min<int64_t>(removed, cells_of(series) - head);
     int64_t total = cells_of(series);
     reserve_cells(series_node(series), total - removed + inserted);
+    hash::unindex(series, head, removed);
     cell* from = cell_at(series, head + removed);
     std::memmove(cell_at(series, head) + inserted, from, size_t(total - head - removed) * CELL_BYTES);
     series_of(series_node(series))->tail = series_of(series_node(series))->head + uint32_t(total - removed + inserted) * CELL_BYTES;
+    hash::shifted(series, head + removed, inserted - removed);
     write_repeated(series, head, cells, times);
+    hash::index(series, head, inserted);
     series::notify(series, EV_CHANGED, int32_t(head), int32_t(inserted), &v);
     series->data1 = uint32_t(std::min<int64_t>(head + inserted, cells_of(series)));
     return series;
@@ -166,7 +172,14 @@ cell* block::swap(cell* series1, cell* series2)
     series::notify(series1, EV_SWAP, h1, 1);
     series::notify(series2, EV_SWAP, h2, 1);
     // The handlers may have shortened either block.
-    if (h1 < cells_of(series1) && h2 < cells_of(series2)) std::swap(*cell_at(series1, h1), *cell_at(series2, h2));
+    bool same_cell = series_node(series1) == series_node(series2) && h1 == h2;
+    if (!same_cell && h1 < cells_of(series1) && h2 < cells_of(series2)) {
+        hash::unindex(series1, h1, 1);
+        hash::unindex(series2, h2, 1);
+        std::swap(*cell_at(series1, h1), *cell_at(series2, h2));
+        hash::index(series1, h1, 1);
+        hash::index(series2, h2, 1);
+    }
     series::notify(series1, EV_SWAPED, h1, 1);
     series::notify(series2, EV_SWAPED, h2, 1);
     return series1;

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_internal.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
@@ -108,6 +109,17 @@ found locate(const cell* series, const cell* value, cell* part, bool only, bool 
         start = last ? high : low;
     }
     if (match && reverse) return none;
+    if (cell_type(series) == TYPE_HASH && series->data3 && !s.sequence && !s.by_type && !match) {
+        // A look-up: the table keeps every cell's index, so the walk's first hit is the nearest
+        // indexed cell on the walk's side of `start` that lies on its step.
+        uint32_t from = uint32_t(down ? start + 1 : start);
+        if (high < low) return none;
+        cell* hit = hashtable_find_value(series->data3, value, s.op, from, uint32_t(s.step), down);
+        if (!hit) return none;
+        int64_t i = hit - cell_at(series, 0);
+        if (i < low || i > high) return none;
+        return {i, i + 1};
+    }
     for (int64_t i = start; i >= low && i <= high; i += down ? -s.step : s.step) {
         int64_t stop = reverse ? head : high + s.length;
         if (matches_at(series, i, stop, s)) return {i, i + s.length};
@@ -163,7 +175,11 @@ cell* block::put(cell* series, cell* key, cell* value, bool case_)
         auto cmp = actions_of(cell_type(&v)).compare;
         if (!(cmp && cell_type(&v) == cell_type(&old) && cmp(&v, &old, COMP_FIND) == 0)) {
             series::notify(series, EV_PUT, int32_t(f.end), 1, &v);
-            if (f.end < cells_of(series)) *cell_at(series, f.end) = v;
+            if (f.end < cells_of(series)) {
+                hash::unindex(series, f.end, 1);
+                *cell_at(series, f.end) = v;
+                hash::index(series, f.end, 1);
+            }
             series::notify(series, EV_PUT_ED, int32_t(f.end), 1, &v);
         }
     }
@@ -233,9 +249,12 @@ cell* block::do_set_op(int32_t op, bool case_, cell* skip)
             else if (op == 11 || op == 12) keep = !holds(other, &v, cmp_op, size);
             if (!keep || holds(result, &v, cmp_op, size)) continue;
             // A short last record gives the cells it has: nothing is read past the tail.
+            // Appended as to a block: this scratch table indexes the records' first cells only.
+            cell plain = *result;
+            cell_set_type(&plain, TYPE_BLOCK);
             for (int64_t k = i; k < i + size && k < cells_of(walked); k++) {
                 cell c = *cell_at(walked, k);
-                rs_append(result, &c);
+                rs_append(&plain, &c);
             }
             hashtable_put_value(result->data3, cell_at(result, cells_of(result) - std::min<int64_t>(size, cells_of(walked) - i)));
         }

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/unicode.h"
@@ -58,7 +59,7 @@ cell* char_::do_math(cell* left, cell* right, uint32_t code)
         break;
     case TYPE_VECTOR:
         integer::swap_operands(left, right);
-        return integer::by_type_of(left, right, TYPE_VECTOR, code);
+        return copy_cell(vector::do_math(code, left, right, true), left);
     default: {
         cell t = datatype::value_of(rt);
         fire(ERR_SCRIPT, err::INVALID_TYPE, &t);

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
@@ -316,8 +317,9 @@ cell* float_::do_math(cell* left, cell* right, uint32_t code)
         integer::swap_operands(left, right);
         return integer::by_type_of(left, right, rt, code);
     case TYPE_VECTOR:
+        // The vector changes in place with the number as the left operand.
         integer::swap_operands(left, right);
-        return integer::by_type_of(left, right, rt, code);
+        return copy_cell(vector::do_math(code, left, right, true), left);
     default:
         break;
     }

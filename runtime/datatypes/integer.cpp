@@ -15,6 +15,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/random.h"
@@ -239,8 +240,9 @@ cell* integer::do_math(cell* left, cell* right, uint32_t code)
         return by_type_of(left, right, rt, code);
     }
     case TYPE_VECTOR:
+        // The vector changes in place with the integer as the left operand: 10 - v is 10 - each.
         swap_operands(left, right);
-        return by_type_of(left, right, TYPE_VECTOR, code);
+        return copy_cell(vector::do_math(code, left, right, true), left);
     case TYPE_DATE:
         if (code != MATH_ADD) not_related(rt_word_cell(W_SUBTRACT), TYPE_INTEGER);
         swap_operands(left, right);

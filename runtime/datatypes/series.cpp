@@ -17,6 +17,8 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/ownership.h"
@@ -255,6 +257,7 @@ cell* series::pick_into(const cell* s, int32_t n, cell* out)
     if (any_block_q(type) || type == TYPE_MAP) *out = *reinterpret_cast<cell*>(unit_at(s, pos));
     else if (type == TYPE_BINARY) *out = integer_cell(*unit_at(s, pos));
     else if (any_string_q(type)) *out = cell{TYPE_CHAR, 0, unit_read(unit_at(s, pos), unit), 0};
+    else if (type == TYPE_VECTOR) *out = vector::get_value(s, pos);
     else fire(ERR_INTERNAL, err::NOT_DONE);
     return out;
 }
@@ -275,14 +278,21 @@ void series::poke_at(const cell* series_cell, int32_t n, const cell* value)
         if (v.data2 > 0xFF) fire(ERR_SCRIPT, err::OUT_OF_RANGE, &v);
     } else if (any_string_q(type)) {
         if (vt != TYPE_CHAR) fire(ERR_SCRIPT, err::INVALID_ARG, &v);
+    } else if (type == TYPE_VECTOR) {
+        vector::check_element(&s, &v);
     } else if (!any_block_q(type) && type != TYPE_MAP) {
         fire(ERR_INTERNAL, err::NOT_DONE);
     }
     notify(&s, EV_POKE, int32_t(pos), 1, &v);
     if (any_block_q(type) || type == TYPE_MAP) {
-        if (pos < units_of(&s)) *reinterpret_cast<cell*>(unit_at(&s, pos)) = v;
+        if (pos < units_of(&s)) {
+            hash::unindex(&s, pos, 1);
+            *reinterpret_cast<cell*>(unit_at(&s, pos)) = v;
+            hash::index(&s, pos, 1);
+        }
     } else if (pos < units_of(&s)) {
         if (any_string_q(type)) string::poke_char_at(s.data2, uint32_t(pos), v.data2);   // widens when needed
+        else if (type == TYPE_VECTOR) vector::set_value(&s, pos, &v);
         else *unit_at(&s, pos) = uint8_t(v.data2);
     }
     notify(&s, EV_POKED, int32_t(pos), 1, &v);
@@ -304,8 +314,10 @@ cell* series::clear(cell* s)
 {
     if (get_length(s, false) < 1) return s;
     notify(s, EV_CLEAR, series_head_raw(s), get_length(s, false));
+    int32_t head = std::clamp(series_head_raw(s), 0, units_of(s));
+    hash::unindex(s, head, units_of(s) - head);
     series_buffer* b = buffer_of(s);
-    b->tail = b->head + uint32_t(series_head_raw(s)) * series_unit(b);
+    b->tail = b->head + uint32_t(head) * series_unit(b);
     notify(s, EV_CLEARED, series_head_raw(s), 0);
     return s;
 }
@@ -324,7 +336,12 @@ cell* series::remove(cell* s, cell* part, cell* key)
     if (length < 1 || start >= units_of(s)) return s;
     notify(s, EV_REMOVE, int32_t(start), int32_t(std::min<int64_t>(count, INT32_MAX)));
     int32_t units = units_of(s);
-    if (start < units) cut(s, start, std::min<int64_t>(count, units - start));
+    if (start < units) {
+        count = std::min<int64_t>(count, units - start);
+        hash::unindex(s, start, count);
+        cut(s, start, count);
+        hash::shifted(s, start + count, -count);
+    }
     notify(s, EV_REMOVED, int32_t(start), 0);
     return s;
 }
@@ -348,7 +365,9 @@ cell* series::reverse(cell* s, cell* part, cell* skip)
     count = std::min<int64_t>(count, get_length(s, false));   // the owner may have shortened it
     int64_t first = series_head_raw(s);
     int64_t last = first + count - size;
+    hash::unindex(s, first, count);
     for (; first < last; first += size, last -= size) swap_units(s, first, last, uint32_t(size));
+    hash::index(s, series_head_raw(s), count);
     notify(s, EV_REVERSED, series_head_raw(s), int32_t(count));
     return s;
 }
@@ -390,9 +409,14 @@ cell* series::take(cell* s, cell* part, bool, bool last)
     count = std::min<int64_t>(count, std::max<int64_t>(units - from, 0));   // the owner may have shortened it
     std::memcpy(::at(d->head), unit_at(&source, from), size_t(count) * unit);
     d->tail = d->head + uint32_t(count) * unit;
-    if (count > 0) cut(&source, from, count);
+    if (count > 0) {
+        hash::unindex(&source, from, count);
+        cut(&source, from, count);
+        hash::shifted(&source, from + count, -count);
+    }
     uint32_t type = cell_type(&source);
     *s = cell{type, 0, node, type == TYPE_VECTOR ? source.data3 : 0};
+    if (type == TYPE_HASH) hash::attach(s);
     notify(&source, EV_TAKEN, int32_t(from), int32_t(count));
     return s;
 }
@@ -450,8 +474,11 @@ void move_within(cell* s, int64_t from, int64_t count, int64_t to)
     units = units_of(s);
     if (from + count > units) return;   // the owner shortened it under us
     to = std::min<int64_t>(to, units);
+    int64_t low = std::min(to, from), high = to < from ? from + count : (to == units ? units : to + 1);
+    hash::unindex(s, low, high - low);
     if (to < from) rotate_units(s, to, from, from + count);
     else rotate_units(s, from, from + count, to == units ? units : to + 1);
+    hash::index(s, low, high - low);
     notify(s, EV_MOVED, int32_t(to), int32_t(count));
 }
 
@@ -477,11 +504,15 @@ void move_across(cell* source, cell* target, int64_t count)
     ensure_room(tgt.data2, uint32_t(count) * tunit);
     int64_t to = clamp_units(series_head_raw(&tgt), units_of(&tgt));
     open_gap(tgt.data2, to, uint32_t(count));
+    hash::shifted(&tgt, to, count);
     if (sunit == tunit) std::memcpy(unit_at(&tgt, to), unit_at(&src, series_head_raw(&src)), size_t(count) * sunit);
     else
         for (int64_t i = 0; i < count; i++)
             unit_write(unit_at(&tgt, to + i), tunit, unit_read(unit_at(&src, series_head_raw(&src) + i), sunit));
+    hash::unindex(&src, series_head_raw(&src), count);
     cut(&src, series_head_raw(&src), count);
+    hash::shifted(&src, series_head_raw(&src) + count, -count);
+    hash::index(&tgt, to, count);
     notify(&src, EV_MOVED, int32_t(to), int32_t(count));
 }
 
@@ -537,10 +568,12 @@ cell* series::random(cell* s, bool seed, bool secure, bool only)
     notify(s, EV_RANDOM, series_head_raw(s), length);
     length = get_length(s, false);
     int64_t pos = series_head_raw(s);
+    hash::unindex(s, pos, length);
     for (int32_t i = length; i >= 1; i--, pos++) {
         int32_t j = random_::int_(i, secure);
         if (j > 1) swap_units(s, pos, pos + j - 1, 1);
     }
+    hash::index(s, series_head_raw(s), length);
     notify(s, EV_RANDOMIZED, series_head_raw(s), length);
     return s;
 }

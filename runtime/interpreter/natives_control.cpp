@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unset.h"
@@ -86,11 +87,10 @@ void set_from_series(const cell* words, const cell* series, uint32_t n)
     }
 }
 
-// The series kinds foreach, forall and remove-each walk; map! and image! are not built yet.
+// The series kinds foreach, forall and remove-each walk; image! is not walked yet.
 void check_walkable(const cell* series)
 {
-    uint32_t t = cell_type(series);
-    if (t == TYPE_MAP || t == TYPE_IMAGE || t == TYPE_VECTOR || t == TYPE_HASH) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (cell_type(series) == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
 }
 
 }  // namespace
@@ -313,6 +313,15 @@ void natives::foreach_star(bool, const int32_t*)
     cell* window = mark_loop();
     *window = none_value;
     stack_s.top = window + 1;
+    if (cell_type(series) == TYPE_MAP) {
+        while (map::foreach_next(words, series, n)) {
+            step s = run_body(window, &body);
+            if (s == step::stop) break;
+            if (s == step::leave) return;
+        }
+        stack::unwind_last();
+        return;
+    }
     while (!series::ks_tail_q(series)) {
         if (n == 1 && cell_type(words) != TYPE_BLOCK) {
             cell item;
@@ -335,8 +344,8 @@ void natives::forall_star(bool, const int32_t*)
     cell body = base()[1];
     cell* original = stack::push(word::get(word));
     uint32_t t = cell_type(original);
-    if (!any_block_q(t) && !any_string_q(t) && t != TYPE_BINARY) {
-        if (t == TYPE_VECTOR || t == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (!any_block_q(t) && !any_string_q(t) && t != TYPE_BINARY && t != TYPE_VECTOR) {
+        if (t == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
         fire_expect_arg(0, t);
     }
     cell* window = mark_loop();
@@ -367,6 +376,7 @@ void natives::remove_each_star(bool, const int32_t*)
     cell* data = base() + 1;   // the result: the series at the index it was given
     cell body = base()[2];
     check_walkable(data);
+    if (cell_type(data) == TYPE_MAP) fire_expect_arg(1, TYPE_MAP);
     uint32_t n = word_count(words);
     cell* series = stack::push(data);
     cell* window = mark_loop();

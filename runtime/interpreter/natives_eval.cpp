@@ -10,6 +10,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
@@ -479,7 +480,14 @@ void natives::construct_star(bool, const int32_t* refs)
     *base() = *object::make_from_spec(base(), proto, used(refs, 1));
 }
 
-void natives::extend_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE); }
+void natives::extend_star(bool, const int32_t* refs)
+{
+    // Objects are not extended yet; a map takes the pairs of a block, or of another map.
+    if (cell_type(base()) != TYPE_MAP) fire(ERR_INTERNAL, err::NOT_DONE);
+    cell* pairs = base() + 1;
+    if (cell_type(pairs) == TYPE_MAP) pairs = map::body_of(pairs);
+    map::extend(base(), pairs, refs[0] >= 0);
+}
 
 // ---- try, catch, throw, return, exit ------------------------------------------------------------
 

@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
@@ -27,6 +29,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
+#include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -1085,16 +1088,26 @@ void lexer::make_point_from(state& st, uint32_t first, uint32_t count, uint32_t 
 
 void lexer::make_map_from(state& st, uint32_t first, uint32_t count, uint32_t start)
 {
-    static const uint32_t keys[] = {TYPE_STRING, TYPE_FILE,    TYPE_URL,    TYPE_CHAR,    TYPE_INTEGER,
-                                    TYPE_FLOAT,  TYPE_WORD,    TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD,
-                                    TYPE_REFINEMENT, TYPE_ISSUE, TYPE_PAIR, TYPE_PERCENT, TYPE_TUPLE,
-                                    TYPE_BINARY, TYPE_TIME,    TYPE_TAG,    TYPE_EMAIL,   TYPE_DATE,
-                                    TYPE_MONEY,  TYPE_REF,     TYPE_POINT2D, TYPE_POINT3D};
     bool ok = count % 2 == 0;
     for (uint32_t i = 0; ok && i < count; i += 2) {
         uint32_t t = cell_type(out_at(first + i));
-        ok = std::find(std::begin(keys), std::end(keys), t) != std::end(keys);
+        ok = map::key_type_q(t);
     }
     if (!ok) throw_error(st, start, st.pos, TYPE_MAP);
-    not_done(TYPE_MAP);
+    // The pairs become a block in the marker's slot (the output stack does not move while it
+    // allocates), and the map is made from that block as make does.
+    uint32_t m = first - 1;
+    uint32_t line = out_at(m)->header & HEADER_NEW_LINE;
+    cell* slot = out_at(m);
+    *slot = cell{TYPE_UNSET, 0, 0, 0};
+    block::make_at(slot, count);
+    series_buffer* s = series_of(slot->data2);
+    std::memcpy(at<cell>(s->head), out_at(first), size_t(count) * sizeof(cell));
+    s->tail = s->head + count * uint32_t(sizeof(cell));
+    cell pairs = *slot;
+    cell made = *map::from_block(&pairs);
+    stack::pop(1);
+    made.header |= line;
+    *out_at(m) = made;
+    st.out_tail = m + 1;
 }
