@@ -8,6 +8,8 @@
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/date.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/action.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
@@ -175,6 +177,8 @@ void runtime::init()
     ref::init();
     point2D::init();
     point3D::init();
+    date::init();
+    money::init();
     wic_init();       // the imaging factory and the handle class "image", before image!
     image::init();
 

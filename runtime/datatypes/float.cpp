@@ -12,6 +12,7 @@
 #include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
@@ -555,10 +556,9 @@ cell* float_::make(cell* proto, cell* spec, uint32_t type)
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
         d = from_block(spec);
         break;
-    case TYPE_MONEY: {
-        cell named = datatype::value_of(t);
-        fire(ERR_INTERNAL, err::NOT_DONE, &named);
-    }
+    case TYPE_MONEY:
+        d = money::to_float(spec);
+        break;
     default:
         if (!any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
         d = from_string(spec, type);
