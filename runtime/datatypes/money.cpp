@@ -52,6 +52,7 @@ constexpr int32_t CURRENCY_COUNT = int32_t(sizeof currencies / sizeof currencies
     fire(ERR_SCRIPT, id, &t, arg2);
 }
 [[noreturn]] void overflow() { type_error(err::TYPE_LIMIT, TYPE_MONEY); }
+[[noreturn]] void zero_divide() { fire(ERR_MATH, err::ZERO_DIVIDE); }
 
 bool zero_q(const uint8_t* d)
 {
@@ -286,7 +287,9 @@ amount add_signed(const amount& a, const amount& b)
     return r;
 }
 
-amount product(const amount& a, const amount& b)
+}  // namespace
+
+amount money::product(const amount& a, const amount& b)
 {
     uint32_t acc[2 * DIGITS] = {};
     for (int i = 0; i < DIGITS; i++)
@@ -305,10 +308,8 @@ amount product(const amount& a, const amount& b)
     return r;
 }
 
-[[noreturn]] void zero_divide() { fire(ERR_MATH, err::ZERO_DIVIDE); }
-
 // The dividend shifted 5 places into 27 digits, so the quotient keeps 5 fraction digits.
-amount quotient(const amount& a, const amount& b)
+amount money::quotient(const amount& a, const amount& b)
 {
     if (zero_q(b.d)) zero_divide();
     uint8_t num[DIGITS + money::FRACTION] = {}, q[DIGITS + money::FRACTION], rest[DIGITS];
@@ -321,6 +322,8 @@ amount quotient(const amount& a, const amount& b)
     r.negative = a.negative != b.negative;
     return r;
 }
+
+namespace {
 
 amount remainder_of(const amount& a, const amount& b, uint8_t* whole_quotient = nullptr)
 {
@@ -348,9 +351,9 @@ cell* do_math(cell* v1, cell* v2, op_code code)
         b.negative = !b.negative;
         r = add_signed(a, b);
         break;
-    case OP_MULTIPLY: r = product(a, b); break;
+    case OP_MULTIPLY: r = money::product(a, b); break;
     case OP_DIVIDE:
-        r = quotient(a, b);
+        r = money::quotient(a, b);
         if (t1 == TYPE_MONEY && t2 == TYPE_MONEY) {
             r.currency = 0;
             cell q;

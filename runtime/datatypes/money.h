@@ -43,6 +43,11 @@ int32_t to_integer(const cell* c);   // script/type-limit beyond 32 bits; the fr
 amount from_float(double x, bool strict);
 double to_float(const cell* c);
 int32_t sign_of(const amount& a);
+// Magnitude routines behind multiply and divide (signs combined, currency 0): the product cut to
+// 5 places and the quotient truncated to 5; script/type-limit beyond 17 integral digits,
+// math/zero-divide by zero.
+amount product(const amount& a, const amount& b);
+amount quotient(const amount& a, const amount& b);
 
 // ---- actions ------------------------------------------------------------------------------------
 cell* make(cell* proto, cell* spec, uint32_t type);
