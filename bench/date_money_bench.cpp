@@ -1,9 +1,11 @@
 // Operations per second of date! and money! actions as the action entry calls them: the operands
-// in an arguments window, the result in its first cell; and field reads, text and lexing.
+// in an arguments window, the result in its first cell; field reads and text.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "bench/bench.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"

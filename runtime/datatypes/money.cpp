@@ -89,9 +89,25 @@ void subtract_digits(const uint8_t* a, const uint8_t* b, uint8_t* out, int n = D
 // Long division of n digits by a 22-digit divisor (not zero): n quotient digits and the remainder.
 void divide_digits(const uint8_t* num, int n, const uint8_t* den, uint8_t* quotient, uint8_t* rest)
 {
+    // A divisor below 10^18 divides digit by digit with a 64-bit remainder (r * 10 + 9 < 2^64).
+    int lead = 0;
+    while (lead < DIGITS && den[lead] == 0) lead++;
+    if (DIGITS - lead <= 18) {
+        uint64_t dv = 0, rv = 0;
+        for (int k = lead; k < DIGITS; k++) dv = dv * 10 + den[k];
+        for (int k = 0; k < n; k++) {
+            rv = rv * 10 + num[k];
+            quotient[k] = uint8_t(rv / dv);
+            rv %= dv;
+        }
+        for (int k = DIGITS - 1; k >= 0; k--, rv /= 10) rest[k] = uint8_t(rv % 10);
+        return;
+    }
     uint8_t r[DIGITS + 1] = {}, d[DIGITS + 1] = {};
     std::memcpy(d + 1, den, DIGITS);
-    for (int i = 0; i < n; i++) {
+    int i = 0;
+    for (; i < n && num[i] == 0; i++) quotient[i] = 0;   // leading zeros leave the remainder 0
+    for (; i < n; i++) {
         std::memmove(r, r + 1, DIGITS);
         r[DIGITS] = num[i];
         uint8_t q = 0;
