@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"

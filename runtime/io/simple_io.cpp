@@ -12,9 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
