@@ -15,6 +15,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
@@ -26,6 +27,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -182,6 +184,8 @@ void runtime::init()
     ref::init();
     point2D::init();
     point3D::init();
+    date::init();
+    money::init();
     wic_init();       // the imaging factory and the handle class "image", before image!
     image::init();
 

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -557,10 +558,9 @@ cell* float_::make(cell* proto, cell* spec, uint32_t type)
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
         d = from_block(spec);
         break;
-    case TYPE_MONEY: {
-        cell named = datatype::value_of(t);
-        fire(ERR_INTERNAL, err::NOT_DONE, &named);
-    }
+    case TYPE_MONEY:
+        d = money::to_float(spec);
+        break;
     default:
         if (!any_string_q(t)) type_fault(err::BAD_TO_ARG, type, spec);
         d = from_string(spec, type);

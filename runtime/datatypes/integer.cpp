@@ -9,8 +9,10 @@
 #include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -369,11 +371,12 @@ cell* integer::to(cell* proto, cell* spec, uint32_t)
     case TYPE_ISSUE:
         value = from_issue(spec);
         break;
-    case TYPE_MONEY: case TYPE_DATE: {
-        // Their conversions belong to their own modules, which do not exist yet.
-        cell named = datatype::value_of(t);
-        fire(ERR_INTERNAL, err::NOT_DONE, &named);
-    }
+    case TYPE_MONEY:
+        value = money::to_integer(spec);
+        break;
+    case TYPE_DATE:
+        value = date::to_epoch(spec);
+        break;
     default:
         if (!any_string_q(t)) type_fault(ERR_SCRIPT, err::BAD_TO_ARG, TYPE_INTEGER, spec);
         value = from_string(spec);

@@ -563,3 +563,22 @@ void object::init()
         .make = make, .reflect = reflect, .form = form, .mold = mold, .eval_path = eval_path,
         .compare = compare, .copy = copy, .put = put, .select = select, .modify = modify, .mark = mark});
 }
+
+// The value of a named field of an object (none when it has no such field), copied.
+cell object::field_of(const cell* object, const char* name)
+{
+    uint32_t symbol = symbol::make(name);
+    int32_t i = context::find_word(object->data1, symbol, true);
+    return i < 0 ? none_value : *context::get_value_at(object->data1, uint32_t(i));
+}
+
+// A path below the global word system (system/standard/port, system/schemes).
+cell object::system_field(std::initializer_list<const char*> path)
+{
+    cell v = *word::get(word::load("system"));
+    for (const char* name : path) {
+        if (cell_type(&v) != TYPE_OBJECT) return none_value;
+        v = field_of(&v, name);
+    }
+    return v;
+}

@@ -4,6 +4,7 @@
 // address is held across anything that allocates, evaluates or runs a handler.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -41,7 +42,11 @@ cell* make_at(cell* slot, uint32_t n);
 // ---- reading ------------------------------------------------------------------------------------
 inline node_ref context_of(const cell* object) { return object->data1; }
 int32_t find_word(const cell* object, const cell* word);
-cell* select_word(const cell* object, const cell* word);   // the value cell, or &none_value
+cell* select_word(const cell* object, const cell* word);
+// A named field's value, copied (none without such a field); a path below the global word
+// system (system/standard/port), none where a step is no object.
+cell field_of(const cell* object, const char* name);
+cell system_field(std::initializer_list<const char*> path);   // the value cell, or &none_value
 cell* get_word(node_ref ctx, uint32_t i);
 cell* get_first_word(const cell* object);
 cell* get_values(const cell* object);

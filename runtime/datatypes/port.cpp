@@ -18,30 +18,11 @@
 
 namespace {
 
-// The value of a named field of an object (none when it has no such field), copied.
-cell field_of(const cell* object, const char* name)
-{
-    uint32_t symbol = symbol::make(name);
-    int32_t i = context::find_word(object->data1, symbol, true);
-    return i < 0 ? none_value : *context::get_value_at(object->data1, uint32_t(i));
-}
-
 void set_field(const cell* object, const char* name, const cell& value)
 {
     uint32_t symbol = symbol::make(name);
     int32_t i = context::find_word(object->data1, symbol, true);
     if (i >= 0) *context::get_value_at(object->data1, uint32_t(i)) = value;
-}
-
-// A path below the global word system (system/standard/port, system/schemes).
-cell system_field(std::initializer_list<const char*> path)
-{
-    cell v = *word::get(word::load("system"));
-    for (const char* name : path) {
-        if (cell_type(&v) != TYPE_OBJECT) return none_value;
-        v = field_of(&v, name);
-    }
-    return v;
 }
 
 // The arguments of a forwarded call, pushed in the action's spec order: each refinement as a
@@ -150,7 +131,7 @@ cell* open(cell* p, bool new_, bool read, bool write, bool seek, cell* allow)
 
 cell port::get_actor(const cell* port)
 {
-    cell actor = field_of(port, "actor");
+    cell actor = object::field_of(port, "actor");
     if (cell_type(&actor) != TYPE_OBJECT) fire(ERR_ACCESS, err::INVALID_PORT, port);
     return actor;
 }
@@ -160,7 +141,7 @@ cell* port::call_actor(const cell* actor, const char* action, cell* args, uint32
     cell* mark = stack::top();
     cell* name = stack::push(word::load(action));
     cell* function = stack::push_slot();
-    *function = field_of(actor, action);
+    *function = object::field_of(actor, action);
     if (cell_type(function) != TYPE_FUNCTION) fire(ERR_ACCESS, err::NO_PORT_ACTION, name);
     if (!object::call_handler_hook) fire(ERR_INTERNAL, err::NOT_DONE);   // no evaluator to run it
     int32_t locals = function::count_locals(function->data2, 0, false);
@@ -201,7 +182,7 @@ cell* port::make(cell*, cell* spec, uint32_t)
     if (cell_type(spec) == TYPE_OBJECT) {
         object::clone(spec, held_spec, false, nullptr, false);
     } else {
-        cell parts = system_field({"standard", "url-parts"});
+        cell parts = object::system_field({"standard", "url-parts"});
         if (cell_type(&parts) != TYPE_OBJECT) fire(ERR_ACCESS, err::NO_SCHEME, spec);
         object::clone(&parts, held_spec, false, nullptr, false);
     }
@@ -209,17 +190,17 @@ cell* port::make(cell*, cell* spec, uint32_t)
     cell* scheme_word = stack::push(object::get_values(held_spec));
     if (cell_type(scheme_word) != TYPE_WORD) fire(ERR_ACCESS, err::NO_SCHEME, held_spec);
 
-    cell proto = system_field({"standard", "port"});
+    cell proto = object::system_field({"standard", "port"});
     if (cell_type(&proto) != TYPE_OBJECT) fire(ERR_ACCESS, err::INVALID_PORT, &proto);
     cell* result = stack::push_slot();
     object::clone(&proto, result, false, nullptr, false);
     result->header = (result->header & ~HEADER_TYPE_MASK) | TYPE_PORT;
     result->data2 = PORT_CLASS;
 
-    cell schemes = system_field({"schemes"});
+    cell schemes = object::system_field({"schemes"});
     cell scheme = cell_type(&schemes) == TYPE_OBJECT ? *object::select_word(&schemes, scheme_word) : none_value;
     if (cell_type(&scheme) != TYPE_OBJECT) fire(ERR_ACCESS, err::UNKNOWN_SCHEME, scheme_word);
-    cell actor = field_of(&scheme, "actor");
+    cell actor = object::field_of(&scheme, "actor");
     if (cell_type(&actor) != TYPE_OBJECT && cell_type(&actor) != TYPE_HANDLE) fire(ERR_ACCESS, err::INVALID_ACTOR, &scheme);
     set_field(result, "spec", *held_spec);
     set_field(result, "scheme", *scheme_word);

@@ -258,9 +258,7 @@ cell* time_::pick(cell* value, int32_t n, cell* index)
     return get_field(value, i);
 }
 
-namespace {
-
-double with_field(double t, int32_t index, const cell* value)
+double time_::with_field(double t, int32_t index, const cell* value)
 {
     uint32_t vt = cell_type(value);
     if (vt != TYPE_INTEGER && !(index == time_::FIELD_SECOND && vt == TYPE_FLOAT))
@@ -277,7 +275,6 @@ double with_field(double t, int32_t index, const cell* value)
     }
 }
 
-}  // namespace
 
 cell* time_::eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
                        int32_t, bool, bool, bool, bool notify)

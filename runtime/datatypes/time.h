@@ -25,6 +25,8 @@ int32_t get_minutes(double seconds);
 int32_t field_index(const cell* word, const cell* value);
 // The field's value pushed on the argument stack: integer! hour and minute, float! second.
 cell* get_field(const cell* time, int32_t index);
+// The time with a field set (an integer!, or a float! second); script/invalid-arg otherwise.
+double with_field(double seconds, int32_t index, const cell* value);
 
 // Appends the h:mm:ss text; returns part less what it wrote.
 int32_t form_into(double seconds, cell* buffer, int32_t part);

@@ -3,6 +3,7 @@
 // hand the work to the set worker of the first set's datatype.
 #include <cstring>
 
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/typeset.h"
@@ -59,7 +60,11 @@ void set_operation(uint32_t code, uint32_t native, bool two_sets, const int32_t*
         if (r != set1) *set1 = *r;
         return;
     }
-    case TYPE_BLOCK: case TYPE_HASH: case TYPE_BITSET: case TYPE_DATE:
+    case TYPE_DATE:
+        if (native != natives::N_DIFFERENCE) fire_expect_arg(0, t1);
+        date::difference(base(), base() + 1);
+        return;
+    case TYPE_BLOCK: case TYPE_HASH: case TYPE_BITSET:
         fire(ERR_INTERNAL, err::NOT_DONE, word::load(natives::name_of(native)));
     default:
         if (any_string_q(t1))

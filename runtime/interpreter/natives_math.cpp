@@ -8,6 +8,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
@@ -44,7 +45,7 @@ int32_t sign_of(const cell* value)
         double d = cell_float(value);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (t == TYPE_MONEY) fire(ERR_INTERNAL, err::NOT_DONE, word::load("money!"));
+    if (t == TYPE_MONEY) return money::sign_of(money::get(value));
     fire_expect_arg(0, t);
 }
 
@@ -146,7 +147,8 @@ void natives::zero_q_star(bool, const int32_t*)
     bool zero = false;
     if (t == TYPE_INTEGER || t == TYPE_CHAR) zero = v->data2 == 0;
     else if (floatish(t)) zero = cell_float(v) == 0.0;
-    else if (t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_MONEY || t == TYPE_POINT2D || t == TYPE_POINT3D)
+    else if (t == TYPE_MONEY) zero = money::sign_of(money::get(v)) == 0;
+    else if (t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_POINT2D || t == TYPE_POINT3D)
         fire(ERR_INTERNAL, err::NOT_DONE, word::load("zero?"));
     logic::make_at(v, zero);
 }

@@ -7,6 +7,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
@@ -28,8 +29,6 @@ namespace {
 inline cell* base() { return stack_s.arguments; }
 inline bool used(const int32_t* refs, int i) { return refs[i] >= 0; }
 
-[[noreturn]] void type_not_done(const char* type) { fire(ERR_INTERNAL, err::NOT_DONE, word::load(type)); }
-
 // An integer! when the number fits, else a float!.
 void number_result(cell* slot, double value)
 {
@@ -40,31 +39,6 @@ void number_result(cell* slot, double value)
 // ---- dates --------------------------------------------------------------------------------------
 
 enum now_refinement { R_YEAR, R_MONTH, R_DAY, R_TIME, R_ZONE, R_DATE, R_WEEKDAY, R_YEARDAY, R_PRECISE, R_UTC };
-
-bool leap_q(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int32_t yearday(int32_t y, int32_t m, int32_t d)
-{
-    static const int32_t before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    return before[(m - 1) % 12] + d + (m > 2 && leap_q(y) ? 1 : 0);
-}
-
-// Monday is 1 (Sakamoto's method gives Sunday 0).
-int32_t weekday(int32_t y, int32_t m, int32_t d)
-{
-    static const int32_t t[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (m < 3) y -= 1;
-    int32_t w = (y + y / 4 - y / 100 + y / 400 + t[(m - 1) % 12] + d) % 7;
-    return w == 0 ? 7 : w;
-}
-
-// The zone bits of a packed date as seconds east of UTC.
-double zone_seconds(uint32_t packed)
-{
-    uint32_t zone = packed & 0x7F;
-    double s = double((zone >> 2) & 0x0F) * 3600.0 + double(zone & 3) * 900.0;
-    return zone & 0x40 ? -s : s;
-}
 
 // Text of a string or the name of a word, as UTF-16 for the operating system.
 std::wstring os_name(cell* var)
@@ -87,26 +61,23 @@ void natives::now_star(bool, const int32_t* refs)
     if (chosen > 1) fire(ERR_SCRIPT, err::BAD_REFINES);
     bool utc = used(refs, R_UTC);
     uint32_t packed = os_get_time(utc);
-    int32_t year = int32_t(packed >> 17), month = int32_t((packed >> 12) & 15), day = int32_t((packed >> 7) & 31);
     cell* out = base();
-    if (used(refs, R_YEAR)) return void(integer::make_at(out, year));
-    if (used(refs, R_MONTH)) return void(integer::make_at(out, month));
-    if (used(refs, R_DAY)) return void(integer::make_at(out, day));
-    if (used(refs, R_WEEKDAY)) return void(integer::make_at(out, weekday(year, month, day)));
-    if (used(refs, R_YEARDAY)) return void(integer::make_at(out, yearday(year, month, day)));
-    if (used(refs, R_ZONE)) {
-        *out = *time_::push(zone_seconds(packed));
-        return;
-    }
-    if (used(refs, R_TIME) || used(refs, R_PRECISE)) {
-        // The clock gives UTC seconds of the day; the local time of day is moved into 0 .. 24 h.
-        double t = os_now(used(refs, R_PRECISE)) + zone_seconds(packed);
-        if (t < 0) t += 86400.0;
-        if (t >= 86400.0) t -= 86400.0;
-        *out = *time_::push(t);
-        return;
-    }
-    type_not_done("date!");
+    if (used(refs, R_DATE)) return void(date::make_at(out, packed & ~(date::HAS_TIME | date::ZONE_MASK), 0.0));
+    // The clock gives UTC seconds of the day and the local date: the local time of day is moved
+    // into 0 .. 24 h, then stored as UTC on that local date.
+    double zone = date::zone_seconds(packed & date::ZONE_MASK);
+    double t = os_now(used(refs, R_PRECISE)) + zone;
+    if (t < 0) t += 86400.0;
+    if (t >= 86400.0) t -= 86400.0;
+    date::make_at(out, packed | date::HAS_TIME, t - zone);
+    static constexpr struct {
+        now_refinement refinement;
+        int32_t field;
+    } fields[] = {{R_YEAR, date::F_YEAR},       {R_MONTH, date::F_MONTH}, {R_DAY, date::F_DAY},
+                  {R_ZONE, date::F_ZONE},       {R_TIME, date::F_TIME},   {R_PRECISE, date::F_TIME},
+                  {R_WEEKDAY, date::F_WEEKDAY}, {R_YEARDAY, date::F_YEARDAY}};
+    for (const auto& f : fields)
+        if (used(refs, f.refinement)) return void(*out = *date::get_field(out, f.field));
 }
 
 void natives::wait_star(bool, const int32_t*)

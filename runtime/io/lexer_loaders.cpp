@@ -13,10 +13,12 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
@@ -381,10 +383,10 @@ void make_binary(state& st, const std::vector<uint8_t>& bytes)
     s->tail = s->head + uint32_t(bytes.size());
 }
 
-// The datatypes below are made by their own modules; until those connect here, their literals
-// are checked in full and then refused.
-
-void make_date(state&, const date_fields&) { not_done(TYPE_DATE); }
+void make_date(state& st, const date_fields& d)
+{
+    date::set_all(emit(st), d.year, d.month, d.day, d.seconds, d.zone ? d.zone_minutes : 0, d.time);
+}
 
 struct money_fields {
     bool negative;
@@ -392,7 +394,16 @@ struct money_fields {
     std::string digits;     // integral digits, leading zeros dropped
     std::string fraction;   // up to 5 digits
 };
-void make_money(state&, const money_fields&) { not_done(TYPE_MONEY); }
+// False when the currency is unknown or the amount has more integral digits than money! holds.
+bool make_money(state& st, const money_fields& m)
+{
+    cell made;
+    if (!money::make_in(&made, m.negative, m.currency, m.digits.data(), uint32_t(m.digits.size()),
+                        m.fraction.data(), uint32_t(m.fraction.size())))
+        return false;
+    *emit(st) = made;
+    return true;
+}
 
 // ---- dates ----------------------------------------------------------------------------------------
 
@@ -997,7 +1008,7 @@ void lexer::load_money(state& st, uint32_t start, uint32_t end, uint32_t, bool l
     if (!ok) throw_error(st, start, end, TYPE_MONEY);
     st.pos = end;
     st.last_type = TYPE_MONEY;
-    if (load) make_money(st, m);
+    if (load && !make_money(st, m)) throw_error(st, start, end, TYPE_MONEY);
 }
 
 // ---- other values ---------------------------------------------------------------------------------

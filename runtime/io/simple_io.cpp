@@ -14,6 +14,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
@@ -463,13 +464,9 @@ cell* simple_io::query(cell* file)
         *file = none_value;
         return file;
     }
-    // A date! with a time, zone 0: the packed date in word 1, the UTC seconds of the day after it.
-    constexpr uint32_t HAS_TIME = 0x10000;
-    uint32_t packed = uint32_t(t.wYear) << 17 | uint32_t(t.wMonth) << 12 | uint32_t(t.wDay) << 7 | HAS_TIME;
-    cell date{TYPE_DATE, packed, 0, 0};
-    cell_set_float(&date, t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond + t.wMilliseconds / 1000.0);
-    *file = date;
-    return file;
+    // A UTC date! with a time: zone 0.
+    return date::set_with_time(file, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                               int32_t(t.wMilliseconds) * 1000000);
 }
 
 bool simple_io::rename(const cell* from, const cell* to)
