@@ -1,10 +1,13 @@
 // Identity and the set natives: same? by the payload words that make a value's identity, and
 // union, intersect, unique, difference, exclude and complement?, which check their arguments and
-// hand the work to the set worker of the first set's datatype.
+// hand the work to the set worker of the first set's datatype (a date! set is not built).
 #include <cstring>
 
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -59,11 +62,21 @@ void set_operation(uint32_t code, uint32_t native, bool two_sets, const int32_t*
         if (r != set1) *set1 = *r;
         return;
     }
-    case TYPE_BLOCK: case TYPE_HASH: case TYPE_BITSET: case TYPE_DATE:
+    case TYPE_BLOCK: case TYPE_HASH:
+        block::do_set_op(int32_t(code), refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr);
+        return;
+    case TYPE_BITSET: {
+        cell* r = bitset::do_bitwise(int32_t(code), set1, set1 + 1);
+        if (r != set1) *set1 = *r;
+        return;
+    }
+    case TYPE_DATE:
         fire(ERR_INTERNAL, err::NOT_DONE, word::load(natives::name_of(native)));
     default:
-        if (any_string_q(t1))
-            fire(ERR_INTERNAL, err::NOT_DONE, word::load(natives::name_of(native)));
+        if (any_string_q(t1)) {
+            string::do_set_op(refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr, int32_t(code));
+            return;
+        }
         fire_expect_arg(0, t1);
     }
 }

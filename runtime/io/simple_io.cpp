@@ -14,6 +14,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
@@ -121,7 +122,7 @@ std::vector<std::wstring> list_dir(const cell* file)
             if (d[0]) names.push_back(std::wstring(1, d[0]) + L"/");
         return names;
     }
-    std::wstring pattern = simple_io::native_path(file);
+    std::wstring pattern = file::native_path(file);
     if (!pattern.empty() && pattern.back() == L'.') pattern += L'\\';
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
     pattern += L'*';
@@ -282,31 +283,6 @@ simple_io::file_handle::~file_handle()
     if (valid()) CloseHandle(handle);
 }
 
-std::wstring simple_io::native_path(const cell* file)
-{
-    std::wstring name = simple_io::wide_text(file), out;
-    size_t i = 0, n = name.size();
-    if (n && name[0] == L'/') {
-        i = 1;
-        wchar_t c = L'/';
-        if (i < n) c = name[i++];
-        if (c != L'/') {
-            wchar_t d = i < n ? name[i] : L'/';
-            if (d == L'/') {
-                out += c;
-                out += L':';
-                if (i < n) i++;
-            } else {
-                i--;   // a longer first name: a network path
-                out += L'\\';
-            }
-        }
-        out += L'\\';
-    }
-    for (; i < n; i++) out += name[i] == L'/' ? L'\\' : name[i];
-    return out;
-}
-
 bool simple_io::dir_path_q(const cell* file)
 {
     std::wstring name = simple_io::wide_text(file);
@@ -344,7 +320,7 @@ int64_t simple_io::refinement_count(const cell* value, const cell* refinement)
 cell* simple_io::read(cell* file, int64_t part, int64_t seek, bool binary, bool lines)
 {
     if (dir_path_q(file)) return read_dir(file);
-    file_handle h(open_file(native_path(file).c_str(), OPEN_READ));
+    file_handle h(open_file(file::native_path(file).c_str(), OPEN_READ));
     if (!h.valid()) cannot_open(file);
     LARGE_INTEGER reported;
     if (!GetFileSizeEx(h.handle, &reported)) cannot_open(file);
@@ -435,7 +411,7 @@ void simple_io::write(const cell* file, const cell* data, int64_t part, int64_t 
         value_bytes(data, part, binary, bytes);
     }
     uint32_t mode = OPEN_WRITE | (append ? uint32_t(OPEN_APPEND) : 0u) | (seek >= 0 ? uint32_t(OPEN_SEEK) : 0u);
-    file_handle h(open_file(native_path(file).c_str(), mode));
+    file_handle h(open_file(file::native_path(file).c_str(), mode));
     if (!h.valid()) cannot_open(file);
     if (seek >= 0 || append) {
         LARGE_INTEGER to;
@@ -447,14 +423,14 @@ void simple_io::write(const cell* file, const cell* data, int64_t part, int64_t 
 
 bool simple_io::delete_(const cell* file)
 {
-    std::wstring path = native_path(file);
+    std::wstring path = file::native_path(file);
     return dir_path_q(file) ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
 }
 
 cell* simple_io::query(cell* file)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    std::wstring path = native_path(file);
+    std::wstring path = file::native_path(file);
     bool folder_name = !path.empty() && path.back() == L'\\';
     SYSTEMTIME t;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) ||
@@ -474,14 +450,14 @@ cell* simple_io::query(cell* file)
 
 bool simple_io::rename(const cell* from, const cell* to)
 {
-    return MoveFileW(native_path(from).c_str(), native_path(to).c_str()) != 0;
+    return MoveFileW(file::native_path(from).c_str(), file::native_path(to).c_str()) != 0;
 }
 
-bool simple_io::make_dir(const cell* file) { return CreateDirectoryW(native_path(file).c_str(), nullptr) != 0; }
+bool simple_io::make_dir(const cell* file) { return CreateDirectoryW(file::native_path(file).c_str(), nullptr) != 0; }
 
 bool simple_io::file_exists_q(const cell* file)
 {
-    return GetFileAttributesW(native_path(file).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(file::native_path(file).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 cell* simple_io::size_q(cell* file)
@@ -490,7 +466,7 @@ cell* simple_io::size_q(cell* file)
         *file = none_value;
         return file;
     }
-    file_handle h(open_file(native_path(file).c_str(), OPEN_READ));
+    file_handle h(open_file(file::native_path(file).c_str(), OPEN_READ));
     LARGE_INTEGER size;
     if (!h.valid() || !GetFileSizeEx(h.handle, &size)) {
         *file = none_value;
