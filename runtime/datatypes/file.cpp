@@ -2,6 +2,7 @@
 // index, each index checked against the name's length (an empty name has no first character).
 #include "runtime/datatypes/file.h"
 
+#include <string>
 #include <vector>
 
 #include "runtime/collector.h"
@@ -31,11 +32,13 @@ cell* file::current_dir()
     return out;
 }
 
-void file::to_os_form(const cell* value, cell* out, bool full)
+namespace {
+
+// The code points of a name's native form (see file.h); nothing here allocates a series.
+std::vector<uint32_t> native_form(const std::vector<uint32_t>& name)
 {
-    std::vector<uint32_t> name = string_internal::code_points(value);
+    std::vector<uint32_t> out;
     size_t i = 0, n = name.size();
-    auto put = [&](uint32_t cp) { string::append_char(out->data2, cp); };
     if (n > 0 && name[0] == '/') {
         i = 1;
         uint32_t c = '/';
@@ -43,21 +46,46 @@ void file::to_os_form(const cell* value, cell* out, bool full)
         if (c != '/') {
             uint32_t d = i < n ? name[i] : '/';
             if (d == '/') {
-                put(c);
-                put(':');
+                out.push_back(c);
+                out.push_back(':');
                 if (i < n) i++;
             } else {
                 i--;   // a leading name longer than one letter: a network path
-                put('\\');
+                out.push_back('\\');
             }
         }
-        put('\\');
-    } else if (full) {
+        out.push_back('\\');
+    }
+    for (; i < n; i++) out.push_back(name[i] == '/' ? '\\' : name[i]);
+    return out;
+}
+
+}  // namespace
+
+std::wstring file::native_path(const cell* value)
+{
+    std::wstring out;
+    for (uint32_t cp : native_form(string_internal::code_points(value))) {
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            out += wchar_t(0xD800 + (cp >> 10));
+            out += wchar_t(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += wchar_t(cp);
+        }
+    }
+    return out;
+}
+
+void file::to_os_form(const cell* value, cell* out, bool full)
+{
+    std::vector<uint32_t> name = string_internal::code_points(value);
+    if (full && (name.empty() || name[0] != '/')) {
         stack::scope held;
         cell* dir = current_dir();
         string::append_string(out, dir, -1, 0, true, string::CONCAT_APPEND);
     }
-    for (; i < n; i++) put(name[i] == '/' ? '\\' : name[i]);
+    for (uint32_t cp : native_form(name)) string::append_char(out->data2, cp);
 }
 
 wchar_t* file::to_os_path(const cell* value)

@@ -3,6 +3,7 @@
 // the file services.
 #pragma once
 #include <cstdint>
+#include <string>
 #include "runtime/cell.h"
 
 namespace file {
@@ -11,6 +12,8 @@ cell* push(const cell* value);
 // Appends the native form of the name to out: /c/dir gives c:\dir, /srv/share gives \\srv\share,
 // every "/" a "\"; a relative name follows the current directory when full.
 void to_os_form(const cell* value, cell* out, bool full);
+// The same native form as UTF-16, for the Windows calls of the file layer and the codecs.
+std::wstring native_path(const cell* value);
 // The native form as NUL-terminated UTF-16 in the conversion buffer (valid until its next use).
 wchar_t* to_os_path(const cell* value);
 // A new string! of the current directory, ending in "\", pushed.

@@ -13,6 +13,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
@@ -226,19 +227,6 @@ int32_t text(const cell* img, cell* buffer, bool only, bool flat, cell* arg, int
     if (!only) t.put("]");
     t.flush();
     return t.part;
-}
-
-// The native path of a file!: "/c/dir/a.png" is "c:\dir\a.png", slashes become backslashes.
-std::wstring native_path(const cell* file)
-{
-    std::string text = string::utf8_copy(file);
-    if (text.size() >= 2 && text[0] == '/' && std::isalpha(uint8_t(text[1])) && (text.size() == 2 || text[2] == '/'))
-        text = std::string(1, text[1]) + ":" + text.substr(2);
-    std::replace(text.begin(), text.end(), '/', '\\');
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(n), L'\0');
-    if (n) MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), n);
-    return wide;
 }
 
 // make's common end: a side above the limit is refused before anything is allocated.
@@ -525,6 +513,9 @@ int32_t image::compare(cell* value1, cell* value2, int32_t op)
         int64_t n2 = image_record(value2) ? pixels_of(value2) : 0;
         if (n1 != n2) return n1 < n2 ? -1 : 1;
         if (n1 == 0) return 0;
+        // Mended: equal pixel counts of different shapes (2x1 and 1x2) are different images.
+        int64_t w1 = width_of(value1), w2 = width_of(value2);
+        if (w1 != w2) return w1 < w2 ? -1 : 1;
         image_pixels a = image_lock(value1, false);
         image_pixels b = image_lock(value2, false);
         int r = std::memcmp(a.data, b.data, size_t(n1) * 4);
@@ -646,7 +637,7 @@ cell* image::decode_binary(const cell* binary, cell* out)
 cell* image::decode_file(const cell* file, cell* out)
 {
     cell f = *file;
-    std::wstring path = native_path(&f);
+    std::wstring path = file::native_path(&f);
     if (!image_load_file(out, path.c_str())) fire(ERR_ACCESS, err::CANNOT_OPEN, &f);
     return out;
 }

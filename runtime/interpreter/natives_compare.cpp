@@ -3,9 +3,12 @@
 // hand the work to the set worker of the first set's datatype.
 #include <cstring>
 
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -64,11 +67,19 @@ void set_operation(uint32_t code, uint32_t native, bool two_sets, const int32_t*
         if (native != natives::N_DIFFERENCE) fire_expect_arg(0, t1);
         date::difference(base(), base() + 1);
         return;
-    case TYPE_BLOCK: case TYPE_HASH: case TYPE_BITSET:
-        fire(ERR_INTERNAL, err::NOT_DONE, word::load(natives::name_of(native)));
+    case TYPE_BLOCK: case TYPE_HASH:
+        block::do_set_op(int32_t(code), refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr);
+        return;
+    case TYPE_BITSET: {
+        cell* r = bitset::do_bitwise(int32_t(code), set1, set1 + 1);
+        if (r != set1) *set1 = *r;
+        return;
+    }
     default:
-        if (any_string_q(t1))
-            fire(ERR_INTERNAL, err::NOT_DONE, word::load(natives::name_of(native)));
+        if (any_string_q(t1)) {
+            string::do_set_op(refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr, int32_t(code));
+            return;
+        }
         fire_expect_arg(0, t1);
     }
 }

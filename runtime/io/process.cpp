@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
@@ -154,7 +155,7 @@ bool child_stream(const ext_process::redirect& r, bool input, file_handle& child
 // A file! gives its native path; a string its plain text.
 std::wstring command_text(const cell* value)
 {
-    return cell_type(value) == TYPE_FILE ? simple_io::native_path(value) : simple_io::wide_text(value);
+    return cell_type(value) == TYPE_FILE ? file::native_path(value) : simple_io::wide_text(value);
 }
 
 // The types the native's spec allows, checked here too: a caller that did not check (apply) must
@@ -172,7 +173,7 @@ void output_redirect(const cell* value, ext_process::redirect& r)
     need(value, true);
     if (cell_type(value) == TYPE_FILE) {
         r.kind = ext_process::redirect::FILE_PATH;
-        r.path = simple_io::native_path(value);
+        r.path = file::native_path(value);
     } else {
         r.kind = ext_process::redirect::CAPTURE;
     }
@@ -298,7 +299,7 @@ void ext_process::call(const int32_t* refs)
         uint32_t type = cell_type(value);
         if (type == TYPE_FILE) {
             in.kind = redirect::FILE_PATH;
-            in.path = simple_io::native_path(value);
+            in.path = file::native_path(value);
         } else if (type == TYPE_BINARY) {
             in.kind = redirect::BYTES;
             series_buffer* s = series_of(value->data2);

@@ -10,11 +10,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
@@ -32,6 +35,7 @@ namespace {
 constexpr uint32_t PIECE = 64 * 1024;          // reads of a file whose size is unknown
 constexpr uint64_t SERIES_LIMIT = 0x7FFFFFF0u;   // the most bytes a series can hold, with its header
 constexpr uint32_t WRITE_CHUNK = 1u << 30;      // WriteFile and ReadFile take 32-bit counts
+constexpr uint32_t TEXT_PIECE = 256 * 1024;     // text is encoded and written in pieces this big
 
 [[noreturn]] void cannot_open(const cell* file)
 {
@@ -67,31 +71,49 @@ void append_wide(std::wstring& out, uint32_t cp)
     }
 }
 
-// UTF-8 of a text value, LF written as CR LF when crlf.
-void text_bytes(const cell* text, int64_t limit, bool crlf, std::vector<uint8_t>& out)
+// UTF-8 of a text value, LF written as CR LF when crlf, handed to `put` in pieces of about
+// TEXT_PIECE bytes, so a long text never needs a second whole-size buffer. `put` must not allocate
+// series (the text's buffer address is held for the walk).
+template <class F>
+void text_bytes(const cell* text, int64_t limit, bool crlf, F put)
 {
+    std::vector<uint8_t> piece(TEXT_PIECE + 8);
+    size_t used = 0;
     each_code_point(text, limit, [&](uint32_t cp) {
-        if (crlf && cp == 10) out.push_back(13);
-        uint8_t utf8[4];
-        uint32_t n = utf8_encode_char(cp, utf8);
-        out.insert(out.end(), utf8, utf8 + n);
+        if (crlf && cp == 10) piece[used++] = 13;
+        used += utf8_encode_char(cp, piece.data() + used);
+        if (used >= TEXT_PIECE) {
+            put(piece.data(), used);
+            used = 0;
+        }
     });
+    if (used) put(piece.data(), used);
+}
+
+// The bytes of a binary! from its index, limited by part (negative: all). Valid until the next
+// allocation.
+const uint8_t* binary_span(const cell* value, int64_t part, uint64_t* count)
+{
+    series_buffer* s = series_of(value->data2);
+    uint32_t used = series_used_bytes(s);
+    uint32_t head = value->data1 < used ? value->data1 : used;
+    uint64_t n = used - head;
+    if (part >= 0 && uint64_t(part) < n) n = uint64_t(part);
+    *count = n;
+    return at(s->head) + head;
 }
 
 // The bytes a value writes: text kinds as UTF-8 (CR LF unless binary), a binary its bytes from its
 // index, anything else formed and then encoded as text. Both limited by part (negative: all).
 void value_bytes(const cell* value, int64_t part, bool binary, std::vector<uint8_t>& out)
 {
+    auto append = [&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); };
     uint32_t type = cell_type(value);
-    if (any_string_q(type)) return text_bytes(value, part, !binary, out);
+    if (any_string_q(type)) return text_bytes(value, part, !binary, append);
     if (type == TYPE_BINARY) {
-        series_buffer* s = series_of(value->data2);
-        uint32_t used = series_used_bytes(s);
-        uint32_t head = value->data1 < used ? value->data1 : used;
-        uint64_t n = used - head;
-        if (part >= 0 && uint64_t(part) < n) n = uint64_t(part);
-        const uint8_t* p = at(s->head) + head;
-        out.insert(out.end(), p, p + n);
+        uint64_t n = 0;
+        const uint8_t* p = binary_span(value, part, &n);
+        append(p, n);
         return;
     }
     stack::scope scope;
@@ -99,7 +121,7 @@ void value_bytes(const cell* value, int64_t part, bool binary, std::vector<uint8
     cell copy = *value;
     cell* held = scope.push(copy);
     form_value(held, formed, nullptr, FORM_WHOLE);
-    text_bytes(formed, part, !binary, out);
+    text_bytes(formed, part, !binary, append);
 }
 
 cell make_file_cell(const std::wstring& name)
@@ -122,7 +144,7 @@ std::vector<std::wstring> list_dir(const cell* file)
             if (d[0]) names.push_back(std::wstring(1, d[0]) + L"/");
         return names;
     }
-    std::wstring pattern = simple_io::native_path(file);
+    std::wstring pattern = file::native_path(file);
     if (!pattern.empty() && pattern.back() == L'.') pattern += L'\\';
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
     pattern += L'*';
@@ -283,31 +305,6 @@ simple_io::file_handle::~file_handle()
     if (valid()) CloseHandle(handle);
 }
 
-std::wstring simple_io::native_path(const cell* file)
-{
-    std::wstring name = simple_io::wide_text(file), out;
-    size_t i = 0, n = name.size();
-    if (n && name[0] == L'/') {
-        i = 1;
-        wchar_t c = L'/';
-        if (i < n) c = name[i++];
-        if (c != L'/') {
-            wchar_t d = i < n ? name[i] : L'/';
-            if (d == L'/') {
-                out += c;
-                out += L':';
-                if (i < n) i++;
-            } else {
-                i--;   // a longer first name: a network path
-                out += L'\\';
-            }
-        }
-        out += L'\\';
-    }
-    for (; i < n; i++) out += name[i] == L'/' ? L'\\' : name[i];
-    return out;
-}
-
 bool simple_io::dir_path_q(const cell* file)
 {
     std::wstring name = simple_io::wide_text(file);
@@ -345,7 +342,7 @@ int64_t simple_io::refinement_count(const cell* value, const cell* refinement)
 cell* simple_io::read(cell* file, int64_t part, int64_t seek, bool binary, bool lines)
 {
     if (dir_path_q(file)) return read_dir(file);
-    file_handle h(open_file(native_path(file).c_str(), OPEN_READ));
+    file_handle h(open_file(file::native_path(file).c_str(), OPEN_READ));
     if (!h.valid()) cannot_open(file);
     LARGE_INTEGER reported;
     if (!GetFileSizeEx(h.handle, &reported)) cannot_open(file);
@@ -372,9 +369,11 @@ cell* simple_io::read(cell* file, int64_t part, int64_t seek, bool binary, bool 
         uint64_t got = read_into(h.handle, at(series_of(node)->head), count, file);
         return binary_result(file, node, uint32_t(got));
     }
-    std::vector<uint8_t> data(count);
-    uint64_t got = read_into(h.handle, data.data(), count, file);
-    return make_result(file, data.data(), got, false, lines);
+    // Not zero-filled first: ReadFile writes every byte that counts.
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[count ? count : 1]);
+    if (!data) too_big();
+    uint64_t got = read_into(h.handle, data.get(), count, file);
+    return make_result(file, data.get(), got, false, lines);
 }
 
 cell* simple_io::text_to_string(cell* slot, uint8_t* text, uint32_t length, const cell* source)
@@ -423,8 +422,12 @@ cell* simple_io::lines_to_block(cell* slot, const uint8_t* text, uint32_t length
 void simple_io::write(const cell* file, const cell* data, int64_t part, int64_t seek, bool binary, bool append,
                       bool lines)
 {
+    // A text or a binary goes from its own buffer to the file (a whole-size copy first would cost
+    // as much as the write); lines and formed values are gathered first, since forming allocates.
+    uint32_t type = cell_type(data);
+    bool direct = !(lines && any_block_q(type)) && (any_string_q(type) || type == TYPE_BINARY);
     std::vector<uint8_t> bytes;
-    if (lines && any_block_q(cell_type(data))) {
+    if (lines && any_block_q(type)) {
         cell blk = *data;
         for (uint32_t i = 0; i < block::rs_length(&blk); i++) {
             cell item = block::rs_head(&blk)[i];
@@ -432,30 +435,39 @@ void simple_io::write(const cell* file, const cell* data, int64_t part, int64_t 
             bytes.push_back(13);
             bytes.push_back(10);
         }
-    } else {
+    } else if (!direct) {
         value_bytes(data, part, binary, bytes);
     }
     uint32_t mode = OPEN_WRITE | (append ? uint32_t(OPEN_APPEND) : 0u) | (seek >= 0 ? uint32_t(OPEN_SEEK) : 0u);
-    file_handle h(open_file(native_path(file).c_str(), mode));
+    file_handle h(open_file(file::native_path(file).c_str(), mode));
     if (!h.valid()) cannot_open(file);
     if (seek >= 0 || append) {
         LARGE_INTEGER to;
         to.QuadPart = append ? 0 : LONGLONG(seek);
         if (!SetFilePointerEx(h.handle, to, nullptr, append ? FILE_END : FILE_BEGIN)) cannot_open(file);
     }
-    write_all(h.handle, bytes.data(), bytes.size(), file);
+    // From here nothing allocates series: buffer addresses hold until the writes are done.
+    if (!direct) {
+        write_all(h.handle, bytes.data(), bytes.size(), file);
+    } else if (type == TYPE_BINARY) {
+        uint64_t n = 0;
+        const uint8_t* p = binary_span(data, part, &n);
+        write_all(h.handle, p, n, file);
+    } else {
+        text_bytes(data, part, !binary, [&](const uint8_t* p, size_t n) { write_all(h.handle, p, n, file); });
+    }
 }
 
 bool simple_io::delete_(const cell* file)
 {
-    std::wstring path = native_path(file);
+    std::wstring path = file::native_path(file);
     return dir_path_q(file) ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
 }
 
 cell* simple_io::query(cell* file)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    std::wstring path = native_path(file);
+    std::wstring path = file::native_path(file);
     bool folder_name = !path.empty() && path.back() == L'\\';
     SYSTEMTIME t;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) ||
@@ -471,14 +483,14 @@ cell* simple_io::query(cell* file)
 
 bool simple_io::rename(const cell* from, const cell* to)
 {
-    return MoveFileW(native_path(from).c_str(), native_path(to).c_str()) != 0;
+    return MoveFileW(file::native_path(from).c_str(), file::native_path(to).c_str()) != 0;
 }
 
-bool simple_io::make_dir(const cell* file) { return CreateDirectoryW(native_path(file).c_str(), nullptr) != 0; }
+bool simple_io::make_dir(const cell* file) { return CreateDirectoryW(file::native_path(file).c_str(), nullptr) != 0; }
 
 bool simple_io::file_exists_q(const cell* file)
 {
-    return GetFileAttributesW(native_path(file).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(file::native_path(file).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 cell* simple_io::size_q(cell* file)
@@ -487,7 +499,7 @@ cell* simple_io::size_q(cell* file)
         *file = none_value;
         return file;
     }
-    file_handle h(open_file(native_path(file).c_str(), OPEN_READ));
+    file_handle h(open_file(file::native_path(file).c_str(), OPEN_READ));
     LARGE_INTEGER size;
     if (!h.valid() || !GetFileSizeEx(h.handle, &size)) {
         *file = none_value;

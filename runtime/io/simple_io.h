@@ -24,9 +24,6 @@ struct file_handle {
     bool valid() const { return handle != reinterpret_cast<void*>(intptr_t(-1)) && handle != nullptr; }
 };
 
-// The native UTF-16 form of a file name: "/" becomes "\", a leading "/x/" the drive "x:\", a
-// leading longer name a network path ("/srv/share" gives "\\srv\share").
-std::wstring native_path(const cell* file);
 // The plain text of a text value from its head, as UTF-16.
 std::wstring wide_text(const cell* text);
 // Whether a name names a folder: it ends with "/" or "\", or is "." or "..", or ends with "/.",

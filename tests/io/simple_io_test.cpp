@@ -10,6 +10,7 @@
 
 #include "io/io_test.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/io/simple_io.h"
 #include "support/fixtures.h"
@@ -304,7 +305,7 @@ TEST_F(SimpleIo, NativePathsOfFileNames)
         {"/c/dir/f.txt", L"c:\\dir\\f.txt"}, {"/c", L"c:\\"}, {"/", L"\\"}, {"/srv/share/a", L"\\\\srv\\share\\a"},
         {"dir/f", L"dir\\f"}, {"", L""},
     };
-    for (const row& r : rows) EXPECT_EQ(simple_io::native_path(file(r.name)), r.path) << r.name;
+    for (const row& r : rows) EXPECT_EQ(file::native_path(file(r.name)), r.path) << r.name;
 }
 
 }  // namespace
