@@ -469,15 +469,46 @@ cell* binary::trim(cell* series, bool head, bool tail, bool auto_, bool lines, b
     return series;
 }
 
+// ---- search -------------------------------------------------------------------------------------
+
+namespace {
+
+// find and select look for bytes: a text is searched as its UTF-8 bytes, whatever its unit width,
+// and bytes are compared exactly (no case folding).
+void as_bytes(cell* value)
+{
+    if (!any_string_q(cell_type(value))) return;
+    std::vector<uint8_t> bytes;
+    binary::bytes_of(value, -1, bytes);
+    *value = *binary::load(bytes.data(), uint32_t(bytes.size()));   // value is an argument cell
+    stack::pop(1);
+}
+
+}  // namespace
+
+cell* binary::find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+                   cell* skip, bool last, bool reverse, bool tail, bool match)
+{
+    as_bytes(value);
+    return string::find(series, value, part, only, true, same, any, with, skip, last, reverse, tail, match);
+}
+
+cell* binary::select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+                     cell* skip, bool last, bool reverse, bool tail, bool match)
+{
+    as_bytes(value);
+    return string::select(series, value, part, only, true, same, any, with, skip, last, reverse, tail, match);
+}
+
 void binary::init()
 {
     datatype::register_type(TYPE_BINARY, TYPE_STRING, "binary!", {
         .make = inherit, .random = inherit, .reflect = inherit, .to = to, .form = form, .mold = mold,
         .eval_path = inherit, .compare = compare, .and_t = and_t, .complement = complement, .or_t = or_t,
         .xor_t = xor_t, .append = append, .at = inherit, .back = inherit, .change = change, .clear = inherit,
-        .copy = inherit, .find = inherit, .head = inherit, .head_q = inherit, .index_q = inherit,
+        .copy = inherit, .find = find, .head = inherit, .head_q = inherit, .index_q = inherit,
         .insert = insert, .length_q = inherit, .move = inherit, .next = inherit, .pick = inherit,
-        .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit, .sort = inherit,
+        .poke = inherit, .remove = inherit, .reverse = inherit, .select = select, .sort = inherit,
         .skip = inherit, .swap = inherit, .tail = inherit, .tail_q = inherit, .take = inherit, .trim = trim,
         .modify = inherit, .mark = collector::mark_buffer_cell});
 }

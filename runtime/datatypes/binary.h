@@ -76,5 +76,9 @@ cell* xor_t(cell* value1, cell* value2);
 cell* append(cell* series, cell* value, cell* part, bool only, cell* dup);
 cell* insert(cell* series, cell* value, cell* part, bool only, cell* dup);
 cell* change(cell* series, cell* value, cell* part, bool only, cell* dup);
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,
+           bool last, bool reverse, bool tail, bool match);
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+             cell* skip, bool last, bool reverse, bool tail, bool match);
 cell* trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
 }  // namespace binary

@@ -27,8 +27,13 @@
 namespace {
 
 series_buffer* buffer_of(const cell* b) { return series_of(b->data2); }
+}  // namespace
+
+bool bitset::complement_q(const cell* b) { return (buffer_of(b)->flags & SERIES_COMPLEMENT) != 0; }
+
+namespace {
+using bitset::complement_q;
 uint32_t stored(const cell* b) { return series_used_bytes(buffer_of(b)); }
-bool complement_q(const cell* b) { return (buffer_of(b)->flags & SERIES_COMPLEMENT) != 0; }
 uint8_t background(const cell* b) { return complement_q(b) ? 0xFF : 0x00; }
 uint8_t* bytes_of(const cell* b) { return at(buffer_of(b)->head); }
 

@@ -13,6 +13,8 @@ namespace bitset {
 enum spec_op : int32_t { OP_SIZE = 0, OP_SET = 1, OP_TEST = 2, OP_CLEAR = 3 };
 enum spec_caller : int32_t { CALLER_MAKE = 0, CALLER_TO = 1, CALLER_ACTION = 2 };
 
+// Whether the bitset carries the complement flag.
+bool complement_q(const cell* bitset);
 // Membership of i (a negative i lies beyond the stored bits).
 bool member_q(const cell* bitset, int64_t i);
 // Applies op to the spec (a char, integer, float, string or block of them with ranges). Sizing,

@@ -236,6 +236,11 @@ cell* pair::round(cell* value, cell* scale, bool even, bool down, bool half_down
         cell word = running_function_word();
         integer::not_related(&word, TYPE_MONEY);
     }
+    // A point scale rounds the pair as a point: the multiples need not be whole.
+    if (cell_type(&s) == TYPE_POINT2D || cell_type(&s) == TYPE_POINT3D) {
+        point2D::from_pair(value, value);
+        return point2D::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    }
     int32_t result[2];
     // integer::round reads a scale as given only above the arguments base: the cells go on the stack.
     cell* mark = stack::top();

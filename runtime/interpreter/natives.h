@@ -118,6 +118,8 @@ void as_pair_star(bool check, const int32_t* refs);
 void as_point2d_star(bool check, const int32_t* refs);
 void as_point3d_star(bool check, const int32_t* refs);
 void as_money_star(bool check, const int32_t* refs);
+void debase_star(bool check, const int32_t* refs);
+void enbase_star(bool check, const int32_t* refs);
 // System and time (natives_system.cpp).
 void now_star(bool check, const int32_t* refs);
 void wait_star(bool check, const int32_t* refs);

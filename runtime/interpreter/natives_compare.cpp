@@ -8,6 +8,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
@@ -57,6 +58,9 @@ void set_operation(uint32_t code, uint32_t native, bool two_sets, const int32_t*
         }
     }
     if (refs[1] >= 0 && integer_of(base() + refs[1]) < 1) fire(ERR_SCRIPT, err::OUT_OF_RANGE, base() + refs[1]);
+    cell none_cell = none_value;
+    cell* skip = refs[1] >= 0 ? base() + refs[1] : &none_cell;
+    bool case_ = refs[0] >= 0;
     switch (t1) {
     case TYPE_TYPESET: {
         cell* r = typeset::do_bitwise(set1, set1 + 1, code);
@@ -67,17 +71,20 @@ void set_operation(uint32_t code, uint32_t native, bool two_sets, const int32_t*
         if (native != natives::N_DIFFERENCE) fire_expect_arg(0, t1);
         date::difference(base(), base() + 1);
         return;
-    case TYPE_BLOCK: case TYPE_HASH:
-        block::do_set_op(int32_t(code), refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr);
-        return;
     case TYPE_BITSET: {
         cell* r = bitset::do_bitwise(int32_t(code), set1, set1 + 1);
         if (r != set1) *set1 = *r;
         return;
     }
+    case TYPE_BLOCK: case TYPE_HASH: {
+        cell* r = block::do_set_op(int32_t(code), case_, skip);
+        if (r != set1) *set1 = *r;
+        return;
+    }
     default:
         if (any_string_q(t1)) {
-            string::do_set_op(refs[0] >= 0, refs[1] >= 0 ? base() + refs[1] : nullptr, int32_t(code));
+            cell* r = string::do_set_op(case_, skip, int32_t(code));
+            if (r != set1) *set1 = *r;
             return;
         }
         fire_expect_arg(0, t1);
@@ -103,5 +110,5 @@ void natives::complement_q_star(bool, const int32_t*)
 {
     uint32_t t = cell_type(base());
     if (t != TYPE_BITSET) fire_expect_arg(0, t);
-    fire(ERR_INTERNAL, err::NOT_DONE, word::load("bitset!"));
+    logic::make_at(base(), bitset::complement_q(base()));
 }

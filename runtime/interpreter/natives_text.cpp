@@ -2,7 +2,15 @@
 // through UTF-8), as (a series seen as another kind of its class, sharing the buffer), and the
 // constructors whose datatypes decide what they make. Text is read by code point from a node and
 // an index, never through an address kept across an allocation.
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -128,17 +136,79 @@ void natives::as_star(bool, const int32_t*)
     *base() = result;
 }
 
-// Constructors of datatypes this build does not have yet.
+// ---- the base codecs ----------------------------------------------------------------------------
+
 namespace {
-[[noreturn]] void type_not_done(const char* type) { fire(ERR_INTERNAL, err::NOT_DONE, word::load(type)); }
+
+int32_t chosen_base(const int32_t* refs)
+{
+    if (refs[0] < 0) return 64;
+    cell* b = base() + refs[0];
+    if (!binary::base_q(integer_of(b))) fire(ERR_SCRIPT, err::INVALID_ARG, b);
+    return integer_of(b);
+}
+
+}  // namespace
+
+void natives::debase_star(bool, const int32_t* refs)
+{
+    int32_t b = chosen_base(refs);
+    stack::scope held;
+    cell* result = binary::debase(base(), b);
+    *base() = result ? *result : none_value;
+}
+
+void natives::enbase_star(bool, const int32_t* refs)
+{
+    int32_t b = chosen_base(refs);
+    stack::scope held;
+    if (cell_type(base()) != TYPE_BINARY) {
+        std::vector<uint8_t> bytes;
+        binary::bytes_of(base(), -1, bytes);
+        *base() = *binary::load(bytes.data(), uint32_t(bytes.size()));
+    }
+    // The text's room is known before anything is allocated; past 2^31 characters it is refused.
+    if (binary::enbase_room(b, binary::ks_length_q(base())) > uint64_t(INT32_MAX)) fire(ERR_SCRIPT, err::TOO_LONG);
+    *base() = *binary::enbase(base(), b);
+}
+
+// ---- constructors -------------------------------------------------------------------------------
+
+namespace {
+
+// An integer!, or a float! truncated toward zero; a float that is not finite or leaves the 32-bit
+// range is refused before it becomes an integer.
+int32_t truncated_coordinate(const cell* c)
+{
+    if (cell_type(c) == TYPE_INTEGER) return integer_of(c);
+    double d = cell_float(c);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT, err::INVALID_ARG, c);
+    return int32_t(d);
+}
+
+float single_coordinate(const cell* c)
+{
+    return point2D::to_single(cell_type(c) == TYPE_INTEGER ? double(integer_of(c)) : cell_float(c));
+}
+
 }  // namespace
 
 void natives::as_pair_star(bool, const int32_t*)
 {
-    for (cell* c = base(); c < base() + 2; c++)
-        if (cell_type(c) == TYPE_FLOAT && cell_float(c) != cell_float(c)) fire(ERR_SCRIPT, err::INVALID_ARG, c);
-    type_not_done("pair!");
+    int32_t x = truncated_coordinate(base());
+    int32_t y = truncated_coordinate(base() + 1);
+    pair::make_at(base(), x, y);
 }
-void natives::as_point2d_star(bool, const int32_t*) { type_not_done("point2D!"); }
-void natives::as_point3d_star(bool, const int32_t*) { type_not_done("point3D!"); }
-void natives::as_money_star(bool, const int32_t*) { type_not_done("money!"); }
+
+void natives::as_point2d_star(bool, const int32_t*)
+{
+    point2D::make_at(base(), single_coordinate(base()), single_coordinate(base() + 1));
+}
+
+void natives::as_point3d_star(bool, const int32_t*)
+{
+    point3D::make_at(base(), single_coordinate(base()), single_coordinate(base() + 1), single_coordinate(base() + 2));
+}
+
+// money! is not built yet.
+void natives::as_money_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE, word::load("money!")); }

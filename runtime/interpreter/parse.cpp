@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "runtime/casefold.h"
 #include "runtime/cells.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -29,6 +32,8 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/unicode.h"
+
+uint32_t (*parse::scan_one_hook)(const uint8_t*, uint32_t, uint32_t*) = nullptr;
 
 namespace {
 
@@ -87,6 +92,7 @@ inline int32_t limit(const run& r)
 }
 inline bool at_end(const run& r) { return pos(r) >= limit(r); }
 inline bool block_input(const run& r) { return any_block_q(cell_type(r.input)); }
+inline bool binary_input(const run& r) { return cell_type(r.input) == TYPE_BINARY; }
 
 // The input value at index i (block input); a copy.
 cell value_at(const cell* s, int32_t i)
@@ -94,6 +100,8 @@ cell value_at(const cell* s, int32_t i)
     series_buffer* b = series_of(series_node(s));
     return at<cell>(b->head)[i];
 }
+// The byte at index i (binary input).
+uint8_t byte_at(const cell* s, int32_t i) { return at<uint8_t>(series_of(series_node(s))->head)[i]; }
 // The code point at index i (string input).
 uint32_t char_at(const cell* s, int32_t i)
 {
@@ -212,11 +220,32 @@ int32_t match_text(const run& r, const cell& text, int32_t p)
     return total;
 }
 
+// Bytes matched by one literal rule value at p of binary input, or -1: a char! or bitset! tests
+// one byte, a text its UTF-8 bytes, a binary its bytes (exactly, whatever the case mode).
+int32_t match_bytes(const run& r, const cell& rule, int32_t p)
+{
+    uint32_t rt = cell_type(&rule);
+    int32_t end = limit(r);
+    if (rt == TYPE_CHAR) return p < end && byte_at(r.input, p) == char_of(&rule) ? 1 : -1;
+    if (rt == TYPE_BITSET) return p < end && bitset::member_q(&rule, byte_at(r.input, p)) ? 1 : -1;
+    if (rt != TYPE_BINARY && !any_string_q(rt)) {
+        cell bad = rule;
+        fire(ERR_SCRIPT, err::PARSE_RULE, &bad);
+    }
+    std::vector<uint8_t> want;
+    binary::bytes_of(&rule, -1, want);   // the input's address is taken only after this
+    int32_t n = int32_t(want.size());
+    if (n > end - p) return -1;
+    return n == 0 || std::memcmp(&at<uint8_t>(series_of(series_node(r.input))->head)[p], want.data(), size_t(n)) == 0
+               ? n : -1;
+}
+
 // Units matched by one literal rule value at the current position, or -1.
 int32_t match_literal(run& r, const cell& rule)
 {
     int32_t p = pos(r);
     uint32_t rt = cell_type(&rule);
+    if (binary_input(r)) return match_bytes(r, rule, p);
     if (block_input(r)) {
         if (p >= limit(r)) return -1;
         cell in = value_at(r.input, p);
@@ -231,21 +260,32 @@ int32_t match_literal(run& r, const cell& rule)
         return fold(char_at(r.input, p), r) == fold(char_of(&rule), r) ? 1 : -1;
     }
     if (any_string_q(rt)) return match_text(r, rule, p);
-    if (rt == TYPE_BITSET) fire(ERR_INTERNAL, err::NOT_DONE, word::load("bitset!"));
+    if (rt == TYPE_BITSET) return p < limit(r) && bitset::member_q(&rule, char_at(r.input, p)) ? 1 : -1;
     cell bad = rule;
     fire(ERR_SCRIPT, err::PARSE_RULE, &bad);
 }
 
-// A datatype! or typeset! rule: one input value of that type (block input only).
+inline bool type_fits(const cell& rule, uint32_t t)
+{
+    return cell_type(&rule) == TYPE_DATATYPE ? rule.data1 == t : typeset_has(&rule, t);
+}
+
+// A datatype! or typeset! rule: one input value of that type. Binary input is scanned as source
+// text, the value starting at the position taking the bytes its token spans.
 int32_t match_type(run& r, const cell& rule)
 {
-    if (!block_input(r)) fire(ERR_SCRIPT, err::PARSE_UNSUPPORTED);
     int32_t p = pos(r);
+    if (binary_input(r) && parse::scan_one_hook) {
+        if (p >= limit(r)) return -1;
+        uint32_t consumed = 0;
+        const uint8_t* bytes = &at<uint8_t>(series_of(series_node(r.input))->head)[p];
+        uint32_t t = parse::scan_one_hook(bytes, uint32_t(limit(r) - p), &consumed);
+        return t && consumed && type_fits(rule, t) ? int32_t(consumed) : -1;
+    }
+    if (!block_input(r)) fire(ERR_SCRIPT, err::PARSE_UNSUPPORTED);
     if (p >= limit(r)) return -1;
     cell in = value_at(r.input, p);
-    uint32_t t = cell_type(&in);
-    bool ok = cell_type(&rule) == TYPE_DATATYPE ? rule.data1 == t : typeset_has(&rule, t);
-    return ok ? 1 : -1;
+    return type_fits(rule, cell_type(&in)) ? 1 : -1;
 }
 
 // ---- the engine ---------------------------------------------------------------------------------
@@ -305,6 +345,56 @@ void need_operand(node_ref rules, uint32_t i)
     if (i >= rules_tail(rules)) fire_end(rules, i);
 }
 
+// A rule at i that is a char!, bitset! or text on string or binary input (directly or through a
+// word), with no callback watching: its repetitions and searches run in the tight loops below
+// instead of going through match_rule for every round.
+bool tight_literal(const run& r, node_ref rules, uint32_t i, cell* literal)
+{
+    if (r.callback || block_input(r)) return false;
+    cell v = rule_at(rules, i);
+    if (cell_type(&v) == TYPE_WORD) {
+        if (keyword_of(v)) return false;
+        v = *word::get(&v);
+    }
+    uint32_t t = cell_type(&v);
+    if (t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_BINARY && !any_string_q(t)) return false;
+    if (t == TYPE_BINARY && !binary_input(r)) return false;   // left to match_literal's refusal
+    *literal = v;
+    return true;
+}
+
+// How many times in a row the literal matches from the position, at most max (-1: no bound); the
+// position moves past them. A literal that matches nothing counts once and stops.
+int32_t tight_repeat(run& r, const cell& literal, int32_t max)
+{
+    int32_t count = 0;
+    int32_t end = limit(r);
+    int32_t p = pos(r);
+    uint32_t t = cell_type(&literal);
+    if (t == TYPE_CHAR || t == TYPE_BITSET) {
+        bool bytes = binary_input(r);
+        bool folded = t == TYPE_CHAR && !bytes && r.mode != COMP_STRICT_EQUAL;
+        uint32_t want = t == TYPE_CHAR ? (folded ? fold(char_of(&literal), r) : char_of(&literal)) : 0;
+        while (p < end && (max < 0 || count < max)) {
+            uint32_t c = bytes ? byte_at(r.input, p) : char_at(r.input, p);
+            bool ok = t == TYPE_BITSET ? bitset::member_q(&literal, c) : (folded ? fold(c, r) : c) == want;
+            if (!ok) break;
+            p++;
+            count++;
+        }
+        set_pos(r, p);
+        return count;
+    }
+    while (max < 0 || count < max) {
+        int32_t n = match_literal(r, literal);
+        if (n < 0) break;
+        count++;
+        if (n == 0) break;
+        set_pos(r, pos(r) + n);
+    }
+    return count;
+}
+
 // Repeats the rule at i between min and max times (max -1: no bound); i moves past the rule.
 bool repeat(run& r, node_ref rules, uint32_t& i, int32_t min, int32_t max, bool while_)
 {
@@ -312,6 +402,11 @@ bool repeat(run& r, node_ref rules, uint32_t& i, int32_t min, int32_t max, bool 
     if (max == 0) {
         i = rule_end(rules, i);
         return true;
+    }
+    cell literal;
+    if (tight_literal(r, rules, i, &literal)) {
+        i++;
+        return tight_repeat(r, literal, max) >= min;
     }
     uint32_t start = i, after = i;
     int32_t count = 0;
@@ -362,6 +457,20 @@ bool search(run& r, node_ref rules, uint32_t& i, bool thru)
         return true;
     }
     int32_t start = pos(r);
+    cell literal;
+    if (tight_literal(r, rules, i, &literal)) {
+        i++;
+        for (int32_t p = start; p <= limit(r); p++) {
+            set_pos(r, p);
+            int32_t n = match_literal(r, literal);
+            if (n >= 0) {
+                set_pos(r, thru ? p + n : p);
+                return true;
+            }
+        }
+        set_pos(r, start);
+        return false;
+    }
     uint32_t after = i;
     for (int32_t p = start; p <= limit(r); p++) {
         set_pos(r, p);
@@ -399,6 +508,7 @@ cell first_of(const run& r, int32_t from, int32_t to)
 {
     if (to <= from) return none_value;
     if (block_input(r)) return value_at(r.input, from);
+    if (binary_input(r)) return cell{TYPE_INTEGER, 0, byte_at(r.input, from), 0};
     return cell{TYPE_CHAR, 0, char_at(r.input, from), 0};
 }
 
@@ -458,6 +568,13 @@ int32_t insert_into_input(run& r, const cell& value, bool only)
             block::insert_value(&target, v, true, false);
             n = 1;
         }
+    } else if (binary_input(r)) {
+        std::vector<uint8_t> bytes;
+        binary::bytes_of(v, -1, bytes);
+        cell target = *r.input;
+        target.data1 = 0;
+        binary::insert_bytes(&target, uint32_t(p), bytes.data(), uint32_t(bytes.size()));
+        n = int32_t(bytes.size());
     } else if (cell_type(v) == TYPE_CHAR) {
         string::insert_char_at(series_node(r.input), uint32_t(p), char_of(v));
         n = 1;
@@ -878,7 +995,6 @@ void parse::process(cell* result, const cell* input, const cell* rules, bool cas
     r.stack_base = stack_length();
     r.last_match = true;
     cell* rule_block = held.push(*rules);
-    if (cell_type(r.input) == TYPE_BINARY) fire(ERR_INTERNAL, err::NOT_DONE, word::load("binary!"));
 
     bool ok = match_block(r, rule_block->data2, series::head_clamped(rule_block));
     if (exit_code()) {

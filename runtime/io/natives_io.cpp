@@ -13,6 +13,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
+#include "runtime/interpreter/parse.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/io/checksum.h"
@@ -98,4 +99,12 @@ void io_natives::init()
     natives::install(natives::N_TRANSCODE, transcode_star);
     lexer::callback_call_hook = lexer_callback;
     lexer::callback_body_hook = lexer_callback_body;
+    parse::scan_one_hook = [](const uint8_t* bytes, uint32_t length, uint32_t* consumed) -> uint32_t {
+        lexer::scan_request how;
+        how.one = true;
+        how.load = false;
+        cell out;
+        uint32_t type = lexer::scan(&out, bytes, length, how, consumed);
+        return type == TYPE_ERROR ? 0 : type;
+    };
 }
