@@ -149,4 +149,5 @@ void runtime::boot()
     check_numbering();
     // Bound here until the library defines them.
     clipboard::bind_words();
+    kivbin::register_callables();
 }

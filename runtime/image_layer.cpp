@@ -267,15 +267,20 @@ void encode_into(IStream* stream, const GUID& container, IWICBitmapSource* sourc
 void wic_init()
 {
     image_layer_s.klass = extern_class_register("image", release_record);
-    IWICImagingFactory* factory = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&factory))))
-        factory = nullptr;
-    image_layer_s.factory = factory;
 }
 
+// The factory is made by its first user: creating it costs start-up milliseconds.
 IWICImagingFactory* image_factory()
 {
+    if (!image_layer_s.factory && !image_layer_s.factory_tried) {
+        image_layer_s.factory_tried = true;
+        platform_com_start();
+        IWICImagingFactory* factory = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                    reinterpret_cast<void**>(&factory))))
+            factory = nullptr;
+        image_layer_s.factory = factory;
+    }
     if (!image_layer_s.factory) fire(ERR_ACCESS, err::NO_CODEC);
     return image_layer_s.factory;
 }
@@ -689,6 +694,7 @@ void* image_to_gdiplus(const cell* image, IWICBitmapLock** lock)
     image_handle* h = record_or_fail(image);
     image_get_bitmap(image, false);
     h->flags |= IMAGE_DRAWN;
+    platform_gdiplus_start();
     image_pixels px = image_lock(image, false);
     Gdiplus::GpBitmap* bitmap = nullptr;
     int32_t w = int32_t(image_width(h));

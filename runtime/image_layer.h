@@ -81,12 +81,13 @@ constexpr uint32_t IMAGE_SIDE_MAX = 65535;
 constexpr uint64_t IMAGE_BYTES_MAX = 0x7FFFFFFF;
 
 struct image_layer_state {
-    IWICImagingFactory* factory;   // null when creation failed at start-up
+    IWICImagingFactory* factory;   // null until the first image_factory, or when creation failed
+    bool factory_tried;
     uint32_t klass;                // the registry class "image"
 };
 extern image_layer_state image_layer_s;
 
-// Creates the imaging factory (COM is started by the platform layer) and registers the class.
+// Registers the class "image" (the imaging factory is made on first use).
 void wic_init();
 
 // ---- records ------------------------------------------------------------------------------------
@@ -109,7 +110,8 @@ void image_release(image_handle* h);
 // asked for since the last collection.
 void image_mark_bitmap(int32_t slot);
 
-// Raises access/no-codec when start-up could not create the imaging factory.
+// The imaging factory, made (with COM started) on the first call; raises access/no-codec when it
+// cannot be created.
 IWICImagingFactory* image_factory();
 // Sides within the limits, and width x height x 4 (64-bit) within IMAGE_BYTES_MAX.
 bool image_size_fits(uint64_t width, uint64_t height);

@@ -182,18 +182,29 @@ bool console_mode_q()
 
 void platform_init()
 {
-    Gdiplus::GdiplusStartupInput gdiplus_input;
-    ULONG_PTR token = 0;
-    if (Gdiplus::GdiplusStartup(&token, &gdiplus_input, nullptr) == Gdiplus::Ok) platform_s.gdiplus_token = token;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    // The cryptographic provider belongs to the random-number module, which runtime::init starts
-    // right after this.
+    // GDI+ and COM start on first use (platform_gdiplus_start, platform_com_start): each costs
+    // start-up several milliseconds that a run without images never needs back.
     if (console_mode_q()) console_save_attributes();
     // Without a standard stream (a GUI start with nothing inherited) there is no mode to set.
     for (FILE* stream : {stdout, stderr}) {
         int fd = _fileno(stream);
         if (fd >= 0 && _get_osfhandle(fd) != -1) _setmode(fd, _O_U16TEXT);
     }
+}
+
+void platform_gdiplus_start()
+{
+    if (platform_s.gdiplus_token) return;
+    Gdiplus::GdiplusStartupInput gdiplus_input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &gdiplus_input, nullptr) == Gdiplus::Ok) platform_s.gdiplus_token = token;
+}
+
+void platform_com_start()
+{
+    if (platform_s.com_started) return;
+    platform_s.com_started = true;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 }
 
 void console_save_attributes() { platform_s.initial_attributes = read_info().attributes; }

@@ -57,7 +57,8 @@ struct platform_state {
     console_info info;        // last screen-buffer info read
     uint16_t initial_attributes;
     console_point saved_cursor;
-    uintptr_t gdiplus_token;
+    uintptr_t gdiplus_token;  // 0 until GDI+ was started
+    bool com_started;
     console_calls console_calls;
     void (*sleep)(uint32_t milliseconds);   // Sleep
     void (*zone)(zone_data* out);           // GetTimeZoneInformation
@@ -69,8 +70,11 @@ extern const console_calls windows_console_calls;
 // ---- start ---------------------------------------------------------------------------------------
 // Stores the standard output handle (the entry does this before runtime::init).
 void platform_set_output(void* handle);
-// GDI+, COM (single-threaded apartment), console detection, UTF-16 mode of stdout and stderr.
+// Console detection, UTF-16 mode of stdout and stderr.
 void platform_init();
+// GDI+ and COM (single-threaded apartment), each started once, by its first user.
+void platform_gdiplus_start();
+void platform_com_start();
 // Sets the console flag from the output handle and empties the output buffer.
 bool console_mode_q();
 void console_save_attributes();

@@ -217,6 +217,7 @@ void runtime::init()
     compress::init_words();
     lexer::init();
     io_natives::init();
+    kivbin::init();
     // The library's values, with the collector held off (the first stage, which makes the image,
     // reads the sources as text instead).
     if (runtime::image_sources_q()) kivbin::boot_load(kiv_boot_image, kiv_boot_image_size);

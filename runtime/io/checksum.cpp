@@ -69,12 +69,20 @@ inline bool digest_q(int32_t code) { return code >= METHOD_MD5 && code <= METHOD
 inline const digest_row& digest_of(int32_t code) { return digests[code - METHOD_MD5]; }
 
 struct checksum_state {
-    uintptr_t provider;   // 0 when the platform refused one
+    uintptr_t provider;   // 0 until the first digest, or when the platform refused one
+    bool provider_tried;  // acquired on first use: opening the service costs start-up 30 ms
     uint32_t symbols[METHOD_COUNT];
 };
 checksum_state checksum_s;
 
 [[noreturn]] void feature_na() { fire(ERR_INTERNAL, err::FEATURE_NA); }
+
+// The provider, acquired the first time a digest or random bytes need it; 0 when refused.
+uintptr_t acquired_provider()
+{
+    if (!checksum_s.provider_tried) crypto_provider_init();
+    return checksum_s.provider;
+}
 
 int os_create_hash(uintptr_t provider, uint32_t algorithm, uintptr_t* hash)
 {
@@ -111,7 +119,7 @@ void digest_parts(int32_t code, std::initializer_list<byte_span> parts, uint8_t 
 {
     const digest_row& d = digest_of(code);
     uintptr_t hash = 0;
-    if (!checksum_s.provider || !checksum::calls.create_hash(checksum_s.provider, d.algorithm, &hash)) feature_na();
+    if (!acquired_provider() || !checksum::calls.create_hash(checksum_s.provider, d.algorithm, &hash)) feature_na();
     bool ok = true;
     for (const byte_span& part : parts) {
         const uint8_t* p = part.bytes;
@@ -208,7 +216,7 @@ void hmac_digest(const uint8_t* message, uint64_t message_length, const uint8_t*
 
 void secure_random_bytes(uint8_t* buffer, uint32_t length)
 {
-    if (!checksum_s.provider || !checksum::calls.gen_random(checksum_s.provider, buffer, length)) feature_na();
+    if (!acquired_provider() || !checksum::calls.gen_random(checksum_s.provider, buffer, length)) feature_na();
 }
 
 bool crypto_provider_init()
@@ -216,6 +224,7 @@ bool crypto_provider_init()
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) provider = 0;
     checksum_s.provider = uintptr_t(provider);
+    checksum_s.provider_tried = true;
     return provider != 0;
 }
 
@@ -224,7 +233,6 @@ bool crypto_provider_init()
 void checksum::init()
 {
     for (uint32_t i = 0; i < METHOD_COUNT; i++) checksum_s.symbols[i] = symbol::make(method_rows[i].name);
-    crypto_provider_init();
 }
 
 int32_t checksum::method_code(const cell* word)

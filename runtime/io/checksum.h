@@ -26,11 +26,12 @@ void hmac_digest(const uint8_t* message, uint64_t message_length, const uint8_t*
                  int32_t code, uint8_t (&out)[DIGEST_MAX]);
 // Fills the buffer from the provider's secure source; raises internal/feature-na on failure.
 void secure_random_bytes(uint8_t* buffer, uint32_t length);
-// Acquires the one provider of the process (start-up); false when the platform refuses it.
+// Acquires the one provider of the process (on the first digest or random bytes that need it);
+// false when the platform refuses it.
 bool crypto_provider_init();
 
 namespace checksum {
-void init();   // the method symbols and the provider
+void init();   // the method symbols (the provider is acquired on first use)
 
 // The method code of a word (any letter case), METHOD_NONE when it names no method.
 int32_t method_code(const cell* word);

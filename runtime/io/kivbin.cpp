@@ -11,6 +11,9 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/op.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -29,6 +32,8 @@ constexpr uint8_t PREFIX_NEW_LINE = 0xC0, PREFIX_REFERENCE = 0xC1, PREFIX_SET_WO
 constexpr uint8_t LEAD_TRUE = 0xC2, LEAD_FALSE = 0xC3, LEAD_COPY = 0xFF, LEAD_SMALL = 0x80;
 constexpr uint8_t VARIANT = 0x40;
 constexpr uint32_t HEADER_BYTES = 8;
+constexpr uint32_t FIXED_NEW_LINE = 0x80000000u, FIXED_REFERENCE = 1u << 19, FIXED_GLOBAL = 1u << 25;
+constexpr uint32_t FIXED_PATH = 0xFF;
 
 bool no_form_q(uint32_t t)
 {
@@ -119,7 +124,13 @@ struct encoder {
     void number(uint32_t type, double d, bool percent);
     void block_of(const cell* c);
     void string_of(const cell* c);
+    void callable(const cell* c);
+    void error_of(const cell* c);
 };
+
+// native!, action! and op! of one of them: what stands in the record (the op's lead or header
+// comes first, then the wrapped value as its own type). An op! of a function! has no record yet.
+uint32_t wrapped_type(const cell* c) { return cell_type(c) == TYPE_OP ? (c->header >> 16) & 0xFF : cell_type(c); }
 
 bool global_binding_q(const cell* w)
 {
@@ -250,6 +261,34 @@ void encoder::bound_word(const cell* c)
     object_of(owner);
 }
 
+// The slot, then the spec block under the callable's own index, so that a path through the
+// callable reaches the cells of its spec.
+void encoder::callable(const cell* c)
+{
+    uint32_t nl = c->header & HEADER_NEW_LINE;
+    uint32_t wrapped = wrapped_type(c);
+    if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION) no_codec(c);
+    if (cell_type(c) == TYPE_OP) fixed ? word32(TYPE_OP | wrapped << 16 | (nl ? FIXED_NEW_LINE : 0)) : byte(TYPE_OP);
+    if (fixed) word32(wrapped | (nl && cell_type(c) != TYPE_OP ? FIXED_NEW_LINE : 0));
+    else byte(uint8_t(wrapped));
+    field(c->data1);
+    cell spec{TYPE_BLOCK, 0, c->data2, 0};
+    any_value(&spec);
+    index--;
+}
+
+// The code, then the six fields from arg1 to stack, numbered 0 to 5 inside the error.
+void encoder::error_of(const cell* c)
+{
+    node_ref ctx = c->data1;
+    if (fixed) word32(TYPE_ERROR | (c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0));
+    else byte(TYPE_ERROR);
+    field(integer_of(context::get_value_at(ctx, EF_CODE)));
+    enter();
+    for (uint32_t f = EF_ARG1; f <= EF_STACK; f++) any_value(context::get_value_at(ctx, f));
+    leave();
+}
+
 void encoder::value(const cell* c)
 {
     if (++depth > kivbin::DEPTH_MAX) fire(ERR_INTERNAL, err::TOO_DEEP);
@@ -307,6 +346,10 @@ void encoder::value(const cell* c)
         varint(symbol_index(word_symbol(c)));
         break;
     case TYPE_OBJECT: object_of(c); break;
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_OP: callable(c); break;
+    case TYPE_ERROR: error_of(c); break;
     default:
         if (any_block_q(type)) block_of(c);
         else if (any_string_q(type) || type == TYPE_BINARY) string_of(c);
@@ -319,8 +362,6 @@ void encoder::value(const cell* c)
 
 // ---- the fixed form: every field a 32-bit word ---------------------------------------------------
 
-constexpr uint32_t FIXED_NEW_LINE = 0x80000000u, FIXED_REFERENCE = 1u << 19, FIXED_GLOBAL = 1u << 25;
-constexpr uint32_t FIXED_PATH = 0xFF;
 
 void encoder::fixed_path(const std::vector<uint32_t>& p)
 {
@@ -404,6 +445,10 @@ void encoder::fixed_value(const cell* c)
         context_record(c->data1);
         break;
     }
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_OP: callable(c); break;
+    case TYPE_ERROR: error_of(c); break;
     default: {
         bool cells = any_block_q(type);
         if (!cells && !any_string_q(type) && type != TYPE_BINARY) no_codec(c);
@@ -522,7 +567,22 @@ struct decoder {
     node_ref shared_series(const uint8_t* where, uint32_t type);
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
+    void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at);
+    void error_record(cell* container, uint32_t flags, const uint8_t* lead_at);
 };
+
+bool spec_holder_q(uint32_t t) { return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP; }
+
+// The native! or action! the boot bound for a slot: decoded callables take it, never a spec from
+// the data, which could declare other arguments than the routine reads.
+const cell* registered_callable(uint32_t type, uint32_t slot)
+{
+    if (!kivbin_s.callables) return nullptr;
+    const cell* c = block::rs_head(kivbin_s.callables);
+    for (uint32_t i = 0, n = block::rs_length(kivbin_s.callables); i < n; i++)
+        if (cell_type(c + i) == type && c[i].data1 == slot) return c + i;
+    return nullptr;
+}
 
 uint32_t decoder::symbol(uint32_t index, const uint8_t* where)
 {
@@ -556,6 +616,11 @@ const cell* decoder::resolve(const uint8_t* where)
             index += first;
         } else if (any_block_q(cell_type(current))) {
             node = series_node(current);
+        } else if (spec_holder_q(cell_type(current))) {
+            node = current->data2;   // the cells of the spec
+        } else if (cell_type(current) == TYPE_ERROR) {
+            node = context::cell_of(current->data1)->data2;   // the fields after code, type and id
+            index += EF_ARG1;
         } else if (bindable_word_q(cell_type(current)) || cell_type(current) == TYPE_OBJECT) {
             // The values of the context: none to walk for a function's, which live on the stack.
             node_ref ctx = current->data1;
@@ -575,6 +640,7 @@ node_ref decoder::shared_series(const uint8_t* where, uint32_t type)
 {
     const cell* target = resolve(where);
     uint32_t t = cell_type(target);
+    if (any_block_q(type) && spec_holder_q(t)) return target->data2;
     bool fits = any_block_q(type) ? any_block_q(t) : series_kind_q(t) && !any_block_q(t);
     if (!fits) fail(where);
     return series_node(target);
@@ -766,6 +832,66 @@ void decoder::bound_word(cell* container, uint32_t type, bool reference, uint32_
     else at<cell>(series_of(series_node(container))->head)[slot] = w;
 }
 
+// native!, action!, or op! of one of them: the slot must hold a routine that the boot bound, whose
+// value (with its registered spec) is taken; the spec in the data is read and dropped.
+void decoder::callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at)
+{
+    uint32_t wrapped = type;
+    if (type == TYPE_OP) {
+        const uint8_t* inner = p;
+        wrapped = fixed ? word32() & 0xFF : byte();
+        if (wrapped == TYPE_ROUTINE) {
+            cell t{TYPE_DATATYPE, TYPE_ROUTINE, 0, 0};
+            fire(ERR_ACCESS, err::NO_CODEC, &t);
+        }
+        if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION) fail(inner);
+    }
+    const uint8_t* at_slot = p;
+    uint32_t slot = field();
+    const cell* known = registered_callable(wrapped, slot);
+    if (!known) fail(at_slot);
+    stack::scope held;
+    cell* spec = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 1);
+    const uint8_t* at_spec = p;
+    any_record(spec);
+    if (block::rs_length(spec) != 1 || cell_type(block::rs_head(spec)) != TYPE_BLOCK) fail(at_spec);
+    cell v = *registered_callable(wrapped, slot);
+    if (type == TYPE_OP) {
+        cell registered_spec{TYPE_BLOCK, 0, v.data2, 0};
+        if (!op::two_args_q(&registered_spec)) fail(lead_at);
+        v.header = TYPE_OP | wrapped << op::WRAPPED_SHIFT | flags;
+    } else {
+        v.header = wrapped | flags;
+    }
+    block::rs_append(container, &v);
+}
+
+// error!: made from its code (one of the catalogue), then its six fields read into it; it is in its
+// container first, so that paths through it resolve while they are read.
+void decoder::error_record(cell* container, uint32_t flags, const uint8_t* lead_at)
+{
+    const uint8_t* at_code = p;
+    cell code{TYPE_INTEGER, 0, field(), 0};
+    stack::scope held;
+    cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
+    try {
+        cell proto = *made;
+        *made = *error::make(&proto, &code, TYPE_ERROR);
+    } catch (const script_error_unwind&) {
+        fail(at_code);
+    }
+    made->header |= flags;
+    block::rs_append(container, made);
+    cell* one = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 1);
+    for (uint32_t f = EF_ARG1; f <= EF_STACK; f++) {
+        series_buffer* b = series_of(series_node(one));
+        b->tail = b->head;
+        any_record(one);
+        if (block::rs_length(one) != 1) fail(lead_at);
+        *context::get_value_at(made->data1, f) = *block::rs_head(one);
+    }
+}
+
 void decoder::record(cell* container)
 {
     if (++depth > kivbin::DEPTH_MAX) fail(p);
@@ -854,6 +980,16 @@ void decoder::record(cell* container)
             return;
         case TYPE_CONTEXT:
             context_body(container, flags, uint32_t(-1));
+            depth--;
+            return;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_OP:
+            callable_record(container, type, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_ERROR:
+            error_record(container, flags, lead_at);
             depth--;
             return;
         default:
@@ -1011,6 +1147,20 @@ void decoder::fixed_record(cell* container)
         depth--;
         return;
     }
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_OP:
+        if (type == TYPE_OP && (h >> op::WRAPPED_SHIFT & 0xFF) == TYPE_ROUTINE) {
+            cell t{TYPE_DATATYPE, TYPE_ROUTINE, 0, 0};
+            fire(ERR_ACCESS, err::NO_CODEC, &t);
+        }
+        callable_record(container, type, flags, where);
+        depth--;
+        return;
+    case TYPE_ERROR:
+        error_record(container, flags, where);
+        depth--;
+        return;
     default: {
         bool cells = any_block_q(type);
         if (!cells && !any_string_q(type) && type != TYPE_BINARY) fail(where);
@@ -1144,6 +1294,25 @@ void kivbin::boot_load(const uint8_t* image, uint64_t length)
         runtime_error(RT_ASSERTION, rt_error_address());
     }
     boot_first = at<cell>(series_of(root_block.data2)->head) + before;
+}
+
+void kivbin::init()
+{
+    kivbin_s.callables = block::make_fixed(block_alloc_tail(&root_block), CALLABLES);
+}
+
+void kivbin::register_callables()
+{
+    node_ref global = context_s.global;
+    for (uint32_t i = 0, n = context::word_count(global); i < n; i++) {
+        const cell* v = context::get_value_at(global, i);
+        uint32_t t = cell_type(v);
+        if ((t != TYPE_NATIVE && t != TYPE_ACTION) || registered_callable(t, v->data1)) continue;
+        if (block::rs_length(kivbin_s.callables) >= CALLABLES) return;
+        cell copy = *v;
+        copy.header = t;
+        block::rs_append(kivbin_s.callables, &copy);
+    }
 }
 
 cell* kivbin::boot_cell(uint32_t n) { return boot_first ? boot_first + n : nullptr; }

@@ -14,6 +14,7 @@
 
 struct kivbin_state {
     uint32_t codec_q;   // set by encoding runs and codec decodes, clear for the boot image
+    cell* callables;    // a fixed root block: the native! and action! values the boot bound
 };
 extern kivbin_state kivbin_s;
 
@@ -23,10 +24,19 @@ constexpr uint8_t FLAG_COMPACT = 1, FLAG_PACKED = 2, FLAG_SYMBOLS = 4;
 constexpr uint32_t DEPTH_MAX = 1000;    // nested records, containers and owners
 constexpr uint32_t PATH_STEPS = 65536;    // steps of a reference path
 
+constexpr uint32_t CALLABLES = 240;   // room for every native and action slot
+
 enum mode : uint32_t { MODE_BOOT = 0, MODE_CODEC = 1 };
 
+// Start-up, while booting: the block of registered callables.
+void init();
+// After the boot: each native! and action! of a global word, first of its slot, becomes the value
+// that decoding a record of that slot gives (records carry a slot, never a trusted spec).
+void register_callables();
+
 // The compact KIVBIN of one value (flags 1, or 5 with symbols). A routine!, triple!, handle!,
-// port! or event! anywhere in it raises access/no-codec with the value.
+// port! or event! anywhere in it raises access/no-codec with the value, and so does a function!
+// or an op! of one (which have no record yet).
 std::vector<uint8_t> encode_cp(const cell* value);
 // The same in the fixed form: every field a 32-bit little-endian word (flags 0, or 4 with symbols).
 std::vector<uint8_t> encode(const cell* value);

@@ -8,6 +8,8 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/io/kivbin.h"
@@ -38,6 +40,18 @@ protected:
         return out;
     }
     static bytes header(uint8_t flags) { return {'K', 'I', 'V', 'B', 'I', 'N', 2, flags}; }
+    // A block of a native!, an action!, an op! of an action and an error! whose arg1 and near share
+    // one block, pushed.
+    cell* callables_and_error()
+    {
+        cell* blk = first_of("[first]");
+        for (const char* name : {"if", "append", "+", "not"}) block::rs_append(blk, word::get(word::load(name)));
+        cell* at_near = first_of("[near \"text\"]");
+        cell* e = stack::push(error::create(ERR_SCRIPT, err::KB_INVALID_RECORD, at_near));
+        *context::get_value_at(e->data1, EF_NEAR) = *at_near;
+        block::rs_append(blk, e);
+        return blk;
+    }
     // A compact binary without symbols around a payload.
     static bytes wrap(const bytes& payload)
     {
@@ -148,6 +162,15 @@ TEST_F(Kivbin, RefusesMalformedRecords)
         {"path into nothing", wrap({0x05, 0x01, 0xC1, 0x07, 0x01, 0x05}), invalid},
         {"path count 0", wrap({0xFF, 0x00}), invalid},
         {"routine!", wrap({0x1D}), ERR_ACCESS * 100 + err::NO_CODEC},
+        {"native slot 0", wrap({0x15, 0x00, 0x05, 0x00}), invalid},
+        {"native slot past the table", wrap({0x15, 0x7F, 0x05, 0x00}), invalid},
+        {"action slot 63", wrap({0x16, 0x3F, 0x05, 0x00}), invalid},
+        {"native spec not a block", wrap({0x15, 0x01, 0x80}), invalid},
+        {"native without its spec", wrap({0x15, 0x01}), invalid},
+        {"op! of a function! record", wrap({0x17, 0x18}), invalid},
+        {"op! of a routine!", wrap({0x17, 0x1D}), ERR_ACCESS * 100 + err::NO_CODEC},
+        {"error code outside the catalogue", wrap({0x22, 0x8F, 0x4E, 3, 3, 3, 3, 3, 3}), invalid},
+        {"error with five fields", wrap({0x22, 0x80, 0x07, 3, 3, 3, 3, 3}), invalid},
         {"bad magic", bytes{'K', 'I', 'V', 'B', 'I', 'X', 2, 1, 1, 1, 0x80}, ERR_SCRIPT * 100 + err::INVALID_DATA},
         {"packed body that does not unpack", bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 3, 9, 0, 0, 0, 1, 0, 0, 0},
          ERR_SCRIPT * 100 + err::INVALID_DATA},
@@ -253,6 +276,41 @@ TEST_F(Kivbin, FixedFormWritesWordsAndAlignsDoubles)
     EXPECT_EQ(bytes(word.begin() + 16, word.begin() + 36), (bytes{1, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 'a', 0, 0, 0, 0, 0, 0, 0}));
 }
 
+// Callables decode to the value the boot bound for their slot, whatever spec the data holds; an
+// error keeps its code and fields, and the block its two fields share stays one.
+TEST_F(Kivbin, CallablesAndErrorsRoundTripInBothForms)
+{
+    cell* blk = callables_and_error();
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), 6u);
+        for (uint32_t i = 1; i <= 4; i++) {
+            const cell& was = block::rs_head(blk)[i];
+            const cell& got = block::rs_head(&back)[i];
+            EXPECT_EQ(got.header, was.header) << i << (compact ? " compact" : " fixed");
+            EXPECT_EQ(got.data1, was.data1) << i;
+            EXPECT_EQ(got.data2, was.data2) << i << ": the registered spec";
+        }
+        cell e = block::rs_head(&back)[5];
+        stack::push(&e);
+        ASSERT_EQ(cell_type(&e), TYPE_ERROR);
+        EXPECT_EQ(integer_of(context::get_value_at(e.data1, EF_CODE)), int32_t(ERR_SCRIPT * 100 + err::KB_INVALID_RECORD));
+        cell arg1 = *context::get_value_at(e.data1, EF_ARG1);
+        cell near_field = *context::get_value_at(e.data1, EF_NEAR);
+        EXPECT_EQ(test::mold(arg1, true), "[near \"text\"]");
+        EXPECT_EQ(arg1.data2, near_field.data2) << "arg1 and near share their block";
+    }
+    // A spec in the data is not trusted: a record whose spec differs still gives the boot's native.
+    const cell* if_native = word::get(word::load("if"));
+    cell back = *block::rs_head(decode(wrap({0x15, uint8_t(if_native->data1), 0x05, 0x01, 0x80})));
+    EXPECT_EQ(back.data2, if_native->data2);
+    // An op! over a native of one argument is refused.
+    const cell* not_native = word::get(word::load("not"));
+    EXPECT_EQ(raised([&] { decode(wrap({0x17, 0x15, uint8_t(not_native->data1), 0x05, 0x00})); }),
+              ERR_SCRIPT * 100 + err::KB_INVALID_RECORD);
+}
+
 TEST_F(Kivbin, FixedFormRoundTrips)
 {
     cell* blk = first_of("[1 -70000 2.5 #\"x\" \"text\" \"wide ^(2603)\" word set: :get 'lit /ref #iss (paren 1) a/b/c "
@@ -290,6 +348,9 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     *context::get_value_at(o->data1, 1) = cell{TYPE_WORD, o->data1, symbol::make("me"), 0};
     seeds.push_back(kivbin::encode_cp(o));
     seeds.push_back(kivbin::encode(o));
+    cell* callables = callables_and_error();
+    seeds.push_back(kivbin::encode_cp(callables));
+    seeds.push_back(kivbin::encode(callables));
     std::mt19937 rng(1210);
     const uint32_t allowed[] = {ERR_SCRIPT * 100 + err::KB_INVALID_RECORD, ERR_SCRIPT * 100 + err::INVALID_DATA,
                                 ERR_ACCESS * 100 + err::NO_CODEC, 0};

@@ -254,11 +254,14 @@ TEST_F(ImageLayer, FlipAndScale)
 TEST_F(ImageLayer, WithoutAFactoryNoCodec)
 {
     IWICImagingFactory* saved = image_layer_s.factory;
+    bool tried = image_layer_s.factory_tried;
     bytes png = fixture_bytes(fixture("rgba.png"));
     image_layer_s.factory = nullptr;
+    image_layer_s.factory_tried = true;   // a creation that failed
     uint32_t make_error = raised([] { make(2, 2); });
     uint32_t decode_error = raised([&] { image::decode_binary(binary(png), stack::push_slot()); });
     image_layer_s.factory = saved;
+    image_layer_s.factory_tried = tried;
     EXPECT_EQ(make_error, code(ERR_ACCESS, err::NO_CODEC));
     EXPECT_EQ(decode_error, code(ERR_ACCESS, err::NO_CODEC));
 }

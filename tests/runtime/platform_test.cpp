@@ -453,7 +453,15 @@ TEST_F(PlatformTest, StartPutsStandardStreamsInUtf16Mode)
         int previous = _setmode(_fileno(stream), _O_TEXT);
         EXPECT_TRUE(previous == _O_U16TEXT || previous == _O_WTEXT) << std::hex << previous;
     }
-    EXPECT_NE(platform_s.gdiplus_token, 0u);
+}
+
+TEST_F(PlatformTest, GdiplusStartsOnceOnFirstUse)
+{
+    platform_gdiplus_start();
+    uintptr_t token = platform_s.gdiplus_token;
+    EXPECT_NE(token, 0u);
+    platform_gdiplus_start();
+    EXPECT_EQ(platform_s.gdiplus_token, token);
 }
 
 // ---- services ------------------------------------------------------------------------------------
