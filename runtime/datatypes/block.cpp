@@ -328,7 +328,8 @@ cell* block::clone(const cell* blk, bool deep, bool deep_any)
     cell src = *blk;
     int32_t count = length_of(&src);
     cell* out = push_only_star(uint32_t(std::max(count, 1)));
-    std::memcpy(cell_at(out, 0), cell_at(&src, std::max(series_head_raw(&src), 0)), size_t(count) * 16);
+    // A head past the tail copies nothing (and names no cell past the buffer).
+    if (count > 0) std::memcpy(cell_at(out, 0), cell_at(&src, std::max(series_head_raw(&src), 0)), size_t(count) * 16);
     series_of(series_node(out))->tail += uint32_t(count) * 16;
     if (deep && count > 0) {
         enter_or_no_cycle(src.data2);

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/string.h"
@@ -126,6 +127,7 @@ struct encoder {
     void string_of(const cell* c);
     void callable(const cell* c);
     void error_of(const cell* c);
+    void function_of(const cell* c);
 };
 
 // native!, action! and op! of one of them: what stands in the record (the op's lead or header
@@ -257,8 +259,9 @@ void encoder::bound_word(const cell* c)
     zigzag(word_position(c));
     if (found != seen.end()) return write_path(found->second);
     const cell* owner = context::owner_of(ctx);
-    if (cell_type(owner) != TYPE_OBJECT) no_codec(c);   // function contexts: not written yet
-    object_of(owner);
+    if (cell_type(owner) == TYPE_OBJECT) object_of(owner);
+    else if (cell_type(owner) == TYPE_FUNCTION) function_of(owner);
+    else no_codec(c);
 }
 
 // The slot, then the spec block under the callable's own index, so that a path through the
@@ -275,6 +278,30 @@ void encoder::callable(const cell* c)
     cell spec{TYPE_BLOCK, 0, c->data2, 0};
     any_value(&spec);
     index--;
+}
+
+// The spec and body lengths, the context (words only: the values live on the stack), then the spec
+// as child 0 and the body as child 1; a function met before is its path.
+void encoder::function_of(const cell* c)
+{
+    const std::vector<uint32_t>* before = met(c->data1);
+    if (fixed) {
+        word32(TYPE_FUNCTION | (c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0) | (before ? FIXED_REFERENCE : 0));
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(TYPE_FUNCTION);
+    }
+    if (before) return fixed ? fixed_path(*before) : write_path(*before);
+    cell spec{TYPE_BLOCK, 0, c->data2, 0};
+    cell more{TYPE_BLOCK, 0, c->data3, 0};
+    cell body = block::rs_head(&more)[function::MORE_BODY];
+    field(block::rs_length(&spec));
+    field(block::rs_length(&body));
+    context_record(c->data1);
+    enter();
+    any_value(&spec);
+    any_value(&body);
+    leave();
 }
 
 // The code, then the six fields from arg1 to stack, numbered 0 to 5 inside the error.
@@ -350,6 +377,7 @@ void encoder::value(const cell* c)
     case TYPE_ACTION:
     case TYPE_OP: callable(c); break;
     case TYPE_ERROR: error_of(c); break;
+    case TYPE_FUNCTION: function_of(c); break;
     default:
         if (any_block_q(type)) block_of(c);
         else if (any_string_q(type) || type == TYPE_BINARY) string_of(c);
@@ -429,7 +457,7 @@ void encoder::fixed_value(const cell* c)
             break;
         }
         const cell* owner = context::owner_of(ctx);
-        if (cell_type(owner) != TYPE_OBJECT) no_codec(c);
+        if (cell_type(owner) != TYPE_OBJECT && cell_type(owner) != TYPE_FUNCTION) no_codec(c);
         fixed_value(owner);
         index--;
         break;
@@ -449,6 +477,7 @@ void encoder::fixed_value(const cell* c)
     case TYPE_ACTION:
     case TYPE_OP: callable(c); break;
     case TYPE_ERROR: error_of(c); break;
+    case TYPE_FUNCTION: function_of(c); break;
     default: {
         bool cells = any_block_q(type);
         if (!cells && !any_string_q(type) && type != TYPE_BINARY) no_codec(c);
@@ -569,6 +598,19 @@ struct decoder {
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at);
     void error_record(cell* container, uint32_t flags, const uint8_t* lead_at);
+    void function_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at);
+    // `make type spec` into *into (a stable slot); what make refuses is an invalid record.
+    void make_or_fail(cell* into, cell* (*maker)(cell*, cell*, uint32_t), cell* spec, uint32_t type,
+                      const uint8_t* where)
+    {
+        try {
+            cell proto = *into;
+            *into = *maker(&proto, spec, type);
+        } catch (const script_error_unwind&) {
+            fail(where);
+        }
+    }
+    cell step_cell;   // the spec or body block a path step through a function! stands on
 };
 
 bool spec_holder_q(uint32_t t) { return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP; }
@@ -618,6 +660,12 @@ const cell* decoder::resolve(const uint8_t* where)
             node = series_node(current);
         } else if (spec_holder_q(cell_type(current))) {
             node = current->data2;   // the cells of the spec
+        } else if (cell_type(current) == TYPE_FUNCTION) {
+            if (index > 1) fail(where);
+            cell more{TYPE_BLOCK, 0, current->data3, 0};
+            step_cell = index == 0 ? cell{TYPE_BLOCK, 0, current->data2, 0} : block::rs_head(&more)[function::MORE_BODY];
+            current = &step_cell;
+            continue;
         } else if (cell_type(current) == TYPE_ERROR) {
             node = context::cell_of(current->data1)->data2;   // the fields after code, type and id
             index += EF_ARG1;
@@ -787,11 +835,13 @@ node_ref decoder::bound_context(cell* container, const uint8_t* lead_at, bool re
     if (reference) {
         if (fixed && word32() != FIXED_PATH) fail(lead_at);
         const cell* target = resolve(lead_at);
-        if (cell_type(target) == TYPE_OBJECT || bindable_word_q(cell_type(target))) return target->data1;
+        uint32_t t = cell_type(target);
+        if (t == TYPE_OBJECT || t == TYPE_FUNCTION || bindable_word_q(t)) return target->data1;
         fail(lead_at);
     }
     const uint8_t* where = p;
-    if (p >= end || (*p & 0x3F) != TYPE_OBJECT) fail(where);
+    uint32_t owner_type = p < end ? (fixed ? uint32_t(*p) : uint32_t(*p & 0x3F)) : 0;
+    if (owner_type != TYPE_OBJECT && owner_type != TYPE_FUNCTION) fail(where);
     series_buffer* s = series_of(series_node(container));
     *slot = (s->tail - s->head) / CELL_BYTES;
     any_record(container);
@@ -866,6 +916,53 @@ void decoder::callable_record(cell* container, uint32_t type, uint32_t flags, co
     block::rs_append(container, &v);
 }
 
+// function!: the context's words become a stand-in object at the function's place, so that the
+// words of the spec and body that name it by path bind there while they are read; then the
+// function is made from the spec and body as `make function!` makes one (the spec checked, the
+// body copied and bound to the function's own context) and takes the stand-in's place.
+void decoder::function_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (bindable_word_q(cell_type(target)) && target->data1) target = context::owner_of(target->data1);
+        if (cell_type(target) != TYPE_FUNCTION) fail(lead_at);
+        cell shared{TYPE_FUNCTION | (target->header & 0xFF00) | flags, target->data1, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    field();   // the spec and body lengths: the blocks that follow say them again
+    field();
+    const uint8_t* at_context = p;
+    uint32_t bits;
+    if (fixed) {
+        uint32_t ch = word32();
+        if ((ch & 0xFF) != TYPE_CONTEXT) fail(at_context);
+        bits = (ch >> 26 & 3) | (ch >> 29 & 1) << 2 | (ch >> 28 & 1) << 3 | (ch >> 30 & 1) << 4;
+    } else {
+        if ((byte() & 0x3F) != TYPE_CONTEXT) fail(at_context);
+        bits = byte();
+    }
+    series_buffer* s = series_of(series_node(container));
+    uint32_t slot = (s->tail - s->head) / CELL_BYTES;
+    context_content(container, 0, uint32_t(-1), bits, at_context);
+    stack::scope held;
+    cell* parts = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 2);
+    const uint8_t* at_parts = p;
+    any_record(parts);
+    any_record(parts);
+    if (block::rs_length(parts) != 2 || cell_type(block::rs_head(parts)) != TYPE_BLOCK ||
+        cell_type(block::rs_head(parts) + 1) != TYPE_BLOCK)
+        fail(at_parts);
+    // The heads of spec and body are ignored: the function takes both blocks whole.
+    block::rs_head(parts)[0].data1 = 0;
+    block::rs_head(parts)[1].data1 = 0;
+    cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
+    make_or_fail(made, function::make, parts, TYPE_FUNCTION, at_parts);
+    made->header |= flags;
+    at<cell>(series_of(series_node(container))->head)[slot] = *made;
+}
+
 // error!: made from its code (one of the catalogue), then its six fields read into it; it is in its
 // container first, so that paths through it resolve while they are read.
 void decoder::error_record(cell* container, uint32_t flags, const uint8_t* lead_at)
@@ -874,12 +971,7 @@ void decoder::error_record(cell* container, uint32_t flags, const uint8_t* lead_
     cell code{TYPE_INTEGER, 0, field(), 0};
     stack::scope held;
     cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
-    try {
-        cell proto = *made;
-        *made = *error::make(&proto, &code, TYPE_ERROR);
-    } catch (const script_error_unwind&) {
-        fail(at_code);
-    }
+    make_or_fail(made, error::make, &code, TYPE_ERROR, at_code);
     made->header |= flags;
     block::rs_append(container, made);
     cell* one = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 1);
@@ -923,7 +1015,8 @@ void decoder::record(cell* container)
         uint32_t type = lead & 0x3F;
         bool variant = (lead & VARIANT) != 0;
         if (type == 0x3F) type = varint();
-        if (reference && !series_kind_q(type) && !bindable_word_q(type) && type != TYPE_OBJECT) fail(lead_at);
+        if (reference && !series_kind_q(type) && !bindable_word_q(type) && type != TYPE_OBJECT && type != TYPE_FUNCTION)
+            fail(lead_at);
         if (type == 0) fail(lead_at);
         if (no_form_q(type)) {
             cell t{TYPE_DATATYPE, type, 0, 0};
@@ -990,6 +1083,10 @@ void decoder::record(cell* container)
             return;
         case TYPE_ERROR:
             error_record(container, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_FUNCTION:
+            function_record(container, reference, flags, lead_at);
             depth--;
             return;
         default:
@@ -1159,6 +1256,10 @@ void decoder::fixed_record(cell* container)
         return;
     case TYPE_ERROR:
         error_record(container, flags, where);
+        depth--;
+        return;
+    case TYPE_FUNCTION:
+        function_record(container, reference, flags, where);
         depth--;
         return;
     default: {

@@ -246,6 +246,16 @@ TEST_F(Block, Clone)
     EXPECT_EQ(mold(copy), "[\n    [b] c\n]");
 }
 
+TEST_F(Block, CloneOfAHeadPastTheTailIsEmpty)
+{
+    cell* s = read("[a b] c");
+    cell inner = block::rs_head(s)[0];
+    inner.data1 = 7;   // past the tail of [a b]
+    block::rs_head(s)[0] = inner;
+    cell* copy = block::clone(s, true, false);
+    EXPECT_EQ(mold(copy), "[[] c]");
+}
+
 TEST_F(Block, MakeSizes)
 {
     cell zero = integer(0);

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
@@ -171,6 +172,8 @@ TEST_F(Kivbin, RefusesMalformedRecords)
         {"op! of a routine!", wrap({0x17, 0x1D}), ERR_ACCESS * 100 + err::NO_CODEC},
         {"error code outside the catalogue", wrap({0x22, 0x8F, 0x4E, 3, 3, 3, 3, 3, 3}), invalid},
         {"error with five fields", wrap({0x22, 0x80, 0x07, 3, 3, 3, 3, 3}), invalid},
+        {"function spec that make refuses", wrap({0x18, 1, 0, 0x0E, 0x05, 0x00, 0x05, 0x01, 0x80, 0x05, 0x00}), invalid},
+        {"function body not a block", wrap({0x18, 0, 0, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x80}), invalid},
         {"bad magic", bytes{'K', 'I', 'V', 'B', 'I', 'X', 2, 1, 1, 1, 0x80}, ERR_SCRIPT * 100 + err::INVALID_DATA},
         {"packed body that does not unpack", bytes{'K', 'I', 'V', 'B', 'I', 'N', 2, 3, 9, 0, 0, 0, 1, 0, 0, 0},
          ERR_SCRIPT * 100 + err::INVALID_DATA},
@@ -311,6 +314,34 @@ TEST_F(Kivbin, CallablesAndErrorsRoundTripInBothForms)
               ERR_SCRIPT * 100 + err::KB_INVALID_RECORD);
 }
 
+// A function comes back as a new function of the same spec and body, its body bound to its own
+// context; met twice, it is one function.
+TEST_F(Kivbin, FunctionsRoundTripInBothForms)
+{
+    cell* make_block = first_of("[[a b /local c] [c: add a b  reduce [a \"s\"]]]");
+    cell proto{TYPE_FUNCTION, 0, 0, 0};
+    cell* fn = stack::push(function::make(&proto, make_block, TYPE_FUNCTION));
+    cell* blk = first_of("[]");
+    block::rs_append(blk, fn);
+    block::rs_append(blk, fn);
+    std::string molded = test::mold(*fn, true);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), 2u);
+        cell got = block::rs_head(&back)[0];
+        cell again = block::rs_head(&back)[1];
+        ASSERT_EQ(cell_type(&got), TYPE_FUNCTION) << (compact ? "compact" : "fixed");
+        EXPECT_EQ(again.data1, got.data1) << "one function";
+        EXPECT_EQ(test::mold(got, true), molded);
+        cell more{TYPE_BLOCK, 0, got.data3, 0};
+        cell body = block::rs_head(&more)[function::MORE_BODY];
+        cell set_c = block::rs_head(&body)[0];
+        EXPECT_EQ(cell_type(&set_c), TYPE_SET_WORD);
+        EXPECT_EQ(set_c.data1, got.data1) << "the body is bound to the function's own context";
+    }
+}
+
 TEST_F(Kivbin, FixedFormRoundTrips)
 {
     cell* blk = first_of("[1 -70000 2.5 #\"x\" \"text\" \"wide ^(2603)\" word set: :get 'lit /ref #iss (paren 1) a/b/c "
@@ -348,6 +379,10 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     *context::get_value_at(o->data1, 1) = cell{TYPE_WORD, o->data1, symbol::make("me"), 0};
     seeds.push_back(kivbin::encode_cp(o));
     seeds.push_back(kivbin::encode(o));
+    cell fn_proto{TYPE_FUNCTION, 0, 0, 0};
+    cell* fn = stack::push(function::make(&fn_proto, first_of("[[a /local b] [b: a  [b \"t\"]]]"), TYPE_FUNCTION));
+    seeds.push_back(kivbin::encode_cp(fn));
+    seeds.push_back(kivbin::encode(fn));
     cell* callables = callables_and_error();
     seeds.push_back(kivbin::encode_cp(callables));
     seeds.push_back(kivbin::encode(callables));
