@@ -13,6 +13,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -23,6 +24,7 @@
 #include "runtime/io/byte_input.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/memory.h"
+#include "runtime/platform.h"
 #include "runtime/unicode.h"
 
 namespace simple_io {
@@ -240,6 +242,7 @@ struct answer {
 // Runs the request; false when the object cannot be made or any call fails.
 bool perform(const request_plan& plan, bool info, answer& out)
 {
+    platform_com_start();  // COM starts on first use, not at start-up
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(L"WinHttp.WinHttpRequest.5.1", &clsid))) return false;
     request_ref request;
@@ -425,8 +428,8 @@ std::vector<simple_io::http_header> simple_io::parse_http_headers(const uint8_t*
 
 cell* simple_io::http_headers_value(cell* slot, const std::vector<http_header>& headers)
 {
-    // The one place that decides the form of the header collection: a block of pairs until the
-    // map datatype exists.
+    // The header collection is a map made from name/value pairs; a repeated name has a block of
+    // its values.
     stack::scope scope;
     cell* blk = block::make_at(stack::push_slot(), uint32_t(headers.size() * 2));
     for (const http_header& h : headers) {
@@ -445,7 +448,7 @@ cell* simple_io::http_headers_value(cell* slot, const std::vector<http_header>& 
         }
         block::rs_append(blk, value);
     }
-    *slot = *blk;
+    *slot = *map::from_block(blk);
     return slot;
 }
 
