@@ -18,6 +18,8 @@ const error_category_names error_names[ERROR_CATEGORIES] = {
 #undef KIV_CATEGORY_ROW
 };
 
+void (*error_raised_hook)() = nullptr;
+
 void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3)
 {
     pending.category = category;
@@ -32,6 +34,7 @@ void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, co
         pending.args[i] = *args[i];
         pending.arg_count = i + 1;
     }
+    if (error_raised_hook) error_raised_hook();
     throw script_error_unwind{};
 }
 
@@ -42,6 +45,7 @@ void fire_value(const cell* error, uint32_t category, uint32_t id)
     pending.arg_count = RAISED_VALUE;
     pending.args[0] = *error;
     pending.args[1] = pending.args[2] = cell{TYPE_UNSET, 0, 0, 0};
+    if (error_raised_hook) error_raised_hook();
     throw script_error_unwind{};
 }
 

@@ -115,5 +115,8 @@ constexpr uint32_t RAISED_VALUE = 4;
 [[noreturn]] void fire_value(const cell* error, uint32_t category, uint32_t id);
 // fire with script/bad-make-arg.
 [[noreturn]] void fire_error_arg(const cell* arg1, const cell* arg2);
+// Called with the error recorded, just before it unwinds (the tracer's error event); null when
+// no one watches. Installed by the interpreter layer.
+extern void (*error_raised_hook)();
 const raised_error& raised_error_get();
 raised_error& raised_error_slot();   // for the collector: the argument cells are roots

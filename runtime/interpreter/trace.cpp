@@ -10,6 +10,7 @@
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/stack.h"
 
@@ -37,6 +38,19 @@ const cell* word_of(trace_event event)
 
 // The events whose reference argument is passed; the others get none.
 constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RETURN | TRACE_CALL;
+
+// The error event: the error being raised is made into its value for the callback, and the
+// record of the raise is put back afterwards (the callback may raise and catch errors of its own).
+void error_raised()
+{
+    if (!trace_s.tracing || !(trace_s.mask & TRACE_ERROR)) return;
+    raised_error saved = raised_error_get();
+    cell* mark = stack_s.top;
+    cell* error = interpreter::raised_error_value();
+    trace::fire(TRACE_ERROR, nullptr, -1, nullptr, error);
+    if (!exit_code()) stack_s.top = mark;
+    raised_error_slot() = saved;
+}
 
 }  // namespace
 
@@ -120,6 +134,7 @@ void trace::fire(trace_event event, const cell* code, int32_t position, const ce
 bool trace::start(const cell* callback)
 {
     if (trace_s.active) return false;
+    error_raised_hook = error_raised;
     trace_s.mask = mask_of(callback);
     interpreter_s.tracer = *callback;
     trace_s.active = 1;

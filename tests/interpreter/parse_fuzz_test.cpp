@@ -6,7 +6,10 @@
 #include <random>
 #include <string>
 
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/parse.h"
@@ -21,6 +24,7 @@ const char* const tokens[] = {
     "\"a\"", "\"ab\"", "#\"b\"", "skip", "any", "some", "opt", "to", "thru", "end", "none", "fail", "break",
     "reject", "not", "ahead", "|", "1", "2", "0", "copy x", "set x", "keep", "collect", "remove",
     "integer!", "word!", "string!", "quote", "(1)", "into", "'a", "a", "if", "pick", "only", "after",
+    "#{61}", "#{6231}", "cs", "some cs", "to cs", "thru #\"b\"",
 };
 constexpr uint32_t TOKEN_COUNT = sizeof tokens / sizeof tokens[0];
 
@@ -43,6 +47,12 @@ std::string random_input(std::mt19937& rng)
 {
     static const char* const items[] = {"a", "1", "\"a\"", "[a 1]", "'a", "b"};
     uint32_t n = rng() % 6;
+    if (rng() % 3 == 0) {
+        static const char* const bytes[] = {"61", "62", "31", "20", "C3A9"};
+        std::string s = "#{";
+        for (uint32_t k = 0; k < n; k++) s += bytes[rng() % 5];
+        return s + "}";
+    }
     if (rng() % 2) {
         std::string s = "\"";
         for (uint32_t k = 0; k < n; k++) s += "ab"[rng() % 2];
@@ -66,6 +76,11 @@ protected:
 TEST_F(ParseFuzz, RandomRulesReturnOrRaiseAScriptErrorAndLeaveTheStacksClean)
 {
     std::mt19937 rng(20261210);
+    // cs: a charset rule, as scripts make them.
+    cell* letters = string::load_at(reinterpret_cast<const uint8_t*>("ab1"), 3, nullptr, 0);
+    cell* charset = bitset::make_from_spec(letters, bitset::CALLER_MAKE);
+    word::set(word::load("cs"), charset);
+    stack::pop(2);
     for (uint32_t iteration = 0; iteration < ITERATIONS; iteration++) {
         std::string rules_text = random_rules(rng, 0);
         std::string input_text = random_input(rng);
