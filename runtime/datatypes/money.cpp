@@ -531,7 +531,9 @@ namespace {
 
 [[noreturn]] void bad_make(const cell* spec) { type_error(err::BAD_MAKE_ARG, TYPE_MONEY, spec); }
 
-int32_t word_currency(const cell* word)
+}  // namespace
+
+int32_t money::word_currency(const cell* word)
 {
     cell* name = word::as_string(word);
     std::string text;
@@ -545,6 +547,8 @@ int32_t word_currency(const cell* word)
     return n == 3 ? money::currency_index(text.data(), 3) : -1;
 }
 
+namespace {
+
 cell* from_block(cell* proto, const cell* spec)
 {
     uint32_t n = block::rs_length(spec);
@@ -553,7 +557,7 @@ cell* from_block(cell* proto, const cell* spec)
     uint32_t i = 0;
     uint8_t currency = 0;
     if (cell_type(items) == TYPE_WORD) {
-        int32_t c = word_currency(items);
+        int32_t c = money::word_currency(items);
         items = block::rs_head(spec);
         if (c < 0) bad_make(spec);
         currency = uint8_t(c);
@@ -590,7 +594,7 @@ cell* convert(cell* proto, cell* spec, bool make)
     case TYPE_FLOAT: return money::make_at(proto, money::from_float(cell_float(spec), true));
     case TYPE_WORD:
         if (make) {
-            int32_t c = word_currency(spec);
+            int32_t c = money::word_currency(spec);
             if (c < 0) bad_make(spec);
             amount a;
             a.currency = uint8_t(c);

@@ -29,7 +29,9 @@ void packed_digits(const cell* c, uint8_t* out11);
 
 // The 1-based place of a currency code (case ignored) in the list, -1 when absent.
 int32_t currency_index(const char* code, uint32_t length);
-const char* currency_name(uint8_t index);   // upper case; "" for 0 or an unknown index
+const char* currency_name(uint8_t index);
+// The place of a word's spelling in the currency list (case ignored), -1 when absent.
+int32_t word_currency(const cell* word);   // upper case; "" for 0 or an unknown index
 
 // The lexer's constructor: integral digits (at most 17) and fraction digits (at most 5); false
 // when the currency is unknown or the digits do not fit (the caller reports it).

@@ -8,6 +8,7 @@
 
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
@@ -210,5 +211,14 @@ void natives::as_point3d_star(bool, const int32_t*)
     point3D::make_at(base(), single_coordinate(base()), single_coordinate(base() + 1), single_coordinate(base() + 2));
 }
 
-// money! is not built yet.
-void natives::as_money_star(bool, const int32_t*) { fire(ERR_INTERNAL, err::NOT_DONE, word::load("money!")); }
+void natives::as_money_star(bool, const int32_t*)
+{
+    cell* args = base();
+    int32_t currency = money::word_currency(args);
+    if (currency < 0) fire(ERR_SCRIPT, err::BAD_DENOM, args);
+    const cell* amount = args + 1;
+    money::amount a = cell_type(amount) == TYPE_INTEGER ? money::from_integer(integer_of(amount))
+                                                        : money::from_float(cell_float(amount), false);
+    a.currency = uint8_t(currency);
+    money::make_at(args, a);
+}
