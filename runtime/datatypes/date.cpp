@@ -66,6 +66,14 @@ uint32_t date::pack(int64_t year, int32_t month, int32_t day, uint32_t zone, boo
            (zone & ZONE_MASK);
 }
 
+bool date::valid_packed_q(uint32_t packed)
+{
+    static const int32_t lengths[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int32_t m = month_of(packed), d = day_of(packed);
+    if (m < 1 || m > 12 || d < 1 || d > lengths[m - 1]) return false;
+    return m != 2 || d < 29 || leap_year_q(year_of(packed));
+}
+
 bool date::leap_year_q(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int64_t date::date_to_days(uint32_t packed)

@@ -30,6 +30,8 @@ inline bool has_time(uint32_t packed) { return (packed & HAS_TIME) != 0; }
 uint32_t pack(int64_t year, int32_t month, int32_t day, uint32_t zone, bool time);
 
 int64_t date_to_days(uint32_t packed);
+// Whether outside data holds a real date: month 1-12 and a day of that month.
+bool valid_packed_q(uint32_t packed);
 uint32_t days_to_date(int64_t days, uint32_t zone, bool time);
 bool leap_year_q(int64_t year);
 int64_t year_start(uint32_t packed);

@@ -155,6 +155,14 @@ cell* money::set_all(cell* slot, bool negative, uint8_t currency, const uint8_t*
     return slot;
 }
 
+bool money::valid_payload_q(uint8_t currency, const uint8_t* packed)
+{
+    if (currency > CURRENCY_COUNT) return false;
+    for (int i = 0; i < 11; i++)
+        if ((packed[i] >> 4) > 9 || (packed[i] & 15) > 9) return false;
+    return true;
+}
+
 void money::packed_digits(const cell* c, uint8_t* out11) { std::memcpy(out11, payload(c) + 1, 11); }
 
 int32_t money::currency_index(const char* code, uint32_t length)

@@ -26,6 +26,8 @@ cell* push(const amount& a);
 // The KIVBIN decoders' constructor: sign, currency index and the 11 packed digit bytes.
 cell* set_all(cell* slot, bool negative, uint8_t currency, const uint8_t* packed);
 void packed_digits(const cell* c, uint8_t* out11);
+// Whether outside data holds a real amount: a known currency (or none) and digits 0-9.
+bool valid_payload_q(uint8_t currency, const uint8_t* packed11);
 
 // The 1-based place of a currency code (case ignored) in the list, -1 when absent.
 int32_t currency_index(const char* code, uint32_t length);

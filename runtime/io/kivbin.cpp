@@ -11,8 +11,10 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/string.h"
@@ -35,6 +37,7 @@ constexpr uint8_t VARIANT = 0x40;
 constexpr uint32_t HEADER_BYTES = 8;
 constexpr uint32_t FIXED_NEW_LINE = 0x80000000u, FIXED_REFERENCE = 1u << 19, FIXED_GLOBAL = 1u << 25;
 constexpr uint32_t FIXED_PATH = 0xFF;
+constexpr uint32_t FIXED_NEGATIVE = 1u << 22;   // money!
 
 bool no_form_q(uint32_t t)
 {
@@ -347,6 +350,18 @@ void encoder::value(const cell* c)
     case TYPE_FLOAT:
     case TYPE_TIME: number(type, cell_float(c), false); break;
     case TYPE_PERCENT: number(type, cell_float(c), true); break;
+    case TYPE_DATE:
+        byte(uint8_t(type | (date::has_time(c->data1) ? VARIANT : 0)));
+        bytes(&c->data1, 4);
+        if (date::has_time(c->data1)) {
+            bytes(&c->data2, 4);
+            bytes(&c->data3, 4);
+        }
+        break;
+    case TYPE_MONEY:
+        byte(uint8_t(type | (c->header & money::SIGN_BIT ? VARIANT : 0)));
+        bytes(&c->data1, 12);
+        break;
     case TYPE_TYPESET: {
         const uint8_t* mask = reinterpret_cast<const uint8_t*>(&c->data1);
         uint8_t n = 12;
@@ -424,6 +439,18 @@ void encoder::fixed_value(const cell* c)
         word32(type | nl);
         word32(c->data3);   // the high word of the double first
         word32(c->data2);
+        break;
+    case TYPE_DATE:
+        word32(type | nl);
+        word32(c->data1);
+        word32(c->data3);   // the high word of the time first
+        word32(c->data2);
+        break;
+    case TYPE_MONEY:
+        word32(type | nl | (c->header & money::SIGN_BIT ? FIXED_NEGATIVE : 0));
+        word32(c->data1);
+        word32(c->data2);
+        word32(c->data3);
         break;
     case TYPE_TYPESET:
         word32(type | nl);
@@ -576,6 +603,18 @@ struct decoder {
     void need(uint64_t n)
     {
         if (n > left()) fail(p);
+    }
+    // The 12 payload bytes of a money! record: currency index, then 11 bytes of digit pairs.
+    cell money_record(bool negative, uint32_t flags)
+    {
+        const uint8_t* where = p;
+        need(12);
+        if (!money::valid_payload_q(p[0], p + 1)) fail(where);
+        cell v;
+        money::set_all(&v, negative, p[0], p + 1);
+        v.header |= flags;
+        p += 12;
+        return v;
     }
     uint32_t symbol(uint32_t index, const uint8_t* where);
     uint32_t symbol() { const uint8_t* where = p; return symbol(varint(), where); }
@@ -1044,6 +1083,15 @@ void decoder::record(cell* container)
             cell_set_float(&v, d);
             break;
         }
+        case TYPE_DATE: {
+            const uint8_t* at_record = p;
+            uint32_t packed = word32(), low = 0, high = 0;
+            if (variant != date::has_time(packed) || !date::valid_packed_q(packed)) fail(at_record);
+            if (variant) low = word32(), high = word32();
+            v = cell{TYPE_DATE | flags, packed, low, high};
+            break;
+        }
+        case TYPE_MONEY: v = money_record(variant, flags); break;
         case TYPE_TYPESET: {
             uint8_t n = byte();
             if (n > 12) fail(p - 1);
@@ -1201,6 +1249,14 @@ void decoder::fixed_record(cell* container)
         v = global_word(TYPE_ISSUE, symbol(word32(), at_symbol), flags);
         break;
     }
+    case TYPE_DATE: {
+        const uint8_t* at_record = p;
+        uint32_t packed = word32(), high = word32(), low = word32();
+        if (!date::valid_packed_q(packed)) fail(at_record);
+        v = cell{TYPE_DATE | flags, packed, low, high};
+        break;
+    }
+    case TYPE_MONEY: v = money_record((h & FIXED_NEGATIVE) != 0, flags); break;
     case TYPE_WORD:
     case TYPE_SET_WORD:
     case TYPE_LIT_WORD:

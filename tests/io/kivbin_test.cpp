@@ -2,6 +2,7 @@
 // cycles, the records the decoder must refuse, and a fuzz run of damaged and random inputs.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -359,6 +360,38 @@ TEST_F(Kivbin, FixedFormRoundTrips)
               ERR_SCRIPT * 100 + err::INVALID_DATA) << "fewer than 8 bytes of fixed body";
 }
 
+TEST_F(Kivbin, DatesAndMoneyRoundTripInBothFormsAndAreChecked)
+{
+    const char* text = "[1-Jan-2000 5-Mar-2024/14:30:15.5+05:30 1/Jan/-0044/0:00-03:45 $0 -USD$1234.56789 "
+                       "EUR$99999999999999999.99999]";
+    for (bool compact : {true, false}) {
+        cell* blk = first_of(text);
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), block::rs_length(blk));
+        for (uint32_t i = 0; i < block::rs_length(blk); i++) {
+            cell a = block::rs_head(blk)[i], b = block::rs_head(&back)[i];
+            EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "value " << i << (compact ? " compact" : " fixed");
+        }
+    }
+    EXPECT_EQ(kivbin::encode_cp(first_of("1-Jan-2000")), wrap({0x2F, 0x80, 0x10, 0xA0, 0x0F}));
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct row {
+        const char* what;
+        bytes data;
+    };
+    const row rows[] = {
+        {"time flag without the has-time bit", wrap({0x6F, 0x80, 0x10, 0xA0, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"month 13", wrap({0x2F, 0x80, 0xD0, 0xA0, 0x0F})},
+        {"30 February", wrap({0x2F, 0x00, 0x2F, 0xA0, 0x0F})},
+        {"date cut short", wrap({0x2F, 0x80, 0x10})},
+        {"digit nibble 10", wrap({0x31, 0, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"currency past the list", wrap({0x31, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"money cut short", wrap({0x31, 0, 0, 0})},
+    };
+    for (const row& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
 // Cut, bit-flipped and random inputs of both forms from a fixed seed, placed against a page that may not be
 // touched: each decodes or raises kb-invalid-record, invalid-data or no-codec.
 TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
@@ -372,6 +405,8 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     cell again = *block::rs_head(shared);
     block::rs_append(shared, &again);
     seeds.push_back(kivbin::encode_cp(shared));
+    seeds.push_back(kivbin::encode_cp(first_of("[5-Mar-2024/14:30+05:30 1-Jan-2000 -USD$12.5 $0.00001]")));
+    seeds.push_back(kivbin::encode(first_of("[5-Mar-2024/14:30+05:30 -USD$12.5]")));
     seeds.push_back(kivbin::encode(shared));
     seeds.push_back(kivbin::encode(first_of("[a \"wide ^(2603)\" 1.5 [b] #c]")));
     cell* o = make_object({"me", "w"});
