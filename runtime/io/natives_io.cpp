@@ -3,6 +3,8 @@
 // layer puts its routines into their slots when it starts, replacing the not-done stand-ins.
 #include "runtime/io/natives_io.h"
 
+#include <vector>
+
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
@@ -36,7 +38,6 @@ enum transcode_refinement { T_NEXT, T_ONE, T_PRESCAN, T_SCAN, T_PART, T_INTO, T_
 void transcode_star(bool, const int32_t* refs)
 {
     cell* src = base();
-    if (cell_type(src) == TYPE_BINARY) fire(ERR_INTERNAL, err::NOT_DONE, word::load("binary!"));
     bool next = refs[T_NEXT] >= 0, one = refs[T_ONE] >= 0, scan = refs[T_SCAN] >= 0;
     bool typed = refs[T_PRESCAN] >= 0 || scan;
     int32_t head = int32_t(series::head_clamped(src));
@@ -58,7 +59,18 @@ void transcode_star(bool, const int32_t* refs)
     how.into = ref_arg(refs, T_INTO);
     cell* out = stack::push_slot();
     uint32_t consumed = 0;
-    uint32_t type = lexer::scan_from_string(out, src, length, how, &consumed);
+    uint32_t type;
+    if (cell_type(src) == TYPE_BINARY) {
+        // The bytes are UTF-8 as they stand; scanning allocates, so it reads a copy, and the rest
+        // is counted in bytes.
+        uint32_t n = series::length_clamped(src);
+        if (length >= 0 && uint32_t(length) < n) n = uint32_t(length);
+        std::vector<uint8_t> bytes(at<uint8_t>(series_of(series_node(src))->head) + head,
+                                   at<uint8_t>(series_of(series_node(src))->head) + head + n);
+        type = lexer::scan(out, bytes.data(), n, how, &consumed);
+    } else {
+        type = lexer::scan_from_string(out, src, length, how, &consumed);
+    }
     cell* result = out;
     cell type_value = type ? cell{TYPE_DATATYPE, type, 0, 0} : none_value;
     if (typed) result = stack::push(&type_value);
