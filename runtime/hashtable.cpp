@@ -5,6 +5,7 @@
 #include "runtime/hashtable.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/rterror.h"
@@ -144,8 +146,15 @@ uint32_t value_hash(const cell* v)
         return words_hash(v, 1, 2);
     case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
         return words_hash(v, 2, 2);
-    case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE: case TYPE_POINT3D:
+    case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_POINT3D:
         return words_hash(v, 1, 3);
+    case TYPE_DATE: {
+        // Dates are equal by their UTC moment, whatever their zones: hash the moment, to the
+        // millisecond.
+        int64_t ms = std::llround(date::to_seconds(date::packed_of(v), date::time_of(v)) * 1000.0);
+        uint32_t words[2] = {uint32_t(uint64_t(ms)), uint32_t(uint64_t(ms) >> 32)};
+        return murmur3_hash(words, sizeof words);
+    }
     case TYPE_TUPLE: {
         uint32_t n = (v->header >> 19) & 0xF;
         return murmur3_hash(&v->data1, n > 12 ? 12 : n);
