@@ -10,6 +10,21 @@
 // states multiples of 12 (0 accept, 12 reject).
 extern const uint8_t utf8_dfa[364];
 
+// Appends one code point to a 16-bit string (std::wstring, std::u16string): a surrogate pair
+// above U+FFFF.
+template <class S>
+inline void utf16_append(S& out, uint32_t cp)
+{
+    using unit = typename S::value_type;
+    if (cp > 0xFFFF) {
+        cp -= 0x10000;
+        out += unit(0xD800 + (cp >> 10));
+        out += unit(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += unit(cp);
+    }
+}
+
 namespace unicode {
 // Decodes one sequence from p (p < end). cp becomes the code point, or -1 for a rejected or cut
 // sequence. Returns the position after the consumed bytes (never past end). Never raises.

@@ -65,15 +65,7 @@ std::vector<uint32_t> native_form(const std::vector<uint32_t>& name)
 std::wstring file::native_path(const cell* value)
 {
     std::wstring out;
-    for (uint32_t cp : native_form(string_internal::code_points(value))) {
-        if (cp > 0xFFFF) {
-            cp -= 0x10000;
-            out += wchar_t(0xD800 + (cp >> 10));
-            out += wchar_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += wchar_t(cp);
-        }
-    }
+    for (uint32_t cp : native_form(string_internal::code_points(value))) utf16_append(out, cp);
     return out;
 }
 

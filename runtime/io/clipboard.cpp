@@ -25,6 +25,7 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace {
 
@@ -110,13 +111,7 @@ std::u16string utf16_of(const cell* str)
     std::u16string out;
     for (; p < end; p += unit) {
         uint32_t cp = string::get_char(p, unit);
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(char16_t(cp));
-        }
+        utf16_append(out, cp <= 0x10FFFF ? cp : 0xFFFD);
     }
     return out;
 }

@@ -60,17 +60,6 @@ void each_code_point(const cell* text, int64_t limit, F f)
     for (uint64_t i = 0; i < n; i++, p += unit) f(unit_read(p, unit));
 }
 
-void append_wide(std::wstring& out, uint32_t cp)
-{
-    if (cp > 0xFFFF) {
-        cp -= 0x10000;
-        out += wchar_t(0xD800 + (cp >> 10));
-        out += wchar_t(0xDC00 + (cp & 0x3FF));
-    } else {
-        out += wchar_t(cp);
-    }
-}
-
 // UTF-8 of a text value, LF written as CR LF when crlf, handed to `put` in pieces of about
 // TEXT_PIECE bytes, so a long text never needs a second whole-size buffer. `put` must not allocate
 // series (the text's buffer address is held for the walk).
@@ -296,7 +285,7 @@ node_ref read_whole(const cell* file)
 std::wstring simple_io::wide_text(const cell* text)
 {
     std::wstring out;
-    each_code_point(text, -1, [&](uint32_t cp) { append_wide(out, cp); });
+    each_code_point(text, -1, [&](uint32_t cp) { utf16_append(out, cp); });
     return out;
 }
 
