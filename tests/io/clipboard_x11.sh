@@ -14,6 +14,11 @@ KIV
 
 # xclip serves the selection until another program takes it (Kiv's write does).
 printf 'from x11 h\xc3\xa9llo' | xclip -selection clipboard -i >/dev/null 2>&1
+# On a busy machine xclip may not own the selection yet when it returns: wait until it serves.
+for _ in $(seq 100); do
+  [ "$(timeout 5 xclip -selection clipboard -o 2>/dev/null)" = $'from x11 h\xc3\xa9llo' ] && break
+  sleep 0.1
+done
 out=$("$wine_exec" "$kiv_cli" "$dir/x11.kiv" 2>&1 | tr -d '\r')
 want=$'from x11 h\xc3\xa9llo\ntrue'
 [ "$out" = "$want" ] || { echo "FAIL: Kiv printed [$out], expected [$want]"; exit 1; }
