@@ -16,7 +16,7 @@ struct handle_state {
 };
 handle_state handle_s;
 
-const char* const kind_names[handle::KIND_COUNT] = {"null", "fd", "monitor", "window", "font", "rich-text"};
+const char* const kind_names[handle::KIND_COUNT] = {"null", "fd", "monitor", "window", "font", "rich-text", "port-actions"};
 
 }  // namespace
 

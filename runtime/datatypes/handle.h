@@ -7,7 +7,7 @@
 #include "runtime/cell.h"
 
 namespace handle {
-enum kind : uint32_t { KIND_NULL, KIND_FD, KIND_MONITOR, KIND_WINDOW, KIND_FONT, KIND_RICH_TEXT, KIND_COUNT };
+enum kind : uint32_t { KIND_NULL, KIND_FD, KIND_MONITOR, KIND_WINDOW, KIND_FONT, KIND_RICH_TEXT, KIND_PORT_ACTIONS, KIND_COUNT };
 
 void init();
 

@@ -5,14 +5,18 @@
 // before anything else is pushed.
 #include "runtime/interpreter/actions.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
@@ -200,7 +204,7 @@ void write(bool, const int32_t* r)
 using R = action_table_row;
 
 // In slot order; slot 8 (set-path) has no entry.
-const action_entry_fn entries[ACTION_SLOTS] = {
+constexpr action_entry_fn plain_entries[ACTION_SLOTS] = {
     make, random, reflect, to, form, mold, eval_path, nullptr, compare,
     unary<&R::absolute, ACT_ABSOLUTE>, binary<&R::add, ACT_ADD>, binary<&R::divide, ACT_DIVIDE>,
     binary<&R::multiply, ACT_MULTIPLY>, unary<&R::negate, ACT_NEGATE>, binary<&R::power, ACT_POWER>,
@@ -217,12 +221,54 @@ const action_entry_fn entries[ACTION_SLOTS] = {
     unary<&R::update, ACT_UPDATE>, write,
 };
 
+// A port whose actor is a handle! runs the native routine of the handle's table for the series
+// and port actions; a port with an actor object reaches port!'s own routines, which call the
+// actor's functions.
+template <action_entry_fn plain, uint32_t slot>
+void series_entry(bool check, const int32_t* r)
+{
+    if (cell_type(base()) == TYPE_PORT) [[unlikely]] {
+        if (action_entry_fn f = actions::native_port_action(base(), slot)) return f(check, r);
+    }
+    plain(check, r);
+}
+
+template <size_t i>
+constexpr action_entry_fn entry_of_slot()
+{
+    if constexpr (i + 1 < ACT_APPEND) return plain_entries[i];
+    else return series_entry<plain_entries[i], i + 1>;
+}
+template <size_t... i>
+constexpr auto with_port_redirection(std::index_sequence<i...>)
+{
+    return std::array<action_entry_fn, ACTION_SLOTS>{entry_of_slot<i>()...};
+}
+constexpr auto entries = with_port_redirection(std::make_index_sequence<ACTION_SLOTS>{});
+
 }  // namespace
+
+action_entry_fn actions::native_port_action(const cell* port, uint32_t slot)
+{
+    cell actor = object::field_of(port, "actor");
+    if (cell_type(&actor) != TYPE_HANDLE) return nullptr;
+    // Only a handle made for this purpose points to a table: reading a window or font handle as
+    // one would call through an arbitrary address.
+    auto table = actor.data1 == handle::KIND_PORT_ACTIONS
+                     ? reinterpret_cast<const native_port_actions*>(handle::value_of(&actor)) : nullptr;
+    action_entry_fn f = table && slot >= ACT_APPEND && slot <= ACTION_SLOTS ? table->slots[slot - ACT_APPEND] : nullptr;
+    if (!f) {
+        cell call = stack::get_call();
+        cell* name = stack::push(&call);
+        fire(ERR_ACCESS, err::NO_PORT_ACTION, name);
+    }
+    return f;
+}
 
 void actions::init()
 {
     std::memset(actions_s.table, 0, sizeof actions_s.table);
-    register_(ACTION_SLOTS, entries);
+    register_(ACTION_SLOTS, entries.data());
     native_s.action_slot_filled = [](int64_t slot) { return entry(slot) != nullptr; };
 }
 

@@ -21,6 +21,15 @@ void register_(uint32_t count, const action_entry_fn* list);
 // The entry of a slot; null for an empty slot or a number outside 1 to ACTION_SLOTS.
 action_entry_fn entry(int64_t slot);
 
+// A native port scheme's routines for the series and port actions, slot ACT_APPEND first; a
+// port! whose actor is a handle! of kind handle::KIND_PORT_ACTIONS pointing to one runs them in
+// place of port!'s own routines. A null slot is an action the scheme does not support.
+struct native_port_actions {
+    action_entry_fn slots[ACTION_SLOTS - ACT_APPEND + 1];
+};
+// The routine of a port's native table for a slot, or null when the actor is no handle!; a
+// handle! that is not such a table, or a null slot, raises access/no-port-action with the call.
+action_entry_fn native_port_action(const cell* port, uint32_t slot);
 // The datatype whose routine a value dispatches to for a slot: a datatype! first argument of make,
 // to and reflect stands for the datatype it names.
 uint32_t dispatch_type(const cell* value, uint32_t slot);

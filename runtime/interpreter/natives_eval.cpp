@@ -256,13 +256,16 @@ void do_value(const int32_t* refs)
     if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE);   // /expand
     cell value = *base();
     switch (cell_type(&value)) {
-    case TYPE_BLOCK: case TYPE_PAREN: {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
         if (value.data1 > tail_of(&value)) value.data1 = tail_of(&value);
+        // A hash! runs as a block over the same cells; its table (word 3) plays no part, and the
+        // current code must not hold a hash! cell without it.
+        cell code = cell_type(&value) == TYPE_HASH ? cell{TYPE_BLOCK, value.data1, value.data2, 0} : value;
         if (!used(refs, 2)) {
-            interpreter::eval(&value, true);
+            interpreter::eval(&code, true);
             return;
         }
-        uint32_t pos = interpreter::eval_next(&value, value.data1);
+        uint32_t pos = interpreter::eval_next(&code, code.data1);
         if (exit_code()) return;
         cell* result = stack_s.top - 1;
         cell position = value;
@@ -286,8 +289,6 @@ void do_value(const int32_t* refs)
     case TYPE_FILE: case TYPE_URL:
         do_script(&value, used(refs, 1) ? ref_arg(refs, 1) : &none_value);
         return;
-    case TYPE_HASH:
-        fire(ERR_INTERNAL, err::NOT_DONE);
     default:
         eval_alone(&value);
         if (exit_code()) return;
