@@ -162,8 +162,9 @@ inline void unwind()
     stack_s.top = stack_s.arguments;
     stack_s.arguments = stack_s.start + f->base;
 }
-// The frame records from `from` up to the top are dropped, restoring the function contexts they
-// recorded; the argument stack is left as it is.
+// The frame records from `from` up to the top are dropped; the argument stack is left as it is.
+// The function contexts those frames changed are put back by each call's own `values_scope` as
+// the unwinding passes it, not here.
 void revert(call_frame* from);
 
 // Sets or clears the return-target flag of the current frame.
