@@ -250,13 +250,15 @@ cell* map::reflect(cell* m, cell* field)
 }
 
 cell* map::body_of(const cell* m) { return entries_block(m, 2); }
+cell* map::pairs_of(const cell* m) { return entries_block(m, 3); }
 
 namespace {
-// what: 0 the keys (as words), 1 the values, 2 both with each key on a new line.
+// what: 0 the keys (as words), 1 the values, 2 both with each key on a new line, 3 both with the
+// keys as words and no new-line markers (as foreach takes them).
 cell* entries_block(const cell* m, int what)
 {
     cell held = *m;
-    bool words = what == 0, values = what == 1, body = what == 2;
+    bool words = what == 0, values = what == 1, body = what >= 2;
     uint32_t live = uint32_t(map::count(&held));
     cell* out = block::push_only_star(std::max<uint32_t>(body ? 2 * live : live, 1));
     for (int32_t i = 0; i + 1 < cells_of(&held); i += 2) {
@@ -268,7 +270,8 @@ cell* entries_block(const cell* m, int what)
         } else if (values) {
             block::rs_append(out, &v);
         } else {
-            k.header |= HEADER_NEW_LINE;
+            if (what == 3) k = key_out(&k);
+            else k.header |= HEADER_NEW_LINE;
             cell_clear_new_line(&v);
             block::rs_append(out, &k);
             block::rs_append(out, &v);

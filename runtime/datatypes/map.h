@@ -29,6 +29,8 @@ cell* push(const cell* map);
 bool foreach_next(const cell* words, cell* map, uint32_t n);
 // key, value, key, value ... of the live entries, each key starting a new line, pushed.
 cell* body_of(const cell* map);
+// key, value, key, value ... of the live entries with the keys as words, pushed.
+cell* pairs_of(const cell* map);
 
 // ---- actions ------------------------------------------------------------------------------------
 cell* make(cell* proto, cell* spec, uint32_t type);

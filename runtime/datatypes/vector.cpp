@@ -545,6 +545,70 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cel
     return series::pick_into(parent, integer_of(element), stack::push_slot());
 }
 
+// find, select and sort work on the element values: the vector's elements become a block (rooted
+// on the stack) and the block routines search or sort it, so a vector finds and orders numbers as
+// a block of them does. The whole vector is copied, so /reverse and /last see the elements before
+// the head too.
+cell* elements_block(const cell* v)
+{
+    cell whole = *v;
+    whole.data1 = 0;
+    return vector::to_block(&whole);
+}
+
+// The /part argument for the block routines, pushed on the argument stack (where they look for
+// given refinements): a position in the same vector becomes the count of elements it spans.
+cell* part_arg(stack::scope& held, const cell* series, cell* part)
+{
+    if (!arg_given(part)) return part;
+    if (cell_type(part) == TYPE_VECTOR && part->data2 == series->data2)
+        return held.push(cell{TYPE_INTEGER, 0, uint32_t(int32_t(series_head_raw(part)) - int32_t(series_head_raw(series))), 0});
+    return held.push(*part);
+}
+
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,
+           bool last, bool reverse, bool tail, bool match)
+{
+    stack::scope held;
+    cell* found = elements_block(series);
+    found->data1 = series->data1;
+    block::find(found, value, part_arg(held, series, part), only, case_, same, any, with, skip, last, reverse, tail, match);
+    if (cell_type(found) == TYPE_NONE) return none::make_at(series);
+    series->data1 = found->data1;
+    return series;
+}
+
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,
+             cell* skip, bool last, bool reverse, bool tail, bool match)
+{
+    stack::scope held;
+    cell* found = elements_block(series);
+    found->data1 = series->data1;
+    block::select(found, value, part_arg(held, series, part), only, case_, same, any, with, skip, last, reverse, tail,
+                  match);
+    *series = *found;
+    return series;
+}
+
+cell* sort(cell* series, bool case_, cell* skip, cell* comparator, cell* part, bool all, bool reverse, bool stable)
+{
+    series::sort_plan plan;
+    if (!series::plan_sort(series, series::length_clamped(series), skip, comparator, part, all, reverse, &plan))
+        return series;
+    series::notify(series, EV_SORT, int32_t(plan.head), int32_t(plan.count));
+    stack::scope held;
+    cell* values = elements_block(series);
+    // Only the planned range is sorted: the block starts at the head and is cut after the count.
+    values->data1 = plan.head;
+    cell* count = held.push(cell{TYPE_INTEGER, 0, plan.count, 0});
+    block::sort(values, case_, skip, comparator, count, all, reverse, stable);
+    // A /compare function may have shortened the vector: write back only what still fits.
+    int64_t end = std::min<int64_t>(plan.head + int64_t(plan.count), units_of(series));
+    for (int64_t i = plan.head; i < end; i++) store(series, i, block_internal::cell_at(values, i));
+    series::notify(series, EV_SORTED, int32_t(plan.head), int32_t(plan.count));
+    return series;
+}
+
 }  // namespace
 
 void vector::init()
@@ -554,10 +618,10 @@ void vector::init()
         .eval_path = eval_path, .compare = compare, .add = add, .divide = divide, .multiply = multiply,
         .remainder = remainder, .subtract = subtract, .and_t = and_t, .or_t = or_t, .xor_t = xor_t,
         .append = append, .at = series::at, .back = series::back, .change = change, .clear = series::clear,
-        .copy = series::copy, .head = series::head, .head_q = series::head_q, .index_q = series::index_q,
+        .copy = series::copy, .find = find, .head = series::head, .head_q = series::head_q, .index_q = series::index_q,
         .insert = insert, .length_q = series::length_q, .move = series::move, .next = series::next,
         .pick = series::pick, .poke = series::poke, .remove = series::remove, .reverse = series::reverse,
-        .skip = series::skip, .tail = series::tail, .tail_q = series::tail_q, .take = take,
+        .select = select, .sort = sort, .skip = series::skip, .tail = series::tail, .tail_q = series::tail_q, .take = take,
         .modify = series::modify,
         .mark = collector::mark_buffer_cell});
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -156,9 +157,9 @@ void natives::set_many(const cell* words_value, const cell* values_value, uint32
     cell words = *words_value, values = *values_value;
     uint32_t vt = cell_type(&values);
     bool spread = !only && (any_block_q(vt) || vt == TYPE_MAP);
-    if (vt == TYPE_MAP && !only) fire(ERR_INTERNAL, err::NOT_DONE);
     cell* mark = stack::top();
-    cell* held = stack::push(&values);
+    // A map gives its live entries' keys and values in turn, as foreach takes them.
+    cell* held = vt == TYPE_MAP && !only ? map::pairs_of(&values) : stack::push(&values);
     // First pass: every target is a word kind, and no value is unset unless allowed.
     for (uint32_t i = 0; i < count; i++) {
         cell w = block::rs_head(&words)[i];
