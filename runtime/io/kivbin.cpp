@@ -133,9 +133,12 @@ struct encoder {
     void function_of(const cell* c);
 };
 
-// native!, action! and op! of one of them: what stands in the record (the op's lead or header
-// comes first, then the wrapped value as its own type). An op! of a function! has no record yet.
+// native!, action! and op! of one of them or of a function!: what stands in the record (the op's
+// lead or header comes first, then the wrapped value as its own type).
 uint32_t wrapped_type(const cell* c) { return cell_type(c) == TYPE_OP ? (c->header >> 16) & 0xFF : cell_type(c); }
+
+// A function! or an op! made from one: a path steps through either into its spec and body.
+bool function_like_q(const cell* c) { return wrapped_type(c) == TYPE_FUNCTION; }
 
 bool global_binding_q(const cell* w)
 {
@@ -273,6 +276,12 @@ void encoder::callable(const cell* c)
 {
     uint32_t nl = c->header & HEADER_NEW_LINE;
     uint32_t wrapped = wrapped_type(c);
+    if (cell_type(c) == TYPE_OP && wrapped == TYPE_FUNCTION) {
+        // The op's lead, then the function's complete record (its new-line flag is the op's).
+        fixed ? word32(TYPE_OP | wrapped << 16 | (nl ? FIXED_NEW_LINE : 0)) : byte(TYPE_OP);
+        cell fn{TYPE_FUNCTION, c->data1, c->data2, c->data3};
+        return function_of(&fn);
+    }
     if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION) no_codec(c);
     if (cell_type(c) == TYPE_OP) fixed ? word32(TYPE_OP | wrapped << 16 | (nl ? FIXED_NEW_LINE : 0)) : byte(TYPE_OP);
     if (fixed) word32(wrapped | (nl && cell_type(c) != TYPE_OP ? FIXED_NEW_LINE : 0));
@@ -635,9 +644,12 @@ struct decoder {
     node_ref shared_series(const uint8_t* where, uint32_t type);
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
-    void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at);
+    // declared: in the fixed form, the wrapped type that an op!'s header names.
+    void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at,
+                         uint32_t declared = 0);
     void error_record(cell* container, uint32_t flags, const uint8_t* lead_at);
     void function_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void op_of_function(cell* container, bool reference, uint32_t flags, const uint8_t* inner);
     // `make type spec` into *into (a stable slot); what make refuses is an invalid record.
     void make_or_fail(cell* into, cell* (*maker)(cell*, cell*, uint32_t), cell* spec, uint32_t type,
                       const uint8_t* where)
@@ -697,9 +709,9 @@ const cell* decoder::resolve(const uint8_t* where)
             index += first;
         } else if (any_block_q(cell_type(current))) {
             node = series_node(current);
-        } else if (spec_holder_q(cell_type(current))) {
+        } else if (spec_holder_q(cell_type(current)) && !function_like_q(current)) {
             node = current->data2;   // the cells of the spec
-        } else if (cell_type(current) == TYPE_FUNCTION) {
+        } else if (function_like_q(current)) {
             if (index > 1) fail(where);
             cell more{TYPE_BLOCK, 0, current->data3, 0};
             step_cell = index == 0 ? cell{TYPE_BLOCK, 0, current->data2, 0} : block::rs_head(&more)[function::MORE_BODY];
@@ -875,7 +887,7 @@ node_ref decoder::bound_context(cell* container, const uint8_t* lead_at, bool re
         if (fixed && word32() != FIXED_PATH) fail(lead_at);
         const cell* target = resolve(lead_at);
         uint32_t t = cell_type(target);
-        if (t == TYPE_OBJECT || t == TYPE_FUNCTION || bindable_word_q(t)) return target->data1;
+        if (t == TYPE_OBJECT || function_like_q(target) || bindable_word_q(t)) return target->data1;
         fail(lead_at);
     }
     const uint8_t* where = p;
@@ -923,17 +935,31 @@ void decoder::bound_word(cell* container, uint32_t type, bool reference, uint32_
 
 // native!, action!, or op! of one of them: the slot must hold a routine that the boot bound, whose
 // value (with its registered spec) is taken; the spec in the data is read and dropped.
-void decoder::callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at)
+void decoder::callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at,
+                              uint32_t declared)
 {
     uint32_t wrapped = type;
     if (type == TYPE_OP) {
         const uint8_t* inner = p;
-        wrapped = fixed ? word32() & 0xFF : byte();
+        bool reference = false;
+        if (fixed) {
+            uint32_t h = word32();
+            wrapped = h & 0xFF;
+            reference = (h & FIXED_REFERENCE) != 0;
+            if (wrapped != declared) fail(inner);   // the op's header names the wrapped type too
+        } else {
+            wrapped = byte();
+            if (wrapped == PREFIX_REFERENCE) {
+                reference = true;
+                wrapped = byte();
+            }
+        }
         if (wrapped == TYPE_ROUTINE) {
             cell t{TYPE_DATATYPE, TYPE_ROUTINE, 0, 0};
             fire(ERR_ACCESS, err::NO_CODEC, &t);
         }
-        if (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION) fail(inner);
+        if (wrapped == TYPE_FUNCTION) return op_of_function(container, reference, flags, inner);
+        if (reference || (wrapped != TYPE_NATIVE && wrapped != TYPE_ACTION)) fail(inner);
     }
     const uint8_t* at_slot = p;
     uint32_t slot = field();
@@ -955,6 +981,21 @@ void decoder::callable_record(cell* container, uint32_t type, uint32_t flags, co
     block::rs_append(container, &v);
 }
 
+// op! of a function!: the function's record (complete or a path), then the op made from it as
+// `make op!` makes one, which refuses a function that does not take two arguments.
+void decoder::op_of_function(cell* container, bool reference, uint32_t flags, const uint8_t* inner)
+{
+    function_record(container, reference, 0, inner);
+    stack::scope held;
+    series_buffer* s = series_of(series_node(container));
+    uint32_t slot = (s->tail - s->head) / CELL_BYTES - 1;
+    cell* fn = held.push(at<cell>(s->head)[slot]);
+    cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
+    make_or_fail(made, op::make, fn, TYPE_OP, inner);
+    made->header |= flags;
+    at<cell>(series_of(series_node(container))->head)[slot] = *made;
+}
+
 // function!: the context's words become a stand-in object at the function's place, so that the
 // words of the spec and body that name it by path bind there while they are read; then the
 // function is made from the spec and body as `make function!` makes one (the spec checked, the
@@ -965,7 +1006,7 @@ void decoder::function_record(cell* container, bool reference, uint32_t flags, c
         if (fixed && word32() != FIXED_PATH) fail(lead_at);
         const cell* target = resolve(lead_at);
         if (bindable_word_q(cell_type(target)) && target->data1) target = context::owner_of(target->data1);
-        if (cell_type(target) != TYPE_FUNCTION) fail(lead_at);
+        if (!function_like_q(target)) fail(lead_at);
         cell shared{TYPE_FUNCTION | (target->header & 0xFF00) | flags, target->data1, target->data2, target->data3};
         block::rs_append(container, &shared);
         return;
@@ -1307,7 +1348,7 @@ void decoder::fixed_record(cell* container)
             cell t{TYPE_DATATYPE, TYPE_ROUTINE, 0, 0};
             fire(ERR_ACCESS, err::NO_CODEC, &t);
         }
-        callable_record(container, type, flags, where);
+        callable_record(container, type, flags, where, h >> op::WRAPPED_SHIFT & 0xFF);
         depth--;
         return;
     case TYPE_ERROR:

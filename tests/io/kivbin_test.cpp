@@ -2,6 +2,7 @@
 // cycles, the records the decoder must refuse, and a fuzz run of damaged and random inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/op.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
@@ -169,7 +171,11 @@ TEST_F(Kivbin, RefusesMalformedRecords)
         {"action slot 63", wrap({0x16, 0x3F, 0x05, 0x00}), invalid},
         {"native spec not a block", wrap({0x15, 0x01, 0x80}), invalid},
         {"native without its spec", wrap({0x15, 0x01}), invalid},
-        {"op! of a function! record", wrap({0x17, 0x18}), invalid},
+        {"op! of a function! record cut short", wrap({0x17, 0x18}), invalid},
+        {"op! of a function! without two arguments",
+         wrap({0x17, 0x18, 0, 0, 0x0E, 0x05, 0x00, 0x05, 0x00, 0x05, 0x00}), invalid},
+        {"op! of a path to a block", wrap({0x05, 0x00, 0x17, 0xC1, 0x18, 0x01, 0x00}), invalid},
+        {"op! of a native by path", wrap({0x17, 0xC1, 0x15, 0x01, 0x00}), invalid},
         {"op! of a routine!", wrap({0x17, 0x1D}), ERR_ACCESS * 100 + err::NO_CODEC},
         {"error code outside the catalogue", wrap({0x22, 0x8F, 0x4E, 3, 3, 3, 3, 3, 3}), invalid},
         {"error with five fields", wrap({0x22, 0x80, 0x07, 3, 3, 3, 3, 3}), invalid},
@@ -343,6 +349,55 @@ TEST_F(Kivbin, FunctionsRoundTripInBothForms)
     }
 }
 
+// An op! made from a function! is the op's lead and then the function's record: it comes back as an
+// op! over a function of the same spec and body, one function with a plain function! value of it
+// met before or after, whichever comes first.
+TEST_F(Kivbin, OpOfAFunctionRoundTripsInBothForms)
+{
+    cell proto{TYPE_FUNCTION, 0, 0, 0};
+    cell* fn = stack::push(function::make(&proto, first_of("[[a b] [a * 10 + b]]"), TYPE_FUNCTION));
+    cell op_proto{TYPE_OP, 0, 0, 0};
+    cell* infix = stack::push(op::make(&op_proto, fn, TYPE_OP));
+    std::string molded = test::mold(*infix, true);
+    for (bool op_first : {true, false}) {
+        cell* blk = first_of("[]");
+        block::rs_append(blk, op_first ? infix : fn);
+        block::rs_append(blk, op_first ? fn : infix);
+        block::rs_append(blk, infix);
+        for (bool compact : {true, false}) {
+            std::string where = std::string(compact ? "compact" : "fixed") + (op_first ? ", op first" : ", function first");
+            cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+            stack::push(&back);
+            ASSERT_EQ(block::rs_length(&back), 3u) << where;
+            cell items[3] = {block::rs_head(&back)[0], block::rs_head(&back)[1], block::rs_head(&back)[2]};
+            const cell& op_back = items[op_first ? 0 : 1];
+            const cell& fn_back = items[op_first ? 1 : 0];
+            EXPECT_EQ(op_back.header, uint32_t(TYPE_OP | TYPE_FUNCTION << op::WRAPPED_SHIFT)) << where;
+            EXPECT_EQ(items[2].header, op_back.header) << where;
+            EXPECT_EQ(cell_type(&fn_back), TYPE_FUNCTION) << where;
+            EXPECT_EQ(fn_back.data1, op_back.data1) << where << ": one function";
+            EXPECT_EQ(items[2].data1, op_back.data1) << where;
+            EXPECT_EQ(test::mold(op_back, true), molded) << where;
+            cell more{TYPE_BLOCK, 0, op_back.data3, 0};
+            cell body = block::rs_head(&more)[function::MORE_BODY];
+            EXPECT_EQ(block::rs_head(&body)[0].data1, op_back.data1) << where << ": the body is bound to its context";
+        }
+    }
+    // The fixed form names the wrapped type twice: an op header that disagrees with the record after it.
+    cell* alone = first_of("[]");
+    block::rs_append(alone, infix);
+    bytes compact = kivbin::encode_cp(alone);
+    const uint8_t compact_lead[] = {0x17, 0x18};
+    EXPECT_NE(std::search(compact.begin(), compact.end(), std::begin(compact_lead), std::end(compact_lead)), compact.end())
+        << "the op's lead, then the function record's";
+    bytes fixed = kivbin::encode(alone);
+    const uint8_t lead[] = {TYPE_OP, 0, TYPE_FUNCTION, 0};
+    auto at = std::search(fixed.begin(), fixed.end(), std::begin(lead), std::end(lead));
+    ASSERT_NE(at, fixed.end());
+    at[2] = TYPE_NATIVE;
+    EXPECT_EQ(raised([&] { decode(fixed); }), ERR_SCRIPT * 100 + err::KB_INVALID_RECORD);
+}
+
 TEST_F(Kivbin, FixedFormRoundTrips)
 {
     cell* blk = first_of("[1 -70000 2.5 #\"x\" \"text\" \"wide ^(2603)\" word set: :get 'lit /ref #iss (paren 1) a/b/c "
@@ -418,6 +473,13 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     cell* fn = stack::push(function::make(&fn_proto, first_of("[[a /local b] [b: a  [b \"t\"]]]"), TYPE_FUNCTION));
     seeds.push_back(kivbin::encode_cp(fn));
     seeds.push_back(kivbin::encode(fn));
+    cell op_proto{TYPE_OP, 0, 0, 0};
+    cell* infix = stack::push(op::make(&op_proto, stack::push(function::make(&fn_proto, first_of("[[a b] [a + b]]"), TYPE_FUNCTION)), TYPE_OP));
+    cell* ops = first_of("[]");
+    block::rs_append(ops, infix);
+    block::rs_append(ops, infix);
+    seeds.push_back(kivbin::encode_cp(ops));
+    seeds.push_back(kivbin::encode(ops));
     cell* callables = callables_and_error();
     seeds.push_back(kivbin::encode_cp(callables));
     seeds.push_back(kivbin::encode(callables));

@@ -1,0 +1,43 @@
+# Delay-import libraries: a DLL named here is loaded at the first call into it instead of before
+# the entry point, so that start-up does not pay for the GUI and COM DLLs that the boot never
+# calls (under Wine each of them costs tens of milliseconds to load). The calls stay the same;
+# mingw's runtime supplies the delay-load helper. Each library is made at configure time from the
+# toolchain's own import library: its exported names become a .def file for dlltool.
+function(kiv_delay_load_libraries out)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(triple i686-w64-mingw32)
+    set(prefix "__imp__")
+  else()
+    set(triple x86_64-w64-mingw32)
+    set(prefix "__imp_")
+  endif()
+  find_program(KIV_DLLTOOL ${triple}-dlltool REQUIRED)
+  find_program(KIV_NM ${triple}-nm REQUIRED)
+  set(dir ${CMAKE_BINARY_DIR}/delayimp)
+  file(MAKE_DIRECTORY ${dir})
+  set(libs)
+  foreach(dll ${ARGN})
+    set(lib ${dir}/lib${dll}-delay.a)
+    if(NOT EXISTS ${lib})
+      execute_process(COMMAND ${KIV_NM} /usr/${triple}/lib/lib${dll}.a OUTPUT_VARIABLE symbols
+                      RESULT_VARIABLE status ERROR_QUIET)
+      if(NOT status EQUAL 0)
+        message(FATAL_ERROR "cannot read the import library of ${dll}")
+      endif()
+      string(REGEX MATCHALL " I ${prefix}[^\n]+" imports "${symbols}")
+      set(def "LIBRARY ${dll}.dll\nEXPORTS\n")
+      foreach(entry ${imports})
+        string(REPLACE " I ${prefix}" "" name "${entry}")
+        string(APPEND def "${name}\n")
+      endforeach()
+      file(WRITE ${dir}/${dll}.def "${def}")
+      execute_process(COMMAND ${KIV_DLLTOOL} -k --def ${dir}/${dll}.def --dllname ${dll}.dll
+                              --output-delaylib ${lib} RESULT_VARIABLE status)
+      if(NOT status EQUAL 0)
+        message(FATAL_ERROR "dlltool could not make the delay-import library of ${dll}")
+      endif()
+    endif()
+    list(APPEND libs ${lib})
+  endforeach()
+  set(${out} ${libs} PARENT_SCOPE)
+endfunction()
