@@ -101,41 +101,48 @@ uint32_t reduce_onto_stack(const cell* blk)
 
 // ---- compose ------------------------------------------------------------------------------------
 
-// The composed items of the block, pushed; returns how many.
-uint32_t compose_onto_stack(const cell* blk, bool deep, bool only)
+// The composed items of the block added to `out`, a block cell on the argument stack: appended,
+// or with `insert` inserted at out's index, which moves past them. Items go straight into the
+// output rather than onto the argument stack, so a long result costs no stack; only nesting (with
+// /deep) does.
+void compose_into(const cell* blk, cell* out, bool insert, bool deep, bool only)
 {
     machine_stack_check();
     cell code = *blk;
-    cell* first = stack_s.top;
+    auto add = [out, insert](const cell* v) {
+        if (insert) block::insert_value(out, v, true, false);
+        else block::rs_append(out, v);
+    };
     for (uint32_t i = code.data1; i < tail_of(&code); i++) {
         cell item = *block::ks_abs_at(&code, i);
         uint32_t t = cell_type(&item);
         if (t == TYPE_PAREN) {
             interpreter::eval(&item, false);
-            if (exit_code()) return 0;
+            if (exit_code()) return;
             cell* result = stack_s.top - 1;
             uint32_t rt = cell_type(result);
-            if (rt == TYPE_UNSET) {
-                stack::pop(1);
-            } else if (rt == TYPE_BLOCK && !only) {
-                // Spliced: its items go above it, then slide down over it.
-                cell spliced = *result;
-                uint32_t n = block::rs_length(&spliced);
-                for (uint32_t k = 0; k < n; k++) stack::push(block::rs_head(&spliced) + k);
-                std::memmove(result, result + 1, size_t(n) * 16);
-                stack_s.top--;
+            if (rt == TYPE_BLOCK && !only) {
+                // Spliced item by item; each is copied out first, as adding may move its buffer.
+                uint32_t n = block::rs_length(result);
+                for (uint32_t k = 0; k < n && k < block::rs_length(result); k++) {
+                    cell v = *(block::rs_head(result) + k);
+                    add(&v);
+                }
+            } else if (rt != TYPE_UNSET) {
+                add(result);
             }
+            stack_s.top = result;
         } else if (t == TYPE_BLOCK && deep) {
-            cell* nested = stack_s.top;
-            uint32_t n = compose_onto_stack(&item, deep, only);
-            if (exit_code()) return 0;
-            collapse_into_block(nested, n);
+            cell* nested = block::make_at(stack::push_slot(), block::rs_length(&item));
+            compose_into(&item, nested, false, deep, only);
+            if (exit_code()) return;
             nested->header |= item.header & HEADER_NEW_LINE;
+            add(nested);
+            stack_s.top = nested;
         } else {
-            stack::push(&item);
+            add(&item);
         }
     }
-    return uint32_t(stack_s.top - first);
 }
 
 // ---- function makers ----------------------------------------------------------------------------
@@ -212,6 +219,18 @@ void output(bool new_line)
 
 }  // namespace
 
+bool natives::call_library(const char* name, const cell* values, uint32_t n, cell* out)
+{
+    cell word = *word::load(name);
+    cell* runner = context::get_in(&word, word.data1);
+    if (cell_type(runner) != TYPE_FUNCTION) {
+        cell* shown = stack::push(&word);
+        fire(ERR_INTERNAL, err::NOT_DONE, shown);
+    }
+    cell fn = *runner;
+    return block::call_hook(&fn, values, n, out);
+}
+
 // ---- do, reduce, compose ------------------------------------------------------------------------
 
 namespace {
@@ -237,18 +256,10 @@ namespace {
 // arguments); until the library defines it, running one is not done.
 void do_script(const cell* script, const cell* args)
 {
-    cell word = *word::load("do-file");
-    cell* runner = context::get_in(&word, word.data1);
-    cell* result = base();
-    if (cell_type(runner) != TYPE_FUNCTION) {
-        cell* name = stack::push(&word);
-        fire(ERR_INTERNAL, err::NOT_DONE, name);
-    }
     cell values[3] = {*script, none_value, *args};
-    cell fn = *runner;
     cell out = unset_value;
-    if (!block::call_hook(&fn, values, 3, &out)) return;
-    *result = out;
+    if (!natives::call_library("do-file", values, 3, &out)) return;
+    *base() = out;
 }
 
 void do_value(const int32_t* refs)
@@ -334,16 +345,11 @@ void natives::compose_star(bool, const int32_t* refs)
         cell given = datatype::value_of(cell_type(&value));
         fire(ERR_SCRIPT, err::EXPECT_VAL, &expected, &given);
     }
-    cell* first = stack_s.top;
-    uint32_t n = compose_onto_stack(&value, used(refs, 0), used(refs, 1));
+    bool deep = used(refs, 0), only = used(refs, 1);
+    cell* out = used(refs, 2) ? ref_arg(refs, 2) : block::make_at(stack::push_slot(), block::rs_length(&value));
+    compose_into(&value, out, used(refs, 2), deep, only);
     if (exit_code()) return;
-    if (used(refs, 2)) {
-        cell* out = ref_arg(refs, 2);
-        insert_cells(out, first, n);
-        *base() = *out;
-        return;
-    }
-    *base() = *collapse_into_block(first, n);
+    *base() = *out;
 }
 
 // ---- words --------------------------------------------------------------------------------------

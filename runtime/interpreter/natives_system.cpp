@@ -105,11 +105,18 @@ void natives::recycle_star(bool, const int32_t* refs)
 
 void natives::stats_star(bool, const int32_t* refs)
 {
-    if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE, word::load("show-memory-stats"));
-    if (used(refs, 1)) {
+    if (used(refs, 0) || used(refs, 1)) {
         cell* blk = block::make_at(stack::push_slot(), 8);
         memory::stats(blk, 2);
-        *base() = *blk;
+        if (!used(refs, 0)) {
+            *base() = *blk;
+            return;
+        }
+        // /show hands the figures to the library's printer and answers nothing.
+        cell data = *blk;
+        cell out = unset_value;
+        if (!natives::call_library("show-memory-stats", &data, 1, &out)) return;
+        unset::make_at(base());
         return;
     }
     number_result(base(), memory::stats(nullptr, 1));
