@@ -87,16 +87,21 @@ inline uint32_t tail_of(const cell* blk)
     return (s->tail - s->head) / 16;
 }
 
-// Each expression of the block pushed in turn; returns how many (an exit returns early).
-uint32_t reduce_onto_stack(const cell* blk)
+// Each expression of the block evaluated in turn and its value appended to `out`, a block cell on
+// the argument stack. Values go into the block, not onto the argument stack, so a long block costs
+// no stack. False when an exit stopped it.
+bool reduce_into(const cell* blk, cell* out)
 {
     cell code = *blk;
-    cell* first = stack_s.top;
     for (uint32_t pos = code.data1; pos < tail_of(&code);) {
+        cell* mark = stack_s.top;
         pos = interpreter::eval_next(&code, pos);
-        if (exit_code()) return 0;
+        if (exit_code()) return false;
+        cell value = *(stack_s.top - 1);
+        block::rs_append(out, &value);
+        stack_s.top = mark;
     }
-    return uint32_t(stack_s.top - first);
+    return true;
 }
 
 // ---- compose ------------------------------------------------------------------------------------
@@ -199,12 +204,9 @@ void output(bool new_line)
     cell* value = base();
     cell* text;
     if (cell_type(value) == TYPE_BLOCK) {
+        // A print inside the block appends after this one's values and cuts back to them.
         scratch_scope scratch;
-        cell* first = stack_s.top;
-        uint32_t n = reduce_onto_stack(value);
-        if (exit_code()) return;
-        for (uint32_t i = 0; i < n; i++) block::rs_append(natives_s.print_scratch, first + i);
-        stack_s.top = first;
+        if (!reduce_into(value, natives_s.print_scratch)) return;
         cell reduced = *natives_s.print_scratch;
         text = actions::form_value(stack::push(&reduced), actions::NO_LIMIT);
         hooks_call_2(text, new_line);
@@ -315,8 +317,20 @@ void natives::reduce_star(bool, const int32_t* refs)
     cell* first = stack_s.top;
     uint32_t n = 1;
     if (t == TYPE_BLOCK || t == TYPE_PAREN) {
-        n = reduce_onto_stack(&value);
-        if (exit_code()) return;
+        cell* made = block::make_at(stack::push_slot(), block::rs_length(&value));
+        if (!reduce_into(&value, made)) return;
+        if (used(refs, 0)) {
+            // Every value is made before the first goes in, as the block's code may read `out`.
+            cell* out = ref_arg(refs, 0);
+            for (uint32_t i = 0; i < block::rs_length(made); i++) {
+                cell item = *(block::rs_head(made) + i);
+                block::insert_value(out, &item, true, false);
+            }
+            *base() = *out;
+            return;
+        }
+        *base() = *made;
+        return;
     } else if (function_kind(t)) {
         if (!used(refs, 0)) return;
         stack::push(&value);
