@@ -9,6 +9,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
+#include "support/outcome.h"
 #include "support/values.h"
 
 namespace {
@@ -22,21 +23,12 @@ protected:
     std::string outcome(F&& f)
     {
         cell* top = stack_s.top;
-        call_frame* frames = stack_s.frame_top;
-        interpreter::catch_point point;
-        std::string r;
-        try {
+        return test::outcome_of([&] {
             cell* pushed = f();
             EXPECT_EQ(stack_s.top, top + 1) << "one result pushed";
             EXPECT_EQ(pushed, top);
-            r = mold(pushed);
-        } catch (const script_error_unwind&) {
-            point.restore();
-            r = "error " + std::to_string(raised_error_get().code());
-        }
-        EXPECT_EQ(stack_s.frame_top, frames);
-        stack_s.top = top;
-        return r;
+            return mold(pushed);
+        });
     }
     // The generic action entry of the slot over a and b (b null: one argument), as the
     // interpreter runs it.

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/handle.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
+#include "support/outcome.h"
 
 namespace {
 
@@ -38,26 +39,17 @@ protected:
     // the molded result, or "error <code>".
     static std::string run(uint32_t slot, const cell* port)
     {
-        cell* top = stack_s.top;
-        call_frame* frames = stack_s.frame_top;
-        interpreter::catch_point point;
-        std::string r;
-        try {
+        return test::outcome_of([&] {
             cell p = *port;
             stack::mark(stack_s.anon_symbol, 0, FRAME_NATIVE << FRAME_KIND_SHIFT);
             stack::push(&p);
             stack::push(&p);
             static const int32_t none_used[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
             actions::entry(slot)(false, none_used);
-            r = mold(stack_s.arguments);
+            std::string r = mold(stack_s.arguments);
             stack::unwind();
-        } catch (const script_error_unwind&) {
-            point.restore();
-            r = "error " + std::to_string(raised_error_get().code());
-        }
-        EXPECT_EQ(stack_s.frame_top, frames);
-        stack_s.top = top;
-        return r;
+            return r;
+        });
     }
 };
 
