@@ -16,6 +16,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/op.h"
@@ -135,6 +136,7 @@ struct encoder {
     void string_of(const cell* c);
     void bitset_of(const cell* c);
     void vector_of(const cell* c);
+    void map_of(const cell* c);
     void callable(const cell* c);
     void error_of(const cell* c);
     void function_of(const cell* c);
@@ -219,6 +221,34 @@ void encoder::string_of(const cell* c)
         varint((used >> u) << 2 | u);
     }
     bytes(at<uint8_t>(s->head), used);
+}
+
+// Twice the number of live entries, then the key and value of each live one in storage order (a
+// removed entry's value has header 0); a map met before is its path.
+void encoder::map_of(const cell* c)
+{
+    uint32_t nl = c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    const std::vector<uint32_t>* before = met(c->data2);
+    if (fixed) {
+        word32(TYPE_MAP | nl | (before ? FIXED_REFERENCE : 0));
+        if (before) return fixed_path(*before);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(TYPE_MAP);
+        if (before) return write_path(*before);
+    }
+    series_buffer* s = series_of(c->data2);
+    const cell* entries = at<cell>(s->head);
+    uint32_t n = (s->tail - s->head) / CELL_BYTES / 2, live = 0;
+    for (uint32_t i = 0; i < n; i++) live += entries[2 * i + 1].header != 0;
+    field(2 * live);
+    enter();
+    for (uint32_t i = 0; i < n; i++) {
+        if (entries[2 * i + 1].header == 0) continue;
+        any_value(entries + 2 * i);
+        any_value(entries + 2 * i + 1);
+    }
+    leave();
 }
 
 // The head, the element type with the unit, the element count and the elements from the buffer's
@@ -480,6 +510,7 @@ void encoder::value(const cell* c)
         break;
     case TYPE_OBJECT: object_of(c); break;
     case TYPE_BITSET: bitset_of(c); break;
+    case TYPE_MAP: map_of(c); break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_OP: callable(c); break;
@@ -616,6 +647,9 @@ void encoder::fixed_value(const cell* c)
         break;
     case TYPE_VECTOR:
         vector_of(c);
+        break;
+    case TYPE_MAP:
+        map_of(c);
         break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
@@ -759,6 +793,7 @@ struct decoder {
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void bitset_record(cell* container, bool complement, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at);
     void vector_record(cell* container, uint32_t unit, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
     // declared: in the fixed form, the wrapped type that an op!'s header names.
     void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at,
@@ -823,8 +858,8 @@ const cell* decoder::resolve(const uint8_t* where)
         if (i == 0) {
             node = series_node(output);
             index += first;
-        } else if (any_block_q(cell_type(current))) {
-            node = series_node(current);
+        } else if (any_block_q(cell_type(current)) || cell_type(current) == TYPE_MAP) {
+            node = series_node(current);   // a map: its entries' keys and values
         } else if (spec_holder_q(cell_type(current)) && !function_like_q(current)) {
             node = current->data2;   // the cells of the spec
         } else if (function_like_q(current)) {
@@ -912,6 +947,41 @@ void decoder::string_record(cell* container, uint32_t type, bool variant, bool r
         bytes = uint64_t(v >> 2) << u;
     }
     make_string(container, type, head, flags, unit, bytes);
+}
+
+// map!: a path to a map met before, or the entries. The map goes into its container first and takes
+// each entry as it is read, so that paths through it resolve while the rest is read; a key that a
+// map cannot hold, or one met twice, is an invalid record.
+void decoder::map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_MAP) fail(lead_at);
+        cell shared{TYPE_MAP | flags, 0, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_count = p;
+    uint32_t n = field();
+    if (n % 2) fail(at_count);
+    need(uint64_t(n) * (fixed ? 4 : 1));   // every record takes a byte (a word) at least
+    stack::scope held;
+    cell* m = map::make_at(nullptr, held.push(cell{TYPE_UNSET, 0, 0, 0}), n);
+    m->header |= flags;
+    block::rs_append(container, m);
+    m->header &= ~HEADER_NEW_LINE;
+    cell* entry = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 2);
+    for (uint32_t i = 0; i < n / 2; i++) {
+        series_buffer* b = series_of(series_node(entry));
+        b->tail = b->head;
+        const uint8_t* at_key = p;
+        any_record(entry);
+        any_record(entry);
+        if (block::rs_length(entry) != 2 || !map::key_type_q(cell_type(block::rs_head(entry)))) fail(at_key);
+        map::put_pair(m, block::rs_head(entry), block::rs_head(entry) + 1, true);
+        if (uint32_t(map::count(m)) != i + 1) fail(at_key);   // the key was met before
+    }
 }
 
 // The element types and units a vector can have: chars and integers of 1, 2 or 4 bytes, floats of
@@ -1300,7 +1370,7 @@ void decoder::record(cell* container)
         bool variant = (lead & VARIANT) != 0;
         if (type == 0x3F) type = varint();
         if (reference && !series_kind_q(type) && !bindable_word_q(type) && type != TYPE_OBJECT && type != TYPE_FUNCTION &&
-            type != TYPE_BITSET)
+            type != TYPE_BITSET && type != TYPE_MAP)
             fail(lead_at);
         if (type == 0) fail(lead_at);
         if (no_form_q(type)) {
@@ -1386,6 +1456,10 @@ void decoder::record(cell* container)
             return;
         case TYPE_BITSET:
             bitset_record(container, variant, reference, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_MAP:
+            map_record(container, reference, flags, lead_at);
             depth--;
             return;
         case TYPE_VECTOR:
@@ -1601,6 +1675,10 @@ void decoder::fixed_record(cell* container)
         return;
     case TYPE_BITSET:
         bitset_record(container, (h & FIXED_COMPLEMENT) != 0, reference, flags, where);
+        depth--;
+        return;
+    case TYPE_MAP:
+        map_record(container, reference, flags, where);
         depth--;
         return;
     case TYPE_VECTOR:

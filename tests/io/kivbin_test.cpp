@@ -13,6 +13,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
@@ -21,6 +22,7 @@
 #include "runtime/datatypes/vector.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
+#include "runtime/hashtable.h"
 #include "runtime/io/lz.h"
 #include "runtime/memory.h"
 #include "support/fixtures.h"
@@ -603,6 +605,49 @@ TEST_F(Kivbin, VectorsKeepLayoutHeadAndSharingInBothForms)
     for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
 }
 
+TEST_F(Kivbin, MapsWriteLiveEntriesAndKeepSharingInBothForms)
+{
+    cell* m = map::from_block(first_of("[1 2 3 4]"));
+    EXPECT_EQ(kivbin::encode_cp(m), wrap({0x28, 4, 0x81, 0x82, 0x83, 0x84}));
+    at<cell>(series_of(m->data2)->head)[1].header = 0;   // the entry of key 1 removed
+    hashtable_record(m->data3)->live--;
+    EXPECT_EQ(kivbin::encode_cp(m), wrap({0x28, 2, 0x83, 0x84}));
+
+    // One block as two values, and the map as a value of itself.
+    cell* held = map::from_block(first_of("[a [x y] \"k\" 1.5]"));
+    cell blk = at<cell>(series_of(held->data2)->head)[1];
+    cell* key = first_of("b");
+    map::put_pair(held, key, &blk, false);
+    map::put_pair(held, first_of("self"), held, false);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(held) : kivbin::encode(held)));
+        stack::push(&back);
+        ASSERT_EQ(cell_type(&back), TYPE_MAP);
+        EXPECT_EQ(map::count(&back), 4);
+        const cell* entries = at<cell>(series_of(back.data2)->head);
+        EXPECT_EQ(entries[5].data2, entries[1].data2) << "the block met twice is shared";
+        EXPECT_EQ(entries[7].data2, back.data2) << "the map holds itself";
+        EXPECT_EQ(test::mold(entries[3], true), "1.5");
+        EXPECT_EQ(test::mold_at(stack::push(&back), false, true), test::mold_at(held, false, true))
+            << (compact ? "compact" : "fixed");
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"odd count", wrap({0x28, 1, 0x81})},
+        {"count past the data", wrap({0x28, 6, 0x81, 0x82})},
+        {"key met twice", wrap({0x28, 4, 0x81, 0x82, 0x81, 0x83})},
+        {"block as a key", wrap({0x28, 2, 0x05, 0x00, 0x81})},
+        {"value missing", wrap({0x28, 2, 0x81})},
+        {"fixed odd count", wrap_fixed({0x28, 1, 0x0B, 1})},
+        {"path to a block", wrap({0x05, 0x02, 0x05, 0x00, 0xC1, 0x28, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
 // Cut, bit-flipped and random inputs of both forms from a fixed seed, placed against a page that may not be
 // touched: each decodes or raises kb-invalid-record, invalid-data or no-codec.
 TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
@@ -650,6 +695,9 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     cell vector_view = block::rs_head(scalars)[7];
     vector_view.data1 = 1;
     block::rs_append(scalars, &vector_view);
+    cell* seed_map = map::from_block(first_of("[a [x] \"k\" 1.5 3 4]"));
+    map::put_pair(seed_map, first_of("self"), seed_map, false);
+    block::rs_append(scalars, seed_map);
     seeds.push_back(kivbin::encode_cp(scalars));
     seeds.push_back(kivbin::encode(scalars));
     std::mt19937 rng(1210);
