@@ -27,6 +27,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/image_layer.h"
 #include "runtime/io/lz.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -137,6 +138,8 @@ struct encoder {
     void bitset_of(const cell* c);
     void vector_of(const cell* c);
     void map_of(const cell* c);
+    void image_of(const cell* c);
+    std::unordered_map<uint32_t, std::vector<uint32_t>> seen_images;   // record slot -> path
     void callable(const cell* c);
     void error_of(const cell* c);
     void function_of(const cell* c);
@@ -221,6 +224,47 @@ void encoder::string_of(const cell* c)
         varint((used >> u) << 2 | u);
     }
     bytes(at<uint8_t>(s->head), used);
+}
+
+// The head, the size, then the pixels from the first as bytes B, G, R, A; an image whose record was
+// met before is its head and path. Nothing here allocates series memory.
+void encoder::image_of(const cell* c)
+{
+    cell img = *c;
+    uint32_t nl = img.header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    int32_t head = int32_t(img.data1);
+    const std::vector<uint32_t>* before = nullptr;
+    bool recorded = image_record(&img) != nullptr;
+    if (recorded) {
+        auto found = seen_images.find(img.data2);
+        if (found != seen_images.end()) {
+            before = &found->second;
+        } else {
+            std::vector<uint32_t> here = path;
+            here.push_back(index);
+            seen_images.emplace(img.data2, std::move(here));
+        }
+    }
+    uint32_t width = image_cell_width(&img), height = image_cell_height(&img);
+    if (fixed) {
+        word32(TYPE_IMAGE | nl | (before ? FIXED_REFERENCE : 0));
+        word32(uint32_t(head));
+        if (before) return fixed_path(*before);
+        word32(width | height << 16);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(uint8_t(TYPE_IMAGE | (head ? VARIANT : 0)));
+        if (head) varint(uint32_t(head));
+        if (before) return write_path(*before);
+        varint(width);
+        varint(height);
+    }
+    size_t bytes_wanted = size_t(width) * height * 4, start = out.size();
+    if (recorded && bytes_wanted) {
+        image_pixels px = image_lock(&img, false);
+        bytes(px.data, std::min<size_t>(bytes_wanted, size_t(px.count) * 4));
+    }
+    out.resize(start + bytes_wanted);   // a record that holds fewer pixels: the rest zero
 }
 
 // Twice the number of live entries, then the key and value of each live one in storage order (a
@@ -520,6 +564,7 @@ void encoder::value(const cell* c)
         if (any_block_q(type)) block_of(c);
         else if (any_string_q(type) || type == TYPE_BINARY) string_of(c);
         else if (type == TYPE_VECTOR) vector_of(c);
+        else if (type == TYPE_IMAGE) image_of(c);
         else no_codec(c);
     }
     index++;
@@ -650,6 +695,9 @@ void encoder::fixed_value(const cell* c)
         break;
     case TYPE_MAP:
         map_of(c);
+        break;
+    case TYPE_IMAGE:
+        image_of(c);
         break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
@@ -793,6 +841,7 @@ struct decoder {
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void bitset_record(cell* container, bool complement, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void image_record_of(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
     void map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at);
     void vector_record(cell* container, uint32_t unit, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
     // declared: in the fixed form, the wrapped type that an op!'s header names.
@@ -947,6 +996,43 @@ void decoder::string_record(cell* container, uint32_t type, bool variant, bool r
         bytes = uint64_t(v >> 2) << u;
     }
     make_string(container, type, head, flags, unit, bytes);
+}
+
+// image!: the head, then a path to an image met before (whose record it shares), or the size (each
+// side at most 65535) and width x height x 4 bytes of pixels, B, G, R, A each.
+void decoder::image_record_of(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    uint32_t head = fixed ? word32() : variant ? varint() : 0;
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_IMAGE) fail(lead_at);
+        cell shared{TYPE_IMAGE | flags, head, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_size = p;
+    uint32_t width, height;
+    if (fixed) {
+        uint32_t size = word32();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    } else {
+        width = varint();
+        height = varint();
+    }
+    if (width > 0xFFFF || height > 0xFFFF) fail(at_size);
+    uint64_t bytes = uint64_t(width) * height * 4;
+    if (!image_size_fits(width, height)) fail(at_size);
+    need(bytes);
+    stack::scope held;
+    cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
+    if (bytes == 0) image_new(made, width, height);
+    else if (!image_new_bitmap(made, width, height, 0, p)) fail(at_size);
+    p += bytes;
+    made->header = TYPE_IMAGE | flags;
+    made->data1 = head;
+    block::rs_append(container, made);
 }
 
 // map!: a path to a map met before, or the entries. The map goes into its container first and takes
@@ -1458,6 +1544,10 @@ void decoder::record(cell* container)
             bitset_record(container, variant, reference, flags, lead_at);
             depth--;
             return;
+        case TYPE_IMAGE:
+            image_record_of(container, variant, reference, flags, lead_at);
+            depth--;
+            return;
         case TYPE_MAP:
             map_record(container, reference, flags, lead_at);
             depth--;
@@ -1675,6 +1765,10 @@ void decoder::fixed_record(cell* container)
         return;
     case TYPE_BITSET:
         bitset_record(container, (h & FIXED_COMPLEMENT) != 0, reference, flags, where);
+        depth--;
+        return;
+    case TYPE_IMAGE:
+        image_record_of(container, false, reference, flags, where);
         depth--;
         return;
     case TYPE_MAP:

@@ -23,6 +23,7 @@
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/hashtable.h"
+#include "runtime/image_layer.h"
 #include "runtime/io/lz.h"
 #include "runtime/memory.h"
 #include "support/fixtures.h"
@@ -648,6 +649,48 @@ TEST_F(Kivbin, MapsWriteLiveEntriesAndKeepSharingInBothForms)
     for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
 }
 
+TEST_F(Kivbin, ImagesKeepPixelsHeadAndSharingInBothForms)
+{
+    const uint32_t pixels[] = {0xFF112233u, 0xFFAABBCCu};
+    cell* img = stack::push_slot();
+    ASSERT_TRUE(image_new_bitmap(img, 2, 1, 0, pixels));
+    EXPECT_EQ(kivbin::encode_cp(img), wrap({0x35, 2, 1, 0x33, 0x22, 0x11, 0xFF, 0xCC, 0xBB, 0xAA, 0xFF}));
+    cell* blk = first_of("[]");
+    block::rs_append(blk, img);
+    cell view = *img;
+    view.data1 = 1;
+    block::rs_append(blk, &view);
+    cell* empty = stack::push_slot();
+    image_new(empty, 0, 3);
+    block::rs_append(blk, empty);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        cell* held = stack::push(&back);
+        ASSERT_EQ(block::rs_length(held), 3u);
+        cell first = block::rs_head(held)[0], second = block::rs_head(held)[1], third = block::rs_head(held)[2];
+        EXPECT_EQ(second.data2, first.data2) << "two views share one record";
+        EXPECT_EQ(second.data1, 1u);
+        EXPECT_EQ(first.data3, img->data3) << "the size";
+        EXPECT_EQ(image_cell_height(&third), 3u);
+        EXPECT_EQ(image_get_pixel(&first, 0), pixels[0]) << (compact ? "compact" : "fixed");
+        EXPECT_EQ(image_get_pixel(&first, 1), pixels[1]) << (compact ? "compact" : "fixed");
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"width 65536", wrap({0x35, 0x80, 0x80, 0x04, 1})},
+        {"pixels past the data", wrap({0x35, 2, 2, 0, 0, 0, 0})},
+        {"65535 x 65535 pixels", wrap({0x35, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0x03, 0, 0, 0, 0})},
+        {"fixed pixels past the data", wrap_fixed({0x35, 0, 2 | 2 << 16, 0})},
+        {"path to a string", wrap({0x05, 0x02, 0x07, 0x04, 'a', 0xC1, 0x35, 0x02, 0x00, 0x00})},
+        {"string over an image", wrap({0x05, 0x02, 0x35, 1, 1, 0, 0, 0, 0xFF, 0xC1, 0x07, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
 // Cut, bit-flipped and random inputs of both forms from a fixed seed, placed against a page that may not be
 // touched: each decodes or raises kb-invalid-record, invalid-data or no-codec.
 TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
@@ -698,6 +741,10 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     cell* seed_map = map::from_block(first_of("[a [x] \"k\" 1.5 3 4]"));
     map::put_pair(seed_map, first_of("self"), seed_map, false);
     block::rs_append(scalars, seed_map);
+    const uint32_t seed_pixels[] = {0xFF010203u, 0x80405060u, 0, 0xFFFFFFFFu};
+    cell* seed_image = stack::push_slot();
+    ASSERT_TRUE(image_new_bitmap(seed_image, 2, 2, 0, seed_pixels));
+    block::rs_append(scalars, seed_image);
     seeds.push_back(kivbin::encode_cp(scalars));
     seeds.push_back(kivbin::encode(scalars));
     std::mt19937 rng(1210);
