@@ -2,6 +2,7 @@
 // decoder with its bounds, and the boot image load.
 #include "runtime/io/kivbin.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -9,19 +10,24 @@
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
+#include "runtime/image_layer.h"
 #include "runtime/io/lz.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -38,6 +44,7 @@ constexpr uint32_t HEADER_BYTES = 8;
 constexpr uint32_t FIXED_NEW_LINE = 0x80000000u, FIXED_REFERENCE = 1u << 19, FIXED_GLOBAL = 1u << 25;
 constexpr uint32_t FIXED_PATH = 0xFF;
 constexpr uint32_t FIXED_NEGATIVE = 1u << 22;   // money!
+constexpr uint32_t FIXED_COMPLEMENT = 1u << 23;   // bitset!
 
 bool no_form_q(uint32_t t)
 {
@@ -128,6 +135,11 @@ struct encoder {
     void number(uint32_t type, double d, bool percent);
     void block_of(const cell* c);
     void string_of(const cell* c);
+    void bitset_of(const cell* c);
+    void vector_of(const cell* c);
+    void map_of(const cell* c);
+    void image_of(const cell* c);
+    std::unordered_map<uint32_t, std::vector<uint32_t>> seen_images;   // record slot -> path
     void callable(const cell* c);
     void error_of(const cell* c);
     void function_of(const cell* c);
@@ -212,6 +224,129 @@ void encoder::string_of(const cell* c)
         varint((used >> u) << 2 | u);
     }
     bytes(at<uint8_t>(s->head), used);
+}
+
+// The head, the size, then the pixels from the first as bytes B, G, R, A; an image whose record was
+// met before is its head and path. Nothing here allocates series memory.
+void encoder::image_of(const cell* c)
+{
+    cell img = *c;
+    uint32_t nl = img.header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    int32_t head = int32_t(img.data1);
+    const std::vector<uint32_t>* before = nullptr;
+    bool recorded = image_record(&img) != nullptr;
+    if (recorded) {
+        auto found = seen_images.find(img.data2);
+        if (found != seen_images.end()) {
+            before = &found->second;
+        } else {
+            std::vector<uint32_t> here = path;
+            here.push_back(index);
+            seen_images.emplace(img.data2, std::move(here));
+        }
+    }
+    uint32_t width = image_cell_width(&img), height = image_cell_height(&img);
+    if (fixed) {
+        word32(TYPE_IMAGE | nl | (before ? FIXED_REFERENCE : 0));
+        word32(uint32_t(head));
+        if (before) return fixed_path(*before);
+        word32(width | height << 16);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(uint8_t(TYPE_IMAGE | (head ? VARIANT : 0)));
+        if (head) varint(uint32_t(head));
+        if (before) return write_path(*before);
+        varint(width);
+        varint(height);
+    }
+    size_t bytes_wanted = size_t(width) * height * 4, start = out.size();
+    if (recorded && bytes_wanted) {
+        image_pixels px = image_lock(&img, false);
+        bytes(px.data, std::min<size_t>(bytes_wanted, size_t(px.count) * 4));
+    }
+    out.resize(start + bytes_wanted);   // a record that holds fewer pixels: the rest zero
+}
+
+// Twice the number of live entries, then the key and value of each live one in storage order (a
+// removed entry's value has header 0); a map met before is its path.
+void encoder::map_of(const cell* c)
+{
+    uint32_t nl = c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    const std::vector<uint32_t>* before = met(c->data2);
+    if (fixed) {
+        word32(TYPE_MAP | nl | (before ? FIXED_REFERENCE : 0));
+        if (before) return fixed_path(*before);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(TYPE_MAP);
+        if (before) return write_path(*before);
+    }
+    series_buffer* s = series_of(c->data2);
+    const cell* entries = at<cell>(s->head);
+    uint32_t n = (s->tail - s->head) / CELL_BYTES / 2, live = 0;
+    for (uint32_t i = 0; i < n; i++) live += entries[2 * i + 1].header != 0;
+    field(2 * live);
+    enter();
+    for (uint32_t i = 0; i < n; i++) {
+        if (entries[2 * i + 1].header == 0) continue;
+        any_value(entries + 2 * i);
+        any_value(entries + 2 * i + 1);
+    }
+    leave();
+}
+
+// The head, the element type with the unit, the element count and the elements from the buffer's
+// first one; a vector met before is its head and path.
+void encoder::vector_of(const cell* c)
+{
+    uint32_t nl = c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    int32_t head = series_head_raw(c);
+    series_buffer* s = series_of(series_node(c));
+    uint32_t unit = series_unit(s);
+    const std::vector<uint32_t>* before = met(series_node(c));
+    if (fixed) {
+        word32(TYPE_VECTOR | nl | unit << 8 | (before ? FIXED_REFERENCE : 0));
+        word32(uint32_t(head));
+        if (before) return fixed_path(*before);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(uint8_t(TYPE_VECTOR | (head ? VARIANT : 0)));
+        if (head) varint(uint32_t(head));
+        if (before) return write_path(*before);
+    }
+    s = series_of(series_node(c));
+    uint32_t used = s->tail - s->head;
+    if (fixed) {
+        word32(used / unit);
+        word32(c->data3);
+    } else {
+        byte(uint8_t(c->data3 << 2 | std::countr_zero(unit)));
+        varint(used / unit);
+    }
+    bytes(at<uint8_t>(s->head), used);
+    if (fixed) while (out.size() % 4) byte(0);
+}
+
+// The complement flag in the lead (the header), the byte count, the bytes (padded to 4 in the fixed
+// form); a bitset met before is its path.
+void encoder::bitset_of(const cell* c)
+{
+    uint32_t nl = c->header & HEADER_NEW_LINE ? FIXED_NEW_LINE : 0;
+    bool complement = bitset::complement_q(c);
+    const std::vector<uint32_t>* before = met(c->data2);
+    if (fixed) {
+        word32(TYPE_BITSET | nl | (complement ? FIXED_COMPLEMENT : 0) | (before ? FIXED_REFERENCE : 0));
+        if (before) return fixed_path(*before);
+    } else {
+        if (before) byte(PREFIX_REFERENCE);
+        byte(uint8_t(TYPE_BITSET | (complement ? VARIANT : 0)));
+        if (before) return write_path(*before);
+    }
+    series_buffer* s = series_of(c->data2);
+    uint32_t used = s->tail - s->head;
+    field(used);
+    bytes(at<uint8_t>(s->head), used);
+    if (fixed) while (out.size() % 4) byte(0);
 }
 
 // Kind, stack and object bits from the context cell; the values when they are not on the stack
@@ -380,6 +515,27 @@ void encoder::value(const cell* c)
         bytes(mask, n);
         break;
     }
+    case TYPE_TUPLE: {
+        uint32_t n = tuple::size_of(c);
+        if (n == 3) {
+            byte(TYPE_TUPLE);
+        } else {
+            byte(VARIANT | TYPE_TUPLE);
+            byte(uint8_t(n));
+        }
+        bytes(tuple::bytes_of(c), n);
+        break;
+    }
+    case TYPE_PAIR:
+        byte(TYPE_PAIR);
+        zigzag(int32_t(c->data2));
+        zigzag(int32_t(c->data3));
+        break;
+    case TYPE_POINT2D:
+    case TYPE_POINT3D:   // the raw words of the single floats
+        byte(uint8_t(type));
+        bytes(&c->data1, type == TYPE_POINT3D ? 12 : 8);
+        break;
     case TYPE_ISSUE:
         byte(TYPE_ISSUE);
         varint(symbol_index(word_symbol(c)));
@@ -397,6 +553,8 @@ void encoder::value(const cell* c)
         varint(symbol_index(word_symbol(c)));
         break;
     case TYPE_OBJECT: object_of(c); break;
+    case TYPE_BITSET: bitset_of(c); break;
+    case TYPE_MAP: map_of(c); break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_OP: callable(c); break;
@@ -405,6 +563,8 @@ void encoder::value(const cell* c)
     default:
         if (any_block_q(type)) block_of(c);
         else if (any_string_q(type) || type == TYPE_BINARY) string_of(c);
+        else if (type == TYPE_VECTOR) vector_of(c);
+        else if (type == TYPE_IMAGE) image_of(c);
         else no_codec(c);
     }
     index++;
@@ -467,6 +627,24 @@ void encoder::fixed_value(const cell* c)
         word32(c->data2);
         word32(c->data3);
         break;
+    case TYPE_TUPLE:
+        word32(type | nl | tuple::size_of(c) << 8);
+        word32(c->data1);
+        word32(c->data2);
+        word32(c->data3);
+        break;
+    case TYPE_PAIR:
+        word32(type | nl);
+        word32(c->data2);
+        word32(c->data3);
+        break;
+    case TYPE_POINT2D:
+    case TYPE_POINT3D:
+        word32(type | nl);
+        word32(c->data1);
+        word32(c->data2);
+        if (type == TYPE_POINT3D) word32(c->data3);
+        break;
     case TYPE_ISSUE:
         word32(type | nl);
         word32(symbol_index(word_symbol(c)));
@@ -509,6 +687,18 @@ void encoder::fixed_value(const cell* c)
         context_record(c->data1);
         break;
     }
+    case TYPE_BITSET:
+        bitset_of(c);
+        break;
+    case TYPE_VECTOR:
+        vector_of(c);
+        break;
+    case TYPE_MAP:
+        map_of(c);
+        break;
+    case TYPE_IMAGE:
+        image_of(c);
+        break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_OP: callable(c); break;
@@ -625,6 +815,12 @@ struct decoder {
         p += 12;
         return v;
     }
+    // point2D! and point3D!: the raw words of two or three single floats, in either form.
+    cell point_record(uint32_t type, uint32_t flags)
+    {
+        uint32_t x = word32(), y = word32();
+        return cell{type | flags, x, y, type == TYPE_POINT3D ? word32() : 0};
+    }
     uint32_t symbol(uint32_t index, const uint8_t* where);
     uint32_t symbol() { const uint8_t* where = p; return symbol(varint(), where); }
 
@@ -644,6 +840,10 @@ struct decoder {
     node_ref shared_series(const uint8_t* where, uint32_t type);
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
+    void bitset_record(cell* container, bool complement, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void image_record_of(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at);
+    void vector_record(cell* container, uint32_t unit, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
     // declared: in the fixed form, the wrapped type that an op!'s header names.
     void callable_record(cell* container, uint32_t type, uint32_t flags, const uint8_t* lead_at,
                          uint32_t declared = 0);
@@ -707,8 +907,8 @@ const cell* decoder::resolve(const uint8_t* where)
         if (i == 0) {
             node = series_node(output);
             index += first;
-        } else if (any_block_q(cell_type(current))) {
-            node = series_node(current);
+        } else if (any_block_q(cell_type(current)) || cell_type(current) == TYPE_MAP) {
+            node = series_node(current);   // a map: its entries' keys and values
         } else if (spec_holder_q(cell_type(current)) && !function_like_q(current)) {
             node = current->data2;   // the cells of the spec
         } else if (function_like_q(current)) {
@@ -740,7 +940,9 @@ node_ref decoder::shared_series(const uint8_t* where, uint32_t type)
     const cell* target = resolve(where);
     uint32_t t = cell_type(target);
     if (any_block_q(type) && spec_holder_q(t)) return target->data2;
-    bool fits = any_block_q(type) ? any_block_q(t) : series_kind_q(t) && !any_block_q(t);
+    // A string takes only the bytes or units of a string or binary: never the wider units of a
+    // vector or the pixels of an image.
+    bool fits = any_block_q(type) ? any_block_q(t) : any_string_q(t) || t == TYPE_BINARY;
     if (!fits) fail(where);
     return series_node(target);
 }
@@ -794,6 +996,164 @@ void decoder::string_record(cell* container, uint32_t type, bool variant, bool r
         bytes = uint64_t(v >> 2) << u;
     }
     make_string(container, type, head, flags, unit, bytes);
+}
+
+// image!: the head, then a path to an image met before (whose record it shares), or the size (each
+// side at most 65535) and width x height x 4 bytes of pixels, B, G, R, A each.
+void decoder::image_record_of(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    uint32_t head = fixed ? word32() : variant ? varint() : 0;
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_IMAGE) fail(lead_at);
+        cell shared{TYPE_IMAGE | flags, head, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_size = p;
+    uint32_t width, height;
+    if (fixed) {
+        uint32_t size = word32();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    } else {
+        width = varint();
+        height = varint();
+    }
+    if (width > 0xFFFF || height > 0xFFFF) fail(at_size);
+    uint64_t bytes = uint64_t(width) * height * 4;
+    if (!image_size_fits(width, height)) fail(at_size);
+    need(bytes);
+    stack::scope held;
+    cell* made = held.push(cell{TYPE_UNSET, 0, 0, 0});
+    if (bytes == 0) image_new(made, width, height);
+    else if (!image_new_bitmap(made, width, height, 0, p)) fail(at_size);
+    p += bytes;
+    made->header = TYPE_IMAGE | flags;
+    made->data1 = head;
+    block::rs_append(container, made);
+}
+
+// map!: a path to a map met before, or the entries. The map goes into its container first and takes
+// each entry as it is read, so that paths through it resolve while the rest is read; a key that a
+// map cannot hold, or one met twice, is an invalid record.
+void decoder::map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_MAP) fail(lead_at);
+        cell shared{TYPE_MAP | flags, 0, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_count = p;
+    uint32_t n = field();
+    if (n % 2) fail(at_count);
+    need(uint64_t(n) * (fixed ? 4 : 1));   // every record takes a byte (a word) at least
+    stack::scope held;
+    cell* m = map::make_at(nullptr, held.push(cell{TYPE_UNSET, 0, 0, 0}), n);
+    m->header |= flags;
+    block::rs_append(container, m);
+    m->header &= ~HEADER_NEW_LINE;
+    cell* entry = block::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), 2);
+    for (uint32_t i = 0; i < n / 2; i++) {
+        series_buffer* b = series_of(series_node(entry));
+        b->tail = b->head;
+        const uint8_t* at_key = p;
+        any_record(entry);
+        any_record(entry);
+        if (block::rs_length(entry) != 2 || !map::key_type_q(cell_type(block::rs_head(entry)))) fail(at_key);
+        map::put_pair(m, block::rs_head(entry), block::rs_head(entry) + 1, true);
+        if (uint32_t(map::count(m)) != i + 1) fail(at_key);   // the key was met before
+    }
+}
+
+// The element types and units a vector can have: chars and integers of 1, 2 or 4 bytes, floats of
+// 4 or 8, percents of 8.
+bool vector_layout_q(uint32_t type, uint32_t unit)
+{
+    if (type == TYPE_CHAR || type == TYPE_INTEGER) return unit == 1 || unit == 2 || unit == 4;
+    if (type == TYPE_FLOAT) return unit == 4 || unit == 8;
+    return type == TYPE_PERCENT && unit == 8;
+}
+
+// vector!: the head, then a path to a vector met before (whose element type it takes), or the
+// element type and unit (the compact form's one byte; the fixed form's header holds the unit), the
+// element count and the elements.
+void decoder::vector_record(cell* container, uint32_t unit, bool variant, bool reference, uint32_t flags,
+                            const uint8_t* lead_at)
+{
+    uint32_t head = fixed ? word32() : variant ? varint() : 0;
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_VECTOR) fail(lead_at);
+        cell shared{TYPE_VECTOR | flags, head, target->data2, target->data3};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_layout = p;
+    uint32_t count, type;
+    if (fixed) {
+        count = word32();
+        at_layout = p;
+        type = word32();
+    } else {
+        uint8_t b = byte();
+        type = b >> 2;
+        unit = 1u << (b & 3);
+        count = varint();
+    }
+    if (!vector_layout_q(type, unit)) fail(at_layout);
+    uint64_t bytes = uint64_t(count) * unit;
+    if (bytes >= 0x80000000ull) fail(at_layout);
+    need(fixed ? (bytes + 3) & ~uint64_t(3) : bytes);
+    if (type == TYPE_CHAR && unit == 4) {
+        for (uint64_t i = 0; i < bytes; i += 4) {
+            uint32_t cp;
+            std::memcpy(&cp, p + i, 4);
+            if (cp > 0x10FFFF) fail(p + i);
+        }
+    }
+    stack::scope held;
+    cell* made = vector::make_at(held.push(cell{TYPE_UNSET, 0, 0, 0}), int64_t(count), type, unit);
+    series_buffer* s = series_of(made->data2);
+    std::memcpy(at<uint8_t>(s->head), p, size_t(bytes));
+    s->tail = s->head + uint32_t(bytes);
+    p += bytes;
+    if (fixed) while ((p - base) % 4) p++;   // the padding: inside the data, checked above
+    made->header = TYPE_VECTOR | flags;
+    made->data1 = head;
+    block::rs_append(container, made);
+}
+
+// bitset!: a path to a bitset met before (whose buffer carries its own complement flag), or the
+// byte count and the bytes (in the fixed form padded to 4).
+void decoder::bitset_record(cell* container, bool complement, bool reference, uint32_t flags, const uint8_t* lead_at)
+{
+    if (reference) {
+        if (fixed && word32() != FIXED_PATH) fail(lead_at);
+        const cell* target = resolve(lead_at);
+        if (cell_type(target) != TYPE_BITSET) fail(lead_at);
+        cell shared{TYPE_BITSET | flags, 0, target->data2, 0};
+        block::rs_append(container, &shared);
+        return;
+    }
+    const uint8_t* at_count = p;
+    uint32_t n = field();
+    if (n > BITSET_MAX_BYTES) fail(at_count);
+    need(fixed ? (uint64_t(n) + 3) & ~uint64_t(3) : n);
+    stack::scope held;
+    cell* made = held.push(cell{TYPE_BITSET | flags, 0, bytes_alloc(std::max(n, 1u)), 0});
+    series_buffer* s = series_of(made->data2);
+    std::memcpy(at<uint8_t>(s->head), p, n);
+    s->tail = s->head + n;
+    if (complement) s->flags |= SERIES_COMPLEMENT;
+    p += n;
+    if (fixed) while ((p - base) % 4) p++;   // the padding: inside the data, checked above
+    block::rs_append(container, made);
 }
 
 // A string of `bytes` bytes in units of `unit` from the read position, which moves past them.
@@ -1095,7 +1455,8 @@ void decoder::record(cell* container)
         uint32_t type = lead & 0x3F;
         bool variant = (lead & VARIANT) != 0;
         if (type == 0x3F) type = varint();
-        if (reference && !series_kind_q(type) && !bindable_word_q(type) && type != TYPE_OBJECT && type != TYPE_FUNCTION)
+        if (reference && !series_kind_q(type) && !bindable_word_q(type) && type != TYPE_OBJECT && type != TYPE_FUNCTION &&
+            type != TYPE_BITSET && type != TYPE_MAP)
             fail(lead_at);
         if (type == 0) fail(lead_at);
         if (no_form_q(type)) {
@@ -1142,6 +1503,25 @@ void decoder::record(cell* container)
             p += n;
             break;
         }
+        case TYPE_TUPLE: {
+            uint32_t n = 3;
+            if (variant) {
+                n = byte();
+                if (n < 3 || n > tuple::MAX_BYTES) fail(p - 1);   // no tuple is shorter than 3
+            }
+            need(n);
+            tuple::make_at(&v, p, n);
+            v.header |= flags;
+            p += n;
+            break;
+        }
+        case TYPE_PAIR: {
+            uint32_t x = uint32_t(zigzag());
+            v = cell{TYPE_PAIR | flags, 0, x, uint32_t(zigzag())};
+            break;
+        }
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: v = point_record(type, flags); break;
         case TYPE_ISSUE: v = global_word(TYPE_ISSUE, symbol(), flags); break;
         case TYPE_WORD:
         case TYPE_SET_WORD:
@@ -1158,6 +1538,22 @@ void decoder::record(cell* container)
         }
         case TYPE_OBJECT:
             object_record(container, variant, reference, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_BITSET:
+            bitset_record(container, variant, reference, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_IMAGE:
+            image_record_of(container, variant, reference, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_MAP:
+            map_record(container, reference, flags, lead_at);
+            depth--;
+            return;
+        case TYPE_VECTOR:
+            vector_record(container, 0, variant, reference, flags, lead_at);
             depth--;
             return;
         case TYPE_CONTEXT:
@@ -1285,6 +1681,22 @@ void decoder::fixed_record(cell* container)
         v = cell{TYPE_TYPESET | flags, a, b, word32()};
         break;
     }
+    case TYPE_TUPLE: {
+        uint32_t n = h >> 8 & 0xF;
+        if (n < 3 || n > tuple::MAX_BYTES) fail(where);
+        uint32_t words[3];
+        for (uint32_t& w : words) w = word32();
+        tuple::make_at(&v, reinterpret_cast<const uint8_t*>(words), n);   // bytes past n become 0
+        v.header |= flags;
+        break;
+    }
+    case TYPE_PAIR: {
+        uint32_t x = word32();
+        v = cell{TYPE_PAIR | flags, 0, x, word32()};
+        break;
+    }
+    case TYPE_POINT2D:
+    case TYPE_POINT3D: v = point_record(type, flags); break;
     case TYPE_ISSUE: {
         const uint8_t* at_symbol = p;
         v = global_word(TYPE_ISSUE, symbol(word32(), at_symbol), flags);
@@ -1349,6 +1761,22 @@ void decoder::fixed_record(cell* container)
             fire(ERR_ACCESS, err::NO_CODEC, &t);
         }
         callable_record(container, type, flags, where, h >> op::WRAPPED_SHIFT & 0xFF);
+        depth--;
+        return;
+    case TYPE_BITSET:
+        bitset_record(container, (h & FIXED_COMPLEMENT) != 0, reference, flags, where);
+        depth--;
+        return;
+    case TYPE_IMAGE:
+        image_record_of(container, false, reference, flags, where);
+        depth--;
+        return;
+    case TYPE_MAP:
+        map_record(container, reference, flags, where);
+        depth--;
+        return;
+    case TYPE_VECTOR:
+        vector_record(container, h >> 8 & 0x1F, false, reference, flags, where);
         depth--;
         return;
     case TYPE_ERROR:

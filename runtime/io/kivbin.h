@@ -35,8 +35,7 @@ void init();
 void register_callables();
 
 // The compact KIVBIN of one value (flags 1, or 5 with symbols). A routine!, triple!, handle!,
-// port! or event! anywhere in it raises access/no-codec with the value, and so does an op! of a
-// function! (which has no record yet).
+// port! or event! anywhere in it raises access/no-codec with the value.
 std::vector<uint8_t> encode_cp(const cell* value);
 // The same in the fixed form: every field a 32-bit little-endian word (flags 0, or 4 with symbols).
 std::vector<uint8_t> encode(const cell* value);

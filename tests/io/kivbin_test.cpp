@@ -8,17 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/op.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
+#include "runtime/hashtable.h"
+#include "runtime/image_layer.h"
 #include "runtime/io/lz.h"
+#include "runtime/memory.h"
 #include "support/fixtures.h"
 #include "support/guarded.h"
 #include "support/values.h"
@@ -447,6 +454,243 @@ TEST_F(Kivbin, DatesAndMoneyRoundTripInBothFormsAndAreChecked)
     for (const row& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
 }
 
+// The cells a block decodes to, compared word for word with the block's own, in both forms.
+void expect_identical_round_trips(cell* blk, const char* what)
+{
+    for (bool compact : {true, false}) {
+        bytes data = compact ? kivbin::encode_cp(blk) : kivbin::encode(blk);
+        cell* out = block::make_at(stack::push_slot(), 4);
+        kivbin::decode(data.data(), data.size(), out, kivbin::MODE_CODEC);
+        cell back = *block::rs_head(out);
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), block::rs_length(blk)) << what;
+        for (uint32_t i = 0; i < block::rs_length(blk); i++) {
+            cell a = block::rs_head(blk)[i], b = block::rs_head(&back)[i];
+            EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << what << " value " << i << (compact ? " compact" : " fixed");
+        }
+    }
+}
+
+// A fixed-form binary without symbols around a payload of words.
+bytes wrap_fixed(const std::vector<uint32_t>& words)
+{
+    bytes b = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0};
+    uint32_t size = uint32_t(4 * words.size());
+    for (uint32_t w : std::vector<uint32_t>{1, size}) b.insert(b.end(), {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)});
+    for (uint32_t w : words) b.insert(b.end(), {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)});
+    return b;
+}
+
+TEST_F(Kivbin, TuplesPairsAndPointsRoundTripInBothFormsAndAreChecked)
+{
+    cell* blk = first_of("[1.2.3 1.2.3.4 1.2.3.4.5.6.7.8.9.10.11.255 3x-4 -2147483648x2147483647 0x0]");
+    block::rs_append(blk, point2D::push(1.5f, -0.0f));
+    block::rs_append(blk, point3D::push(-2.25f, 1e30f, 3.0f));
+    block::rs_head(blk)[1].header |= HEADER_NEW_LINE;
+    expect_identical_round_trips(blk, "tuples, pairs and points");
+
+    struct layout {
+        const char* text;
+        bytes payload;
+    };
+    const layout layouts[] = {
+        {"1.2.3", {0x27, 1, 2, 3}},
+        {"1.2.3.4", {0x67, 4, 1, 2, 3, 4}},
+        {"3x-4", {0x25, 0x06, 0x07}},
+    };
+    for (const layout& l : layouts) EXPECT_EQ(kivbin::encode_cp(first_of(l.text)), wrap(l.payload)) << l.text;
+    EXPECT_EQ(kivbin::encode_cp(point2D::push(1.5f, 2.0f)), wrap({0x33, 0, 0, 0xC0, 0x3F, 0, 0, 0, 0x40}));
+    EXPECT_EQ(kivbin::encode(first_of("1.2.3.4")), wrap_fixed({0x0427, 0x04030201, 0, 0}));
+
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"tuple of 2 bytes", wrap({0x67, 2, 1, 2})},
+        {"tuple of 13 bytes", wrap({0x67, 13, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})},
+        {"tuple cut short", wrap({0x27, 1, 2})},
+        {"pair without y", wrap({0x25, 0x06})},
+        {"point3D without z", wrap({0x34, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"fixed tuple of 2 bytes", wrap_fixed({0x0227, 0x0201, 0, 0})},
+        {"fixed tuple of 13 bytes", wrap_fixed({0x0D27, 0, 0, 0})},
+        {"fixed tuple cut short", wrap_fixed({0x0327, 0x030201})},
+        {"fixed point2D without y", wrap_fixed({0x33, 0})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+    // The bytes past a fixed tuple's count are dropped, so equal tuples keep equal words.
+    cell back = *block::rs_head(decode(wrap_fixed({0x0327, 0xFF030201, 0xFFFFFFFF, 0})));
+    EXPECT_EQ(back.data1, 0x030201u);
+    EXPECT_EQ(back.data2, 0u);
+}
+
+TEST_F(Kivbin, BitsetsKeepBitsComplementAndSharingInBothForms)
+{
+    cell* plain = bitset::make_from_spec(first_of("\"A\""), bitset::CALLER_MAKE);
+    EXPECT_EQ(kivbin::encode_cp(plain), wrap({0x1E, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}));
+    cell* blk = first_of("[]");
+    block::rs_append(blk, plain);
+    cell* other = bitset::make_from_spec(first_of("\"az\""), bitset::CALLER_MAKE);
+    series_of(other->data2)->flags |= SERIES_COMPLEMENT;
+    block::rs_append(blk, other);
+    block::rs_append(blk, plain);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), 3u);
+        cell* items = block::rs_head(&back);
+        EXPECT_EQ(items[0].data2, items[2].data2) << "one bitset met twice is shared";
+        for (uint32_t i = 0; i < 2; i++) {
+            cell* a = block::rs_head(blk) + i;
+            EXPECT_EQ(bitset::complement_q(items + i), bitset::complement_q(a)) << i;
+            series_buffer* x = series_of(a->data2);
+            series_buffer* y = series_of(items[i].data2);
+            ASSERT_EQ(y->tail - y->head, x->tail - x->head) << i;
+            EXPECT_EQ(std::memcmp(at<uint8_t>(x->head), at<uint8_t>(y->head), x->tail - x->head), 0) << i;
+        }
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"count past the data", wrap({0x1E, 3, 0xFF, 0xFF})},
+        {"fixed count past the data", wrap_fixed({0x1E, 5, 0xFFFFFFFF})},
+        {"path to a string", wrap({0x05, 0x02, 0x07, 0x04, 'a', 0xC1, 0x1E, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
+TEST_F(Kivbin, VectorsKeepLayoutHeadAndSharingInBothForms)
+{
+    cell proto{TYPE_VECTOR, 0, 0, 0};
+    EXPECT_EQ(kivbin::encode_cp(vector::make(&proto, first_of("[integer! 8 2 [1 2]]"), TYPE_VECTOR)),
+              wrap({0x23, 0x2C, 2, 1, 2}));
+    cell* blk = first_of("[]");
+    for (const char* spec : {"[integer! 16 3 [1 -2 300]]", "[char! 32 2 [#\"a\" #\"^(2603)\"]]",
+                             "[float! 32 2 [1.5 -2.25]]", "[float! 64 1 [1e300]]", "[percent! 2 [50% 1%]]"})
+        block::rs_append(blk, stack::push(vector::make(&proto, first_of(spec), TYPE_VECTOR)));
+    cell view = block::rs_head(blk)[0];
+    view.data1 = 1;
+    block::rs_append(blk, &view);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        stack::push(&back);
+        ASSERT_EQ(block::rs_length(&back), block::rs_length(blk));
+        for (uint32_t i = 0; i < block::rs_length(blk); i++) {
+            cell a = block::rs_head(blk)[i], b = block::rs_head(&back)[i];
+            EXPECT_EQ(b.data3, a.data3) << i;
+            EXPECT_EQ(b.data1, a.data1) << i;
+            EXPECT_EQ(series_unit(series_of(b.data2)), series_unit(series_of(a.data2))) << i;
+            EXPECT_EQ(test::mold(b, true), test::mold(a, true)) << i << (compact ? " compact" : " fixed");
+        }
+        EXPECT_EQ(block::rs_head(&back)[5].data2, block::rs_head(&back)[0].data2) << "two views share one buffer";
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"float! of 1 byte", wrap({0x23, 0x30, 1, 0})},
+        {"percent! of 4 bytes", wrap({0x23, 0x9A, 1, 0, 0, 0, 0})},
+        {"element type string!", wrap({0x23, 0x1C, 1, 0})},
+        {"count past the data", wrap({0x23, 0x2E, 5, 0, 0})},
+        {"char! past 0x10FFFF", wrap({0x23, 0x2A, 1, 0, 0, 0x11, 0})},
+        {"fixed unit 3", wrap_fixed({0x0323, 0, 1, 11, 0})},
+        {"fixed count past the data", wrap_fixed({0x0423, 0, 9, 11, 0})},
+        {"string over a vector's buffer", wrap({0x05, 0x02, 0x23, 0x2E, 1, 0x41, 0, 0, 0, 0xC1, 0x07, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
+TEST_F(Kivbin, MapsWriteLiveEntriesAndKeepSharingInBothForms)
+{
+    cell* m = map::from_block(first_of("[1 2 3 4]"));
+    EXPECT_EQ(kivbin::encode_cp(m), wrap({0x28, 4, 0x81, 0x82, 0x83, 0x84}));
+    at<cell>(series_of(m->data2)->head)[1].header = 0;   // the entry of key 1 removed
+    hashtable_record(m->data3)->live--;
+    EXPECT_EQ(kivbin::encode_cp(m), wrap({0x28, 2, 0x83, 0x84}));
+
+    // One block as two values, and the map as a value of itself.
+    cell* held = map::from_block(first_of("[a [x y] \"k\" 1.5]"));
+    cell blk = at<cell>(series_of(held->data2)->head)[1];
+    cell* key = first_of("b");
+    map::put_pair(held, key, &blk, false);
+    map::put_pair(held, first_of("self"), held, false);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(held) : kivbin::encode(held)));
+        stack::push(&back);
+        ASSERT_EQ(cell_type(&back), TYPE_MAP);
+        EXPECT_EQ(map::count(&back), 4);
+        const cell* entries = at<cell>(series_of(back.data2)->head);
+        EXPECT_EQ(entries[5].data2, entries[1].data2) << "the block met twice is shared";
+        EXPECT_EQ(entries[7].data2, back.data2) << "the map holds itself";
+        EXPECT_EQ(test::mold(entries[3], true), "1.5");
+        EXPECT_EQ(test::mold_at(stack::push(&back), false, true), test::mold_at(held, false, true))
+            << (compact ? "compact" : "fixed");
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"odd count", wrap({0x28, 1, 0x81})},
+        {"count past the data", wrap({0x28, 6, 0x81, 0x82})},
+        {"key met twice", wrap({0x28, 4, 0x81, 0x82, 0x81, 0x83})},
+        {"block as a key", wrap({0x28, 2, 0x05, 0x00, 0x81})},
+        {"value missing", wrap({0x28, 2, 0x81})},
+        {"fixed odd count", wrap_fixed({0x28, 1, 0x0B, 1})},
+        {"path to a block", wrap({0x05, 0x02, 0x05, 0x00, 0xC1, 0x28, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
+TEST_F(Kivbin, ImagesKeepPixelsHeadAndSharingInBothForms)
+{
+    const uint32_t pixels[] = {0xFF112233u, 0xFFAABBCCu};
+    cell* img = stack::push_slot();
+    ASSERT_TRUE(image_new_bitmap(img, 2, 1, 0, pixels));
+    EXPECT_EQ(kivbin::encode_cp(img), wrap({0x35, 2, 1, 0x33, 0x22, 0x11, 0xFF, 0xCC, 0xBB, 0xAA, 0xFF}));
+    cell* blk = first_of("[]");
+    block::rs_append(blk, img);
+    cell view = *img;
+    view.data1 = 1;
+    block::rs_append(blk, &view);
+    cell* empty = stack::push_slot();
+    image_new(empty, 0, 3);
+    block::rs_append(blk, empty);
+    for (bool compact : {true, false}) {
+        cell back = *block::rs_head(decode(compact ? kivbin::encode_cp(blk) : kivbin::encode(blk)));
+        cell* held = stack::push(&back);
+        ASSERT_EQ(block::rs_length(held), 3u);
+        cell first = block::rs_head(held)[0], second = block::rs_head(held)[1], third = block::rs_head(held)[2];
+        EXPECT_EQ(second.data2, first.data2) << "two views share one record";
+        EXPECT_EQ(second.data1, 1u);
+        EXPECT_EQ(first.data3, img->data3) << "the size";
+        EXPECT_EQ(image_cell_height(&third), 3u);
+        EXPECT_EQ(image_get_pixel(&first, 0), pixels[0]) << (compact ? "compact" : "fixed");
+        EXPECT_EQ(image_get_pixel(&first, 1), pixels[1]) << (compact ? "compact" : "fixed");
+    }
+    const uint32_t invalid = ERR_SCRIPT * 100 + err::KB_INVALID_RECORD;
+    struct refused {
+        const char* what;
+        bytes data;
+    };
+    const refused rows[] = {
+        {"width 65536", wrap({0x35, 0x80, 0x80, 0x04, 1})},
+        {"pixels past the data", wrap({0x35, 2, 2, 0, 0, 0, 0})},
+        {"65535 x 65535 pixels", wrap({0x35, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0x03, 0, 0, 0, 0})},
+        {"fixed pixels past the data", wrap_fixed({0x35, 0, 2 | 2 << 16, 0})},
+        {"path to a string", wrap({0x05, 0x02, 0x07, 0x04, 'a', 0xC1, 0x35, 0x02, 0x00, 0x00})},
+        {"string over an image", wrap({0x05, 0x02, 0x35, 1, 1, 0, 0, 0, 0xFF, 0xC1, 0x07, 0x02, 0x00, 0x00})},
+    };
+    for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
+}
+
 // Cut, bit-flipped and random inputs of both forms from a fixed seed, placed against a page that may not be
 // touched: each decodes or raises kb-invalid-record, invalid-data or no-codec.
 TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
@@ -483,6 +727,26 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     cell* callables = callables_and_error();
     seeds.push_back(kivbin::encode_cp(callables));
     seeds.push_back(kivbin::encode(callables));
+    cell* scalars = first_of("[1.2.3 1.2.3.4.5 3x-4]");
+    block::rs_append(scalars, point2D::push(1.5f, 2.0f));
+    block::rs_append(scalars, point3D::push(1.0f, 2.0f, 3.0f));
+    block::rs_append(scalars, bitset::make_from_spec(first_of("\"az\""), bitset::CALLER_MAKE));
+    cell bits = block::rs_head(scalars)[5];
+    block::rs_append(scalars, &bits);
+    cell vector_proto{TYPE_VECTOR, 0, 0, 0};
+    block::rs_append(scalars, stack::push(vector::make(&vector_proto, first_of("[float! 32 2 [1.5 2.5]]"), TYPE_VECTOR)));
+    cell vector_view = block::rs_head(scalars)[7];
+    vector_view.data1 = 1;
+    block::rs_append(scalars, &vector_view);
+    cell* seed_map = map::from_block(first_of("[a [x] \"k\" 1.5 3 4]"));
+    map::put_pair(seed_map, first_of("self"), seed_map, false);
+    block::rs_append(scalars, seed_map);
+    const uint32_t seed_pixels[] = {0xFF010203u, 0x80405060u, 0, 0xFFFFFFFFu};
+    cell* seed_image = stack::push_slot();
+    ASSERT_TRUE(image_new_bitmap(seed_image, 2, 2, 0, seed_pixels));
+    block::rs_append(scalars, seed_image);
+    seeds.push_back(kivbin::encode_cp(scalars));
+    seeds.push_back(kivbin::encode(scalars));
     std::mt19937 rng(1210);
     const uint32_t allowed[] = {ERR_SCRIPT * 100 + err::KB_INVALID_RECORD, ERR_SCRIPT * 100 + err::INVALID_DATA,
                                 ERR_ACCESS * 100 + err::NO_CODEC, 0};
