@@ -399,7 +399,7 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
     if (exit_code()) return pos + 1;
     uint32_t next = plain_expression(code, pos, no_infix);
     if (exit_code()) return next;
-    if (trace_s.tracing) fire_traced(TRACE_PUSH, code, int32_t(next), nullptr, stack_s.top - 1);
+    if (tracing_now()) fire_traced(TRACE_PUSH, code, int32_t(next), nullptr, stack_s.top - 1);
     return next;
 }
 
@@ -407,7 +407,7 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
 [[gnu::always_inline]] inline uint32_t eval_operand(node_ref code, uint32_t pos, bool no_infix)
 {
-    if (trace_s.tracing) [[unlikely]] return interpreter::eval_expression(code, pos, no_infix);
+    if (tracing_now()) [[unlikely]] return interpreter::eval_expression(code, pos, no_infix);
     series_buffer* s = series_of(code);
     cell* c = at<cell>(s->head) + pos;
     cell* start = stack_s.top;
@@ -779,7 +779,7 @@ uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_val
     cell name = *code_at(code, pos++);
     fast_op fast = fast_op_of(&op);
     // While tracing, operators take the call path, which reports open, call and return.
-    if (fast != FAST_NONE && pos < code_tail(code) && !trace_s.tracing) {
+    if (fast != FAST_NONE && pos < code_tail(code) && !tracing_now()) {
         pos = eval_operand(code, pos, true);
         if (exit_code()) return pos;
         if (fast_apply(fast, start, start + 1)) {
@@ -828,7 +828,7 @@ bool system_issue(const cell* v)
 
 uint32_t interpreter::eval_expression(node_ref code, uint32_t pos, bool no_infix)
 {
-    if (trace_s.tracing) [[unlikely]] return traced_expression(code, pos, no_infix);
+    if (tracing_now()) [[unlikely]] return traced_expression(code, pos, no_infix);
     return plain_expression(code, pos, no_infix);
 }
 
@@ -863,7 +863,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         if (exit_code()) return pos;
         if (cell_type(base + 1) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, &v);
         store_word(base, base + 1);
-        if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_SET, code, pos, &v, base + 1);
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_SET, code, pos, &v, base + 1);
         base[0] = base[1];
         stack::unwind_keep();
         return pos;   // the value's own expression took the operators that follow it
@@ -938,20 +938,20 @@ void interpreter::eval(const cell* block, bool keep)
     } else {
         cell saved = interpreter_s.current_code;
         interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
-        if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
         for (;;) {
             pos = eval_operand(code, pos, false);
             if (exit_code()) {
                 interpreter_s.current_code = saved;
                 return;
             }
-            if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
+            if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
             if (pos >= code_tail(code)) break;
             interpreter_s.current_code.data1 = pos;
             stack_s.top = start;
         }
         interpreter_s.current_code = saved;
-        if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
     }
     if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
 }
@@ -997,11 +997,11 @@ uint32_t interpreter::eval_code(const cell* callable, node_ref code, uint32_t po
         slot = stack::push(&fn);
         stack::mark(symbol, context, header);
     }
-    if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_OPEN, code, int32_t(pos), nullptr, name);
+    if (tracing_now()) [[unlikely]] fire_traced(TRACE_OPEN, code, int32_t(pos), nullptr, name);
     uint32_t first = pos;
     pos = fetch_args(&fn, code, pos, name, refs, mode);
     if (exit_code()) return pos;
-    if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_CALL, code, int32_t(first), name, &fn);
+    if (tracing_now()) [[unlikely]] fire_traced(TRACE_CALL, code, int32_t(first), name, &fn);
     if (cell_type(&fn) == TYPE_FUNCTION) {
         call_function(&fn);
         if (exit_code()) return pos;
@@ -1009,7 +1009,7 @@ uint32_t interpreter::eval_code(const cell* callable, node_ref code, uint32_t po
     stack::unwind_keep();
     *slot = *(stack_s.top - 1);
     stack_s.top = slot + 1;
-    if (trace_s.tracing) [[unlikely]] fire_traced(TRACE_RETURN, code, int32_t(pos), name, slot);
+    if (tracing_now()) [[unlikely]] fire_traced(TRACE_RETURN, code, int32_t(pos), name, slot);
     return pos;
 }
 
@@ -1047,12 +1047,12 @@ void interpreter::call_function(const cell* fn)
     frame->header |= FRAME_RETURN_TARGET;
     values_scope scope(ctx, stack_s.arguments);
     cell body = callable_info(fn).body;
-    if (trace_s.tracing) [[unlikely]] {
+    if (tracing_now()) [[unlikely]] {
         cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
         trace::fire(TRACE_PROLOG, &body, -1, &name, fn);
     }
     eval(&body, true);
-    if (trace_s.tracing && !exit_code()) [[unlikely]] {
+    if (tracing_now() && !exit_code()) [[unlikely]] {
         cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
         trace::fire(TRACE_EPILOG, &body, -1, &name, fn);
     }

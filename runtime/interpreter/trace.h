@@ -1,7 +1,7 @@
 // Evaluation tracing (do/trace) and the calls of user callbacks (do/trace, parse/trace): the
 // event set, the mask a callback selects by the block that opens its body, and the one routine
 // that calls a callback with values passed as they are, never evaluated. Every firing point in
-// the interpreter tests trace_s.tracing first, so evaluation without a trace pays one test.
+// the interpreter tests tracing_now() first, so evaluation without a trace pays one test.
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
@@ -19,6 +19,15 @@ struct trace_state {
     uint32_t mask;      // the events the callback selected
 };
 extern trace_state trace_s;
+
+// Whether events fire now: the one test at each firing point of the interpreter. A build for the
+// trace-overhead benchmark only (KIV_NO_TRACE, bench/trace-overhead) compiles the tests out, to
+// measure what they cost evaluation that traces nothing.
+#ifdef KIV_NO_TRACE
+constexpr bool tracing_now() { return false; }
+#else
+inline bool tracing_now() { return trace_s.tracing != 0; }
+#endif
 
 namespace trace {
 // Calls the function! with the n values as its arguments (missing ones none, refinements off,
