@@ -23,10 +23,15 @@ void machine_stack_init();
 [[noreturn]] void machine_stack_overflow();
 inline void machine_stack_check()
 {
-    // A local's address, not the frame address: asking for the frame address forces a frame
-    // pointer, whose unwind description GCC gets wrong in some large frames on x86-64 Windows.
-    volatile char probe = 0;
-    if (reinterpret_cast<uintptr_t>(&probe) < machine_stack_floor) machine_stack_overflow();
+    // The stack pointer itself, not the frame address: asking for the frame address forces a
+    // frame pointer, whose unwind description GCC gets wrong in some large frames on x86-64 Windows.
+    uintptr_t sp;
+#if defined(__x86_64__)
+    asm volatile("movq %%rsp, %0" : "=r"(sp));
+#else
+    asm volatile("movl %%esp, %0" : "=r"(sp));
+#endif
+    if (sp < machine_stack_floor) machine_stack_overflow();
 }
 // Bytes left above the floor (tests drive recursions down to it).
 uintptr_t machine_stack_room();

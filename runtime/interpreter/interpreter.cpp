@@ -144,9 +144,12 @@ struct recent_callable {
     node_ref cache = 0;
     uint32_t count = 0;     // entries of the cache
     cell* entries = nullptr;
+    uint32_t leading = 0;   // evaluated arguments first in the cache; NOT_PLAIN when another
+                            // kind of argument comes before any refinement or local
     cell body;              // function! and routine!: more block cell 0
 };
 constexpr uint32_t RECENT_CALLABLES = 64;
+constexpr uint32_t NOT_PLAIN = UINT32_MAX;
 recent_callable recent[RECENT_CALLABLES];
 
 inline const recent_callable& callable_info(const cell* fn)
@@ -160,6 +163,11 @@ inline const recent_callable& callable_info(const cell* fn)
     r.cache = cache;
     r.count = (s->tail - s->head) >> 4;
     r.entries = at<cell>(s->head);
+    r.leading = 0;
+    while (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET &&
+           arg_mode_of(r.entries + r.leading) == ARG_EVALUATE)
+        r.leading++;
+    if (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET) r.leading = NOT_PLAIN;
     r.body = *at<cell>(series_of(fn->data3)->head);
     return r;
 }
@@ -403,6 +411,8 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
     return next;
 }
 
+uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name);
+
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
 [[gnu::always_inline]] inline uint32_t eval_operand(node_ref code, uint32_t pos, bool no_infix)
@@ -419,7 +429,7 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
             stack::push(value);
         } else if (callable_type(vt)) {
             cell name = *c;
-            pos = interpreter::eval_code(value, code, pos + 1, &name, nullptr, APPLY_NONE) - 1;
+            pos = call_word(value, code, pos + 1, &name) - 1;
             if (exit_code() || no_infix) return pos + 1;
             s = series_of(code);
             c = at<cell>(s->head) + pos;
@@ -676,6 +686,109 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
     return pos;
 }
 
+// if, unless and either whose branches are blocks written in the code: with the condition in the
+// window, the branch taken is evaluated where it stands, as the native would evaluate it, without
+// fetching the blocks. Returns the code position after them, or 0 when the branches are not such
+// blocks (the call then goes on as any other).
+uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cell* entries, uint32_t count)
+{
+    uint32_t blocks = count - 1;
+    if (native < natives::N_IF || blocks != (native == natives::N_EITHER ? 2u : 1u)) return 0;
+    uint32_t end = pos + blocks;
+    if (end > code_tail(code)) return 0;
+    for (uint32_t k = 0; k < blocks; k++)
+        if (cell_type(code_at(code, pos + k)) != TYPE_BLOCK || !typeset_has(entries + 1 + k, TYPE_BLOCK)) return 0;
+    // A block followed by an operator is the operator's left operand, not the branch.
+    if (end < code_tail(code) && infix_op(code_at(code, end))) return 0;
+    cell* cond = stack_s.arguments;
+    uint32_t chosen;
+    if (native == natives::N_EITHER) chosen = natives::truthy_strict(cond) ? 0 : 1;
+    else chosen = cell_falsy(cond) == (native == natives::N_UNLESS) ? 0 : blocks;
+    if (chosen == blocks) {
+        *cond = none_value;
+    } else {
+        cell body = *code_at(code, pos + chosen);
+        interpreter::eval(&body, true);
+    }
+    return end;
+}
+
+// A call by a plain word outside a trace, as eval_code makes it: the callable goes under its
+// window, the arguments every call takes are evaluated into it, the rest get their defaults.
+[[gnu::noinline]] uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name)
+{
+    const recent_callable& known = recent[(value->data3 >> 4) & (RECENT_CALLABLES - 1)];
+    if (known.more != value->data3 || known.cycles != collector_s.cycles || known.leading == NOT_PLAIN) {
+        cell fn = *value;
+        return interpreter::eval_code(&fn, code, pos, name, nullptr, APPLY_NONE);
+    }
+    machine_stack_check();
+    cell* slot = stack::push(value);
+    uint32_t type = cell_type(slot);
+    stack::mark(name->data2, name->data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
+    // Copied out: a call made by an argument may take the entry over.
+    const recent_callable& info = known;
+    uint32_t leading = info.leading, n = info.count, cycles = info.cycles;
+    node_ref cache = info.cache;
+    cell* entries = info.entries;
+    for (uint32_t i = 0; i < leading; i++) {
+        if (pos >= code_tail(code)) fetch_one(slot, cache, i, code, pos, name, false, false);   // raises
+        pos = eval_operand(code, pos, false);
+        if (exit_code()) return pos;
+        if (collector_s.cycles != cycles) [[unlikely]] {
+            cycles = collector_s.cycles;
+            entries = at<cell>(series_of(cache)->head);
+        }
+        uint32_t t = cell_type(stack_s.top - 1);
+        if (!typeset_has(entries + i, t)) expect_arg(slot, cache, i, name, t);
+        if (i == 0 && type == TYPE_NATIVE && slot->data1 <= natives::N_EITHER && leading == n) {
+            uint32_t next = branch_in_place(slot->data1, code, pos, entries, leading);
+            if (next) {
+                if (exit_code()) return next;
+                stack::unwind_keep();
+                *slot = *(stack_s.top - 1);
+                stack_s.top = slot + 1;
+                return next;
+            }
+        }
+    }
+    if (leading < n) {
+        refinement_state state;
+        for (uint32_t i = leading; i < n; i++) {
+            const cell* e = cache_at(cache, i);
+            switch (cell_type(e)) {
+            case TYPE_TYPESET:
+                if (arg_mode_of(e) != ARG_SKIP) stack::push(&none_value);
+                break;
+            case TYPE_REFINEMENT:
+                if (type != TYPE_FUNCTION) state.ints[state.count++] = -1;
+                else stack::push(&false_value);
+                break;
+            case TYPE_INTEGER:
+                if (type == TYPE_FUNCTION) function::init_locals(e->data2);
+                break;
+            default:
+                break;
+            }
+        }
+        if (type == TYPE_FUNCTION) interpreter::call_function(slot);
+        else invoke(slot, state);
+    } else {
+        static const refinement_state no_refinements{};   // read by no routine: there are none
+        switch (type) {
+        case TYPE_FUNCTION: interpreter::call_function(slot); break;
+        case TYPE_NATIVE: natives_s.table[slot->data1 - 1](false, no_refinements.ints); break;
+        case TYPE_ACTION: actions_s.table[slot->data1 - 1](false, no_refinements.ints); break;
+        default: invoke(slot, no_refinements); break;
+        }
+    }
+    if (exit_code()) return pos;
+    stack::unwind_keep();
+    *slot = *(stack_s.top - 1);
+    stack_s.top = slot + 1;
+    return pos;
+}
+
 // ---- the operator fast path ---------------------------------------------------------------------
 
 enum fast_op : int32_t {
@@ -843,8 +956,12 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         cell* value = word_value(&v);
         uint32_t t = cell_type(value);
         if (callable_type(t)) {
-            cell callable = *value;
-            pos = eval_code(&callable, code, pos, &v, nullptr, APPLY_NONE);
+            if (tracing_now()) {
+                cell callable = *value;
+                pos = eval_code(&callable, code, pos, &v, nullptr, APPLY_NONE);
+            } else {
+                pos = call_word(value, code, pos, &v);
+            }
             if (exit_code()) return pos;
         } else if (t == TYPE_UNSET) {
             fire(ERR_SCRIPT, err::NO_VALUE, &v);
@@ -859,7 +976,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         if (pos >= code_tail(code)) fire(ERR_SCRIPT, err::NEED_VALUE, &v);
         cell* base = stack::mark(v.data2, v.data1, FRAME_INTERP_NATIVE);
         stack::push(&v);
-        pos = eval_expression(code, pos, false);
+        pos = eval_operand(code, pos, false);
         if (exit_code()) return pos;
         if (cell_type(base + 1) == TYPE_UNSET) fire(ERR_SCRIPT, err::NEED_VALUE, &v);
         store_word(base, base + 1);
