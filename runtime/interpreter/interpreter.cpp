@@ -144,17 +144,18 @@ struct recent_callable {
     node_ref cache = 0;
     uint32_t count = 0;     // entries of the cache
     cell* entries = nullptr;
-    uint32_t leading = 0;   // evaluated arguments first in the cache; NOT_PLAIN when another
-                            // kind of argument comes before any refinement or local
+    uint32_t leading = 0;   // evaluated arguments (and return: entries) first in the cache;
+                            // NOT_PLAIN when another kind of argument comes before any
+                            // refinement or local
     cell body;              // function! and routine!: more block cell 0
 };
-constexpr uint32_t RECENT_CALLABLES = 64;
+constexpr uint32_t RECENT_CALLABLES = 256;
 constexpr uint32_t NOT_PLAIN = UINT32_MAX;
 recent_callable recent[RECENT_CALLABLES];
 
 inline const recent_callable& callable_info(const cell* fn)
 {
-    recent_callable& r = recent[(fn->data3 >> 4) & (RECENT_CALLABLES - 1)];
+    recent_callable& r = recent[(fn->data3 >> 2) & (RECENT_CALLABLES - 1)];
     if (r.more == fn->data3 && r.cycles == collector_s.cycles) return r;
     node_ref cache = cache_of(fn);   // building it may collect
     series_buffer* s = series_of(cache);
@@ -165,7 +166,7 @@ inline const recent_callable& callable_info(const cell* fn)
     r.entries = at<cell>(s->head);
     r.leading = 0;
     while (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET &&
-           arg_mode_of(r.entries + r.leading) == ARG_EVALUATE)
+           (arg_mode_of(r.entries + r.leading) == ARG_EVALUATE || arg_mode_of(r.entries + r.leading) == ARG_SKIP))
         r.leading++;
     if (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET) r.leading = NOT_PLAIN;
     r.body = *at<cell>(series_of(fn->data3)->head);
@@ -717,13 +718,14 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
 // window, the arguments every call takes are evaluated into it, the rest get their defaults.
 [[gnu::noinline]] uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name)
 {
-    const recent_callable& known = recent[(value->data3 >> 4) & (RECENT_CALLABLES - 1)];
-    if (known.more != value->data3 || known.cycles != collector_s.cycles || known.leading == NOT_PLAIN) {
-        cell fn = *value;
-        return interpreter::eval_code(&fn, code, pos, name, nullptr, APPLY_NONE);
-    }
     machine_stack_check();
     cell* slot = stack::push(value);
+    const recent_callable& known = callable_info(slot);   // building the cache may collect
+    if (known.leading == NOT_PLAIN) {
+        cell fn = *slot;
+        stack_s.top = slot;
+        return interpreter::eval_code(&fn, code, pos, name, nullptr, APPLY_NONE);
+    }
     uint32_t type = cell_type(slot);
     stack::mark(name->data2, name->data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
     // Copied out: a call made by an argument may take the entry over.
@@ -732,6 +734,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     node_ref cache = info.cache;
     cell* entries = info.entries;
     for (uint32_t i = 0; i < leading; i++) {
+        if (arg_mode_of(entries + i) == ARG_SKIP) continue;
         if (pos >= code_tail(code)) fetch_one(slot, cache, i, code, pos, name, false, false);   // raises
         pos = eval_operand(code, pos, false);
         if (exit_code()) return pos;
