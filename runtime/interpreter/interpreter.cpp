@@ -153,10 +153,8 @@ constexpr uint32_t RECENT_CALLABLES = 256;
 constexpr uint32_t NOT_PLAIN = UINT32_MAX;
 recent_callable recent[RECENT_CALLABLES];
 
-inline const recent_callable& callable_info(const cell* fn)
+[[gnu::noinline]] const recent_callable& learn_callable(const cell* fn, recent_callable& r)
 {
-    recent_callable& r = recent[(fn->data3 >> 2) & (RECENT_CALLABLES - 1)];
-    if (r.more == fn->data3 && r.cycles == collector_s.cycles) return r;
     node_ref cache = cache_of(fn);   // building it may collect
     series_buffer* s = series_of(cache);
     r.more = fn->data3;
@@ -171,6 +169,13 @@ inline const recent_callable& callable_info(const cell* fn)
     if (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET) r.leading = NOT_PLAIN;
     r.body = *at<cell>(series_of(fn->data3)->head);
     return r;
+}
+
+inline const recent_callable& callable_info(const cell* fn)
+{
+    recent_callable& r = recent[(fn->data3 >> 2) & (RECENT_CALLABLES - 1)];
+    if (r.more == fn->data3 && r.cycles == collector_s.cycles) [[likely]] return r;
+    return learn_callable(fn, r);
 }
 
 // The argument context of a callable: its own for function! and routine!, the more block's first
