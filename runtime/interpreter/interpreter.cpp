@@ -1050,6 +1050,37 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
 
 }  // namespace
 
+namespace {
+// The current-code cell set to a block being evaluated, and given back when it is done (an exit
+// leaves by return, an error is put back by its catch point). Field by field: the current code
+// changes at every expression, and a whole-cell read right after a field was written waits for
+// that write to land.
+struct current_code_scope {
+    uint32_t header, pos, code;
+    current_code_scope(const cell* block, uint32_t at)
+    {
+        cell& c = interpreter_s.current_code;
+        header = c.header;
+        pos = c.data1;
+        code = c.data2;
+        c.header = cell_type(block);
+        c.data1 = at;
+        c.data2 = block->data2;
+        c.data3 = 0;
+    }
+    void leave()
+    {
+        cell& c = interpreter_s.current_code;
+        c.header = header;
+        c.data1 = pos;
+        c.data2 = code;
+    }
+    ~current_code_scope() { leave(); }
+    current_code_scope(const current_code_scope&) = delete;
+    current_code_scope& operator=(const current_code_scope&) = delete;
+};
+}  // namespace
+
 // A block needs no frame of its own: each expression's value is pushed at the same start, so the
 // last one is what stays, and an exit leaves the stacks where its catch point wants them.
 void interpreter::eval(const cell* block, bool keep)
@@ -1061,21 +1092,17 @@ void interpreter::eval(const cell* block, bool keep)
     if (pos >= code_tail(code)) {
         stack::push(&unset_value);
     } else {
-        cell saved = interpreter_s.current_code;
-        interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
+        current_code_scope here(block, pos);
         if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
         for (;;) {
             pos = eval_operand(code, pos, false);
-            if (exit_code()) {
-                interpreter_s.current_code = saved;
-                return;
-            }
+            if (exit_code()) return;
             if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
             if (pos >= code_tail(code)) break;
             interpreter_s.current_code.data1 = pos;
             stack_s.top = start;
         }
-        interpreter_s.current_code = saved;
+        here.leave();
         if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
     }
     if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
@@ -1088,11 +1115,8 @@ uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
         stack::push(&unset_value);
         return pos;
     }
-    cell saved = interpreter_s.current_code;
-    interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
-    pos = eval_operand(code, pos, false);
-    interpreter_s.current_code = saved;
-    return pos;
+    current_code_scope here(block, pos);
+    return eval_operand(code, pos, false);
 }
 
 // ---- calls --------------------------------------------------------------------------------------
