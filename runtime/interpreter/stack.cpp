@@ -4,6 +4,7 @@
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -186,6 +187,22 @@ cell stack::get_call()
         return w;
     }
     return *rt_word_cell(W_NOT_FOUND_TAG);
+}
+
+void stack::collect_calls(cell* block)
+{
+    // Frames do not move (the frame stack lies outside the heap), but appending may: the walk goes
+    // by index and the block cell is read again each time.
+    for (int32_t i = int32_t(depth()) - 1; i >= 0; i--) {
+        call_frame* f = stack_s.bottom + i;
+        if (anonymous(f)) continue;
+        uint32_t symbol = frame_symbol_of(f);
+        cell w = f->context ? *context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
+        w.header = TYPE_WORD;
+        cell position{TYPE_INTEGER, 0, f->base, 0};
+        block::rs_append(block, &w);
+        block::rs_append(block, &position);
+    }
 }
 
 void stack::mark_gc()

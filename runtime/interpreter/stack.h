@@ -191,6 +191,10 @@ void throw_value(uint32_t code, const cell* value, const cell* name);
 // The word of the innermost named call (the throw marker's frame when set); <not-found> at the
 // bottom. The marker is cleared.
 cell get_call();
+// Appends to the block, from the top frame down, each named call's word (resolved in its
+// context, or globally when none was recorded) and its record's window position (cells from the
+// stack's start) as an integer!: the call stack as the debugging tools read it.
+void collect_calls(cell* block);
 // The window position of a frame's saved base (for stack traces).
 inline cell* base_of(const call_frame* f) { return stack_s.start + f->base; }
 

@@ -207,3 +207,21 @@ TEST_F(Frames, PrintErrorPrintsWithoutRaising)
 }
 
 }  // namespace
+
+// The call stack as the debugging tools read it: named calls from the top down, each with its
+// record's window position; frames that name no call are passed over.
+TEST_F(Frames, CollectCallsListsNamedCallsFromTheTopDown)
+{
+    stack::scope keep;
+    cell* out = keep.push(*block::push_only_star(4));
+    cell outer = word_of("outer-call"), inner = word_of("inner-call");
+    uint32_t outer_base = stack::index_of(stack::arguments());
+    stack::mark(outer.data2, outer.data1, FRAME_INTERP_FUNCTION);
+    stack::push(&none_value);
+    push_frame(FRAME_NATIVE);   // <body>: not listed
+    uint32_t inner_base = stack::index_of(stack::arguments());
+    stack::push(&none_value);
+    stack::mark(inner.data2, inner.data1, FRAME_INTERP_NATIVE);
+    stack::collect_calls(out);
+    EXPECT_EQ(mold(out), "[inner-call " + std::to_string(inner_base) + " outer-call " + std::to_string(outer_base) + "]");
+}
