@@ -42,13 +42,15 @@ public:
             large_.resize(size_t(size_));
             out = large_.data();
         }
-        if (size_ > 0) std::memcpy(out, cell_at(value, series::head_clamped(value)), size_t(size_) * CELL_BYTES);
+        const cell* from = size_ > 0 ? cell_at(value, series::head_clamped(value)) : nullptr;
+        for (int64_t i = 0; i < size_; i++) out[i] = from[i];
     }
     const cell* data() const { return size_ > SMALL ? large_.data() : small_; }
     int64_t size() const { return size_; }
 
-private:
     static constexpr int64_t SMALL = 8;
+
+private:
     cell small_[SMALL];
     std::vector<cell> large_;
     int64_t size_;
@@ -96,17 +98,19 @@ int32_t dup_arg(const cell* dup)
     return std::max(integer_of(dup), 0);
 }
 
-// The common append: one cell, once, to a block that no owner watches. Does what the general path
-// does for it without the copy aside, the gap or the notifications.
-cell* append_one(cell* series, const cell* value)
+// The common append: a few cells, once, to a block that no owner watches. Does what the general
+// path does for them without the gap, the shift of a hash! index or the notifications.
+// The cells lie outside the value world (copied aside).
+cell* append_short_run(cell* series, const cell* cells, int64_t n)
 {
     node_ref node = series_node(series);
     series_buffer* b = series_of(node);
-    int64_t cells = series_used_bytes(b) / CELL_BYTES;
-    if (series_end_ref(b) - b->tail < CELL_BYTES) b = reserve_cells(node, cells + 1);
-    *at<cell>(b->tail) = *value;
-    b->tail += CELL_BYTES;
-    if (cell_type(series) == TYPE_HASH) hash::index(series, cells, 1);
+    int64_t old_cells = series_used_bytes(b) / CELL_BYTES;
+    if (series_end_ref(b) - b->tail < n * CELL_BYTES) b = reserve_cells(node, old_cells + n);
+    cell* to = at<cell>(b->tail);
+    for (int64_t i = 0; i < n; i++) to[i] = cells[i];
+    b->tail += uint32_t(n) * CELL_BYTES;
+    if (cell_type(series) == TYPE_HASH) hash::index(series, old_cells, n);
     series->data1 = 0;
     return series;
 }
@@ -116,11 +120,16 @@ cell* append_one(cell* series, const cell* value)
 cell* block::append_insert(cell* series, const cell* value, int32_t part, bool only, int32_t dup, bool append)
 {
     cell v = *value;
-    if (append && part != 0 && dup < 0 && !spreads(&v, only) && !(series_of(series_node(series))->flags & SERIES_OWNED))
-        return append_one(series, &v);
-    series->data1 = series::head_clamped(series);
     int64_t count = spreads(&v, only) ? length_of(&v) : 1;
     if (part >= 0 && part < count) count = part;
+    if (append && dup < 0 && count > 0 && !(series_of(series_node(series))->flags & SERIES_OWNED)) {
+        if (!spreads(&v, only)) return append_short_run(series, &v, 1);
+        if (count <= cells_aside::SMALL) {
+            cells_aside cells(&v, only, count);
+            return append_short_run(series, cells.data(), cells.size());
+        }
+    }
+    series->data1 = series::head_clamped(series);
     // A /dup count below 1 adds nothing.
     int64_t times = dup < 0 ? 1 : dup;
     if (count == 0 || times == 0) {
