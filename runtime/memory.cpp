@@ -45,6 +45,20 @@ uint32_t range_take(uint32_t size)
     return 0;
 }
 
+// Commits the `more` bytes that start at `end` when the range there is free (a region ending at
+// `end` grows in place); false when they are taken or the system refuses.
+bool range_extend(uint32_t end, uint32_t more)
+{
+    auto& spans = range.free_spans;
+    auto it = std::lower_bound(spans.begin(), spans.end(), std::make_pair(end, 0u));
+    if (it == spans.end() || it->first != end || it->second < more) return false;
+    if (!VirtualAlloc(heap_base + end, more, MEM_COMMIT, PAGE_READWRITE)) return false;
+    it->first += more;
+    it->second -= more;
+    if (it->second == 0) spans.erase(it);
+    return true;
+}
+
 void range_give_back(uint32_t off, uint32_t size)
 {
     VirtualFree(heap_base + off, size, MEM_DECOMMIT);
@@ -422,6 +436,40 @@ void series_set_flag(node_ref node, uint32_t bits) { series_of(node)->flags |= b
 
 namespace {
 
+// Grows a region of memory_try_alloc_virtual in place to at least size bytes; false when the range
+// after it is taken or the system refuses.
+bool try_extend_virtual(uint32_t region, uint32_t size)
+{
+    if (size > 0xFFFF0000u - 4 - range.granularity) return false;
+    uint32_t start = region - 4;
+    uint32_t old = *at<uint32_t>(start);
+    uint32_t rounded = round_up_to(size + 4, range.granularity);
+    if (rounded <= old) return true;
+    if (!range_extend(start + old, rounded - old)) return false;
+    memory_s.total += rounded - old;
+    *at<uint32_t>(start) = rounded;
+    return true;
+}
+
+// A big block whose data starts at its buffer's first byte grows in place when the range after its
+// region is free: no copy, and the pages already touched stay in use (under Wine every fresh page
+// costs a fault on first touch). False when it cannot; the caller then moves the series.
+bool big_block_grow(series_buffer* s, uint64_t size, uint32_t unit)
+{
+    if ((s->flags & (SERIES_BIG | SERIES_FIXED)) != SERIES_BIG || s->head != series_data_ref(s)) return false;
+    uint32_t new_size = checked_size(uint32_t((size + unit - 1) / unit), unit);
+    if (new_size <= s->size) return false;
+    uint32_t ref = ref_of(s) - uint32_t(sizeof(big_block));
+    uint32_t need = new_size + 24;
+    if (!try_extend_virtual(ref, uint32_t(sizeof(big_block)) + need)) return false;
+    big_block* b = at<big_block>(ref);
+    memory_s.allocated_since += std::min(need - b->need, 0xFFFFFFFFu - memory_s.allocated_since);
+    b->need = need;
+    s->size = new_size;
+    s->flags &= ~SERIES_ROOM_HEAD;
+    return true;
+}
+
 // Moves the series of `s` into a new buffer of new_size bytes (twice the old when 0), copying the
 // content when asked. The old buffer is detached but stays in place until the next collection.
 series_buffer* series_grow(series_buffer* s, uint32_t new_size, bool copy)
@@ -430,6 +478,7 @@ series_buffer* series_grow(series_buffer* s, uint32_t new_size, bool copy)
     uint32_t unit = series_unit(s) ? series_unit(s) : 1;
     uint64_t size = new_size ? new_size : uint64_t(s->size) * 2;
     if (size == 0 || size >= 0x80000000u) no_memory();
+    if (big_block_grow(s, size, unit)) return s;
     // The series being grown is alive whoever holds it: keep it through the collection that its
     // own growth may run (a fresh series is often grown before anything refers to it).
     gc_root growing(node);

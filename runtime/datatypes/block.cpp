@@ -248,7 +248,7 @@ cell* block::insert_value(cell* blk, const cell* value, bool advance, bool at_st
     cell* first = grow_for_one(b.data2);
     int32_t cells = cells_of(&b);
     int32_t index = at_start ? 0 : std::clamp(series_head_raw(&b), 0, cells);
-    std::memmove(first + index + 1, first + index, size_t(cells - index) * 16);
+    if (index < cells) std::memmove(first + index + 1, first + index, size_t(cells - index) * 16);
     series_of(series_node(&b))->tail += 16;
     first[index] = v;
     if (advance) blk->data1 = uint32_t(index + 1);

@@ -25,28 +25,50 @@ using block_internal::length_of;
 // The cells a value adds: its cells from its head (an any-block without /only), else itself.
 bool spreads(const cell* value, bool only) { return !only && any_block_q(cell_type(value)); }
 
-std::vector<cell> cells_to_add(const cell* value, bool only, int64_t count)
-{
-    if (!spreads(value, only)) return {*value};
-    count = std::min<int64_t>(count, length_of(value));
-    std::vector<cell> out(size_t(std::max<int64_t>(count, 0)));
-    if (count > 0) std::memcpy(out.data(), cell_at(value, series::head_clamped(value)), size_t(count) * CELL_BYTES);
-    return out;
-}
+// The cells to add, copied aside before the block grows or opens a gap (the value may be the block
+// itself, and growth may move either buffer). A short run stays on the machine stack.
+class cells_aside {
+public:
+    cells_aside(const cell* value, bool only, int64_t count)
+    {
+        if (!spreads(value, only)) {
+            small_[0] = *value;
+            size_ = 1;
+            return;
+        }
+        size_ = std::max<int64_t>(std::min<int64_t>(count, length_of(value)), 0);
+        cell* out = small_;
+        if (size_ > SMALL) {
+            large_.resize(size_t(size_));
+            out = large_.data();
+        }
+        const cell* from = size_ > 0 ? cell_at(value, series::head_clamped(value)) : nullptr;
+        for (int64_t i = 0; i < size_; i++) out[i] = from[i];
+    }
+    const cell* data() const { return size_ > SMALL ? large_.data() : small_; }
+    int64_t size() const { return size_; }
+
+    static constexpr int64_t SMALL = 8;
+
+private:
+    cell small_[SMALL];
+    std::vector<cell> large_;
+    int64_t size_;
+};
 
 // Room for `cells` cells in the buffer; internal/no-memory when the count or its bytes overflow.
-void reserve_cells(node_ref node, int64_t cells)
+series_buffer* reserve_cells(node_ref node, int64_t cells)
 {
     if (cells < 0 || cells * int64_t(CELL_BYTES) >= 0x80000000LL) fire(ERR_INTERNAL, err::NO_MEMORY);
-    series::room_for(node, uint64_t(cells) * CELL_BYTES);
+    return series::room_for(node, uint64_t(cells) * CELL_BYTES);
 }
 
 // Writes the cells dup times from index at (the room is there).
-void write_repeated(const cell* blk, int64_t at, const std::vector<cell>& cells, int64_t dup)
+void write_repeated(const cell* blk, int64_t at, const cells_aside& cells, int64_t dup)
 {
-    size_t bytes = cells.size() * CELL_BYTES;
+    size_t bytes = size_t(cells.size()) * CELL_BYTES;
     for (int64_t d = 0; d < dup; d++)
-        if (bytes) std::memcpy(cell_at(blk, at + d * int64_t(cells.size())), cells.data(), bytes);
+        if (bytes) std::memcpy(cell_at(blk, at + d * cells.size()), cells.data(), bytes);
 }
 
 // Opens a gap of n cells at index (the room is there).
@@ -76,14 +98,38 @@ int32_t dup_arg(const cell* dup)
     return std::max(integer_of(dup), 0);
 }
 
+// The common append: a few cells, once, to a block that no owner watches. Does what the general
+// path does for them without the gap, the shift of a hash! index or the notifications.
+// The cells lie outside the value world (copied aside).
+cell* append_short_run(cell* series, const cell* cells, int64_t n)
+{
+    node_ref node = series_node(series);
+    series_buffer* b = series_of(node);
+    int64_t old_cells = series_used_bytes(b) / CELL_BYTES;
+    if (series_end_ref(b) - b->tail < n * CELL_BYTES) b = reserve_cells(node, old_cells + n);
+    cell* to = at<cell>(b->tail);
+    for (int64_t i = 0; i < n; i++) to[i] = cells[i];
+    b->tail += uint32_t(n) * CELL_BYTES;
+    if (cell_type(series) == TYPE_HASH) hash::index(series, old_cells, n);
+    series->data1 = 0;
+    return series;
+}
+
 }  // namespace
 
 cell* block::append_insert(cell* series, const cell* value, int32_t part, bool only, int32_t dup, bool append)
 {
     cell v = *value;
-    series->data1 = series::head_clamped(series);
     int64_t count = spreads(&v, only) ? length_of(&v) : 1;
     if (part >= 0 && part < count) count = part;
+    if (append && dup < 0 && count > 0 && !(series_of(series_node(series))->flags & SERIES_OWNED)) {
+        if (!spreads(&v, only)) return append_short_run(series, &v, 1);
+        if (count <= cells_aside::SMALL) {
+            cells_aside cells(&v, only, count);
+            return append_short_run(series, cells.data(), cells.size());
+        }
+    }
+    series->data1 = series::head_clamped(series);
     // A /dup count below 1 adds nothing.
     int64_t times = dup < 0 ? 1 : dup;
     if (count == 0 || times == 0) {
@@ -95,8 +141,8 @@ cell* block::append_insert(cell* series, const cell* value, int32_t part, bool o
     if (total > 0x7FFFFFFF) fire(ERR_INTERNAL, err::NO_MEMORY);
     series::notify(series, append ? EV_APPEND : EV_INSERT, int32_t(append ? cells_of(series) : head), int32_t(total),
                    &v);
-    std::vector<cell> cells = cells_to_add(&v, only, count);
-    total = int64_t(cells.size()) * times;
+    cells_aside cells(&v, only, count);
+    total = cells.size() * times;
     reserve_cells(series_node(series), int64_t(cells_of(series)) + total);
     int64_t at = append ? cells_of(series) : std::min<int64_t>(head, cells_of(series));
     open_gap(series, at, total);
@@ -131,8 +177,8 @@ cell* block::change(cell* series, cell* value, cell* part, bool only, cell* dup)
     int64_t removed = part_count >= 0 ? std::min<int64_t>(rest, part_count) : std::min<int64_t>(rest, count * times);
     if (count * times > 0x7FFFFFFF) fire(ERR_INTERNAL, err::NO_MEMORY);
     series::notify(series, EV_CHANGE, int32_t(head), int32_t(removed), &v);
-    std::vector<cell> cells = cells_to_add(&v, only, count);
-    int64_t inserted = int64_t(cells.size()) * times;
+    cells_aside cells(&v, only, count);
+    int64_t inserted = cells.size() * times;
     // The owner's handler may have changed the block: the run replaced stays within its tail.
     head = std::min<int64_t>(head, cells_of(series));
     removed = std::min<int64_t>(removed, cells_of(series) - head);

@@ -148,19 +148,6 @@ void series::notify(const cell* s, owner_event event, int32_t index, int32_t cou
     if (buffer_of(s)->flags & SERIES_OWNED) ownership_check(s, event, value, index, count);
 }
 
-uint32_t series::units(const cell* s)
-{
-    series_buffer* b = buffer_of(s);
-    return series_used_bytes(b) / series_unit(b);
-}
-
-uint32_t series::head_clamped(const cell* s)
-{
-    return uint32_t(std::clamp<int64_t>(series_head_raw(s), 0, units(s)));
-}
-
-uint32_t series::length_clamped(const cell* s) { return units(s) - head_clamped(s); }
-
 bool series::ks_tail_q(const cell* s) { return series_head_raw(s) >= units_of(s); }
 uint32_t series::buffer_length(const cell* s) { return uint32_t(units_of(s)); }
 

@@ -14,12 +14,23 @@ namespace series {
 void notify(const cell* series, owner_event event, int32_t index, int32_t count, const cell* value = nullptr);
 
 // ---- the series payload read against its buffer (runtime/cell.h has the raw words) -----------
-// Units from the buffer's offset to the tail.
-uint32_t units(const cell* s);
+// Units from the buffer's offset to the tail. Inline, and without a division for the widths of
+// blocks and byte texts: every series action reads it.
+inline uint32_t units(const cell* s)
+{
+    const series_buffer* b = series_of(series_node(s));
+    uint32_t unit = series_unit(b), bytes = series_used_bytes(b);
+    return unit == CELL_BYTES ? bytes / CELL_BYTES : unit == 1 ? bytes : bytes / unit;
+}
 // The head index within the buffer: a negative head reads as 0, one past the tail as the tail.
-uint32_t head_clamped(const cell* s);
+inline uint32_t head_clamped(const cell* s)
+{
+    int32_t head = series_head_raw(s);
+    uint32_t n = units(s);
+    return head <= 0 ? 0 : uint32_t(head) > n ? n : uint32_t(head);
+}
 // Units from the clamped head to the tail.
-uint32_t length_clamped(const cell* s);
+inline uint32_t length_clamped(const cell* s) { return units(s) - head_clamped(s); }
 
 // The growth rule of every series that grows by appending: room for `need` bytes from the
 // buffer's offset; when short, the buffer grows to twice the need, and a need whose double

@@ -3,6 +3,7 @@
 // turned into place; so a string added into itself gives its old text, and a change never reads
 // what it has already overwritten. The owner hears of each change before and after.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "runtime/datatypes/datatype.h"
@@ -108,11 +109,38 @@ uint32_t add_at(cell* series, const cell* value, int32_t part, int64_t times, ui
     return total;
 }
 
+// The common append: a string of the target's unit width, whole and once, to a string that no
+// owner watches. A short text is copied aside on the machine stack (the value may be the target
+// itself, and growth may move either buffer); false leaves every other case to the general path.
+bool append_short_text(cell* series, const cell* v)
+{
+    constexpr uint32_t SHORT_BYTES = 64;
+    uint32_t type = cell_type(v);
+    if (!any_string_q(type) || type == TYPE_TAG) return false;
+    node_ref node = series_node(series);
+    series_buffer* t = series_of(node);
+    const series_buffer* s = series_of(series_node(v));
+    uint32_t unit = series_unit(t);
+    if ((t->flags & SERIES_OWNED) || series_unit(s) != unit || (unit != 1 && unit != 2 && unit != 4)) return false;
+    uint32_t units = (s->tail - s->head) >> (unit >> 1);
+    uint32_t from = uint32_t(std::clamp<int64_t>(series_head_raw(v), 0, units));
+    uint32_t bytes = (units - from) * unit;
+    if (bytes > SHORT_BYTES) return false;
+    uint8_t text[SHORT_BYTES];
+    std::memcpy(text, at(s->head) + from * unit, bytes);
+    t = series::room_for(node, uint64_t(t->tail - t->head) + bytes);
+    std::memcpy(at(t->tail), text, bytes);
+    t->tail += bytes;
+    series->data1 = 0;
+    return true;
+}
+
 }  // namespace
 
 cell* string::append(cell* series, cell* value, cell* part, bool, cell* dup)
 {
     cell v = *value;
+    if (!arg_given(part) && !arg_given(dup) && append_short_text(series, &v)) return series;
     int32_t limit = part_count(&v, part);
     int64_t times = dup_count(dup);
     series::notify(series, EV_APPEND, int32_t(units_of(series)), 0, &v);

@@ -73,6 +73,30 @@ TEST_F(Memory, ResizeDetachesOldBufferAndKeepsLength)
     EXPECT_EQ(*at<uint8_t>(fresh->head + 9), 'j');
 }
 
+// A big block grows in place while the range after its region is free, and moves once another
+// region lies there; either way the content and the links stay whole. The blocks are larger than
+// any hole earlier tests leave, so each lands where the used range ends.
+TEST_F(Memory, BigBlockGrowsInPlaceUntilTheRangeAfterIsTaken)
+{
+    const uint32_t size = 64u << 20;
+    node_ref node = bytes_alloc(size);
+    std::memcpy(series_alloc_tail_bytes(node, 3), "abc", 3);
+    series_buffer* first = series_of(node);
+    uint32_t total = memory_s.total;
+    series_buffer* grown = series_expand(first, 2 * size);
+    EXPECT_EQ(grown, first);
+    EXPECT_EQ(grown->size, 2 * size);
+    EXPECT_GE(memory_s.total, total + size);
+    std::memset(at(grown->head) + 2 * size - 1, 'z', 1);   // the last byte is committed
+    node_ref after = bytes_alloc(size);                      // takes the range after the block
+    series_buffer* moved = series_expand(series_of(node), 4 * size);
+    EXPECT_NE(moved, grown);
+    EXPECT_EQ(series_of(node), moved);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(at(moved->head)), moved->tail - moved->head), "abc");
+    EXPECT_EQ(series_of(after)->node, after);
+    EXPECT_TRUE(memory_check_links());
+}
+
 TEST_F(Memory, SystemRefusalRaisesNoMemoryWithListsUnchanged)
 {
     memory_state before = memory_s;
