@@ -842,6 +842,27 @@ inline void store_float(cell* to, uint32_t header, double d)
     store_cell(to, header, 0, uint32_t(bits), uint32_t(bits >> 32));
 }
 
+// An integer and a float: the arithmetic is the float's, its result a float! with the left
+// operand's other header bits; a comparison is the float routine's over the integer's double
+// (the integer's own header kept, as the integer routine does). False for other pairs.
+[[gnu::noinline]] bool mixed_apply(fast_op op, cell* left, const cell* right)
+{
+    uint32_t t = cell_type(left), rt = cell_type(right);
+    if (!((t == TYPE_INTEGER && rt == TYPE_FLOAT) || (t == TYPE_FLOAT && rt == TYPE_INTEGER))) return false;
+    cell a = *left, b = *right;
+    if (t == TYPE_INTEGER) cell_set_float(&a, double(int32_t(left->data2)));
+    if (op <= FAST_DIVIDE) {
+        double y = rt == TYPE_INTEGER ? double(int32_t(b.data2)) : cell_float(&b);
+        store_float(left, (left->header & ~HEADER_TYPE_MASK) | TYPE_FLOAT,
+                    float_::do_math_op(cell_float(&a), y, fast_math_codes[op]));
+        return true;
+    }
+    int32_t code = fast_compare_codes[op - FAST_EQUAL];
+    bool truth = actions::compare_answer(code, float_::compare(&a, &b, code));
+    store_cell(left, TYPE_LOGIC, truth, 0, 0);
+    return true;
+}
+
 // Computes into `left` what the action or native would, for two integers or two floats, with the
 // same results, promotions and headers as integer::do_math_op, float_::do_math_op and the compare
 // routines (a test holds the two side by side). False when the operands are of other types, or
@@ -850,7 +871,7 @@ inline void store_float(cell* to, uint32_t header, double d)
 inline bool fast_apply(fast_op op, cell* left, const cell* right)
 {
     uint32_t t = cell_type(left);
-    if (t != cell_type(right)) return false;
+    if (t != cell_type(right)) [[unlikely]] return mixed_apply(op, left, right);
     if (t == TYPE_INTEGER) {
         int32_t a = int32_t(left->data2), b = int32_t(right->data2), r;
         switch (op) {
