@@ -620,6 +620,29 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
     return pos;
 }
 
+// The cache entries from `from` on in their defaults: refinements unused (natives and actions
+// note them in the state, the others get false in the window), their arguments none, locals none.
+void push_defaults(node_ref cache, uint32_t from, uint32_t n, bool natives, refinement_state& state)
+{
+    for (uint32_t i = from; i < n; i++) {
+        const cell* e = cache_at(cache, i);
+        switch (cell_type(e)) {
+        case TYPE_TYPESET:
+            if (arg_mode_of(e) != ARG_SKIP) stack::push(&none_value);
+            break;
+        case TYPE_REFINEMENT:
+            if (natives) state.ints[state.count++] = -1;
+            else stack::push(&false_value);
+            break;
+        case TYPE_INTEGER:
+            if (!natives) function::init_locals(e->data2);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 // Fills the window of a call: arguments, refinements, locals; then calls natives, actions and
 // routines (a function! is run by the caller). Returns the code position after the arguments.
 uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* name, path_refs* refs, uint32_t mode)
@@ -664,26 +687,9 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
         if (natives || callee_type(fn) == TYPE_ROUTINE) invoke(fn, no_refinements);
         return pos;
     }
-    // Everything after them in its default: refinements unused, their arguments none, locals none.
     refinement_state state;
     uint32_t rest = i;
-    for (; i < n; i++) {
-        const cell* e = cache_at(cache, i);
-        switch (cell_type(e)) {
-        case TYPE_TYPESET:
-            if (arg_mode_of(e) != ARG_SKIP) stack::push(&none_value);
-            break;
-        case TYPE_REFINEMENT:
-            if (natives) state.ints[state.count++] = -1;
-            else stack::push(&false_value);
-            break;
-        case TYPE_INTEGER:
-            if (!natives) function::init_locals(e->data2);
-            break;
-        default:
-            break;
-        }
-    }
+    push_defaults(cache, i, n, natives, state);
     if (refs) {
         pos = fetch_refinements(fn, cache, rest, code, pos, name, refs, state, mode);
         if (exit_code()) return pos;
@@ -762,23 +768,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     }
     if (leading < n) {
         refinement_state state;
-        for (uint32_t i = leading; i < n; i++) {
-            const cell* e = cache_at(cache, i);
-            switch (cell_type(e)) {
-            case TYPE_TYPESET:
-                if (arg_mode_of(e) != ARG_SKIP) stack::push(&none_value);
-                break;
-            case TYPE_REFINEMENT:
-                if (type != TYPE_FUNCTION) state.ints[state.count++] = -1;
-                else stack::push(&false_value);
-                break;
-            case TYPE_INTEGER:
-                if (type == TYPE_FUNCTION) function::init_locals(e->data2);
-                break;
-            default:
-                break;
-            }
-        }
+        push_defaults(cache, leading, n, native_kind(type), state);
         if (type == TYPE_FUNCTION) interpreter::call_function(slot);
         else invoke(slot, state);
     } else {
