@@ -1062,10 +1062,10 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
 }  // namespace
 
 namespace {
-// The current-code cell set to a block being evaluated, and given back when it is done (an exit
-// leaves by return, an error is put back by its catch point). Field by field: the current code
-// changes at every expression, and a whole-cell read right after a field was written waits for
-// that write to land.
+// The current-code cell set to a block being evaluated, and given back when it is done or an exit
+// leaves it. Not on an error: the error's near is read from it when the error is caught, and the
+// catch point puts it back after. Field by field: the current code changes at every expression,
+// and a whole-cell read right after a field was written waits for that write to land.
 struct current_code_scope {
     uint32_t header, pos, code;
     current_code_scope(const cell* block, uint32_t at)
@@ -1086,7 +1086,6 @@ struct current_code_scope {
         c.data1 = pos;
         c.data2 = code;
     }
-    ~current_code_scope() { leave(); }
     current_code_scope(const current_code_scope&) = delete;
     current_code_scope& operator=(const current_code_scope&) = delete;
 };
@@ -1107,7 +1106,10 @@ void interpreter::eval(const cell* block, bool keep)
         if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
         for (;;) {
             pos = eval_operand(code, pos, false);
-            if (exit_code()) return;
+            if (exit_code()) {
+                here.leave();
+                return;
+            }
             if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
             if (pos >= code_tail(code)) break;
             interpreter_s.current_code.data1 = pos;
@@ -1127,7 +1129,9 @@ uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
         return pos;
     }
     current_code_scope here(block, pos);
-    return eval_operand(code, pos, false);
+    pos = eval_operand(code, pos, false);
+    here.leave();
+    return pos;
 }
 
 // ---- calls --------------------------------------------------------------------------------------
