@@ -417,6 +417,146 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
     return next;
 }
 
+// ---- the operator fast path ---------------------------------------------------------------------
+
+enum fast_op : int32_t {
+    FAST_NONE = -1, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_DIVIDE, FAST_EQUAL, FAST_NOT_EQUAL,
+    FAST_STRICT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL, FAST_GREATER_EQUAL
+};
+
+// The operators whose two-integer and two-float cases the interpreter computes itself: those that
+// wrap the add, subtract, multiply and divide actions and the seven comparison natives.
+inline fast_op fast_op_of(const cell* op)
+{
+    uint32_t wrapped = (op->header >> op::WRAPPED_SHIFT) & 0xFF;
+    uint32_t slot = op->data1;
+    if (wrapped == TYPE_ACTION) {
+        switch (slot) {
+        case ACT_ADD: return FAST_ADD;
+        case ACT_SUBTRACT: return FAST_SUBTRACT;
+        case ACT_MULTIPLY: return FAST_MULTIPLY;
+        case ACT_DIVIDE: return FAST_DIVIDE;
+        default: return FAST_NONE;
+        }
+    }
+    if (wrapped == TYPE_NATIVE && slot >= natives::N_EQUAL_Q && slot <= natives::N_GREATER_OR_EQUAL_Q)
+        return fast_op(FAST_EQUAL + int32_t(slot - natives::N_EQUAL_Q));
+    return FAST_NONE;
+}
+
+// The compare code of each comparison operator, in fast_op order from FAST_EQUAL.
+constexpr int32_t fast_compare_codes[] = {COMP_EQUAL, COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
+                                          COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
+constexpr uint32_t fast_math_codes[] = {MATH_ADD, MATH_SUBTRACT, MATH_MULTIPLY, MATH_DIVIDE};
+
+// A cell written by one 16-byte store: a cell read whole right after a partial write of it
+// (its payload word, as the arithmetic routines do) stalls the processor's store forwarding.
+inline void store_cell(cell* to, uint32_t header, uint32_t d1, uint32_t d2, uint32_t d3)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_set_epi32(int(d3), int(d2), int(d1), int(header)));
+}
+inline void store_float(cell* to, uint32_t header, double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    store_cell(to, header, 0, uint32_t(bits), uint32_t(bits >> 32));
+}
+
+// An integer and a float: the arithmetic is the float's, its result a float! with the left
+// operand's other header bits; a comparison is the float routine's over the integer's double
+// (the integer's own header kept, as the integer routine does). False for other pairs.
+[[gnu::noinline]] bool mixed_apply(fast_op op, cell* left, const cell* right)
+{
+    uint32_t t = cell_type(left), rt = cell_type(right);
+    if (!((t == TYPE_INTEGER && rt == TYPE_FLOAT) || (t == TYPE_FLOAT && rt == TYPE_INTEGER))) return false;
+    cell a = *left, b = *right;
+    if (t == TYPE_INTEGER) cell_set_float(&a, double(int32_t(left->data2)));
+    if (op <= FAST_DIVIDE) {
+        double y = rt == TYPE_INTEGER ? double(int32_t(b.data2)) : cell_float(&b);
+        store_float(left, (left->header & ~HEADER_TYPE_MASK) | TYPE_FLOAT,
+                    float_::do_math_op(cell_float(&a), y, fast_math_codes[op]));
+        return true;
+    }
+    int32_t code = fast_compare_codes[op - FAST_EQUAL];
+    bool truth = actions::compare_answer(code, float_::compare(&a, &b, code));
+    store_cell(left, TYPE_LOGIC, truth, 0, 0);
+    return true;
+}
+
+// Computes into `left` what the action or native would, for two integers or two floats, with the
+// same results, promotions and headers as integer::do_math_op, float_::do_math_op and the compare
+// routines (a test holds the two side by side). False when the operands are of other types, or
+// when the operation would raise (integer division by zero or of -2147483648 by -1): the generic
+// call then raises it as the action does.
+inline bool fast_apply(fast_op op, cell* left, const cell* right)
+{
+    uint32_t t = cell_type(left);
+    if (t != cell_type(right)) [[unlikely]] return mixed_apply(op, left, right);
+    if (t == TYPE_INTEGER) {
+        int32_t a = int32_t(left->data2), b = int32_t(right->data2), r;
+        switch (op) {
+        case FAST_ADD: case FAST_SUBTRACT: case FAST_MULTIPLY: {
+            bool overflowed = op == FAST_ADD        ? __builtin_add_overflow(a, b, &r)
+                              : op == FAST_SUBTRACT ? __builtin_sub_overflow(a, b, &r)
+                                                    : __builtin_mul_overflow(a, b, &r);
+            if (!overflowed) {
+                store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
+                return true;
+            }
+            double x = a, y = b;
+            store_float(left, TYPE_FLOAT, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+            return true;
+        }
+        case FAST_DIVIDE:
+            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+            if (a % b != 0) store_float(left, TYPE_FLOAT, double(a) / double(b));
+            else store_cell(left, left->header, left->data1, uint32_t(a / b), left->data3);
+            return true;
+        default: {
+            int32_t answer = a < b ? -1 : a > b ? 1 : 0;
+            bool truth = actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], answer);
+            store_cell(left, TYPE_LOGIC, truth, 0, 0);
+            return true;
+        }
+        }
+    }
+    if (t == TYPE_FLOAT) {
+        if (op <= FAST_DIVIDE) {
+            store_float(left, left->header, float_::do_math_op(cell_float(left), cell_float(right), fast_math_codes[op]));
+            return true;
+        }
+        cell b = *right;
+        int32_t code = fast_compare_codes[op - FAST_EQUAL];
+        bool truth = actions::compare_answer(code, float_::compare(left, &b, code));
+        store_cell(left, TYPE_LOGIC, truth, 0, 0);
+        return true;
+    }
+    return false;
+}
+
+// An operator chain whose right operands are numbers written in the code or read from words:
+// each operator that takes its fast path is computed here, in place on the value at `start`,
+// without a call; the chain goes on through infix_chain from the first operator that does not.
+[[gnu::always_inline]] inline uint32_t operators_after(node_ref code, uint32_t pos, cell* start, const cell* op)
+{
+    for (;;) {
+        series_buffer* s = series_of(code);
+        const cell* at_op = at<cell>(s->head) + pos;
+        const cell* end = at<cell>(s->tail);
+        fast_op f = fast_op_of(op);
+        if (f == FAST_NONE || at_op + 1 >= end) break;
+        const cell* right = at_op + 1;
+        if (cell_type(right) == TYPE_WORD) right = word_slot(right);
+        if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+        if (!fast_apply(f, start, right)) break;
+        pos += 2;
+        if (at_op + 2 >= end) return pos;
+        op = infix_op(at_op + 2);
+        if (!op) return pos;
+    }
+    return infix_chain(code, pos, start, op);
+}
+
 uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name);
 
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
@@ -456,7 +596,7 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
     // c: the operand's last cell; an operator may follow it.
     if (no_infix || c + 1 >= at<cell>(s->tail)) return pos + 1;
     const cell* op = infix_op(c + 1);
-    return op ? infix_chain(code, pos + 1, start, op) : pos + 1;
+    return op ? operators_after(code, pos + 1, start, op) : pos + 1;
 }
 
 
@@ -698,6 +838,53 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
     return pos;
 }
 
+// Points a function context's values at the call's window for the call, and back at what they
+// were on any way out: each recursive call gives its caller's window back on return.
+struct values_scope {
+    node_ref ctx;
+    uint32_t saved;
+    running_call outer = running;
+    values_scope(node_ref c, cell* window) : ctx(c)
+    {
+        cell* cc = context::cell_of(c);
+        saved = cc->data2;
+        cc->data2 = ref_of(window);
+        running = {c, window};
+    }
+    ~values_scope()
+    {
+        context::cell_of(ctx)->data2 = saved;
+        running = outer;
+    }
+    values_scope(const values_scope&) = delete;
+    values_scope& operator=(const values_scope&) = delete;
+};
+
+
+// Runs a function's body in the current frame, whose window holds its arguments: the frame is
+// where its return or exit stops, and the function's context reads its words from the window.
+[[gnu::always_inline]] inline void run_body(const cell* fn, cell body)
+{
+    using interpreter::eval;
+    node_ref ctx = fn->data1;
+    call_frame* frame = stack::current();
+    frame->fn_context = ctx;
+    frame->header |= FRAME_RETURN_TARGET;
+    values_scope scope(ctx, stack_s.arguments);
+    if (tracing_now()) [[unlikely]] {
+        cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
+        trace::fire(TRACE_PROLOG, &body, -1, &name, fn);
+    }
+    eval(&body, true);
+    if (tracing_now() && !exit_code()) [[unlikely]] {
+        cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
+        trace::fire(TRACE_EPILOG, &body, -1, &name, fn);
+    }
+    frame->header &= ~FRAME_RETURN_TARGET;
+    uint32_t code = exit_code();
+    if (code == EXIT_RETURN || code == EXIT_EXIT) set_exit_code(EXIT_NONE);
+}
+
 // if, unless and either whose branches are blocks written in the code: with the condition in the
 // window, the branch taken is evaluated where it stands, as the native would evaluate it, without
 // fetching the blocks. Returns the code position after them, or 0 when the branches are not such
@@ -742,6 +929,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     // Copied out: a call made by an argument may take the entry over.
     const recent_callable& info = known;
     uint32_t leading = info.leading, n = info.count, cycles = info.cycles;
+    cell body = info.body;
     node_ref cache = info.cache;
     cell* entries = info.entries;
     for (uint32_t i = 0; i < leading; i++) {
@@ -769,12 +957,12 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     if (leading < n) {
         refinement_state state;
         push_defaults(cache, leading, n, native_kind(type), state);
-        if (type == TYPE_FUNCTION) interpreter::call_function(slot);
+        if (type == TYPE_FUNCTION) run_body(slot, body);
         else invoke(slot, state);
     } else {
         static const refinement_state no_refinements{};   // read by no routine: there are none
         switch (type) {
-        case TYPE_FUNCTION: interpreter::call_function(slot); break;
+        case TYPE_FUNCTION: run_body(slot, body); break;
         case TYPE_NATIVE: natives_s.table[slot->data1 - 1](false, no_refinements.ints); break;
         case TYPE_ACTION: actions_s.table[slot->data1 - 1](false, no_refinements.ints); break;
         default: invoke(slot, no_refinements); break;
@@ -785,123 +973,6 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     *slot = *(stack_s.top - 1);
     stack_s.top = slot + 1;
     return pos;
-}
-
-// ---- the operator fast path ---------------------------------------------------------------------
-
-enum fast_op : int32_t {
-    FAST_NONE = -1, FAST_ADD, FAST_SUBTRACT, FAST_MULTIPLY, FAST_DIVIDE, FAST_EQUAL, FAST_NOT_EQUAL,
-    FAST_STRICT_EQUAL, FAST_LESSER, FAST_GREATER, FAST_LESSER_EQUAL, FAST_GREATER_EQUAL
-};
-
-// The operators whose two-integer and two-float cases the interpreter computes itself: those that
-// wrap the add, subtract, multiply and divide actions and the seven comparison natives.
-inline fast_op fast_op_of(const cell* op)
-{
-    uint32_t wrapped = (op->header >> op::WRAPPED_SHIFT) & 0xFF;
-    uint32_t slot = op->data1;
-    if (wrapped == TYPE_ACTION) {
-        switch (slot) {
-        case ACT_ADD: return FAST_ADD;
-        case ACT_SUBTRACT: return FAST_SUBTRACT;
-        case ACT_MULTIPLY: return FAST_MULTIPLY;
-        case ACT_DIVIDE: return FAST_DIVIDE;
-        default: return FAST_NONE;
-        }
-    }
-    if (wrapped == TYPE_NATIVE && slot >= natives::N_EQUAL_Q && slot <= natives::N_GREATER_OR_EQUAL_Q)
-        return fast_op(FAST_EQUAL + int32_t(slot - natives::N_EQUAL_Q));
-    return FAST_NONE;
-}
-
-// The compare code of each comparison operator, in fast_op order from FAST_EQUAL.
-constexpr int32_t fast_compare_codes[] = {COMP_EQUAL, COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
-                                          COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
-constexpr uint32_t fast_math_codes[] = {MATH_ADD, MATH_SUBTRACT, MATH_MULTIPLY, MATH_DIVIDE};
-
-// A cell written by one 16-byte store: a cell read whole right after a partial write of it
-// (its payload word, as the arithmetic routines do) stalls the processor's store forwarding.
-inline void store_cell(cell* to, uint32_t header, uint32_t d1, uint32_t d2, uint32_t d3)
-{
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_set_epi32(int(d3), int(d2), int(d1), int(header)));
-}
-inline void store_float(cell* to, uint32_t header, double d)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    store_cell(to, header, 0, uint32_t(bits), uint32_t(bits >> 32));
-}
-
-// An integer and a float: the arithmetic is the float's, its result a float! with the left
-// operand's other header bits; a comparison is the float routine's over the integer's double
-// (the integer's own header kept, as the integer routine does). False for other pairs.
-[[gnu::noinline]] bool mixed_apply(fast_op op, cell* left, const cell* right)
-{
-    uint32_t t = cell_type(left), rt = cell_type(right);
-    if (!((t == TYPE_INTEGER && rt == TYPE_FLOAT) || (t == TYPE_FLOAT && rt == TYPE_INTEGER))) return false;
-    cell a = *left, b = *right;
-    if (t == TYPE_INTEGER) cell_set_float(&a, double(int32_t(left->data2)));
-    if (op <= FAST_DIVIDE) {
-        double y = rt == TYPE_INTEGER ? double(int32_t(b.data2)) : cell_float(&b);
-        store_float(left, (left->header & ~HEADER_TYPE_MASK) | TYPE_FLOAT,
-                    float_::do_math_op(cell_float(&a), y, fast_math_codes[op]));
-        return true;
-    }
-    int32_t code = fast_compare_codes[op - FAST_EQUAL];
-    bool truth = actions::compare_answer(code, float_::compare(&a, &b, code));
-    store_cell(left, TYPE_LOGIC, truth, 0, 0);
-    return true;
-}
-
-// Computes into `left` what the action or native would, for two integers or two floats, with the
-// same results, promotions and headers as integer::do_math_op, float_::do_math_op and the compare
-// routines (a test holds the two side by side). False when the operands are of other types, or
-// when the operation would raise (integer division by zero or of -2147483648 by -1): the generic
-// call then raises it as the action does.
-inline bool fast_apply(fast_op op, cell* left, const cell* right)
-{
-    uint32_t t = cell_type(left);
-    if (t != cell_type(right)) [[unlikely]] return mixed_apply(op, left, right);
-    if (t == TYPE_INTEGER) {
-        int32_t a = int32_t(left->data2), b = int32_t(right->data2), r;
-        switch (op) {
-        case FAST_ADD: case FAST_SUBTRACT: case FAST_MULTIPLY: {
-            bool overflowed = op == FAST_ADD        ? __builtin_add_overflow(a, b, &r)
-                              : op == FAST_SUBTRACT ? __builtin_sub_overflow(a, b, &r)
-                                                    : __builtin_mul_overflow(a, b, &r);
-            if (!overflowed) {
-                store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
-                return true;
-            }
-            double x = a, y = b;
-            store_float(left, TYPE_FLOAT, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
-            return true;
-        }
-        case FAST_DIVIDE:
-            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-            if (a % b != 0) store_float(left, TYPE_FLOAT, double(a) / double(b));
-            else store_cell(left, left->header, left->data1, uint32_t(a / b), left->data3);
-            return true;
-        default: {
-            int32_t answer = a < b ? -1 : a > b ? 1 : 0;
-            bool truth = actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], answer);
-            store_cell(left, TYPE_LOGIC, truth, 0, 0);
-            return true;
-        }
-        }
-    }
-    if (t == TYPE_FLOAT) {
-        if (op <= FAST_DIVIDE) {
-            store_float(left, left->header, float_::do_math_op(cell_float(left), cell_float(right), fast_math_codes[op]));
-            return true;
-        }
-        cell b = *right;
-        int32_t code = fast_compare_codes[op - FAST_EQUAL];
-        bool truth = actions::compare_answer(code, float_::compare(left, &b, code));
-        store_cell(left, TYPE_LOGIC, truth, 0, 0);
-        return true;
-    }
-    return false;
 }
 
 // The operator at `pos` applied to the value at `start` (the stack top): the result replaces it.
@@ -1177,53 +1248,13 @@ uint32_t interpreter::eval_code(const cell* callable, node_ref code, uint32_t po
     return pos;
 }
 
-namespace {
-
-// Points a function context's values at the call's window for the call, and back at what they
-// were on any way out: each recursive call gives its caller's window back on return.
-struct values_scope {
-    node_ref ctx;
-    uint32_t saved;
-    running_call outer = running;
-    values_scope(node_ref c, cell* window) : ctx(c)
-    {
-        cell* cc = context::cell_of(c);
-        saved = cc->data2;
-        cc->data2 = ref_of(window);
-        running = {c, window};
-    }
-    ~values_scope()
-    {
-        context::cell_of(ctx)->data2 = saved;
-        running = outer;
-    }
-    values_scope(const values_scope&) = delete;
-    values_scope& operator=(const values_scope&) = delete;
-};
-
-}  // namespace
 
 void interpreter::call_function(const cell* fn)
 {
-    node_ref ctx = fn->data1;
-    call_frame* frame = stack::current();
-    frame->fn_context = ctx;
-    frame->header |= FRAME_RETURN_TARGET;
-    values_scope scope(ctx, stack_s.arguments);
     cell body = callable_info(fn).body;
-    if (tracing_now()) [[unlikely]] {
-        cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
-        trace::fire(TRACE_PROLOG, &body, -1, &name, fn);
-    }
-    eval(&body, true);
-    if (tracing_now() && !exit_code()) [[unlikely]] {
-        cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
-        trace::fire(TRACE_EPILOG, &body, -1, &name, fn);
-    }
-    frame->header &= ~FRAME_RETURN_TARGET;
-    uint32_t code = exit_code();
-    if (code == EXIT_RETURN || code == EXIT_EXIT) set_exit_code(EXIT_NONE);
+    run_body(fn, body);
 }
+
 
 // ---- paths --------------------------------------------------------------------------------------
 
