@@ -488,7 +488,7 @@ inline void store_float(cell* to, uint32_t header, double d)
 // routines (a test holds the two side by side). False when the operands are of other types, or
 // when the operation would raise (integer division by zero or of -2147483648 by -1): the generic
 // call then raises it as the action does.
-inline bool fast_apply(fast_op op, cell* left, const cell* right)
+[[gnu::always_inline]] inline bool fast_apply(fast_op op, cell* left, const cell* right)
 {
     uint32_t t = cell_type(left);
     if (t != cell_type(right)) [[unlikely]] return mixed_apply(op, left, right);
@@ -838,6 +838,64 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
     return pos;
 }
 
+// The current-code cell set to a block being evaluated, and given back when it is done or an exit
+// leaves it. Not on an error: the error's near is read from it when the error is caught, and the
+// catch point puts it back after. Field by field: the current code changes at every expression,
+// and a whole-cell read right after a field was written waits for that write to land.
+struct current_code_scope {
+    uint32_t header, pos, code;
+    current_code_scope(const cell* block, uint32_t at)
+    {
+        cell& c = interpreter_s.current_code;
+        header = c.header;
+        pos = c.data1;
+        code = c.data2;
+        c.header = cell_type(block);
+        c.data1 = at;
+        c.data2 = block->data2;
+        c.data3 = 0;
+    }
+    void leave()
+    {
+        cell& c = interpreter_s.current_code;
+        c.header = header;
+        c.data1 = pos;
+        c.data2 = code;
+    }
+    current_code_scope(const current_code_scope&) = delete;
+    current_code_scope& operator=(const current_code_scope&) = delete;
+};
+
+// A block needs no frame of its own: each expression's value is pushed at the same start, so the
+// last one is what stays, and an exit leaves the stacks where its catch point wants them.
+[[gnu::always_inline]] inline void eval_block(const cell* block, bool keep)
+{
+    machine_stack_check();
+    node_ref code = block->data2;
+    uint32_t pos = block->data1;
+    cell* start = stack_s.top;
+    if (pos >= code_tail(code)) {
+        stack::push(&unset_value);
+    } else {
+        current_code_scope here(block, pos);
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
+        for (;;) {
+            pos = eval_operand(code, pos, false);
+            if (exit_code()) {
+                here.leave();
+                return;
+            }
+            if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
+            if (pos >= code_tail(code)) break;
+            interpreter_s.current_code.data1 = pos;
+            stack_s.top = start;
+        }
+        here.leave();
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
+    }
+    if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
+}
+
 // Points a function context's values at the call's window for the call, and back at what they
 // were on any way out: each recursive call gives its caller's window back on return.
 struct values_scope {
@@ -865,7 +923,6 @@ struct values_scope {
 // where its return or exit stops, and the function's context reads its words from the window.
 [[gnu::always_inline]] inline void run_body(const cell* fn, cell body)
 {
-    using interpreter::eval;
     node_ref ctx = fn->data1;
     call_frame* frame = stack::current();
     frame->fn_context = ctx;
@@ -875,7 +932,7 @@ struct values_scope {
         cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
         trace::fire(TRACE_PROLOG, &body, -1, &name, fn);
     }
-    eval(&body, true);
+    eval_block(&body, true);
     if (tracing_now() && !exit_code()) [[unlikely]] {
         cell name{TYPE_WORD, frame->context, frame_symbol_of(frame), uint32_t(-1)};
         trace::fire(TRACE_EPILOG, &body, -1, &name, fn);
@@ -1132,65 +1189,8 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
 
 }  // namespace
 
-namespace {
-// The current-code cell set to a block being evaluated, and given back when it is done or an exit
-// leaves it. Not on an error: the error's near is read from it when the error is caught, and the
-// catch point puts it back after. Field by field: the current code changes at every expression,
-// and a whole-cell read right after a field was written waits for that write to land.
-struct current_code_scope {
-    uint32_t header, pos, code;
-    current_code_scope(const cell* block, uint32_t at)
-    {
-        cell& c = interpreter_s.current_code;
-        header = c.header;
-        pos = c.data1;
-        code = c.data2;
-        c.header = cell_type(block);
-        c.data1 = at;
-        c.data2 = block->data2;
-        c.data3 = 0;
-    }
-    void leave()
-    {
-        cell& c = interpreter_s.current_code;
-        c.header = header;
-        c.data1 = pos;
-        c.data2 = code;
-    }
-    current_code_scope(const current_code_scope&) = delete;
-    current_code_scope& operator=(const current_code_scope&) = delete;
-};
-}  // namespace
-
-// A block needs no frame of its own: each expression's value is pushed at the same start, so the
-// last one is what stays, and an exit leaves the stacks where its catch point wants them.
-void interpreter::eval(const cell* block, bool keep)
-{
-    machine_stack_check();
-    node_ref code = block->data2;
-    uint32_t pos = block->data1;
-    cell* start = stack_s.top;
-    if (pos >= code_tail(code)) {
-        stack::push(&unset_value);
-    } else {
-        current_code_scope here(block, pos);
-        if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
-        for (;;) {
-            pos = eval_operand(code, pos, false);
-            if (exit_code()) {
-                here.leave();
-                return;
-            }
-            if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
-            if (pos >= code_tail(code)) break;
-            interpreter_s.current_code.data1 = pos;
-            stack_s.top = start;
-        }
-        here.leave();
-        if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
-    }
-    if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
-}
+// A function's body is evaluated by the same steps in place, in its lean call (run_body).
+void interpreter::eval(const cell* block, bool keep) { eval_block(block, keep); }
 
 uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
 {
