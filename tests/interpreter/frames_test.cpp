@@ -225,3 +225,58 @@ TEST_F(Frames, CollectCallsListsNamedCallsFromTheTopDown)
     stack::collect_calls(out);
     EXPECT_EQ(mold(out), "[inner-call " + std::to_string(inner_base) + " outer-call " + std::to_string(outer_base) + "]");
 }
+
+// Unrolling to a frame kind: records above it are popped and the function contexts they changed
+// get their values back; the frame found stays (keep) or is pushed back over its caller's window;
+// a try/all frame stops the walk, the bottom ends it with both pointers at the stack's start.
+TEST_F(Frames, UnrollStopsAtItsKindOrATryAllFrameAndPutsContextsBack)
+{
+    stack::scope keep;
+    cell* ctx_cell = keep.push(*block::push_only_star(1));   // a stand-in context: any node with a cell
+    node_ref ctx = ctx_cell->data2;
+    block::rs_append(ctx_cell, &none_value);
+    cell* context_head = at<cell>(series_of(ctx)->head);
+    context_head->data2 = 1234;
+    cell* caller = stack::arguments();
+    stack::push(&none_value);
+    cell* loop_window = push_frame(FRAME_LOOP);
+    stack::push(&none_value);
+    push_frame(FRAME_FUNCTION);
+    stack::current()->fn_context = ctx;
+    stack::current()->fn_values = 1234;
+    context_head->data2 = 5678;   // the call pointed the context at its window
+    stack::push(&true_value);
+    push_frame(FRAME_NATIVE);
+    cell* began = stack::arguments();
+    stack::unroll_loop(true);
+    EXPECT_EQ(frame_kind_of(stack::current()), uint32_t(FRAME_LOOP));
+    EXPECT_EQ(stack::arguments(), loop_window) << "the loop's own window";
+    EXPECT_EQ(stack::top(), began + 1);
+    EXPECT_EQ(at<cell>(series_of(ctx)->head)->data2, 1234u) << "the function context got its values back";
+    push_frame(FRAME_NATIVE);
+    stack::unroll(FRAME_LOOP, false);
+    EXPECT_EQ(frame_kind_of(stack::current()), uint32_t(FRAME_LOOP)) << "pushed back for its owner";
+    EXPECT_EQ(stack::arguments(), caller) << "the window the loop was pushed from";
+    stack::unwind();
+    push_frame(FRAME_TRY_ALL);
+    push_frame(FRAME_NATIVE);
+    *stack::arguments() = tv::integer(7);
+    stack::unroll_last(FRAME_CATCH);
+    EXPECT_EQ(frame_kind_of(stack::current()), uint32_t(FRAME_TRY_ALL)) << "try/all stops the walk";
+    EXPECT_EQ(cell_type(stack::arguments()), uint32_t(TYPE_INTEGER)) << "the old result cell carried over";
+    EXPECT_EQ(integer_of(stack::arguments()), 7);
+    EXPECT_EQ(stack::top(), stack::arguments());
+    stack::unwind();
+    call_frame* saved = stack_s.frame_top;
+    cell* saved_top = stack_s.top;
+    cell* saved_base = stack_s.arguments;
+    stack_s.frame_top = stack_s.bottom;
+    push_frame(FRAME_NATIVE);
+    stack::unroll(FRAME_CATCH, false);
+    EXPECT_EQ(stack_s.frame_top, stack_s.bottom);
+    EXPECT_EQ(stack::arguments(), stack_s.start);
+    EXPECT_EQ(stack::top(), stack_s.start);
+    stack_s.frame_top = saved;
+    stack_s.top = saved_top;
+    stack_s.arguments = saved_base;
+}
