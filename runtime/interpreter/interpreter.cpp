@@ -838,34 +838,6 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
     return pos;
 }
 
-// The current-code cell set to a block being evaluated, and given back when it is done or an exit
-// leaves it. Not on an error: the error's near is read from it when the error is caught, and the
-// catch point puts it back after. Field by field: the current code changes at every expression,
-// and a whole-cell read right after a field was written waits for that write to land.
-struct current_code_scope {
-    uint32_t header, pos, code;
-    current_code_scope(const cell* block, uint32_t at)
-    {
-        cell& c = interpreter_s.current_code;
-        header = c.header;
-        pos = c.data1;
-        code = c.data2;
-        c.header = cell_type(block);
-        c.data1 = at;
-        c.data2 = block->data2;
-        c.data3 = 0;
-    }
-    void leave()
-    {
-        cell& c = interpreter_s.current_code;
-        c.header = header;
-        c.data1 = pos;
-        c.data2 = code;
-    }
-    current_code_scope(const current_code_scope&) = delete;
-    current_code_scope& operator=(const current_code_scope&) = delete;
-};
-
 // A block needs no frame of its own: each expression's value is pushed at the same start, so the
 // last one is what stays, and an exit leaves the stacks where its catch point wants them.
 [[gnu::always_inline]] inline void eval_block(const cell* block, bool keep)
@@ -877,12 +849,15 @@ struct current_code_scope {
     if (pos >= code_tail(code)) {
         stack::push(&unset_value);
     } else {
-        current_code_scope here(block, pos);
+        // Given back on the way out, not on an error: the error's near is read from it when the
+        // error is caught, and the catch point puts it back after.
+        cell saved = interpreter_s.current_code;
+        interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
         if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
         for (;;) {
             pos = eval_operand(code, pos, false);
             if (exit_code()) {
-                here.leave();
+                interpreter_s.current_code = saved;
                 return;
             }
             if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
@@ -890,7 +865,7 @@ struct current_code_scope {
             interpreter_s.current_code.data1 = pos;
             stack_s.top = start;
         }
-        here.leave();
+        interpreter_s.current_code = saved;
         if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
     }
     if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
@@ -918,7 +893,6 @@ struct values_scope {
     values_scope& operator=(const values_scope&) = delete;
 };
 
-
 // Runs a function's body in the current frame, whose window holds its arguments: the frame is
 // where its return or exit stops, and the function's context reads its words from the window.
 [[gnu::always_inline]] inline void run_body(const cell* fn, cell body)
@@ -940,6 +914,15 @@ struct values_scope {
     frame->header &= ~FRAME_RETURN_TARGET;
     uint32_t code = exit_code();
     if (code == EXIT_RETURN || code == EXIT_EXIT) set_exit_code(EXIT_NONE);
+}
+
+// A call's frame popped and its result moved down into the callable's cell under the window.
+inline uint32_t end_call(cell* slot, uint32_t pos)
+{
+    stack::unwind_keep();
+    *slot = *(stack_s.top - 1);
+    stack_s.top = slot + 1;
+    return pos;
 }
 
 // if, unless and either whose branches are blocks written in the code: with the condition in the
@@ -984,11 +967,10 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     uint32_t type = cell_type(slot);
     stack::mark(name->data2, name->data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
     // Copied out: a call made by an argument may take the entry over.
-    const recent_callable& info = known;
-    uint32_t leading = info.leading, n = info.count, cycles = info.cycles;
-    cell body = info.body;
-    node_ref cache = info.cache;
-    cell* entries = info.entries;
+    uint32_t leading = known.leading, n = known.count, cycles = known.cycles;
+    cell body = known.body;
+    node_ref cache = known.cache;
+    cell* entries = known.entries;
     for (uint32_t i = 0; i < leading; i++) {
         if (arg_mode_of(entries + i) == ARG_SKIP) continue;
         if (pos >= code_tail(code)) fetch_one(slot, cache, i, code, pos, name, false, false);   // raises
@@ -1002,13 +984,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
         if (!typeset_has(entries + i, t)) expect_arg(slot, cache, i, name, t);
         if (i == 0 && type == TYPE_NATIVE && slot->data1 <= natives::N_EITHER && leading == n) {
             uint32_t next = branch_in_place(slot->data1, code, pos, entries, leading);
-            if (next) {
-                if (exit_code()) return next;
-                stack::unwind_keep();
-                *slot = *(stack_s.top - 1);
-                stack_s.top = slot + 1;
-                return next;
-            }
+            if (next) return exit_code() ? next : end_call(slot, next);
         }
     }
     if (leading < n) {
@@ -1025,11 +1001,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
         default: invoke(slot, no_refinements); break;
         }
     }
-    if (exit_code()) return pos;
-    stack::unwind_keep();
-    *slot = *(stack_s.top - 1);
-    stack_s.top = slot + 1;
-    return pos;
+    return exit_code() ? pos : end_call(slot, pos);
 }
 
 // The operator at `pos` applied to the value at `start` (the stack top): the result replaces it.
@@ -1199,9 +1171,10 @@ uint32_t interpreter::eval_next(const cell* block, uint32_t pos)
         stack::push(&unset_value);
         return pos;
     }
-    current_code_scope here(block, pos);
+    cell saved = interpreter_s.current_code;
+    interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
     pos = eval_operand(code, pos, false);
-    here.leave();
+    interpreter_s.current_code = saved;
     return pos;
 }
 
@@ -1241,9 +1214,7 @@ uint32_t interpreter::eval_code(const cell* callable, node_ref code, uint32_t po
         call_function(&fn);
         if (exit_code()) return pos;
     }
-    stack::unwind_keep();
-    *slot = *(stack_s.top - 1);
-    stack_s.top = slot + 1;
+    end_call(slot, pos);
     if (tracing_now()) [[unlikely]] fire_traced(TRACE_RETURN, code, int32_t(pos), name, slot);
     return pos;
 }
