@@ -93,38 +93,6 @@ cell stack::top_value() { return stack_s.top > stack_s.start ? *(stack_s.top - 1
 
 void stack::revert(call_frame* from) { stack_s.frame_top = from; }
 
-void stack::unroll(uint32_t kind, bool keep)
-{
-    cell* began = stack_s.arguments;
-    cell* own_base = began;   // the window the record just popped had opened
-    call_frame* end = stack_s.frame_top;
-    for (;;) {
-        if (stack_s.frame_top == stack_s.bottom) {
-            stack_s.arguments = stack_s.top = stack_s.start;
-            return;
-        }
-        call_frame* f = --stack_s.frame_top;
-        if (f->fn_context) context::cell_of(f->fn_context)->data2 = f->fn_values;
-        uint32_t k = frame_kind_of(f);
-        if (k == kind || k == FRAME_TRY_ALL) {
-            bool first = f + 1 == end;
-            stack_s.arguments = keep ? own_base : base_of(f);
-            stack_s.frame_top = f + 1;
-            stack_s.top = first ? stack_s.arguments + 1 : began + 1;   // nothing else popped: base + 1
-            return;
-        }
-        own_base = base_of(f);
-    }
-}
-
-void stack::unroll_last(uint32_t kind)
-{
-    cell result = *stack_s.arguments;
-    unroll(kind, false);
-    *stack_s.arguments = result;
-    stack_s.top = stack_s.arguments;
-}
-
 call_frame* stack::set_caller_flag()
 {
     if (depth() < 2) return nullptr;

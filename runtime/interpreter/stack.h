@@ -167,19 +167,6 @@ inline void unwind()
 // the unwinding passes it, not here.
 void revert(call_frame* from);
 
-// Pops frame records, putting back the values of a function context a record changed, down to
-// one of the kind (or a try/all frame, or the bottom). keep: the frame found stays pushed and its
-// own window becomes current; else the window it was pushed from becomes current and the frame is
-// pushed back for its owner to pop. The top is one above the base the unrolling began with (above
-// the new base when the current frame was the one found); at the bottom both are the stack's
-// start. For code that keeps its own frames: the interpreter unwinds through catch points.
-void unroll(uint32_t kind, bool keep);
-inline void unroll_loop(bool keep) { unroll(FRAME_LOOP, keep); }
-// As unroll without keep; the old window's result cell becomes the new one's, and top := base.
-void unroll_last(uint32_t kind);
-// Marks the current frame as pushed by the interpreter (apply's calls are evaluated).
-inline void set_expand() { current()->header |= FRAME_INTERPRETED; }
-
 // Sets or clears the return-target flag of the current frame.
 inline void set_in_func(bool on)
 {
