@@ -21,7 +21,6 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/ownership.h"
 #include "runtime/platform.h"
 #include "runtime/random.h"
 
@@ -611,9 +610,7 @@ cell* date::eval_path(cell* parent, cell* element, cell* value, cell* path, cell
     set_field(&changed, i, value);
     *parent = changed;
     if (!notify || !grandparent) return value;
-    cell* now = keep.push(*parent);
-    if (cell_type(grandparent) == TYPE_OBJECT) object::fire_on_set(grandparent, previous, old, now);
-    else ownership_check(grandparent, EV_SET_PATH, value, i, 1);
+    object::report_field_set(grandparent, previous, old, keep.push(*parent), value, i);
     return value;
 }
 

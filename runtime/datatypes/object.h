@@ -97,6 +97,11 @@ void clear_changed(node_ref ctx);
 int32_t handler_position(const cell* object, uint32_t which);
 void fire_on_set(cell* object, cell* word, cell* old_value, cell* new_value);
 void fire_on_set_star(cell* object, cell* word);
+// A set-path changed field `index` of a value held in its grandparent (an object's field, or a
+// series cell): the object's on-change* handler hears of the value's old and new states (stack
+// copies), or the series' owner of the set-path.
+void report_field_set(cell* grandparent, cell* previous, cell* old_value, cell* new_value, cell* value,
+                      int32_t index);
 void fire_word_on_set(cell* object_word, cell* field_word);
 void fire_on_deep(cell* owner, cell* word, cell* target, cell* action, cell* value, int32_t index, int32_t part);
 // The ownership table's way in: fire_on_deep with the event's word.

@@ -162,6 +162,13 @@ void object::fire_on_set(cell* object, cell* word, cell* old_value, cell* new_va
     call(handler, W_ON_CHANGE_STAR, args, 3, locals);
 }
 
+void object::report_field_set(cell* grandparent, cell* previous, cell* old_value, cell* new_value, cell* value,
+                              int32_t index)
+{
+    if (cell_type(grandparent) == TYPE_OBJECT) fire_on_set(grandparent, previous, old_value, new_value);
+    else ownership_check(grandparent, EV_SET_PATH, value, index, 1);
+}
+
 void object::fire_on_set_star(cell* object, cell* word)
 {
     cell* top = stack::top();

@@ -20,7 +20,6 @@
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/interpreter/stack.h"
-#include "runtime/ownership.h"
 
 namespace {
 
@@ -289,9 +288,7 @@ cell* time_::eval_path(cell* parent, cell* element, cell* value, cell* path, cel
     cell_set_float(parent, with_field(cell_float(parent), i, value));
     if (!notify || !grandparent) return value;
     // The handlers get stack copies: the parent may lie in a buffer that their work moves.
-    cell* changed = keep.push(*parent);
-    if (cell_type(grandparent) == TYPE_OBJECT) object::fire_on_set(grandparent, previous, old, changed);
-    else ownership_check(grandparent, EV_SET_PATH, value, i, 1);
+    object::report_field_set(grandparent, previous, old, keep.push(*parent), value, i);
     return value;
 }
 
