@@ -837,6 +837,7 @@ struct decoder {
     void object_record(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at);
     void bound_word(cell* container, uint32_t type, bool reference, uint32_t flags, const uint8_t* lead_at);
     const cell* resolve(const uint8_t* where);
+    void append_shared(cell* container, uint32_t type, uint32_t head, uint32_t flags, const uint8_t* lead_at);
     node_ref shared_series(const uint8_t* where, uint32_t type);
     void block_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
     void string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags);
@@ -998,17 +999,24 @@ void decoder::string_record(cell* container, uint32_t type, bool variant, bool r
     make_string(container, type, head, flags, unit, bytes);
 }
 
+// A record that shares the buffer of a value met before: the path to it (in the fixed form after
+// its marker) must lead to a value of the type; the new cell takes that buffer at `head`.
+void decoder::append_shared(cell* container, uint32_t type, uint32_t head, uint32_t flags, const uint8_t* lead_at)
+{
+    if (fixed && word32() != FIXED_PATH) fail(lead_at);
+    const cell* target = resolve(lead_at);
+    if (cell_type(target) != type) fail(lead_at);
+    cell shared{type | flags, head, target->data2, target->data3};
+    block::rs_append(container, &shared);
+}
+
 // image!: the head, then a path to an image met before (whose record it shares), or the size (each
 // side at most 65535) and width x height x 4 bytes of pixels, B, G, R, A each.
 void decoder::image_record_of(cell* container, bool variant, bool reference, uint32_t flags, const uint8_t* lead_at)
 {
     uint32_t head = fixed ? word32() : variant ? varint() : 0;
     if (reference) {
-        if (fixed && word32() != FIXED_PATH) fail(lead_at);
-        const cell* target = resolve(lead_at);
-        if (cell_type(target) != TYPE_IMAGE) fail(lead_at);
-        cell shared{TYPE_IMAGE | flags, head, target->data2, target->data3};
-        block::rs_append(container, &shared);
+        append_shared(container, TYPE_IMAGE, head, flags, lead_at);
         return;
     }
     const uint8_t* at_size = p;
@@ -1041,11 +1049,7 @@ void decoder::image_record_of(cell* container, bool variant, bool reference, uin
 void decoder::map_record(cell* container, bool reference, uint32_t flags, const uint8_t* lead_at)
 {
     if (reference) {
-        if (fixed && word32() != FIXED_PATH) fail(lead_at);
-        const cell* target = resolve(lead_at);
-        if (cell_type(target) != TYPE_MAP) fail(lead_at);
-        cell shared{TYPE_MAP | flags, 0, target->data2, target->data3};
-        block::rs_append(container, &shared);
+        append_shared(container, TYPE_MAP, 0, flags, lead_at);
         return;
     }
     const uint8_t* at_count = p;
@@ -1087,11 +1091,7 @@ void decoder::vector_record(cell* container, uint32_t unit, bool variant, bool r
 {
     uint32_t head = fixed ? word32() : variant ? varint() : 0;
     if (reference) {
-        if (fixed && word32() != FIXED_PATH) fail(lead_at);
-        const cell* target = resolve(lead_at);
-        if (cell_type(target) != TYPE_VECTOR) fail(lead_at);
-        cell shared{TYPE_VECTOR | flags, head, target->data2, target->data3};
-        block::rs_append(container, &shared);
+        append_shared(container, TYPE_VECTOR, head, flags, lead_at);
         return;
     }
     const uint8_t* at_layout = p;
@@ -1134,11 +1134,7 @@ void decoder::vector_record(cell* container, uint32_t unit, bool variant, bool r
 void decoder::bitset_record(cell* container, bool complement, bool reference, uint32_t flags, const uint8_t* lead_at)
 {
     if (reference) {
-        if (fixed && word32() != FIXED_PATH) fail(lead_at);
-        const cell* target = resolve(lead_at);
-        if (cell_type(target) != TYPE_BITSET) fail(lead_at);
-        cell shared{TYPE_BITSET | flags, 0, target->data2, 0};
-        block::rs_append(container, &shared);
+        append_shared(container, TYPE_BITSET, 0, flags, lead_at);
         return;
     }
     const uint8_t* at_count = p;
