@@ -283,21 +283,18 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
         int32_t a = int32_t(left->data2), b = int32_t(right->data2), r;
         switch (op) {
         case FAST_ADD: case FAST_SUBTRACT: case FAST_MULTIPLY: {
-            bool overflowed = op == FAST_ADD        ? __builtin_add_overflow(a, b, &r)
-                              : op == FAST_SUBTRACT ? __builtin_sub_overflow(a, b, &r)
-                                                    : __builtin_mul_overflow(a, b, &r);
-            if (!overflowed) {
-                store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
-                return true;
-            }
-            double x = a, y = b;
-            store_float(left, TYPE_FLOAT, op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+            uint32_t code = fast_math_codes[op];
+            if (integer::small_op(a, b, code, &r)) store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
+            else store_float(left, TYPE_FLOAT, integer::wide_float(a, b, code));
             return true;
         }
         case FAST_DIVIDE:
-            if (b == 0 || (a == INT32_MIN && b == -1)) return false;
-            if (a % b != 0) store_float(left, TYPE_FLOAT, double(a) / double(b));
-            else store_cell(left, left->header, left->data1, uint32_t(a / b), left->data3);
+            if (integer::whole_quotient(a, b, &r)) {
+                store_cell(left, left->header, left->data1, uint32_t(r), left->data3);
+                return true;
+            }
+            if (b == 0 || (a == INT32_MIN && b == -1)) return false;   // the action raises
+            store_float(left, TYPE_FLOAT, double(a) / double(b));
             return true;
         default: {
             int32_t answer = a < b ? -1 : a > b ? 1 : 0;
