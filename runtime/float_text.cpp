@@ -1,6 +1,7 @@
-// Float to text and text to float, exact both ways: shortest digits from big-integer margins,
-// reading by a double approximation refined with exact big-integer comparisons. Every index into
-// the caller's text is checked against its length; the FPU must round to nearest in double.
+// Float to text and text to float, exact both ways: shortest digits by 128-bit scaling (big-integer
+// margins where that cannot decide, and for digits cut to a precision), reading by a double
+// approximation refined with exact big-integer comparisons. Every index into the caller's text is
+// checked against its length; the FPU must round to nearest in double.
 #include "runtime/float_text.h"
 
 #include <bit>
@@ -236,6 +237,139 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool 
     }
     release(&st);
     out->point = k + 1;
+}
+
+// ---- Shortest digits by 128-bit scaling ----------------------------------------------------
+//
+// The rounding interval of v = c x 2^q is scaled by 10^-k, with k the largest such that 10^k is
+// no wider than the interval: then one or both of the neighbouring multiples of 10^k lie inside,
+// and at most one multiple of 10^(k+1), which is the shorter text when there is one. v and the
+// interval's ends are x = cb x 2^q x 10^-k for cb four times c, c - 1/2 and c + 1/2 (c - 1/4 below
+// a power of two), made from G, the power of ten over a power of two rounded up: the product
+// exceeds x by less than 2^-66. What the choice needs of each x is its floor and whether it is an
+// integer, kept as floor | (not an integer): compared with an even integer that answers as x
+// would. A product whose fraction is below 2^-66 cannot tell an integer from a value just under
+// or over it; G is exact for 0 <= e <= 54, and for -24 <= e < 0 only an integer comes that close,
+// so only elsewhere does the exact big-integer loop decide (no double is known to need it).
+
+struct power_words {
+    uint64_t high, low;
+};
+
+constexpr int32_t POWER_E_MIN = -292;
+constexpr int32_t EXACT_POWER_MAX = 54;   // G is exact for 0 <= e <= 54
+constexpr int32_t FIVE_DIVIDES_MAX = 24;  // 5^25 > 4c + 2, so x below 10^-24 is never an integer
+
+// G = ceil(10^e x 2^-r), r = floor(e log2 10) - 125, for e = -292 ... 324.
+constexpr power_words powers[] = {
+#include "runtime/float_text_powers.inc"
+};
+
+void multiply_64(uint64_t a, uint64_t b, uint64_t* high, uint64_t* low)
+{
+#if defined(__SIZEOF_INT128__)
+    unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    *high = uint64_t(p >> 64);
+    *low = uint64_t(p);
+#else
+    uint64_t a0 = uint32_t(a), a1 = a >> 32, b0 = uint32_t(b), b1 = b >> 32;
+    uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0;
+    uint64_t middle = (p00 >> 32) + uint32_t(p01) + uint32_t(p10);
+    *low = middle << 32 | uint32_t(p00);
+    *high = a1 * b1 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+#endif
+}
+
+// floor(e log10 2), floor(e log10 2 + log10 3/4) and floor(e log2 10), exact for |e| < 2500.
+int32_t floor_log10_pow2(int32_t e) { return int32_t((int64_t(e) * 661971961083) >> 41); }
+int32_t floor_log10_three_quarters_pow2(int32_t e)
+{
+    return int32_t((int64_t(e) * 661971961083 - 274743187321) >> 41);
+}
+int32_t floor_log2_pow10(int32_t e) { return int32_t((int64_t(e) * 913124641741) >> 38); }
+
+// x = cp x G / 2^127 less the excess, as floor | (not an integer); cp < 2^61 bounds the excess.
+uint64_t scaled_odd(const power_words& g, uint64_t cp, int32_t e, bool* unsure)
+{
+    uint64_t a1, a0, b1, b0;
+    multiply_64(g.low, cp, &a1, &a0);
+    multiply_64(g.high, cp, &b1, &b0);
+    uint64_t middle = b0 + a1;
+    uint64_t whole = (b1 + (middle < a1)) << 1 | middle >> 63;
+    uint64_t fraction_high = middle & ~SIGN_BIT;   // the fraction is fraction_high x 2^-63 + a0 x 2^-127
+    if (fraction_high != 0 || a0 > uint64_t(1) << 61) return whole | 1;
+    if (e >= 0 && e <= EXACT_POWER_MAX) return fraction_high == 0 && a0 == 0 ? whole : whole | 1;
+    if (e < 0 && e >= -FIVE_DIVIDES_MAX) return whole;
+    *unsure = true;
+    return whole;
+}
+
+// A finite positive double's shortest digits, nearest to it among the shortest (the even at a
+// tie), as f x 10^exponent; false in the undecided case.
+bool shortest_decimal(uint64_t bits, uint64_t* f, int32_t* exponent)
+{
+    binary_parts p = split(bits);
+    // Integers below 2^53: the spacing is at most 1, so no text with fewer digits lies inside.
+    if (p.q <= 0 && p.q >= -52 && (p.m & ((uint64_t(1) << -p.q) - 1)) == 0) {
+        *f = p.m >> -p.q;
+        *exponent = 0;
+        return true;
+    }
+    uint64_t cb = p.m << 2, cb_high = cb + 2, cb_low = p.lower_gap_half ? cb - 1 : cb - 2;
+    int32_t k = p.lower_gap_half ? floor_log10_three_quarters_pow2(p.q) : floor_log10_pow2(p.q);
+    int32_t h = p.q + floor_log2_pow10(-k) + 2;   // 2 to 5
+    const power_words& g = powers[-k - POWER_E_MIN];
+    bool unsure = false;
+    uint64_t vb = scaled_odd(g, cb << h, -k, &unsure);
+    uint64_t vb_low = scaled_odd(g, cb_low << h, -k, &unsure);
+    uint64_t vb_high = scaled_odd(g, cb_high << h, -k, &unsure);
+    if (unsure) return false;
+    uint64_t open = p.m & 1;   // an odd significand's interval leaves out its ends
+    auto inside = [&](uint64_t d) { return vb_low + open <= d << 2 && (d << 2) + open <= vb_high; };
+    uint64_t s = vb >> 2;
+    uint64_t s10 = s / 10 * 10;
+    *exponent = k;
+    if (inside(s10) || inside(s10 + 10)) {
+        *f = inside(s10) ? s10 : s10 + 10;
+        return true;
+    }
+    bool low_in = inside(s), high_in = inside(s + 1);
+    if (low_in != high_in) {
+        *f = low_in ? s : s + 1;
+        return true;
+    }
+    // Both: the nearer to v, the even one at a tie. vb compared with 4s + 2 is v with the midpoint.
+    uint64_t midpoint = 4 * s + 2;
+    *f = vb < midpoint || (vb == midpoint && (s & 1) == 0) ? s : s + 1;
+    return true;
+}
+
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// f x 10^exponent (0 < f < 10^17) as digits and point, trailing zeros dropped.
+void put_decimal(uint64_t f, int32_t exponent, float_digits* out)
+{
+    char text[FLOAT_DIGITS_MAX];
+    char* end = text + FLOAT_DIGITS_MAX;
+    char* p = end;
+    for (; f >= 100; f /= 100) {
+        p -= 2;
+        std::memcpy(p, digit_pairs + 2 * (f % 100), 2);
+    }
+    if (f >= 10) {
+        p -= 2;
+        std::memcpy(p, digit_pairs + 2 * f, 2);
+    } else {
+        *--p = char('0' + f);
+    }
+    out->point = int32_t(end - p) + exponent;
+    while (end[-1] == '0') end--;
+    out->length = int32_t(end - p);
+    std::memcpy(out->digits, p, size_t(out->length));
+    out->digits[out->length] = 0;
 }
 
 // ---- Display layout ------------------------------------------------------------------------
@@ -673,7 +807,19 @@ void lay_out_g(const float_digits& d, int32_t precision, text_builder* b)
 
 void float_to_digits(double value, int32_t precision, float_digits* out)
 {
-    digits_of(value, precision, true, out);
+    uint64_t bits = bits_of(value), magnitude = bits & ~SIGN_BIT;
+    uint64_t f;
+    int32_t exponent;
+    bool finite_non_zero = magnitude - 1 < INFINITY_BITS - 1;
+    if (!finite_non_zero || !shortest_decimal(magnitude, &f, &exponent)) {
+        digits_of(value, precision, true, out);
+        return;
+    }
+    out->negative = uint32_t(bits >> 63);
+    put_decimal(f, exponent, out);
+    // Longer than the precision allows: no text that short reads back, so the exact value is
+    // rounded to that many digits.
+    if (precision > 0 && out->length > precision) digits_of(value, precision, false, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)
