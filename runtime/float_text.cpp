@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
 
 #include "runtime/bigint.h"
 
@@ -349,27 +350,59 @@ constexpr char digit_pairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// f x 10^exponent (0 < f < 10^17) as digits and point, trailing zeros dropped.
+void put_pair(char* p, uint32_t n) { std::memcpy(p, digit_pairs + 2 * n, 2); }
+
+// The eight digits of n < 10^8 at p, by pairs that do not wait on each other.
+void put_eight(char* p, uint32_t n)
+{
+    uint32_t high = n / 10000, low = n % 10000;
+    put_pair(p, high / 100);
+    put_pair(p + 2, high % 100);
+    put_pair(p + 4, low / 100);
+    put_pair(p + 6, low % 100);
+}
+
+constexpr uint64_t ten_to[18] = {1,
+                                 10,
+                                 100,
+                                 1000,
+                                 10000,
+                                 100000,
+                                 1000000,
+                                 10000000,
+                                 100000000,
+                                 1000000000,
+                                 10000000000,
+                                 100000000000,
+                                 1000000000000,
+                                 10000000000000,
+                                 100000000000000,
+                                 1000000000000000,
+                                 10000000000000000,
+                                 100000000000000000};
+
+// f x 10^exponent (0 < f < 10^17) as digits and point, trailing zeros dropped. The digits are
+// written in place from the last: the count comes from f's bit length, 1233 / 4096 ~ log10 2.
 void put_decimal(uint64_t f, int32_t exponent, float_digits* out)
 {
-    char text[FLOAT_DIGITS_MAX];
-    char* end = text + FLOAT_DIGITS_MAX;
-    char* p = end;
-    for (; f >= 100; f /= 100) {
-        p -= 2;
-        std::memcpy(p, digit_pairs + 2 * (f % 100), 2);
+    int32_t t = ((64 - __builtin_clzll(f)) * 1233) >> 12;
+    int32_t count = t + (f >= ten_to[t]);
+    out->point = count + exponent;
+    char* p = out->digits + count;
+    for (; f >= 100000000; f /= 100000000) {
+        p -= 8;
+        put_eight(p, uint32_t(f % 100000000));
     }
-    if (f >= 10) {
+    uint32_t n = uint32_t(f);
+    for (; n >= 100; n /= 100) {
         p -= 2;
-        std::memcpy(p, digit_pairs + 2 * f, 2);
-    } else {
-        *--p = char('0' + f);
+        put_pair(p, n % 100);
     }
-    out->point = int32_t(end - p) + exponent;
-    while (end[-1] == '0') end--;
-    out->length = int32_t(end - p);
-    std::memcpy(out->digits, p, size_t(out->length));
-    out->digits[out->length] = 0;
+    if (n >= 10) put_pair(p - 2, n);
+    else p[-1] = char('0' + n);
+    while (out->digits[count - 1] == '0') count--;
+    out->length = count;
+    out->digits[count] = 0;
 }
 
 // ---- Display layout ------------------------------------------------------------------------
@@ -386,32 +419,56 @@ const char* special_text(double value, uint32_t point_zero)
     return negative ? "-0" : "0";
 }
 
+// Up to 32 bytes by fixed-size moves that may overlap: the C runtime's memcpy and memset are calls
+// that cost more than these short copies.
+void copy_short(char* to, const char* from, size_t count)
+{
+    auto both_ends = [&](auto width) {
+        constexpr size_t w = decltype(width)::value;
+        std::memcpy(to, from, w);
+        std::memcpy(to + count - w, from + count - w, w);
+    };
+    if (count >= 16) both_ends(std::integral_constant<size_t, 16>());
+    else if (count >= 8) both_ends(std::integral_constant<size_t, 8>());
+    else if (count >= 4) both_ends(std::integral_constant<size_t, 4>());
+    else if (count >= 2) both_ends(std::integral_constant<size_t, 2>());
+    else if (count) *to = *from;
+}
+
+constexpr char thirty_two_zeros[] = "00000000000000000000000000000000";
+
+// A text being laid out into FLOAT_FORM_ROOM characters (always enough), written through a pointer
+// that the compiler can keep in a register.
 struct text_builder {
-    char text[FLOAT_FORM_ROOM];
-    size_t n;
-    void put(char c) { text[n++] = c; }
+    char* start;
+    char* at;
+    void put(char c) { *at++ = c; }
     void put(const char* s, size_t count)
     {
-        std::memcpy(text + n, s, count);
-        n += count;
+        copy_short(at, s, count);
+        at += count;
     }
     void zeros(int32_t count)
     {
-        for (int32_t i = 0; i < count; i++) put('0');
+        if (count > 0) put(thirty_two_zeros, size_t(count));
     }
+    size_t length() const { return size_t(at - start); }
 };
 
+// A decimal exponent, below 1000 in magnitude: no "+" and no leading zeros.
 void put_exponent(text_builder* b, int32_t e)
 {
     if (e < 0) b->put('-');
     uint32_t u = e < 0 ? uint32_t(-e) : uint32_t(e);
-    char reversed[10];
-    int32_t n = 0;
-    do {
-        reversed[n++] = char('0' + u % 10);
-        u /= 10;
-    } while (u);
-    while (n) b->put(reversed[--n]);
+    if (u >= 100) {
+        b->put(char('0' + u / 100));
+        u %= 100;
+    } else if (u < 10) {
+        b->put(char('0' + u));
+        return;
+    }
+    put_pair(b->at, u);
+    b->at += 2;
 }
 
 // Lays out digits d1..dn with point p: exponent form outside -6 <= p <= 17, else fixed form; a
@@ -438,9 +495,9 @@ void lay_out(const float_digits& d, uint32_t point_zero, text_builder* b)
         b->zeros(p - n);
         b->put('.');
     }
-    if (b->text[b->n - 1] == '.') {
+    if (b->at[-1] == '.') {
         if (point_zero) b->put('0');
-        else b->n--;
+        else b->at--;
     }
     if (exponent_form) {
         b->put('e');
@@ -763,16 +820,25 @@ void digits_of(double value, int32_t precision, bool shortest, float_digits* out
     out->digits[out->length] = 0;
 }
 
-// The builder's text into out[0..room), NUL-terminated; 0 (and an empty text) when it does not fit.
-size_t copy_out(const text_builder& b, char* out, size_t room)
+// Lays out a text by `write` into out[0..room), NUL-terminated: in place when the room is the
+// largest a text needs, else through a buffer, answering 0 (and an empty text) when it does not fit.
+template <class F>
+size_t write_text(char* out, size_t room, F write)
 {
-    if (b.n + 1 > room) {
-        if (room) out[0] = 0;
-        return 0;
+    char buffer[FLOAT_FORM_ROOM];
+    char* target = room >= FLOAT_FORM_ROOM ? out : buffer;
+    text_builder b{target, target};
+    write(&b);
+    size_t n = b.length();
+    if (target != out) {
+        if (n + 1 > room) {
+            if (room) out[0] = 0;
+            return 0;
+        }
+        std::memcpy(out, buffer, n);
     }
-    std::memcpy(out, b.text, b.n);
-    out[b.n] = 0;
-    return b.n;
+    out[n] = 0;
+    return n;
 }
 
 // What "%.<precision>g" lays out: fixed notation when the decimal exponent x of the first digit
@@ -826,15 +892,11 @@ size_t float_form_into(double value, int32_t precision, uint32_t point_zero, cha
 {
     float_digits d;
     float_to_digits(value, precision, &d);
-    text_builder b;
-    b.n = 0;
-    if (d.point >= FLOAT_POINT_ZERO) {
+    return write_text(out, room, [&](text_builder* b) {
+        if (d.point < FLOAT_POINT_ZERO) return lay_out(d, point_zero, b);
         const char* s = special_text(value, point_zero);
-        b.put(s, std::strlen(s));
-    } else {
-        lay_out(d, point_zero, &b);
-    }
-    return copy_out(b, out, room);
+        b->put(s, std::strlen(s));
+    });
 }
 
 size_t float_form_g(double value, int32_t precision, char* out, size_t room)
@@ -843,15 +905,11 @@ size_t float_form_g(double value, int32_t precision, char* out, size_t room)
     if (precision > 17) precision = 17;
     float_digits d;
     digits_of(value, precision, false, &d);
-    text_builder b;
-    b.n = 0;
-    if (d.point >= FLOAT_POINT_ZERO) {
+    return write_text(out, room, [&](text_builder* b) {
+        if (d.point < FLOAT_POINT_ZERO) return lay_out_g(d, precision, b);
         const char* s = special_text(value, 0);
-        b.put(s, std::strlen(s));
-    } else {
-        lay_out_g(d, precision, &b);
-    }
-    return copy_out(b, out, room);
+        b->put(s, std::strlen(s));
+    });
 }
 
 double text_to_float(const char* text, size_t length, int32_t extra_exponent, size_t* remaining)
