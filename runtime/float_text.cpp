@@ -1,7 +1,7 @@
-// Float to text and text to float, exact both ways: shortest digits by 128-bit scaling (big-integer
-// margins where that cannot decide, and for digits cut to a precision), reading by a double
-// approximation refined with exact big-integer comparisons. Every index into the caller's text is
-// checked against its length; the FPU must round to nearest in double.
+// Float to text and text to float, exact both ways: shortest digits by 128-bit scaling, digits cut
+// to a precision by exact big-integer division, reading by a double approximation refined with
+// exact big-integer comparisons. Every index into the caller's text is checked against its
+// length; the FPU must round to nearest in double.
 #include "runtime/float_text.h"
 
 #include <bit>
@@ -130,24 +130,15 @@ void small_integer_digits(double v, int32_t k, int32_t limit, float_digits* out)
     out->point = k + 1;
 }
 
-// Exact scaled quantities of the digit loop: value / 10^k = r / s; mlo and mhi are half the gaps
-// to the neighbouring doubles on the same scale (mhi is mlo unless the gaps differ).
+// value / 10^k = r / s exactly, every quantity an integer.
 struct digit_state {
     big* r;
     big* s;
-    big* mlo;
-    big* mhi;
 };
 
 digit_state scale_for_digits(const binary_parts& p, int32_t k)
 {
-    int32_t r2 = p.q >= 0 ? p.q + 1 : 1;
-    int32_t s2 = p.q >= 0 ? 1 : 1 - p.q;
-    int32_t m2 = p.q >= 0 ? p.q : 0;
-    if (p.lower_gap_half) {
-        r2++;
-        s2++;
-    }
+    int32_t r2 = p.q > 0 ? p.q : 0, s2 = p.q < 0 ? -p.q : 0;
     int32_t r5 = 0, s5 = 0;
     if (k >= 0) {
         s5 = k;
@@ -155,88 +146,39 @@ digit_state scale_for_digits(const binary_parts& p, int32_t k)
     } else {
         r5 = -k;
         r2 -= k;
-        m2 -= k;
     }
     int32_t common = r2 < s2 ? r2 : s2;
-    if (m2 < common) common = m2;
     r2 -= common;
     s2 -= common;
-    m2 -= common;
     digit_state st;
     st.r = bigint::shift_left(bigint::multiply_pow5(bigint::from_u64(p.m), r5), r2);
     st.s = power_of_ten_parts(s5, s2);
-    st.mlo = power_of_ten_parts(r5, m2);
-    st.mhi = p.lower_gap_half ? bigint::shift_left(bigint::copy(st.mlo), 1) : st.mlo;
     return st;
 }
 
-void times_ten(digit_state* st)
+// The digits of the exact value, cut at `limit` digits and rounded half to even there.
+void exact_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float_digits* out)
 {
-    st->r = bigint::multiply_add(st->r, 10, 0);
-    bool shared = st->mhi == st->mlo;
-    st->mlo = bigint::multiply_add(st->mlo, 10, 0);
-    st->mhi = shared ? st->mlo : bigint::multiply_add(st->mhi, 10, 0);
-}
-
-void release(digit_state* st)
-{
-    if (st->mhi != st->mlo) bigint::release(st->mhi);
-    bigint::release(st->mlo);
-    bigint::release(st->s);
-    bigint::release(st->r);
-}
-
-// Emits digits until the rest may be dropped (the text then lies inside the double's rounding
-// interval, whose ends count only for an even significand) or `limit` digits are out. Without
-// `shortest` only the limit or an exact end stops it: the digits of the exact value.
-void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool shortest, float_digits* out)
-{
-    binary_parts p = split(bits);
-    digit_state st = scale_for_digits(p, k);
+    digit_state st = scale_for_digits(split(bits), k);
     if (!k_exact && bigint::compare(st.r, st.s) < 0) {
         k--;
-        times_ten(&st);
+        st.r = bigint::multiply_add(st.r, 10, 0);
     }
-    bool even = (bits & 1) == 0;
     for (int32_t i = 1;; i++) {
         int32_t digit = int32_t(bigint::quotient_digit(st.r, st.s));
-        int32_t j = 0, j1 = -1;
-        if (shortest) {
-            j = bigint::compare(st.r, st.mlo);
-            big* upper = bigint::difference(st.s, st.mhi);
-            j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
-            bigint::release(upper);
-        }
-        bool raise;
-        if (shortest && j1 == 0 && even) {
-            raise = digit == 9 || j > 0;
-        } else if (shortest && (j < 0 || (j == 0 && even))) {
-            raise = false;
-            if (!bigint::is_zero(st.r) && j1 > 0) {
-                st.r = bigint::shift_left(st.r, 1);
-                int32_t half = bigint::compare(st.r, st.s);
-                raise = half > 0 || (half == 0 && (digit & 1));
-            }
-        } else if (shortest && j1 > 0) {
-            raise = true;
-        } else {
-            append_digit(out, digit);
-            if (!shortest && bigint::is_zero(st.r)) break;   // the exact value ends here
-            if (i < limit) {
-                times_ten(&st);
-                continue;
-            }
-            // Cut by the precision: round half to even on the exact remainder.
-            st.r = bigint::shift_left(st.r, 1);
-            int32_t half = bigint::compare(st.r, st.s);
-            if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
-            break;
-        }
         append_digit(out, digit);
-        if (raise) round_up(out, &k);
+        if (bigint::is_zero(st.r)) break;   // the exact value ends here
+        if (i < limit) {
+            st.r = bigint::multiply_add(st.r, 10, 0);
+            continue;
+        }
+        st.r = bigint::shift_left(st.r, 1);
+        int32_t half = bigint::compare(st.r, st.s);
+        if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
         break;
     }
-    release(&st);
+    bigint::release(st.s);
+    bigint::release(st.r);
     out->point = k + 1;
 }
 
@@ -249,9 +191,10 @@ void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool 
 // a power of two), made from G, the power of ten over a power of two rounded up: the product
 // exceeds x by less than 2^-66. What the choice needs of each x is its floor and whether it is an
 // integer, kept as floor | (not an integer): compared with an even integer that answers as x
-// would. A product whose fraction is below 2^-66 cannot tell an integer from a value just under
-// or over it; G is exact for 0 <= e <= 54, and for -24 <= e < 0 only an integer comes that close,
-// so only elsewhere does the exact big-integer loop decide (no double is known to need it).
+// would. A product whose fraction is below 2^-66 could be an integer or a value just under or
+// over one. With e = -k: G is exact for 0 <= e <= 54; for -24 <= e < 0 only an integer comes that
+// close, as x is then a multiple of 5^e; for every other e, tools/float-powers-table proves that
+// no double's product comes that close.
 
 struct power_words {
     uint64_t high, low;
@@ -259,7 +202,6 @@ struct power_words {
 
 constexpr int32_t POWER_E_MIN = -292;
 constexpr int32_t EXACT_POWER_MAX = 54;   // G is exact for 0 <= e <= 54
-constexpr int32_t FIVE_DIVIDES_MAX = 24;  // 5^25 > 4c + 2, so x below 10^-24 is never an integer
 
 // G = ceil(10^e x 2^-r), r = floor(e log2 10) - 125, for e = -292 ... 324.
 constexpr power_words powers[] = {
@@ -281,7 +223,8 @@ void multiply_64(uint64_t a, uint64_t b, uint64_t* high, uint64_t* low)
 #endif
 }
 
-// floor(e log10 2), floor(e log10 2 + log10 3/4) and floor(e log2 10), exact for |e| < 2500.
+// floor(e log10 2), floor(e log10 2 + log10 3/4) and floor(e log2 10), exact over the range of
+// double exponents (tools/float-powers-table checks them against exact powers).
 int32_t floor_log10_pow2(int32_t e) { return int32_t((int64_t(e) * 661971961083) >> 41); }
 int32_t floor_log10_three_quarters_pow2(int32_t e)
 {
@@ -290,7 +233,7 @@ int32_t floor_log10_three_quarters_pow2(int32_t e)
 int32_t floor_log2_pow10(int32_t e) { return int32_t((int64_t(e) * 913124641741) >> 38); }
 
 // x = cp x G / 2^127 less the excess, as floor | (not an integer); cp < 2^61 bounds the excess.
-uint64_t scaled_odd(const power_words& g, uint64_t cp, int32_t e, bool* unsure)
+uint64_t scaled_odd(const power_words& g, uint64_t cp, int32_t e)
 {
     uint64_t a1, a0, b1, b0;
     multiply_64(g.low, cp, &a1, &a0);
@@ -300,31 +243,27 @@ uint64_t scaled_odd(const power_words& g, uint64_t cp, int32_t e, bool* unsure)
     uint64_t fraction_high = middle & ~SIGN_BIT;   // the fraction is fraction_high x 2^-63 + a0 x 2^-127
     if (fraction_high != 0 || a0 > uint64_t(1) << 61) return whole | 1;
     if (e >= 0 && e <= EXACT_POWER_MAX) return fraction_high == 0 && a0 == 0 ? whole : whole | 1;
-    if (e < 0 && e >= -FIVE_DIVIDES_MAX) return whole;
-    *unsure = true;
     return whole;
 }
 
 // A finite positive double's shortest digits, nearest to it among the shortest (the even at a
-// tie), as f x 10^exponent; false in the undecided case.
-bool shortest_decimal(uint64_t bits, uint64_t* f, int32_t* exponent)
+// tie), as f x 10^exponent.
+void shortest_decimal(uint64_t bits, uint64_t* f, int32_t* exponent)
 {
     binary_parts p = split(bits);
     // Integers below 2^53: the spacing is at most 1, so no text with fewer digits lies inside.
     if (p.q <= 0 && p.q >= -52 && (p.m & ((uint64_t(1) << -p.q) - 1)) == 0) {
         *f = p.m >> -p.q;
         *exponent = 0;
-        return true;
+        return;
     }
     uint64_t cb = p.m << 2, cb_high = cb + 2, cb_low = p.lower_gap_half ? cb - 1 : cb - 2;
     int32_t k = p.lower_gap_half ? floor_log10_three_quarters_pow2(p.q) : floor_log10_pow2(p.q);
     int32_t h = p.q + floor_log2_pow10(-k) + 2;   // 2 to 5
     const power_words& g = powers[-k - POWER_E_MIN];
-    bool unsure = false;
-    uint64_t vb = scaled_odd(g, cb << h, -k, &unsure);
-    uint64_t vb_low = scaled_odd(g, cb_low << h, -k, &unsure);
-    uint64_t vb_high = scaled_odd(g, cb_high << h, -k, &unsure);
-    if (unsure) return false;
+    uint64_t vb = scaled_odd(g, cb << h, -k);
+    uint64_t vb_low = scaled_odd(g, cb_low << h, -k);
+    uint64_t vb_high = scaled_odd(g, cb_high << h, -k);
     uint64_t open = p.m & 1;   // an odd significand's interval leaves out its ends
     auto inside = [&](uint64_t d) { return vb_low + open <= d << 2 && (d << 2) + open <= vb_high; };
     uint64_t s = vb >> 2;
@@ -332,17 +271,16 @@ bool shortest_decimal(uint64_t bits, uint64_t* f, int32_t* exponent)
     *exponent = k;
     if (inside(s10) || inside(s10 + 10)) {
         *f = inside(s10) ? s10 : s10 + 10;
-        return true;
+        return;
     }
     bool low_in = inside(s), high_in = inside(s + 1);
     if (low_in != high_in) {
         *f = low_in ? s : s + 1;
-        return true;
+        return;
     }
     // Both: the nearer to v, the even one at a tie. vb compared with 4s + 2 is v with the midpoint.
     uint64_t midpoint = 4 * s + 2;
     *f = vb < midpoint || (vb == midpoint && (s & 1) == 0) ? s : s + 1;
-    return true;
 }
 
 constexpr char digit_pairs[] =
@@ -794,7 +732,9 @@ float_text_state float_text_s;
 
 namespace {
 
-void digits_of(double value, int32_t precision, bool shortest, float_digits* out)
+// The exact value's digits rounded to `precision` of them (at most 20); zero, infinity and NaN by
+// their points.
+void digits_of(double value, int32_t precision, float_digits* out)
 {
     uint64_t bits = bits_of(value);
     out->length = 0;
@@ -815,7 +755,7 @@ void digits_of(double value, int32_t precision, bool shortest, float_digits* out
     bool k_exact;
     int32_t k = estimate_decade(v, bits, &k_exact);
     if (k_exact && k <= 14 && is_integer(split(bits))) small_integer_digits(v, k, limit, out);
-    else general_digits(bits, k, k_exact, limit, shortest, out);
+    else exact_digits(bits, k, k_exact, limit, out);
     while (out->length > 1 && out->digits[out->length - 1] == '0') out->length--;
     out->digits[out->length] = 0;
 }
@@ -876,16 +816,13 @@ void float_to_digits(double value, int32_t precision, float_digits* out)
     uint64_t bits = bits_of(value), magnitude = bits & ~SIGN_BIT;
     uint64_t f;
     int32_t exponent;
-    bool finite_non_zero = magnitude - 1 < INFINITY_BITS - 1;
-    if (!finite_non_zero || !shortest_decimal(magnitude, &f, &exponent)) {
-        digits_of(value, precision, true, out);
-        return;
-    }
+    if (magnitude - 1 >= INFINITY_BITS - 1) return digits_of(value, precision, out);   // zero, infinity, NaN
+    shortest_decimal(magnitude, &f, &exponent);
     out->negative = uint32_t(bits >> 63);
     put_decimal(f, exponent, out);
     // Longer than the precision allows: no text that short reads back, so the exact value is
     // rounded to that many digits.
-    if (precision > 0 && out->length > precision) digits_of(value, precision, false, out);
+    if (precision > 0 && out->length > precision) digits_of(value, precision, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)
@@ -904,7 +841,7 @@ size_t float_form_g(double value, int32_t precision, char* out, size_t room)
     if (precision < 1) precision = 1;
     if (precision > 17) precision = 17;
     float_digits d;
-    digits_of(value, precision, false, &d);
+    digits_of(value, precision, &d);
     return write_text(out, room, [&](text_builder* b) {
         if (d.point < FLOAT_POINT_ZERO) return lay_out_g(d, precision, b);
         const char* s = special_text(value, 0);
