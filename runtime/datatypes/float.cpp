@@ -208,7 +208,10 @@ int32_t float_::form(cell* value, cell* buffer, cell*, int32_t part)
 
 int32_t float_::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
 {
-    return string::emit_literal(buffer, float_form(get(value), 0, 1), part);
+    char text[FLOAT_FORM_ROOM];
+    size_t n = float_form_into(get(value), 0, 1, text, sizeof text);
+    string::concatenate_literal_part(buffer, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
+    return part - int32_t(n);
 }
 
 double float_::from_text(const uint8_t* start, uint32_t count, uint32_t unit, int32_t* status)
