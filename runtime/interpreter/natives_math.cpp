@@ -1,10 +1,12 @@
 // Math natives: the sign tests, max and min, shift, to-hex, the trigonometric natives (in degrees
-// unless /radians), the logarithms, exp and square-root. Floating-point work uses the C runtime's
-// functions; nothing here converts a double to an integer without a range check first.
+// unless /radians), the logarithms, exp and square-root. Floating-point work uses the C runtime
+// library's functions (crt_math); nothing here converts a double to an integer without a range
+// check first.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/crt_math.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -78,12 +80,12 @@ double trig(trig_kind kind, bool radians)
         angle = angle * PI / 180.0;
     }
     switch (kind) {
-    case TRIG_SINE: return snap(std::sin(angle));
-    case TRIG_COSINE: return snap(std::cos(angle));
+    case TRIG_SINE: return snap(crt_math::sin(angle));
+    case TRIG_COSINE: return snap(crt_math::cos(angle));
     default:
         if (angle == PI / 2) return 1.0 / 0.0;
         if (angle == -PI / 2) return -1.0 / 0.0;
-        return std::tan(angle);
+        return crt_math::tan(angle);
     }
 }
 
@@ -197,23 +199,23 @@ void natives::cosine_star(bool, const int32_t* refs) { float_result(trig(TRIG_CO
 void natives::tangent_star(bool, const int32_t* refs) { float_result(trig(TRIG_TANGENT, used(refs, 0))); }
 void natives::arcsine_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::asin(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::asin(number_to_float(base())), used(refs, 0)));
 }
 void natives::arccosine_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::acos(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::acos(number_to_float(base())), used(refs, 0)));
 }
 void natives::arctangent_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::atan(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::atan(number_to_float(base())), used(refs, 0)));
 }
 void natives::arctangent2_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::atan2(number_to_float(base()), number_to_float(base() + 1)), used(refs, 0)));
+    float_result(arc(crt_math::atan2(number_to_float(base()), number_to_float(base() + 1)), used(refs, 0)));
 }
 
-void natives::log_2_star(bool, const int32_t*) { float_result(std::log(number_to_float(base())) / LN2); }
-void natives::log_10_star(bool, const int32_t*) { float_result(std::log10(number_to_float(base()))); }
-void natives::log_e_star(bool, const int32_t*) { float_result(std::log(number_to_float(base()))); }
-void natives::exp_star(bool, const int32_t*) { float_result(std::pow(E, number_to_float(base()))); }
-void natives::square_root_star(bool, const int32_t*) { float_result(std::sqrt(number_to_float(base()))); }
+void natives::log_2_star(bool, const int32_t*) { float_result(crt_math::log(number_to_float(base())) / LN2); }
+void natives::log_10_star(bool, const int32_t*) { float_result(crt_math::log10(number_to_float(base()))); }
+void natives::log_e_star(bool, const int32_t*) { float_result(crt_math::log(number_to_float(base()))); }
+void natives::exp_star(bool, const int32_t*) { float_result(crt_math::pow(E, number_to_float(base()))); }
+void natives::square_root_star(bool, const int32_t*) { float_result(crt_math::sqrt(number_to_float(base()))); }
