@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "runtime/cells.h"
+#include "runtime/crt_math.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -64,6 +65,122 @@ double number_of(const cell* c)
 {
     uint32_t t = cell_type(c);
     return t == TYPE_INTEGER || t == TYPE_CHAR ? double(int32_t(c->data2)) : cell_float(c);
+}
+
+
+// ---- powers of integral numbers -----------------------------------------------------------------
+// The runtime library's pow may miss the nearest double by an ulp, and then a power whose exact
+// value is a short decimal prints badly (10 ** 23 as 1.0000000000000001e23). A power of an
+// integral base and exponent is therefore computed exactly and rounded once, to nearest even.
+
+// Unsigned integers of up to 48 words, least significant first: room for the 1031 bits of the
+// largest power computed, and for the bit more that a remainder of the division by it can take.
+struct wide {
+    static constexpr int32_t WORDS = 48;
+    uint32_t w[WORDS] = {};
+    int32_t used = 1;
+
+    void multiply(uint32_t m)
+    {
+        uint64_t carry = 0;
+        for (int32_t i = 0; i < used; i++) {
+            uint64_t p = uint64_t(w[i]) * m + carry;
+            w[i] = uint32_t(p);
+            carry = p >> 32;
+        }
+        if (carry) w[used++] = uint32_t(carry);   // callers keep the product within WORDS
+    }
+    int32_t bits() const { return (used - 1) * 32 + (32 - std::countl_zero(w[used - 1])); }
+    bool bit(int32_t i) const { return (w[i >> 5] >> (i & 31)) & 1; }
+};
+
+// The double nearest to (q + a sticky fraction) * 2^exponent, q not zero, for a result known to
+// be a normal double.
+double round_nearest(uint64_t q, bool sticky, int32_t exponent)
+{
+    int32_t shift = std::countl_zero(q);
+    q <<= shift;
+    exponent -= shift;
+    uint64_t mantissa = q >> 11, rest = q & 0x7FF;
+    if (rest > 0x400 || (rest == 0x400 && (sticky || (mantissa & 1)))) mantissa++;
+    return std::ldexp(double(mantissa), exponent + 11);
+}
+
+// The top 64 bits of x below bit `top` (exclusive), and whether any bit below them is set.
+uint64_t top_bits(const wide& x, int32_t top, bool* sticky)
+{
+    uint64_t q = 0;
+    int32_t low = std::max(top - 64, 0);
+    for (int32_t i = top - 1; i >= low; i--) q = q << 1 | uint64_t(x.bit(i));
+    *sticky = false;
+    for (int32_t i = 0; i < low && !*sticky; i++) *sticky = x.bit(i);
+    return q;
+}
+
+// floor(2^(n + 62) / d) for d of n bits, with whether a remainder is left: long division, one
+// quotient bit per step. The quotient lies in (2^62, 2^63].
+uint64_t reciprocal_bits(const wide& d, int32_t n, bool* sticky)
+{
+    wide r;
+    uint64_t q = 0;
+    for (int32_t step = 0; step <= n + 62; step++) {
+        // r := 2r + (the dividend's bit: only its top bit is set)
+        uint32_t carry = step == 0 ? 1 : 0;
+        for (int32_t i = 0; i < r.used; i++) {
+            uint32_t next = r.w[i] >> 31;
+            r.w[i] = r.w[i] << 1 | carry;
+            carry = next;
+        }
+        if (carry) r.w[r.used++] = carry;
+        bool fits = r.used > d.used;
+        if (!fits && r.used == d.used) {
+            int32_t i = r.used - 1;
+            while (i > 0 && r.w[i] == d.w[i]) i--;
+            fits = r.w[i] >= d.w[i];
+        }
+        q <<= 1;
+        if (!fits) continue;
+        q |= 1;
+        uint64_t borrow = 0;
+        for (int32_t i = 0; i < r.used; i++) {
+            uint64_t sub = uint64_t(i < d.used ? d.w[i] : 0) + borrow;
+            borrow = r.w[i] < sub;
+            r.w[i] = uint32_t(uint64_t(r.w[i]) - sub);
+        }
+        while (r.used > 1 && r.w[r.used - 1] == 0) r.used--;
+    }
+    *sticky = r.used > 1 || r.w[0] != 0;
+    return q;
+}
+
+// base ** exponent rounded once, when both are integral, |base| is 2 to 2^32 - 1 and the result
+// is a normal double; false otherwise (the library's pow decides: overflow, underflow, 0, ±1).
+bool exact_integral_power(double base, double exponent, double* out)
+{
+    double magnitude = std::fabs(base);
+    if (!(magnitude >= 2.0 && magnitude < 4294967296.0) || base != std::trunc(base)) return false;
+    if (!(std::fabs(exponent) <= 1100.0) || exponent != std::trunc(exponent)) return false;
+    int32_t e = int32_t(std::fabs(exponent));
+    // Beyond 1030 bits no result is a normal double (the estimate's error is far below a bit).
+    if (e * std::log2(magnitude) > 1030.0) return false;
+    wide x;
+    x.w[0] = 1;
+    for (int32_t i = 0; i < e; i++) x.multiply(uint32_t(magnitude));
+    int32_t n = x.bits();
+    bool sticky;
+    double r;
+    if (exponent >= 0) {
+        if (n > 1024) return false;
+        uint64_t q = top_bits(x, n, &sticky);
+        r = round_nearest(q, sticky, std::max(n - 64, 0));
+    } else {
+        // 1 / x lies in (2^-n, 2^(1-n)]: normal while n stays below 1022.
+        if (n > 1021) return false;
+        uint64_t q = reciprocal_bits(x, n, &sticky);
+        r = round_nearest(q, sticky, -(n + 62));
+    }
+    *out = base < 0 && (e & 1) ? -r : r;
+    return true;
 }
 
 }  // namespace
@@ -351,7 +468,9 @@ cell* float_::power(cell* base, cell* exponent)
 {
     uint32_t et = cell_type(exponent);
     if (et != TYPE_INTEGER && et != TYPE_FLOAT) fire_expect_arg(0, et);
-    cell_set_float(base, std::pow(get(base), number_of(exponent)));
+    double b = get(base), e = number_of(exponent), r;
+    if (!exact_integral_power(b, e, &r)) r = crt_math::pow(b, e);
+    cell_set_float(base, r);
     return base;
 }
 

@@ -192,8 +192,12 @@ cell* time_::make(cell* proto, cell* spec, uint32_t)
         if (!loaded || cell_type(loaded) != TYPE_TIME) bad_to_arg_error(spec);
         seconds = cell_float(loaded);
         stack::pop(1);
+        return store(proto, seconds);
     }
     }
+    // A time made from numbers keeps its hour within 32 bits, so its fields can always be read
+    // (arithmetic may still give an infinite time).
+    if (!in_int32(std::trunc(seconds / 3600))) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
     return store(proto, seconds);
 }
 
