@@ -788,12 +788,14 @@ void lexer::load_integer(state& st, uint32_t start, uint32_t end, uint32_t, bool
     int32_t value;
     bool fits;
     if (!signed_integer(t, n, &value, &fits)) throw_error(st, start, end, TYPE_INTEGER);
+    // Too big for an integer, the text must read as a float! (so not be longer than one may be).
+    double d = 0;
+    if (!fits && !decimal(t, n, &d)) throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = fits ? TYPE_INTEGER : TYPE_FLOAT;
     if (!load) return;
-    double d;
     if (fits) emit_integer(st, value);
-    else if (decimal(t, n, &d)) emit_float(st, d);
+    else emit_float(st, d);
 }
 
 // 2 to 8 hexadecimal digits and "h"; 8 digits wrap to a negative integer.
