@@ -38,8 +38,13 @@ constexpr double epsilon = 2.220446049250313e-16;
 constexpr uint64_t sign_bit = uint64_t(1) << 63;
 constexpr uint64_t exponent_bits = 0x7FF0000000000000;
 
+// A double's digits written without an exponent: a sign, "0.", 325 zeros before the digits of the
+// smallest subnormal moved two places for a percent, 17 digits, "%" and the NUL.
+constexpr size_t PLAIN_ROOM = 360;
+
 struct float_state {
     char text[FLOAT_FORM_ROOM];   // form_float's buffer
+    char plain[PLAIN_ROOM];       // texts without an exponent
 };
 float_state float_s;
 
@@ -265,12 +270,17 @@ bool float_::equal32_q(float a, float b)
 
 namespace {
 
+// Significant digits of the first text of a kind (seconds: 6, laid out by float_form_into).
+int32_t first_precision(int32_t kind)
+{
+    return kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : kind == float_::FORM_SECONDS ? 6 : 7;
+}
+
 // The first text of a kind: significant digits by the precision the kind is printed with.
 size_t first_text(double value, int32_t kind, char* out)
 {
     if (kind == float_::FORM_SECONDS) return float_form_into(value, 6, 0, out, FLOAT_FORM_ROOM);
-    int32_t precision = kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : 7;
-    return float_form_g(value, precision, out, FLOAT_FORM_ROOM);
+    return float_form_g(value, first_precision(kind), out, FLOAT_FORM_ROOM);
 }
 
 // Digits that show the binary representation rather than the number: a long text ending in 01
@@ -289,6 +299,31 @@ bool noisy(const char* text, size_t length)
     return (last2[0] == '0' && last2[1] == '1') || (last2[0] == '9' && last2[1] == '9');
 }
 
+// The digits of d (0.d1d2...dn x 10^point) without an exponent into out (PLAIN_ROOM); its length.
+size_t write_plain(const float_digits& d, int32_t point, char* out)
+{
+    size_t k = 0;
+    auto digits = [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++) out[k++] = d.digits[i];
+    };
+    if (d.negative) out[k++] = '-';
+    if (point <= 0) {
+        out[k++] = '0';
+        out[k++] = '.';
+        for (int32_t i = point; i < 0; i++) out[k++] = '0';
+        digits(0, d.length);
+    } else if (point < d.length) {
+        digits(0, point);
+        out[k++] = '.';
+        digits(point, d.length);
+    } else {
+        digits(0, d.length);
+        for (int32_t i = d.length; i < point; i++) out[k++] = '0';
+    }
+    out[k] = 0;
+    return k;
+}
+
 }  // namespace
 
 const char* float_::form_float(double value, int32_t kind)
@@ -301,11 +336,20 @@ const char* float_::form_float(double value, int32_t kind)
     if (pretty_q && abs(value) < epsilon) return percent ? "0%" : kind == FORM_POINT ? "0" : "0.0";
     char* text = float_s.text;
     size_t n = first_text(value, kind, text);
+    int32_t precision = first_precision(kind);
     if (pretty_q && noisy(text, n)) {
         bool single = kind == FORM_SINGLE || kind == FORM_SECONDS || kind == FORM_POINT;
-        n = float_form_g(value, single ? 5 : 14, text, FLOAT_FORM_ROOM);
+        precision = single ? 5 : 14;
+        n = float_form_g(value, precision, text, FLOAT_FORM_ROOM);
     }
     if (percent) {
+        // The lexer reads no exponent before a "%": the same digits are written out in full.
+        if (std::strchr(text, 'e')) {
+            float_digits d;
+            float_to_digits(value, precision, &d);
+            text = float_s.plain;
+            n = write_plain(d, d.point, text);
+        }
         text[n++] = '%';
         text[n] = 0;
     } else if (!std::strchr(text, '.') && kind != FORM_SECONDS && kind != FORM_POINT) {
@@ -315,6 +359,27 @@ const char* float_::form_float(double value, int32_t kind)
         text[at] = '.';
         text[at + 1] = '0';
     }
+    return text;
+}
+
+const char* float_::plain_text(const float_digits& d, int32_t point)
+{
+    write_plain(d, point, float_s.plain);
+    return float_s.plain;
+}
+
+const char* float_::exact_percent_text(double fraction)
+{
+    float_digits d;
+    float_to_digits(fraction, 0, &d);
+    if (d.point == FLOAT_POINT_SPECIAL) return form_float(fraction, FORM_PERCENT);
+    if (d.point == FLOAT_POINT_ZERO) return d.negative ? "-0%" : "0%";
+    // The fraction's own digits with the point moved: the loader lowers the exponent by two
+    // instead of dividing, so the text reads back as exactly this fraction.
+    char* text = float_s.plain;
+    size_t n = write_plain(d, d.point + 2, text);
+    text[n] = '%';
+    text[n + 1] = 0;
     return text;
 }
 
