@@ -702,6 +702,34 @@ uint32_t string_text(const cell* str, int32_t length, scratch_claim& claim, cons
     return units ? string_to_utf8_bounded(&s, buffer, int32_t(room - 1), int32_t(units), false) : 0;
 }
 
+// A string too large for the scratch buffer, of one-byte units that are all ASCII, is its own
+// UTF-8 text: the scan may read it where it lies when nothing can move it, that is when no
+// callback runs (so nothing evaluates) and the collector is held. Copying it would cost a fresh
+// page fault per 4 KB and a pass over every unit. Answers its first byte and length, or null.
+const uint8_t* ascii_text(const cell* str, int32_t length, const scan_request& how, uint32_t* n)
+{
+    if (how.callback && cell_type(how.callback) != TYPE_NONE) return nullptr;
+    series_buffer* s = series_of(str->data2);
+    if (text_unit(s) != 1) return nullptr;
+    uint32_t total = s->tail - s->head;
+    uint32_t head = str->data1 < total ? str->data1 : total;
+    uint32_t units = total - head;
+    if (length >= 0 && uint32_t(length) < units) units = uint32_t(length);
+    if (uint64_t(units) * 2 + 1 <= lexer_s.scratch_size - lexer_s.scratch_used) return nullptr;
+    const uint8_t* text = at(s->head) + head;
+    uint64_t high = 0;
+    uint32_t i = 0;
+    for (; i + 8 <= units; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, text + i, 8);
+        high |= w;
+    }
+    for (; i < units; i++) high |= text[i];
+    if (high & 0x8080808080808080ull) return nullptr;
+    *n = units;
+    return text;
+}
+
 // Hooks of the lower layers: what a name loads as, and the values of a string as a block.
 uint32_t name_type(const uint8_t* text, uint32_t length) { return scan_type(text, length); }
 cell* string_block(const cell* str)
@@ -810,11 +838,20 @@ uint32_t lexer::scan(cell* out, const uint8_t* text, uint32_t length, const scan
 uint32_t lexer::scan_from_string(cell* out, const cell* str, int32_t length, const scan_request& how,
                                  uint32_t* consumed)
 {
-    scratch_claim claim;
-    const uint8_t* text;
-    uint32_t n = string_text(str, length, claim, &text);
     scan_request with_input = how;
     if (!with_input.input) with_input.input = str;
+    uint32_t n;
+    const uint8_t* in_place = ascii_text(str, length, how, &n);
+    if (in_place) {
+        // Nothing evaluates during the scan and the collector is held: the text cannot move.
+        collector_hold hold;
+        scan_result r = run_scan(out, in_place, n, with_input, true);
+        if (consumed) *consumed = r.pos;
+        return r.type;
+    }
+    scratch_claim claim;
+    const uint8_t* text;
+    n = string_text(str, length, claim, &text);
     scan_result r = run_scan(out, text, n, with_input, true);
     if (consumed) *consumed = utf8_count_chars(text, text + r.pos);
     return r.type;
