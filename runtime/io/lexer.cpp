@@ -40,6 +40,7 @@ using namespace lexer;
 namespace {
 
 constexpr uint32_t OUTPUT_CELLS = 1000;
+constexpr uint64_t OUTPUT_LIMIT = 0x80000000u;         // bytes of output cells at most
 constexpr uint32_t SCRATCH_BYTES = 100000;
 constexpr uint32_t QUOTE_BYTES = 30;                // of the input quoted in a syntax error
 constexpr uintptr_t STACK_MARGIN = 256 * 1024;      // left for a callback's own nested work
@@ -134,11 +135,27 @@ void check_stack()
     if (uintptr_t(&probe) - uintptr_t(low) < STACK_MARGIN) fire(ERR_INTERNAL, err::STACK_OVERFLOW);
 }
 
+// On 64-bit builds the output stack has an address range of its own, reserved at the first
+// growth and committed as it doubles: the cells never move, and growth neither copies them nor
+// leaves pages behind that were touched once (under Wine each fresh page costs a fault at its
+// first touch). A 32-bit address space has no room to spare, so there the stack is reallocated.
 void grow_output(uint32_t need)
 {
     uint64_t capacity = out_s.capacity ? out_s.capacity : OUTPUT_CELLS;
     while (capacity < need) capacity *= 2;
-    if (capacity * sizeof(cell) >= 0x80000000u) fire(ERR_INTERNAL, err::NO_MEMORY);
+    if (capacity * sizeof(cell) >= OUTPUT_LIMIT) fire(ERR_INTERNAL, err::NO_MEMORY);
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    if (!out_s.cells) {
+        out_s.cells = static_cast<cell*>(VirtualAlloc(nullptr, OUTPUT_LIMIT, MEM_RESERVE, PAGE_NOACCESS));
+        out_s.reserved = out_s.cells != nullptr;
+    }
+    if (out_s.reserved) {
+        if (!VirtualAlloc(out_s.cells, size_t(capacity * sizeof(cell)), MEM_COMMIT, PAGE_READWRITE))
+            fire(ERR_INTERNAL, err::NO_MEMORY);
+        out_s.capacity = uint32_t(capacity);
+        return;
+    }
+#endif
     void* cells = rt_realloc(out_s.cells, size_t(capacity * sizeof(cell)));
     if (!cells) fire(ERR_INTERNAL, err::NO_MEMORY);
     out_s.cells = static_cast<cell*>(cells);
