@@ -12,7 +12,7 @@ KIV_WINESERVER=$KIV_WINE_DIR/wineserver64
 KIV_PREFIX_STAMP=$WINEPREFIX/.kiv-prefix-3
 KIV_PACKAGES="g++-mingw-w64-x86-64 g++-mingw-w64-i686 cmake ninja-build wine wine64 fonts-wine xvfb xauth
   libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core fonts-liberation googletest xdotool xclip imagemagick x11-apps
-  python3 lua5.4"
+  python3 lua5.4 time"
 
 kiv_ready() {   # true when setup has nothing left to do
   [ -f "$KIV_PREFIX_STAMP" ] || return 1

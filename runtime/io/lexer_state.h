@@ -39,8 +39,9 @@ struct state {
 constexpr uint32_t MARKER = TYPE_TRIPLE;
 
 struct output_stack {
-    cell* cells;          // tracked heap: never moved by the collector, only by growth
+    cell* cells;          // outside the value range: never moved by the collector, only by growth
     uint32_t capacity;
+    bool reserved;        // cells lie in a reserved range that growth commits in place
 };
 extern output_stack out_s;
 inline cell* out_at(uint32_t index) { return out_s.cells + index; }

@@ -613,6 +613,39 @@ TEST_F(Lexer, InputInAMovingBufferIsReadAsItWas)
     EXPECT_EQ(test::mold_at(out, true), text);
 }
 
+// A string of a megabyte or more is read where it lies when its text is ASCII (the collector held
+// meanwhile), else converted: either way it loads as its UTF-8 text would, from its head, as far
+// as the length given, with the rest counted in characters.
+TEST_F(Lexer, LargeStringsLoadAsTheirText)
+{
+    // Much text in a comment, few values: the collector's stress mode moves every buffer at each
+    // allocation.
+    const std::string text = "w0: [\"s\" 1.5 a/b] ; " + std::string(1100000, 't') + "\n w1 w2/x: 7";
+    const size_t cut = text.find("w2");
+    cell* out = stack::push_slot();
+    // The second text holds é, a one-byte unit of the string but two bytes of UTF-8.
+    for (const std::string tail : {"", "\"\xC3\xA9\""}) {
+        std::string utf8 = text + tail, source = "x " + utf8;
+        cell* str = string::load(bytes_of(source), uint32_t(source.size()), 0);
+        str->data1 = 2;
+        lexer::scan_from_string(out, str, -1, lexer::scan_request{}, nullptr);
+        EXPECT_EQ(test::mold_at(out, true), loaded(utf8)) << tail;
+        lexer::scan_from_string(out, str, int32_t(cut), lexer::scan_request{}, nullptr);
+        EXPECT_EQ(test::mold_at(out, true), loaded(text.substr(0, cut))) << tail;
+        lexer::scan_request one;
+        one.one = true;
+        uint32_t consumed = 0;
+        lexer::scan_from_string(out, str, -1, one, &consumed);
+        EXPECT_EQ(consumed, 3u) << tail;
+    }
+    // A syntax error leaves the collector as it found it.
+    uint32_t enabled = collector_s.enabled;
+    std::string bad = text + "]";
+    cell* str = string::load(bytes_of(bad), uint32_t(bad.size()), 0);
+    EXPECT_EQ(raised([&] { lexer::scan_from_string(out, str, -1, lexer::scan_request{}, nullptr); }), MISSING);
+    EXPECT_EQ(collector_s.enabled, enabled);
+}
+
 TEST_F(Lexer, DeepAndWideOutputGrows)
 {
     const uint32_t depth = 3000;
