@@ -186,21 +186,24 @@ cell* port::make(cell*, cell* spec, uint32_t)
     cell* scheme_word = stack::push(object::get_values(held_spec));
     if (cell_type(scheme_word) != TYPE_WORD) fire(ERR_ACCESS, err::NO_SCHEME, held_spec);
 
+    // The scheme is looked up before the port is made: a scheme that is not registered (or no
+    // registry at all yet) is reported as such, not as a missing port prototype.
+    cell schemes = object::system_field({"schemes"});
+    cell scheme = cell_type(&schemes) == TYPE_OBJECT ? *object::select_word(&schemes, scheme_word) : none_value;
+    if (cell_type(&scheme) != TYPE_OBJECT) fire(ERR_ACCESS, err::UNKNOWN_SCHEME, scheme_word);
+    cell actor = object::field_of(&scheme, "actor");
+    if (cell_type(&actor) != TYPE_OBJECT && cell_type(&actor) != TYPE_HANDLE) fire(ERR_ACCESS, err::INVALID_ACTOR, &scheme);
+    cell* held_actor = stack::push(&actor);
+
     cell proto = object::system_field({"standard", "port"});
     if (cell_type(&proto) != TYPE_OBJECT) fire(ERR_ACCESS, err::INVALID_PORT, &proto);
     cell* result = stack::push_slot();
     object::clone(&proto, result, false, nullptr, false);
     result->header = (result->header & ~HEADER_TYPE_MASK) | TYPE_PORT;
     result->data2 = PORT_CLASS;
-
-    cell schemes = object::system_field({"schemes"});
-    cell scheme = cell_type(&schemes) == TYPE_OBJECT ? *object::select_word(&schemes, scheme_word) : none_value;
-    if (cell_type(&scheme) != TYPE_OBJECT) fire(ERR_ACCESS, err::UNKNOWN_SCHEME, scheme_word);
-    cell actor = object::field_of(&scheme, "actor");
-    if (cell_type(&actor) != TYPE_OBJECT && cell_type(&actor) != TYPE_HANDLE) fire(ERR_ACCESS, err::INVALID_ACTOR, &scheme);
     set_field(result, "spec", *held_spec);
     set_field(result, "scheme", *scheme_word);
-    set_field(result, "actor", actor);
+    set_field(result, "actor", *held_actor);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -237,7 +238,40 @@ struct answer {
     long status = 0;
     std::string header_text;
     variant body;
+    int64_t promised = -1;   // the body length the headers promise, -1 when none can be checked
 };
+
+// A header's value, or false when the answer does not carry it.
+bool response_header(request_object* request, const wchar_t* name, std::wstring& value)
+{
+    bstr asked{std::wstring(name)}, got;
+    if (!asked.b || FAILED(request->GetResponseHeader(asked.b, &got.b)) || !got.b) return false;
+    // Wine counts the terminating zero in the string's length: the value ends at the first zero.
+    const wchar_t* text = got.b;
+    value.assign(text, std::find(text, text + SysStringLen(got.b), L'\0'));
+    return true;
+}
+
+// The body length that Content-Length promises: -1 when the answer has no body by its status or
+// the request's method, when the body is chunked (the length header is then void), or when the
+// header is missing or is not one decimal number.
+int64_t promised_length(request_object* request, const request_plan& plan, long status)
+{
+    if (plan.method == L"HEAD" || (status >= 100 && status < 200) || status == 204 || status == 304) return -1;
+    std::wstring text;
+    if (response_header(request, L"Transfer-Encoding", text) || !response_header(request, L"Content-Length", text))
+        return -1;
+    size_t i = 0, end = text.size();
+    while (i < end && (text[i] == L' ' || text[i] == L'\t')) i++;
+    while (end > i && (text[end - 1] == L' ' || text[end - 1] == L'\t')) end--;
+    if (i == end || end - i > 15) return -1;   // 15 digits stay far below the 64-bit limit
+    int64_t n = 0;
+    for (; i < end; i++) {
+        if (text[i] < L'0' || text[i] > L'9') return -1;
+        n = n * 10 + (text[i] - L'0');
+    }
+    return n;
+}
 
 // Runs the request; false when the object cannot be made or any call fails.
 bool perform(const request_plan& plan, bool info, answer& out)
@@ -261,12 +295,15 @@ bool perform(const request_plan& plan, bool info, answer& out)
     }
     variant body;
     if (!set_body(plan, body.v) || FAILED(request.p->Send(body.v))) return false;
+    if (FAILED(request.p->get_Status(&out.status))) return false;
     if (info) {
-        if (FAILED(request.p->get_Status(&out.status))) return false;
         bstr headers;
         if (FAILED(request.p->GetAllResponseHeaders(&headers.b))) return false;
         out.header_text = utf8_of_bstr(headers.b);
     }
+    // Some request objects (Wine's) report success for a body that the connection cut short of
+    // its Content-Length: the length is checked here, and such an answer fails as a whole.
+    out.promised = promised_length(request.p, plan, out.status);
     return SUCCEEDED(request.p->get_ResponseBody(&out.body.v));
 }
 
@@ -458,7 +495,8 @@ cell* simple_io::request_http(cell* slot, uint32_t method, const cell* url, cons
     request_plan plan = make_plan(method, url, headers, data);
     answer got;
     uint64_t length = 0;
-    if (!perform(plan, info, got) || !body_length(got.body.v, length)) {
+    if (!perform(plan, info, got) || !body_length(got.body.v, length) ||
+        (got.promised >= 0 && length < uint64_t(got.promised))) {
         *slot = none_value;
         return slot;
     }

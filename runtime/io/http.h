@@ -22,15 +22,16 @@ struct http_header {
 // ": " or with an empty name (the status line, the blank last line) is skipped.
 std::vector<http_header> parse_http_headers(const uint8_t* text, size_t length);
 
-// The response headers as a value in slot (which must not move): for now a block of name/value
-// pairs, each name a word!, each value a string! or, for a repeated name, a block of strings.
+// The response headers as a map! in slot (which must not move): each name a word!, each value a
+// string! or, for a repeated name, a block of strings.
 cell* http_headers_value(cell* slot, const std::vector<http_header>& headers);
 
 // One synchronous request. method: the symbol naming it (get, head, post or any other, upper-cased);
 // headers: a block of name/value pairs or none (then the three defaults go); data: none, binary!
 // (sent as bytes) or any value (sent as its text); never a body for GET or HEAD. Writes into slot
 // (which must not move) the body (binary!, block of lines or string!) or, with info, the block
-// [status headers body]; none when the request object cannot be made or a call of it fails. A
+// [status headers body]; none when the request object cannot be made, a call of it fails or the
+// body is shorter than its Content-Length header promises (a connection cut off early). A
 // header block of odd length raises script/invalid-arg naming its last name.
 cell* request_http(cell* slot, uint32_t method, const cell* url, const cell* headers, const cell* data,
                    bool binary, bool lines, bool info);

@@ -28,6 +28,15 @@ using simple_io::file_handle;
 constexpr uint32_t CAPTURE_START = 4096;
 constexpr size_t CAPTURE_LIMIT = 0x7FFFFFF0u;   // more than a series can take is cut off, and raises
 
+ext_process::failure failed_at;
+
+// Notes the failing step with the system's error code, for the -1 that the caller returns.
+int32_t fail(ext_process::step where)
+{
+    failed_at = {where, GetLastError()};
+    return -1;
+}
+
 void real_shell_open(const wchar_t* target) { ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL); }
 
 // The work of one pipe thread: only its own handle and its own C++ buffer, never a value.
@@ -90,8 +99,10 @@ struct pipe_thread {
         job.pipe = pipe;
         job.bytes = bytes;
         thread = CreateThread(nullptr, 0, routine, &job, 0, nullptr);
-        if (!thread) CloseHandle(pipe);
-        return thread != nullptr;
+        if (thread) return true;
+        fail(ext_process::step::THREAD);
+        CloseHandle(pipe);
+        return false;
     }
     void join()
     {
@@ -206,9 +217,12 @@ void deliver(cell* target, const std::vector<uint8_t>& bytes, bool ansi)
 
 void (*ext_process::shell_open)(const wchar_t* target) = real_shell_open;
 
+ext_process::failure ext_process::last_failure() { return failed_at; }
+
 int32_t ext_process::run(const std::wstring& command, run_options& options, redirect& in, redirect& out,
                          redirect& err)
 {
+    failed_at = {};
     bool redirected = in.kind != redirect::NONE || out.kind != redirect::NONE || err.kind != redirect::NONE;
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     file_handle null(CreateFileW(L"nul:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
@@ -216,10 +230,10 @@ int32_t ext_process::run(const std::wstring& command, run_options& options, redi
     file_handle child_in, child_out, child_err;
     file_handle parent_in, parent_out, parent_err;
     if (redirected) {
-        if (!null.valid()) return -1;
-        if (!child_stream(in, true, child_in, &parent_in.handle, null.handle)) return -1;
-        if (!child_stream(out, false, child_out, &parent_out.handle, null.handle)) return -1;
-        if (!child_stream(err, false, child_err, &parent_err.handle, null.handle)) return -1;
+        if (!null.valid()) return fail(step::NULL_DEVICE);
+        if (!child_stream(in, true, child_in, &parent_in.handle, null.handle)) return fail(step::INPUT);
+        if (!child_stream(out, false, child_out, &parent_out.handle, null.handle)) return fail(step::OUTPUT);
+        if (!child_stream(err, false, child_err, &parent_err.handle, null.handle)) return fail(step::ERROR_OUTPUT);
     }
     STARTUPINFOW si;
     std::memset(&si, 0, sizeof si);
@@ -248,7 +262,7 @@ int32_t ext_process::run(const std::wstring& command, run_options& options, redi
         options.shell = true;
         started = start(true, &pi);
     }
-    if (!started) return -1;
+    if (!started) return fail(step::START);
     file_handle process(pi.hProcess), thread(pi.hThread);
     // The child holds its own copies now; the parent's must go, or no reader ever sees the end.
     for (file_handle* h : {&child_in, &child_out, &child_err}) {
@@ -274,9 +288,9 @@ int32_t ext_process::run(const std::wstring& command, run_options& options, redi
     if (!ok) return -1;
     if (out_reader.job.failed || err_reader.job.failed) fire(ERR_INTERNAL, err::NO_MEMORY);
     if (!wait) return int32_t(pi.dwProcessId);
-    WaitForSingleObject(process.handle, INFINITE);
+    if (WaitForSingleObject(process.handle, INFINITE) != WAIT_OBJECT_0) return fail(step::WAIT);
     DWORD code = 0;
-    if (!GetExitCodeProcess(process.handle, &code)) return -1;
+    if (!GetExitCodeProcess(process.handle, &code)) return fail(step::EXIT_CODE);
     return int32_t(code);
 }
 

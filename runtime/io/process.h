@@ -24,6 +24,16 @@ struct run_options {
     bool shell = false;   // in: asked for; out: the command ran through the command interpreter
 };
 
+// Why the last run returned -1: the step that failed and the system's error code (GetLastError)
+// taken right after it. A run that did not fail leaves step NONE and code 0, so a -1 that is the
+// child's own exit code can be told from ours.
+enum class step : uint32_t { NONE, NULL_DEVICE, INPUT, OUTPUT, ERROR_OUTPUT, START, THREAD, WAIT, EXIT_CODE };
+struct failure {
+    step where = step::NONE;
+    uint32_t code = 0;
+};
+failure last_failure();
+
 // Runs a command: the exit code when waiting (asked, or forced by a redirection), else the process
 // id; -1 when a pipe, an input or output file or the start fails. Input is fed and both outputs
 // drained at the same time, so no child blocks on a full pipe.

@@ -1,6 +1,6 @@
 // A child program for the process tests, driven by its arguments in order:
 //   out N   writes N bytes ('o') to standard output      err N   writes N bytes ('e') to standard error
-//   echo    copies standard input to standard output     exit N  ends with code N at once
+//   echo    copies standard input to standard output     exit N  ends with code N (unsigned) at once
 //   sleep N waits N milliseconds
 // Raw handles only: no C runtime text mode between the bytes and the pipe.
 #include <windows.h>
@@ -42,7 +42,7 @@ int wmain(int argc, wchar_t** argv)
         if (op == L"out") write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), 'o', n), i++;
         else if (op == L"err") write_bytes(GetStdHandle(STD_ERROR_HANDLE), 'e', n), i++;
         else if (op == L"echo") echo();
-        else if (op == L"exit") ExitProcess(UINT(n));
+        else if (op == L"exit") ExitProcess(UINT(i + 1 < argc ? std::wcstoul(argv[i + 1], nullptr, 10) : 0));
         else if (op == L"sleep") Sleep(DWORD(n)), i++;
     }
     return 0;

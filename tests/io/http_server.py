@@ -2,7 +2,8 @@
 """The loopback HTTP server of the request tests and benchmark (never reachable from outside).
 
 Usage: http_server.py PORT_FILE
-Listens on a free port of 127.0.0.1, writes the port number to PORT_FILE and serves until killed.
+Listens on a free port of 127.0.0.1, writes the port number to PORT_FILE and serves until killed,
+until the process that started it is gone, or until no request came for a minute.
 
   /echo...    200; headers X-Method (the request's method) and X-Body (the request body in
               upper-case hex, "none" when empty); the body lists the request's headers, one
@@ -10,10 +11,17 @@ Listens on a free port of 127.0.0.1, writes the port number to PORT_FILE and ser
   /dup        200; headers X-Dup: 1 and X-Dup: 2; body "dup"
   /lines      200; body "a" CR LF "b" CR LF
   /bytes/N    200; N bytes of a fixed pattern
+  /chunked    200; body "abcdef" in two chunks and the last (empty) chunk
+  answers cut off, the connection then closed:
+  /cut/N      200; Content-Length N + 10, then only N bytes of a fixed pattern
+  /cut-chunks 200; body "abc" as one chunk, no last chunk
+  /cut-chunk  200; a chunk of 10 bytes announced, 3 sent
   otherwise   404; body "not found"
 """
 import http.server
+import os
 import sys
+import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -46,8 +54,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 chunk = piece[:count]
                 self.wfile.write(chunk)
                 count -= len(chunk)
+        elif self.path == '/chunked' or self.path.startswith('/cut'):
+            self.cut_answer()
         else:
             self.answer(404, b'not found')
+
+    # Chunked answers need HTTP/1.1; every answer here ends with the connection closed.
+    def cut_answer(self):
+        self.protocol_version = 'HTTP/1.1'
+        self.close_connection = True
+        self.send_response(200)
+        if self.path.startswith('/cut/'):
+            count = int(self.path[5:])
+            self.send_header('Content-Length', str(count + 10))
+            self.send_header('Connection', 'close')
+            self.end_headers()
+            self.wfile.write(bytes(i % 256 for i in range(count)))
+            return
+        self.send_header('Transfer-Encoding', 'chunked')
+        self.send_header('Connection', 'close')
+        self.end_headers()
+        self.wfile.write({'/chunked': b'3\r\nabc\r\n3\r\ndef\r\n0\r\n\r\n',
+                          '/cut-chunks': b'3\r\nabc\r\n',
+                          '/cut-chunk': b'a\r\nabc'}.get(self.path, b''))
 
     do_GET = do_HEAD = do_POST = do_PUT = do_DELETE = handle_any
 
@@ -55,7 +84,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+class Server(http.server.HTTPServer):
+    timeout = 1   # handle_request returns after a second without a request
+    last = time.monotonic()
+
+    def finish_request(self, request, address):
+        super().finish_request(request, address)
+        self.last = time.monotonic()
+
+
+server = Server(('127.0.0.1', 0), Handler)
 with open(sys.argv[1], 'w') as f:
     f.write(str(server.server_address[1]))
-server.serve_forever()
+parent = os.getppid()
+while os.getppid() == parent and time.monotonic() - server.last < 60:
+    server.handle_request()
+server.server_close()

@@ -27,17 +27,19 @@ struct call_result {
     int32_t code;
     ext_process::redirect in, out, err;
     bool shell;
+    ext_process::failure failed;
 };
 
 call_result run(const std::wstring& command, bool wait, bool shell, ext_process::redirect in = {},
                 ext_process::redirect out = {}, ext_process::redirect err = {})
 {
-    call_result r{0, std::move(in), std::move(out), std::move(err), false};
+    call_result r{0, std::move(in), std::move(out), std::move(err), false, {}};
     ext_process::run_options options;
     options.wait = wait;
     options.shell = shell;
     r.code = ext_process::run(command, options, r.in, r.out, r.err);
     r.shell = options.shell;
+    r.failed = ext_process::last_failure();
     return r;
 }
 
@@ -131,10 +133,39 @@ TEST(ProcessCall, FileRedirections)
     call_result from_file = run(child(L"echo"), false, false, path(name), capture());
     EXPECT_EQ(std::string(from_file.out.bytes.begin(), from_file.out.bytes.end()), "ooooo");
     DeleteFileW(name.c_str());
+}
 
-    EXPECT_EQ(run(child(L"echo"), false, false, path(L"missing-input-file")).code, -1);
-    EXPECT_EQ(run(child(L"out 1"), false, false, {}, path(L"no-such-folder\\o.txt")).code, -1);
-    EXPECT_EQ(run(child(L"out 1"), false, false, {}, {}, path(L"no-such-folder\\e.txt")).code, -1);
+// A -1 of the engine names the step that failed and the system's code; a child's own -1 names none.
+TEST(ProcessCall, AFailedRunNamesItsStepAndTheSystemsCode)
+{
+    using ext_process::step;
+    std::wstring text = L"process-test-text-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    HANDLE h = CreateFileW(text.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    WriteFile(h, "text", 4, &put, nullptr);
+    CloseHandle(h);
+    struct {
+        call_result r;
+        int32_t code;
+        step where;
+        uint32_t error;
+    } cases[] = {
+        {run(child(L"echo"), false, false, path(L"missing-input-file")), -1, step::INPUT, ERROR_FILE_NOT_FOUND},
+        {run(child(L"out 1"), false, false, {}, path(L"no-such-folder\\o.txt")), -1, step::OUTPUT,
+         ERROR_PATH_NOT_FOUND},
+        {run(child(L"out 1"), false, false, {}, {}, path(L"no-such-folder\\e.txt")), -1, step::ERROR_OUTPUT,
+         ERROR_PATH_NOT_FOUND},
+        {run(L"\"" + text + L"\"", true, false), -1, step::START, ERROR_BAD_EXE_FORMAT},
+        {run(child(L"exit 4294967295"), true, false), -1, step::NONE, 0},
+        {run(child(L"exit 0"), true, false), 0, step::NONE, 0},
+    };
+    DeleteFileW(text.c_str());
+    for (size_t i = 0; i < std::size(cases); i++) {
+        EXPECT_EQ(cases[i].r.code, cases[i].code) << "case " << i;
+        EXPECT_EQ(cases[i].r.failed.where, cases[i].where) << "case " << i;
+        EXPECT_EQ(cases[i].r.failed.code, cases[i].error) << "case " << i;
+    }
 }
 
 class ProcessFront : public test::StackTest {};
