@@ -258,6 +258,9 @@ int32_t ext_process::run(const std::wstring& command, run_options& options, redi
     PROCESS_INFORMATION pi;
     std::memset(&pi, 0, sizeof pi);
     bool started = start(options.shell, &pi);
+    // Under load Wine now and then loses a new process before it runs (ERROR_INTERNAL_ERROR, the
+    // child's shared page could not be mapped): nothing ran, so it is started once more.
+    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) started = start(options.shell, &pi);
     if (!started && !options.shell && GetLastError() == ERROR_FILE_NOT_FOUND) {
         options.shell = true;
         started = start(true, &pi);
