@@ -35,13 +35,8 @@ node_ref values_of(node_ref ctx) { return context::cell_of(ctx)->data2; }
 cell values_block(node_ref ctx) { return cell{TYPE_BLOCK, 0, values_of(ctx), 0}; }
 uint32_t size_of(node_ref ctx) { return context::word_count(ctx); }
 cell value_at(node_ref ctx, uint32_t i) { return *context::get_value_at(ctx, i); }
-// Entry i of the word table as a plain word! bound to the context (its set flag dropped).
-cell word_at(node_ref ctx, uint32_t i)
-{
-    cell w = *context::get_word(ctx, i);
-    w.header = TYPE_WORD;
-    return w;
-}
+// Entry i of the word table as a plain word! bound to the context.
+cell word_at(node_ref ctx, uint32_t i) { return context::word_at(ctx, i); }
 uint32_t canonical(uint32_t symbol) { return symbol::resolve(symbol); }
 uint32_t canonical_of(rt_word w) { return canonical(rt_word_cell(w)->data2); }
 bool symbol_is(uint32_t symbol, rt_symbol which) { return canonical(symbol) == canonical(rt_symbol_id(which)); }
@@ -171,11 +166,11 @@ cell* object::clone(const cell* source, cell* slot, bool deep, const cell* types
     node_ref from = src->data1;
     uint32_t n = size_of(from);
     unset::make_at(slot);
-    node_ref ctx = context::create(n, false, true, from, CONTEXT_OBJECT);
+    node_ref ctx = context::create(n, false, true, from, CONTEXT_OBJECT);   // shares the source's words
     *slot = cell{src->header & ~HEADER_NEW_LINE, ctx, src->data2, recompute ? 0 : src->data3};
     *context::owner_of(ctx) = *slot;
+    context::copy_set_flags(from, ctx);
     if (n > 0) {
-        for (uint32_t i = 0; i < n; i++) context::get_word(ctx, i)->data1 = ctx;
         series_buffer* to = series_of(values_of(ctx));
         std::memcpy(series_head_cell(to), context::get_value_at(from, 0), size_t(n) * 16);
         to->tail = to->head + n * 16;
@@ -367,7 +362,7 @@ cell* object::reflect(cell* object, cell* field)
     auto words_where = [&](bool changed_only) {
         cell* out = block::push_only_star(size_of(ctx));
         for (uint32_t i = 0; i < size_of(ctx); i++) {
-            if (changed_only && !(context::get_word(ctx, i)->header & WORD_ENTRY_SET)) continue;
+            if (changed_only && !context::set_flag_q(ctx, i)) continue;
             cell w = word_at(ctx, i);
             block::rs_append(out, &w);
         }

@@ -278,6 +278,28 @@ TEST_F(Object, CopyDeepGivesIndependentSeries)
               code(ERR_SCRIPT, err::INVALID_REFINE_ARG));
 }
 
+// Copies hold only their values: the word table is the source's until a copy gains a word, and
+// then only that copy has it.
+TEST_F(Object, CopiesShareTheWordTableUntilOneGainsAWord)
+{
+    cell* o = object_of("a: 1 b: 2");
+    cell* same = object::copy(stack::push(o), stack::push_slot(), nullptr, false, nullptr);
+    cell* wider = object::copy(stack::push(o), stack::push_slot(), nullptr, false, nullptr);
+    node_ref shared = context::table_of(o->data1);
+    EXPECT_EQ(context::table_of(same->data1), shared);
+    EXPECT_EQ(context::table_of(wider->data1), shared);
+    context::add_word(wider->data1, symbol::make("ob-gained"));
+    EXPECT_NE(context::table_of(wider->data1), shared);
+    EXPECT_EQ(context::table_of(same->data1), shared);
+    EXPECT_EQ(context::word_count(o->data1), 2u);
+    EXPECT_EQ(context::word_count(same->data1), 2u);
+    EXPECT_EQ(context::word_count(wider->data1), 3u);
+    EXPECT_EQ(context::word_at(same->data1, 1).data1, same->data1) << "an entry is bound to the object read";
+    // Adding a word already there keeps the table shared.
+    context::add_word(same->data1, symbol::make("A"));
+    EXPECT_EQ(context::table_of(same->data1), shared);
+}
+
 TEST_F(Object, ExtendFromAnObjectSpec)
 {
     cell* proto = object_of("a: 1 s: \"x\"");
