@@ -6,6 +6,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/interpreter/stack.h"
@@ -49,11 +50,10 @@ cell* strings(uint32_t n)
     return blk;
 }
 
-bool less_than(const cell*, const cell* args, uint32_t, cell* result)
+cell less_than(const cell*, const cell*, const cell* args, uint32_t, bool)
 {
     cell a = args[0], b = args[1];
-    *result = cell{TYPE_LOGIC, actions_of(cell_type(&a)).compare(&a, &b, COMP_SORT) < 0, 0, 0};
-    return true;
+    return cell{TYPE_LOGIC, actions_of(cell_type(&a)).compare(&a, &b, COMP_SORT) < 0, 0, 0};
 }
 
 void time_sort(const char* what, cell* (*make)(uint32_t), uint32_t n, bool stable, bool compare)
@@ -62,12 +62,12 @@ void time_sort(const char* what, cell* (*make)(uint32_t), uint32_t n, bool stabl
     cell* data = make(n);
     cell fn{TYPE_FUNCTION, 0, 0, 0};
     cell* comparator = compare ? stack::push(&fn) : nullptr;
-    auto saved = block::call_hook;
-    block::call_hook = less_than;
+    auto saved = function::call_hook;
+    function::call_hook = less_than;
     double t = bench::now();
     block::sort(data, false, nullptr, comparator, nullptr, false, false, stable);
     t = bench::now() - t;
-    block::call_hook = saved;
+    function::call_hook = saved;
     std::printf("sort %-9s %7u %-6s %-8s %8.3f s\n", what, n, stable ? "stable" : "quick", compare ? "/compare" : "", t);
 }
 

@@ -53,6 +53,34 @@ size_t marker_at(const std::string& line, std::string& marker)
     return best;
 }
 
+// A marker written wrong (";=", ";!", ";>" without its second character, and such) would make a
+// case a setup line or a comment and let it pass unchecked: the position of the comment that
+// begins like a marker in the text before the real one (strings skipped), else npos.
+size_t stray_marker_at(const std::string& code)
+{
+    int braces = 0;
+    bool quoted = false;
+    for (size_t p = 0; p < code.size(); p++) {
+        char c = code[p];
+        if (c == '^') {
+            p++;   // an escaped character of a string
+        } else if (quoted) {
+            quoted = c != '"';
+        } else if (braces) {
+            braces += c == '{' ? 1 : c == '}' ? -1 : 0;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '{') {
+            braces = 1;
+        } else if (c == ';') {   // a comment: the rest of the line
+            return p + 1 < code.size() && std::string("=!>").find(code[p + 1]) != std::string::npos
+                       ? p
+                       : std::string::npos;
+        }
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
 int headless::run_tests(const std::wstring& path)
@@ -74,6 +102,13 @@ int headless::run_tests(const std::wstring& path)
         std::string marker;
         size_t m = marker_at(line, marker);
         std::string code = trim(m == std::string::npos ? line : line.substr(0, m));
+        size_t stray = stray_marker_at(m == std::string::npos ? line : line.substr(0, m));
+        if (stray != std::string::npos || (code.empty() && m != std::string::npos)) {
+            failed++;
+            out(file + ":" + std::to_string(number) + ": " + trim(line) +
+                "\n    not a case: a marker is \";==\", \";!!\" or \";>>\" after the code\n");
+            continue;
+        }
         if (code.empty() || code[0] == ';') continue;
         std::string expected = m == std::string::npos ? std::string() : trim(line.substr(m + 3));
         std::string printed;
@@ -101,6 +136,10 @@ int headless::run_tests(const std::wstring& path)
         failed++;
         out(file + ":" + std::to_string(number) + ": " + code + "\n    expected: " +
             (marker.empty() ? "no error" : marker + " " + expected) + "\n    actual:   " + actual + "\n");
+    }
+    if (passed + failed == 0) {
+        out(file + ": no cases\n");
+        failed++;
     }
     out(std::to_string(passed) + " passed, " + std::to_string(failed) + " failed\n");
     return failed ? 1 : 0;

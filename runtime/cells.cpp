@@ -28,7 +28,7 @@ void machine_stack_init()
     MEMORY_BASIC_INFORMATION info;
     volatile char probe = 0;
     VirtualQuery(const_cast<char*>(&probe), &info, sizeof info);
-    machine_stack_floor = reinterpret_cast<uintptr_t>(info.AllocationBase) + MACHINE_STACK_MARGIN;
+    machine_stack_floor = reinterpret_cast<uintptr_t>(info.AllocationBase) + MACHINE_STACK_MARGIN + MACHINE_STACK_RESERVE;
 }
 
 void machine_stack_overflow()

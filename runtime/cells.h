@@ -17,7 +17,9 @@ int32_t int_check_range(const cell* value);
 // Every recursive C++ path checks the machine stack before it goes deeper: under Wine a real
 // overflow ends the process silently, so internal/stack-overflow is raised while room is left
 // for the unwinding and the error's own work. The floor is the thread's lowest usable address
-// plus the margin, set once at start-up.
+// plus the margin, set once at start-up. Above the margin lies a reserve that only the error event
+// of a raise may use (stack::reserve_scope), so a tracer hears even of an overflow.
+constexpr uintptr_t MACHINE_STACK_RESERVE = sizeof(void*) == 8 ? 512 * 1024 : 256 * 1024;
 extern uintptr_t machine_stack_floor;
 void machine_stack_init();
 [[noreturn]] void machine_stack_overflow();

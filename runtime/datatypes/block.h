@@ -103,11 +103,6 @@ cell* sort(cell* series, bool case_, cell* skip, cell* comparator, cell* part, b
 int32_t sort_compare(const void* a, const void* b, const void* op, uint32_t flags);
 int32_t sort_call(const void* a, const void* b, const void* context, uint32_t flags);
 
-// Installed by the evaluator: calls a function! with `count` argument cells and writes its result
-// to `result`; false when the call ended in a non-local exit (break, throw, an outer return) that
-// the caller must let go on at once.
-extern bool (*call_hook)(const cell* function, const cell* args, uint32_t count, cell* result);
-
 // Installed by the lexer: the values of a string! as a new block pushed on the argument stack.
 extern cell* (*string_scan_hook)(const cell* str);
 

@@ -10,6 +10,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/block_internal.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/rtwords.h"
@@ -17,8 +18,6 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/sort.h"
-
-bool (*block::call_hook)(const cell* function, const cell* args, uint32_t count, cell* result);
 
 namespace {
 
@@ -39,7 +38,6 @@ struct call_context {
     cell function;
     node_ref copy;          // the rooted copy of the records
     uint32_t size;          // cells per record
-    mutable bool stopped;   // a call ended in a non-local exit: every later comparison answers 0
 };
 
 // The user function's answer as an order.
@@ -101,8 +99,7 @@ int32_t block::sort_compare(const void* a, const void* b, const void* op, uint32
 int32_t block::sort_call(const void* a, const void* b, const void* context, uint32_t flags)
 {
     auto* c = static_cast<const call_context*>(context);
-    if (c->stopped) return 0;
-    if (!call_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (!function::call_hook) fire(ERR_INTERNAL, err::NOT_DONE);
     uint32_t ia, ib;
     std::memcpy(&ia, a, 4);
     std::memcpy(&ib, b, 4);
@@ -119,11 +116,8 @@ int32_t block::sort_call(const void* a, const void* b, const void* context, uint
         args[0] = *cell_at(&copy, int64_t(first) * c->size);
         args[1] = *cell_at(&copy, int64_t(second) * c->size);
     }
-    cell result;
-    if (!call_hook(&c->function, args, 2, &result)) {
-        c->stopped = true;
-        return 0;
-    }
+    // A non-local exit of the function unwinds the sort from here: the series stays as it was.
+    cell result = function::call_hook(&c->function, nullptr, args, 2, false);
     return call_answer(&result);
 }
 
@@ -131,8 +125,7 @@ namespace {
 
 // Sorts with a user function: indexes over a copy rooted on the stack, then the records written
 // back in their new order when the block still holds them unchanged.
-// False when a call of the function ended in a non-local exit: the series is then left as it was.
-bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function,
+void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function,
                   uint32_t flags, bool stable)
 {
     stack::scope held;
@@ -144,11 +137,10 @@ bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     if (flags & FLAG_ALL) make_scratch(size);
     std::vector<uint32_t> order(records);
     std::iota(order.begin(), order.end(), 0u);
-    call_context context{*function, copy->data2, size, false};
+    call_context context{*function, copy->data2, size};
     (stable ? sort_stable : sort_quick)(order.data(), records, 4, &context, flags, block::sort_call);
     if ((flags & FLAG_ALL) && uint64_t(size) * CELL_BYTES >= SCRATCH_CUT)
         for (cell* s : block_sort_s.scratch) block::make_at(s, 1);
-    if (context.stopped) return false;
     // The comparison could have changed the block: writing the records back then would lose
     // values or write past its tail.
     if (cells_of(series) != total ||
@@ -157,7 +149,6 @@ bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     for (uint32_t i = 0; i < records; i++)
         std::memcpy(cell_at(series, head + int64_t(i) * size), cell_at(copy, int64_t(order[i]) * size),
                     size_t(size) * CELL_BYTES);
-    return true;
 }
 
 }  // namespace
@@ -176,8 +167,8 @@ cell* block::sort(cell* series, bool case_, cell* skip, cell* comparator, cell* 
     // The owner's handler may have shortened the block: sort what is still there.
     records = std::min<uint32_t>(records, uint32_t(std::max<int64_t>(int64_t(cells_of(series)) - head, 0)) / size);
     if (plan.function) {
-        // After a non-local exit the owner hears no "sorted": the exit goes on at once.
-        if (!sort_by_call(series, head, records, size, plan.function, flags, stable)) return series;
+        // After a non-local exit the owner hears no "sorted": the exit unwinds from the call.
+        sort_by_call(series, head, records, size, plan.function, flags, stable);
     } else {
         collector_hold hold;   // the compare routines may allocate; nothing may move under the engine
         (stable ? sort_stable : sort_quick)(cell_at(series, head), records, size * CELL_BYTES, &op, flags,

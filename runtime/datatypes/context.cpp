@@ -38,7 +38,7 @@ struct keep_context {
         cell c{TYPE_WORD, ctx, 0, uint32_t(-1)};
         stack::push(&c);
     }
-    ~keep_context() { stack_s.top = mark; }
+    ~keep_context() { stack::release_to(mark); }
     keep_context(const keep_context&) = delete;
     keep_context& operator=(const keep_context&) = delete;
 };

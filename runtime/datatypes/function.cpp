@@ -21,6 +21,8 @@
 #include "runtime/interpreter/stack.h"
 #include "runtime/datatypes/rtwords.h"
 
+cell (*function::call_hook)(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole);
+
 namespace {
 
 uint32_t canonical(const cell* word) { return symbol::resolve(word->data2); }

@@ -18,6 +18,10 @@ enum more_cell : uint32_t { MORE_BODY, MORE_CACHE, MORE_ENTRY, MORE_OP, MORE_ENT
 
 void init();
 
+// Installed by the evaluator: the one way code below it calls Kiv code (change handlers, port
+// actors, sort comparisons), interpreter::call_value. Null until the evaluator starts.
+extern cell (*call_hook)(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole);
+
 // Checks a spec block from its head; returns its TRACE / NO_TRACE flags. Raises script/bad-func-def
 // (the spec), script/invalid-type-spec (a type block value), script/no-value (an unset type word)
 // or script/dup-vars (the later of two words of one name).

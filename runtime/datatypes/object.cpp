@@ -27,7 +27,6 @@
 
 object_state object_s;
 void (*object::evaluate_hook)(cell* block);
-void (*object::call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 
 namespace {
 

@@ -26,9 +26,6 @@ extern object_state object_s;
 namespace object {
 // Installed by the evaluator: evaluates a block (make object! and make error! specs).
 extern void (*evaluate_hook)(cell* block);
-// Installed by the evaluator: calls the handler (a function!) named by `name` with `count`
-// argument cells from `args` (on the argument stack) and `locals` local slots.
-extern void (*call_handler_hook)(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals);
 
 void init();
 void mark(const cell* c);

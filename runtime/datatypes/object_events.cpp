@@ -37,9 +37,9 @@ uint32_t count_locals(node_ref spec)
     return n > 0 ? uint32_t(n) : 0;
 }
 
-// The handler of the event, a stack copy, with its count of locals brought up to date when its
-// spec changed since it was counted; null when the object has no such handler.
-cell* handler_of(stack::scope& keep, const cell* object, uint32_t which, uint32_t* locals)
+// The handler of the event, a stack copy, with the event record's count of locals brought up to
+// date when its spec changed since it was counted; null when the object has no such handler.
+cell* handler_of(stack::scope& keep, const cell* object, uint32_t which)
 {
     int32_t position = object::handler_position(object, which);
     if (position < 0) return nullptr;
@@ -50,7 +50,6 @@ cell* handler_of(stack::scope& keep, const cell* object, uint32_t which, uint32_
         pair = event_cell(object->data3, which);
         *pair = event_pair(handler->data2, position, n);
     }
-    *locals = pair->data2 & 0xFFFF;
     return handler;
 }
 
@@ -63,9 +62,11 @@ constexpr rt_word event_words[] = {
 };
 static_assert(sizeof event_words / sizeof event_words[0] == EV_COUNT, "one word per owner event");
 
-void call(cell* handler, rt_word name, cell* args, uint32_t count, uint32_t locals)
+// A handler's exit (a throw, a break out of an outer loop) unwinds from here through the change
+// that fired it: nothing after the call runs.
+void call(const cell* handler, rt_word name, const cell* args, uint32_t count)
 {
-    if (object::call_handler_hook) object::call_handler_hook(handler, rt_word_cell(name), args, count, locals);
+    if (function::call_hook) function::call_hook(handler, rt_word_cell(name), args, count, false);
 }
 
 }  // namespace
@@ -150,15 +151,14 @@ void object::fire_on_set(cell* object, cell* word, cell* old_value, cell* new_va
         ownership_unbind(old_value);
         ownership_set(new_value, obj, held_word);
     }
-    uint32_t locals = 0;
-    cell* handler = handler_of(keep, obj, ON_CHANGE, &locals);
+    cell* handler = handler_of(keep, obj, ON_CHANGE);
     if (!handler) return;
     if (cell_type(handler) != TYPE_FUNCTION) fire(ERR_SCRIPT, err::INVALID_OBJ_EVT, handler);
     if (held_word->data1 != obj->data1) context::bind_word(obj->data1, held_word);
     cell* args = keep.push(*held_word);
     keep.push(*old_value);
     keep.push(*new_value);
-    call(handler, W_ON_CHANGE_STAR, args, 3, locals);
+    call(handler, W_ON_CHANGE_STAR, args, 3);
 }
 
 void object::report_field_set(cell* grandparent, cell* previous, cell* old_value, cell* new_value, cell* value,
@@ -188,8 +188,7 @@ void object::fire_on_deep(cell* owner, cell* word, cell* target, cell* action, c
     if (!owner->data3) fire(ERR_SCRIPT, err::INVALID_OBJ_EVT, owner);
     stack::scope keep;
     cell* obj = keep.push(*owner);
-    uint32_t locals = 0;
-    cell* handler = handler_of(keep, obj, ON_DEEP_CHANGE, &locals);
+    cell* handler = handler_of(keep, obj, ON_DEEP_CHANGE);
     if (!handler || cell_type(handler) != TYPE_FUNCTION) return;
     cell* args = keep.push(*obj);
     keep.push(*word);
@@ -198,7 +197,7 @@ void object::fire_on_deep(cell* owner, cell* word, cell* target, cell* action, c
     keep.push(value ? *value : none_value);
     keep.push(cell{TYPE_INTEGER, 0, uint32_t(index), 0});
     keep.push(cell{TYPE_INTEGER, 0, uint32_t(part), 0});
-    call(handler, W_ON_DEEP_CHANGE_STAR, args, 7, locals);
+    call(handler, W_ON_DEEP_CHANGE_STAR, args, 7);
 }
 
 void object::fire_owner_event(cell* owner, cell* word, cell* target, owner_event action, cell* value,

@@ -143,12 +143,8 @@ cell* port::call_actor(const cell* actor, const char* action, cell* args, uint32
     cell* function = stack::push_slot();
     *function = object::field_of(actor, action);
     if (cell_type(function) != TYPE_FUNCTION) fire(ERR_ACCESS, err::NO_PORT_ACTION, name);
-    if (!object::call_handler_hook) fire(ERR_INTERNAL, err::NOT_DONE);   // no evaluator to run it
-    int32_t locals = function::count_locals(function->data2, 0, false);
-    // The evaluator's call leaves the function's result in the cell at the top where it began.
-    cell* result = stack::top();
-    object::call_handler_hook(function, name, args, count, uint32_t(locals > 0 ? locals : 0));
-    *out = *result;
+    if (!function::call_hook) fire(ERR_INTERNAL, err::NOT_DONE);   // no evaluator to run it
+    *out = function::call_hook(function, name, args, count, true);   // arguments and refinements in spec order
     stack_s.top = mark;
     return out;
 }

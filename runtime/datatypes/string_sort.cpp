@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
@@ -60,7 +61,6 @@ struct call_context {
     uint32_t unit;
     uint32_t size;                      // units per record
     uint32_t type;                      // the series' type, for whole-record values
-    mutable bool stopped;
 };
 
 // The function's answer as an order: the string sort reads numbers negated.
@@ -81,8 +81,7 @@ int32_t call_answer(const cell* r)
 int32_t sort_call_compare(const void* a, const void* b, const void* context, uint32_t flags)
 {
     auto* c = static_cast<const call_context*>(context);
-    if (c->stopped) return 0;
-    if (!block::call_hook) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (!function::call_hook) fire(ERR_INTERNAL, err::NOT_DONE);
     uint32_t ia, ib;
     std::memcpy(&ia, a, 4);
     std::memcpy(&ib, b, 4);
@@ -99,11 +98,8 @@ int32_t sort_call_compare(const void* a, const void* b, const void* context, uin
         for (uint32_t i = 0; i < c->size; i++) string::append_char(text->data2, unit_read(p + i * c->unit, c->unit));
         cell_set_type(text, any_string_q(c->type) ? c->type : TYPE_STRING);
     }
-    cell result;
-    if (!block::call_hook(&c->function, args, 2, &result)) {
-        c->stopped = true;
-        return 0;
-    }
+    // A non-local exit of the function unwinds the sort from here: the series stays as it was.
+    cell result = function::call_hook(&c->function, nullptr, args, 2, false);
     return call_answer(&result);
 }
 
@@ -117,8 +113,7 @@ sort_compare_fn unit_comparator(uint32_t unit)
     }
 }
 
-// False when a call of the function ended in a non-local exit: the series is then left as it was.
-bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function, uint32_t flags,
+void sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, const cell* function, uint32_t flags,
                   bool stable)
 {
     series_buffer* b = series_of(series_node(series));
@@ -127,9 +122,8 @@ bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     std::vector<uint8_t> copy(at(b->head) + size_t(head) * unit, at(b->head) + size_t(head) * unit + bytes);
     std::vector<uint32_t> order(records);
     std::iota(order.begin(), order.end(), 0u);
-    call_context context{*function, &copy, unit, size, cell_type(series), false};
+    call_context context{*function, &copy, unit, size, cell_type(series)};
     (stable ? sort_stable : sort_quick)(order.data(), records, 4, &context, flags, sort_call_compare);
-    if (context.stopped) return false;
     // The function could have changed or widened the string: writing back would then lose text.
     b = series_of(series_node(series));
     if (series_unit(b) != unit || uint64_t(head) * unit + bytes > series_used_bytes(b) ||
@@ -138,7 +132,6 @@ bool sort_by_call(cell* series, uint32_t head, uint32_t records, uint32_t size, 
     size_t record = size_t(size) * unit;
     for (uint32_t i = 0; i < records; i++)
         std::memcpy(at(b->head) + size_t(head) * unit + i * record, copy.data() + order[i] * record, record);
-    return true;
 }
 
 }  // namespace
@@ -156,8 +149,8 @@ cell* string::sort(cell* series, bool case_, cell* skip, cell* comparator, cell*
     // The owner's handler may have shortened the text: sort what is still there.
     records = std::min<uint32_t>(records, (series::units(series) - std::min(head, series::units(series))) / size);
     if (plan.function) {
-        // After a non-local exit the owner hears no "sorted": the exit goes on at once.
-        if (!sort_by_call(series, head, records, size, plan.function, flags, stable)) return series;
+        // After a non-local exit the owner hears no "sorted": the exit unwinds from the call.
+        sort_by_call(series, head, records, size, plan.function, flags, stable);
     } else {
         series_buffer* b = series_of(series_node(series));
         uint32_t unit = series_unit(b);

@@ -400,9 +400,14 @@ inline bool self_evaluating(uint32_t t)
 // and the value pushed. Only reached while a trace is on.
 uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix);
 
-void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref, const cell* value)
+// The code goes to the callback as what it is: the block or paren being evaluated (the current
+// code), else a block.
+void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref, const cell* value,
+                 uint32_t type = TYPE_UNSET)
 {
-    cell block{TYPE_BLOCK, 0, code, 0};
+    if (type == TYPE_UNSET)
+        type = interpreter_s.current_code.data2 == code ? cell_type(&interpreter_s.current_code) : TYPE_BLOCK;
+    cell block{type, 0, code, 0};
     trace::fire(event, &block, pos, ref, value);
 }
 
@@ -853,20 +858,23 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
         // error is caught, and the catch point puts it back after.
         cell saved = interpreter_s.current_code;
         interpreter_s.current_code = cell{cell_type(block), pos, code, 0};
-        if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
-        for (;;) {
-            pos = eval_operand(code, pos, false);
-            if (exit_code()) {
-                interpreter_s.current_code = saved;
-                return;
+        // An exit out of Kiv code that C++ called (exit_unwind) ends here like any other exit.
+        try {
+            if (tracing_now()) [[unlikely]] fire_traced(TRACE_ENTER, code, pos, nullptr, nullptr);
+            for (;;) {
+                pos = eval_operand(code, pos, false);
+                if (exit_code()) break;
+                if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
+                if (pos >= code_tail(code)) break;
+                interpreter_s.current_code.data1 = pos;
+                stack_s.top = start;
             }
-            if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXPR, code, pos, nullptr, stack_s.top - 1);
-            if (pos >= code_tail(code)) break;
-            interpreter_s.current_code.data1 = pos;
-            stack_s.top = start;
+        } catch (const exit_unwind&) {
         }
         interpreter_s.current_code = saved;
-        if (tracing_now()) [[unlikely]] fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start);
+        if (exit_code()) return;
+        if (tracing_now()) [[unlikely]]
+            fire_traced(TRACE_EXIT, code, int32_t(code_tail(code)), nullptr, start, cell_type(block));
     }
     if (keep && start != stack_s.arguments) *stack_s.arguments = *start;
 }
@@ -1009,6 +1017,7 @@ uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_val
 {
     cell op = *op_value;
     cell name = *code_at(code, pos++);
+    if (tracing_now()) [[unlikely]] fire_traced(TRACE_FETCH, code, int32_t(pos - 1), nullptr, &name);
     fast_op fast = fast_op_of(&op);
     // While tracing, operators take the call path, which reports open, call and return.
     if (fast != FAST_NONE && pos < code_tail(code) && !tracing_now()) {
@@ -1130,6 +1139,8 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         pos = eval_expression(code, pos, false);
         if (exit_code()) return pos;
         eval_path(base, code, pos, base + 1, false);
+        if (exit_code()) return pos;
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_SET, code, pos, &v, base + 1);
         base[0] = base[1];
         stack::unwind_keep();
         return pos;
@@ -1226,6 +1237,55 @@ void interpreter::call_function(const cell* fn)
     run_body(fn, body);
 }
 
+cell interpreter::call_value(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole)
+{
+    machine_stack_check();
+    cell* slot = stack::push(callable);
+    cell who = call_name(name);
+    uint32_t type = callee_type(slot);
+    if (cell_type(slot) == TYPE_OP) slot->header = type;   // an operator is called as what it wraps
+    if (!callable_type(type)) fire(ERR_SCRIPT, err::INVALID_ARG, slot);
+    stack::mark(who.data2, who.data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
+    node_ref cache = callable_info(slot).cache;   // building it may collect
+    bool natives = native_kind(type);
+    refinement_state state;
+    uint32_t given = 0;
+    bool leading = true, used = true;   // the group being filled: the arguments, or a refinement's
+    // The cache is read afresh at each entry: the locals' defaults may allocate.
+    for (uint32_t i = 0; i < code_tail(cache); i++) {
+        const cell* e = cache_at(cache, i);
+        switch (cell_type(e)) {
+        case TYPE_TYPESET:
+            if (arg_mode_of(e) == ARG_SKIP) break;
+            if ((leading || whole) && given < count) {
+                if (used) check_arg(slot, cache, i, &who, args + given);
+                stack::push(args + given++);
+            } else {
+                stack::push(&none_value);
+            }
+            break;
+        case TYPE_REFINEMENT:
+            leading = false;
+            used = whole && given < count && !cell_falsy(args + given++);
+            if (natives) state.ints[state.count++] = used ? int32_t(stack_s.top - stack_s.arguments) : -1;
+            else stack::push(used ? &true_value : &false_value);
+            break;
+        case TYPE_INTEGER:
+            if (!natives) function::init_locals(e->data2);
+            break;
+        default:
+            break;
+        }
+    }
+    if (type == TYPE_FUNCTION) call_function(slot);
+    else invoke(slot, state);
+    if (exit_code()) throw exit_unwind{};
+    end_call(slot, 0);
+    cell result = *slot;
+    stack_s.top = slot;
+    return result;
+}
+
 
 // ---- paths --------------------------------------------------------------------------------------
 
@@ -1264,6 +1324,7 @@ uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t 
     cell* via = stack::push(&none_value);   // the selector that gave `current` (none: the head word)
     cell* work = stack_s.top;
     uint32_t i = first + 1;
+    if (tracing_now()) [[unlikely]] trace::fire(TRACE_ENTER, path, int32_t(first), nullptr, nullptr);
     if (cell_type(current) == TYPE_UNSET) fire(ERR_SCRIPT, err::UNSET_PATH, path, &head);
     if (callable_type(cell_type(current))) {
         if (set) fire(ERR_SCRIPT, err::INVALID_PATH_SET, path);
@@ -1320,6 +1381,8 @@ uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t 
             break;
         }
     }
+    if (tracing_now()) [[unlikely]]
+        trace::fire(TRACE_EXIT, path, int32_t(code_tail(steps)), nullptr, set ? value : current);
     *mark = set ? *value : *current;
     stack_s.top = mark + 1;
     return pos;
@@ -1460,62 +1523,6 @@ void evaluate_spec(cell* block)
     if (!exit_code()) stack::pop(1);
 }
 
-// Object change handlers and port actors: the handler is called with the argument cells given.
-// Its result is left in the cell where the call began (the top on entry), just above the top.
-void call_handler(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals)
-{
-    cell fn = *handler;
-    cell* held = stack::push(&fn);
-    stack::mark(name->data2, name->data1, FRAME_INTERP_FUNCTION);
-    for (uint32_t i = 0; i < count; i++) stack::push(args + i);
-    function::init_locals(locals);
-    interpreter::call_function(&fn);
-    if (exit_code()) return;
-    stack::unwind_keep();
-    *held = *(stack_s.top - 1);
-    stack_s.top = held;
-}
-
-// sort/compare's function, called with the given values as its leading arguments (checked against
-// their types); refinements unused, other arguments none. False when the call ended in a
-// non-local exit, which the caller lets go on.
-bool call_with_values(const cell* function, const cell* args, uint32_t count, cell* result)
-{
-    cell fn = *function;
-    cell* held = stack::push(&fn);
-    cell name = *rt_word_cell(W_ANON_TAG);
-    stack::mark(stack_s.anon_symbol, 0, FRAME_INTERP_FUNCTION);
-    node_ref cache = callable_info(&fn).cache;
-    uint32_t given = 0;
-    bool leading = true;
-    for (uint32_t i = 0; i < code_tail(cache); i++) {
-        const cell* e = cache_at(cache, i);
-        switch (cell_type(e)) {
-        case TYPE_TYPESET:
-            if (arg_mode_of(e) == ARG_SKIP) break;
-            if (leading && given < count) {
-                check_arg(&fn, cache, i, &name, args + given);
-                stack::push(args + given++);
-            } else {
-                stack::push(&none_value);
-            }
-            break;
-        case TYPE_REFINEMENT:
-            leading = false;
-            stack::push(&false_value);
-            break;
-        case TYPE_INTEGER: function::init_locals(e->data2); break;
-        default: break;
-        }
-    }
-    interpreter::call_function(&fn);
-    if (exit_code()) return false;
-    *result = *stack_s.arguments;
-    stack::unwind();
-    stack_s.top = held;
-    return true;
-}
-
 // The words of an argument error: the innermost named call and its argument `index`.
 void words_of_call(int32_t index, cell* function_word, cell* argument_word)
 {
@@ -1546,7 +1553,6 @@ void interpreter::init()
     error::trace_in_hook = trace_in;
     error::form_trace_hook = form_trace;
     object::evaluate_hook = evaluate_spec;
-    object::call_handler_hook = call_handler;
-    block::call_hook = call_with_values;
+    function::call_hook = call_value;
     collector::register_marker(mark_roots);
 }

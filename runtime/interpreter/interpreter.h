@@ -55,6 +55,15 @@ uint32_t eval_code(const cell* callable, node_ref code, uint32_t pos, const cell
                    uint32_t mode);
 // Runs a function! whose arguments fill the current window; the result ends in base[0].
 void call_function(const cell* function);
+// The one way C++ calls Kiv code (change handlers, port actors, sort comparisons, trace, parse and
+// lexer callbacks): the callable (function!, native!, action!, op!, routine!) gets the `count`
+// values as its leading arguments, checked against their types as in a call written in Kiv, its
+// refinements unused and its other arguments none; with `whole` the values fill every argument
+// and refinement in spec order instead, a refinement used when its value is truthy (as apply/all
+// gives them). Its frame is named by `name` (null: <anon>). Returns the result. A non-local exit that leaves the call (a throw, a break or return aimed
+// beyond it) has moved the stacks to its target: it raises exit_unwind, so that every C++ caller
+// stops at once, and the nearest block evaluation passes the exit on as evaluation does.
+cell call_value(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole = false);
 // Evaluates a path (any path kind) at the given code position: pushes its value and returns the
 // position after what it consumed. set: the value to store (a set-path), else null.
 uint32_t eval_path(const cell* path, node_ref code, uint32_t pos, const cell* set, bool get);

@@ -168,8 +168,7 @@ void print_error(uint32_t category, uint32_t id, const cell* arg1 = nullptr, con
                  const cell* arg3 = nullptr);
 // set-many of the loops and set: words 1..count from the items of values (none past its tail).
 void set_many(const cell* words, const cell* values, uint32_t count, bool any, bool only, bool some);
-// Calls the library function named `name` with the n values; its result goes to *out. Raises
-// internal/not-done naming it while the library does not define it. False when a non-local exit
-// left it (the caller tests exit_code()).
-bool call_library(const char* name, const cell* values, uint32_t n, cell* out);
+// Calls the library function named `name` with the n values (interpreter::call_value) and returns
+// its result. Raises internal/not-done naming it while the library does not define it.
+cell call_library(const char* name, const cell* values, uint32_t n);
 }  // namespace natives

@@ -221,7 +221,7 @@ void output(bool new_line)
 
 }  // namespace
 
-bool natives::call_library(const char* name, const cell* values, uint32_t n, cell* out)
+cell natives::call_library(const char* name, const cell* values, uint32_t n)
 {
     cell word = *word::load(name);
     cell* runner = context::get_in(&word, word.data1);
@@ -230,7 +230,7 @@ bool natives::call_library(const char* name, const cell* values, uint32_t n, cel
         fire(ERR_INTERNAL, err::NOT_DONE, shown);
     }
     cell fn = *runner;
-    return block::call_hook(&fn, values, n, out);
+    return interpreter::call_value(&fn, &word, values, n);
 }
 
 // ---- do, reduce, compose ------------------------------------------------------------------------
@@ -259,8 +259,7 @@ namespace {
 void do_script(const cell* script, const cell* args)
 {
     cell values[3] = {*script, none_value, *args};
-    cell out = unset_value;
-    if (!natives::call_library("do-file", values, 3, &out)) return;
+    cell out = natives::call_library("do-file", values, 3);
     *base() = out;
 }
 
@@ -548,6 +547,7 @@ void natives::catch_star(bool, const int32_t* refs)
             return;
         }
         set_exit_code(EXIT_NONE);
+        stack_s.throw_marker = nullptr;   // else the next error would name the throw's caller
         window[0] = value;
         stack_s.top = window + 1;
         if (trace_s.tracing) trace::fire(TRACE_CATCH, nullptr, -1, nullptr, &value);

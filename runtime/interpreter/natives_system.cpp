@@ -114,8 +114,7 @@ void natives::stats_star(bool, const int32_t* refs)
         }
         // /show hands the figures to the library's printer and answers nothing.
         cell data = *blk;
-        cell out = unset_value;
-        if (!natives::call_library("show-memory-stats", &data, 1, &out)) return;
+        natives::call_library("show-memory-stats", &data, 1);
         unset::make_at(base());
         return;
     }

@@ -165,12 +165,7 @@ void fire_event(run& r, parse_event event, bool match, node_ref rules, uint32_t 
     cell args[5] = {*rt_word_cell(event_words[event]), cell{TYPE_LOGIC, match ? 1u : 0u, 0, 0},
                     rules ? rules_value(rules, i) : none_value, input, *parse_s.rule_stack};
     for (cell& a : args) held.push(a);
-    cell answer = trace::call_callback(r.callback, symbol::resolve(word_symbol(rt_word_cell(W_PARSE_CALLBACK_TAG))),
-                                       held.mark, 5);
-    if (exit_code()) {
-        r.halt = true;
-        return;
-    }
+    cell answer = interpreter::call_value(r.callback, rt_word_cell(W_PARSE_CALLBACK_TAG), held.mark, 5);
     // A callback that answers false ends the parse, which then fails.
     if (cell_type(&answer) == TYPE_LOGIC && answer.data1 == 0) {
         r.halt = true;

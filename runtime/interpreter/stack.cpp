@@ -42,10 +42,10 @@ call_frame* find_target(call_frame* from, Test accepts)
 void stack::init()
 {
     stack_s.start = at<cell>(series_data_ref(series_of(stack_s.args_node)));
-    stack_s.end = stack_s.start + ARGS_CELLS;
+    stack_s.end = stack_s.start + ARGS_CELLS - ARGS_RESERVE;
     stack_s.arguments = stack_s.top = stack_s.start;
     stack_s.bottom = at<call_frame>(series_data_ref(series_of(stack_s.frames_node)));
-    stack_s.frame_end = stack_s.bottom + FRAMES;
+    stack_s.frame_end = stack_s.bottom + FRAMES - FRAMES_RESERVE;
     stack_s.frame_top = stack_s.bottom;
     stack_s.throw_marker = nullptr;
     system_s.exit_code = EXIT_NONE;
@@ -165,7 +165,9 @@ void stack::throw_exit(bool with_value, bool from_here)
 void stack::throw_value(uint32_t code, const cell* value, const cell* name)
 {
     cell v = *value, n = *name;
-    if (!stack_s.throw_marker) stack_s.throw_marker = current();
+    // The marker is the frame below the throw's own, so an uncaught throw's where names the
+    // function that threw, not throw.
+    if (!stack_s.throw_marker && current() > stack_s.bottom) stack_s.throw_marker = current() - 1;
     call_frame* target = find_target(current(), [](const call_frame* f) { return frame_kind_of(f) == FRAME_CATCH; });
     if (!target) fire(ERR_THROW, err::THROW, &v);
     cell* base = window_of_target(target);

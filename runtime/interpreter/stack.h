@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/cells.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/system.h"
@@ -50,6 +51,12 @@ enum exit_code : uint32_t {
     EXIT_ERROR = 0x7FFFFFFFu,
 };
 
+// A non-local exit leaving Kiv code that C++ called (a handler, callback or actor): the exit has
+// already moved the stacks to its target, and this unwinds the C++ callers in between up to the
+// nearest block evaluation, which passes the exit on as any evaluation does. Only exits that
+// cross C++ code take it; the others never cost an exception.
+struct exit_unwind {};
+
 struct stack_state {
     node_ref args_node;    // the argument stack's buffer (fixed)
     cell* start;
@@ -70,10 +77,19 @@ constexpr uint32_t ARGS_CELLS = 20000;
 constexpr uint32_t FRAME_CELLS = 15000;
 constexpr uint32_t FRAMES = FRAME_CELLS * 16 / sizeof(call_frame);   // 12,000
 static_assert(FRAMES == 12000);
+// Kept back from evaluation at the end of each stack: the error event of a raise runs there
+// (reserve_scope), so a tracer hears even of an overflow.
+constexpr uint32_t ARGS_RESERVE = 1000;
+constexpr uint32_t FRAMES_RESERVE = 400;
 
 void init();
 
 // ---- the argument stack -------------------------------------------------------------------------
+// Gives the stack back to a mark taken earlier, unless a non-local exit is pending (see scope).
+inline void release_to(cell* mark)
+{
+    if (!system_s.exit_code) stack_s.top = mark;
+}
 [[noreturn]] void overflow();
 inline cell* push_slot()
 {
@@ -104,7 +120,8 @@ cell* keep_value(const cell* value);
 cell top_value();
 
 // Cells pushed for a scope, kept where the collector sees them; the stack returns to its old top on
-// leaving, also when an error unwinds through.
+// leaving, also when an error unwinds through, but not over a pending non-local exit: the exit has
+// moved the stacks to its target, which a lower top would cut.
 struct scope {
     cell* mark = top();
     cell* push(const cell& c) { return stack::push(&c); }
@@ -116,10 +133,30 @@ struct scope {
         mark = top();
         return r;
     }
-    ~scope() { stack_s.top = mark; }
+    ~scope() { release_to(mark); }
     scope() = default;
     scope(const scope&) = delete;
     scope& operator=(const scope&) = delete;
+};
+// Opens the reserves of the argument, frame and machine stacks for its duration.
+struct reserve_scope {
+    cell* end = stack_s.end;
+    call_frame* frame_end = stack_s.frame_end;
+    uintptr_t floor = machine_stack_floor;
+    reserve_scope()
+    {
+        stack_s.end = stack_s.start + ARGS_CELLS;
+        stack_s.frame_end = stack_s.bottom + FRAMES;
+        machine_stack_floor = floor - MACHINE_STACK_RESERVE;
+    }
+    ~reserve_scope()
+    {
+        stack_s.end = end;
+        stack_s.frame_end = frame_end;
+        machine_stack_floor = floor;
+    }
+    reserve_scope(const reserve_scope&) = delete;
+    reserve_scope& operator=(const reserve_scope&) = delete;
 };
 // The window index of a cell.
 inline uint32_t index_of(const cell* c) { return uint32_t(c - stack_s.start); }

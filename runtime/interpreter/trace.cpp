@@ -1,6 +1,7 @@
-// Evaluation tracing and callback calls. Callbacks get their arguments pushed straight into their
-// window, so a word or paren passed as an event value is never evaluated on the way in. The
-// tracer cell (interpreter_s.tracer) holds the callback while a trace runs; the collector marks it.
+// Evaluation tracing. The callback is called through interpreter::call_value, which passes event
+// values as they are, so a word or paren passed as an event value is never evaluated on the way
+// in. The tracer cell (interpreter_s.tracer) holds the callback while a trace runs; the collector
+// marks it.
 #include "runtime/interpreter/trace.h"
 
 #include "runtime/datatypes/block.h"
@@ -36,6 +37,15 @@ const cell* word_of(trace_event event)
     return &none_value;
 }
 
+// No events while it lives (the callback's own evaluation); tracing comes back also when an error
+// or an exit leaves it.
+struct quiet {
+    quiet() { trace_s.tracing = 0; }
+    ~quiet() { trace_s.tracing = trace_s.active; }
+    quiet(const quiet&) = delete;
+    quiet& operator=(const quiet&) = delete;
+};
+
 // The events whose reference argument is passed; the others get none.
 constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RETURN | TRACE_CALL;
 
@@ -44,45 +54,19 @@ constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RE
 void error_raised()
 {
     if (!trace_s.tracing || !(trace_s.mask & TRACE_ERROR)) return;
+    // An overflow is raised at the end of the stacks; its event runs in their reserves, with
+    // events off from here on, so an error while making the event's value cannot come back here.
+    stack::reserve_scope room;
+    quiet hold;
     raised_error saved = raised_error_get();
     cell* mark = stack_s.top;
     cell* error = interpreter::raised_error_value();
     trace::fire(TRACE_ERROR, nullptr, -1, nullptr, error);
-    if (!exit_code()) stack_s.top = mark;
+    stack_s.top = mark;
     raised_error_slot() = saved;
 }
 
 }  // namespace
-
-cell trace::call_callback(const cell* fn, uint32_t name_symbol, const cell* args, uint32_t n)
-{
-    cell f = *fn;
-    cell* held = stack::push(&f);
-    stack::mark(name_symbol, 0, FRAME_INTERP_FUNCTION);
-    node_ref cache = interpreter::arg_cache(&f);
-    uint32_t given = 0;
-    for (uint32_t i = 0;; i++) {
-        // The cache is read afresh each round: pushing never allocates, init_locals may.
-        series_buffer* s = series_of(cache);
-        if (i >= (s->tail - s->head) >> 4) break;
-        cell e = at<cell>(s->head)[i];
-        uint32_t t = cell_type(&e);
-        if (t == TYPE_INTEGER) {
-            function::init_locals(e.data2);
-        } else if (t == TYPE_REFINEMENT) {
-            stack::push(&false_value);
-        } else if (t == TYPE_TYPESET && arg_mode_of(&e) != ARG_SKIP) {
-            stack::push(given < n ? args + given : &none_value);
-            given++;
-        }
-    }
-    interpreter::call_function(&f);
-    if (exit_code()) return cell{TYPE_UNSET, 0, 0, 0};
-    cell result = *stack_s.arguments;
-    stack::unwind();
-    stack_s.top = held;
-    return result;
-}
 
 uint32_t trace::mask_of(const cell* callback)
 {
@@ -119,14 +103,9 @@ void trace::fire(trace_event event, const cell* code, int32_t position, const ce
     for (const cell& a : args) stack::push(&a);
     cell callback = interpreter_s.tracer;
     {
-        // No events from the callback itself; tracing comes back also when an error leaves it.
-        struct quiet {
-            quiet() { trace_s.tracing = 0; }
-            ~quiet() { trace_s.tracing = trace_s.active; }
-        } hold;
-        trace::call_callback(&callback, symbol::resolve(word_symbol(rt_word_cell(W_INTERP_CALLBACK_TAG))), first, 6);
+        quiet hold;
+        interpreter::call_value(&callback, rt_word_cell(W_INTERP_CALLBACK_TAG), first, 6);
     }
-    if (exit_code()) return;   // the callback's exit goes on from where it left the stacks
     stack_s.top = saved_top;
     stack_s.arguments = saved_base;
 }
@@ -147,9 +126,11 @@ void trace::finish()
 {
     uint32_t pending = exit_code();
     set_exit_code(EXIT_NONE);
+    struct uninstall {
+        ~uninstall() { abandon(); }   // also when the callback's own exit or error leaves end
+    } done;
     fire(TRACE_END, nullptr, -1, nullptr, nullptr);
-    if (!exit_code()) set_exit_code(pending);
-    abandon();
+    set_exit_code(pending);
 }
 
 void trace::abandon()

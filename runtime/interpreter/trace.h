@@ -1,6 +1,5 @@
-// Evaluation tracing (do/trace) and the calls of user callbacks (do/trace, parse/trace): the
-// event set, the mask a callback selects by the block that opens its body, and the one routine
-// that calls a callback with values passed as they are, never evaluated. Every firing point in
+// Evaluation tracing (do/trace): the event set, the mask a callback selects by the block that
+// opens its body, and the firing of events. Every firing point in
 // the interpreter tests tracing_now() first, so evaluation without a trace pays one test.
 #pragma once
 #include <cstdint>
@@ -30,12 +29,6 @@ inline bool tracing_now() { return trace_s.tracing != 0; }
 #endif
 
 namespace trace {
-// Calls the function! with the n values as its arguments (missing ones none, refinements off,
-// locals set up) in a frame named by the symbol; returns its result. When a non-local exit
-// leaves the callback, the stacks are as the exit left them and the result is unset: the caller
-// tests exit_code().
-cell call_callback(const cell* fn, uint32_t name_symbol, const cell* args, uint32_t n);
-
 // The events a callback selects: the words of the block that opens its body, or every event.
 uint32_t mask_of(const cell* callback);
 

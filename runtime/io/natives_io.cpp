@@ -14,6 +14,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/parse.h"
 #include "runtime/interpreter/stack.h"
@@ -90,8 +91,7 @@ void transcode_star(bool, const int32_t* refs)
 bool lexer_callback(const cell* callback, cell* args)
 {
     if (cell_type(callback) != TYPE_FUNCTION) fire(ERR_INTERNAL, err::NOT_DONE, word::load("routine!"));
-    cell answer = trace::call_callback(callback, symbol::resolve(word_symbol(rt_word_cell(W_LEXER_CALLBACK_TAG))),
-                                       args, 5);
+    cell answer = interpreter::call_value(callback, rt_word_cell(W_LEXER_CALLBACK_TAG), args, 5);
     return !cell_falsy(&answer);
 }
 

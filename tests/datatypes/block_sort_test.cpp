@@ -11,6 +11,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/string.h"
 #include "support/fixtures.h"
 #include "support/values.h"
@@ -51,12 +52,12 @@ struct hook_state {
 hook_state hook_s;
 
 // The stand-in for `func [a b] [a < b]`; whole records arrive as blocks and compare by their cells.
-bool stand_in_call(const cell*, const cell* args, uint32_t count, cell* result)
+cell stand_in_call(const cell*, const cell*, const cell* args, uint32_t count, bool)
 {
     EXPECT_EQ(count, 2u);
     int32_t call = hook_s.calls++;
     if (call == hook_s.raise_at) fire(ERR_SCRIPT, err::INVALID_ARG);
-    if (call == hook_s.exit_at) return false;
+    if (call == hook_s.exit_at) throw exit_unwind{};
     if (call == 3 && hook_s.grow_at_call) {
         cell v = test::integer(99);
         block::rs_append(hook_s.grow_at_call, &v);
@@ -68,8 +69,7 @@ bool stand_in_call(const cell*, const cell* args, uint32_t count, cell* result)
     } else {
         r = reference_compare(args, args + 1, hook_s.case_);
     }
-    *result = cell{TYPE_LOGIC, r < 0, 0, 0};
-    return true;
+    return cell{TYPE_LOGIC, r < 0, 0, 0};
 }
 
 class BlockSort : public test::StackTest {
@@ -78,18 +78,18 @@ protected:
     {
         StackTest::SetUp();
         stack::push_slot();   // the window's result cell: refinement arguments lie above it
-        saved_hook = block::call_hook;
-        block::call_hook = stand_in_call;
+        saved_hook = function::call_hook;
+        function::call_hook = stand_in_call;
         hook_s = hook_state{};
     }
     void TearDown() override
     {
-        block::call_hook = saved_hook;
+        function::call_hook = saved_hook;
         StackTest::TearDown();
     }
     cell* push(cell c) { return stack::push(&c); }
     cell* function() { return push(cell{TYPE_FUNCTION, 0, 0, 0}); }
-    bool (*saved_hook)(const cell*, const cell*, uint32_t, cell*) = nullptr;
+    decltype(function::call_hook) saved_hook = nullptr;
 };
 
 const char* const words[] = {"apple", "Apple", "b", "B", "cherry", "", "a", "A", "zz", "Zz"};
@@ -233,7 +233,7 @@ TEST_F(BlockSort, AComparisonThatRaisesExitsOrChangesTheBlockLeavesItWhole)
 
         hook_s = hook_state{};
         hook_s.exit_at = 4;
-        block::sort(b, false, nullptr, function(), nullptr, false, false, stable);
+        EXPECT_THROW(block::sort(b, false, nullptr, function(), nullptr, false, false, stable), exit_unwind);
         EXPECT_EQ(tv::mold(b), before) << "an exit leaves the block as it was";
         EXPECT_EQ(hook_s.calls, 5) << "no call after the exit";
 

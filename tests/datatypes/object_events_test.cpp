@@ -47,7 +47,7 @@ TEST_F(ObjectEvents, OnChangeGetsTheWordTheOldAndTheNewValue)
     set_path(o, "a", tv::integer(5));   // the same value again still fires
     std::vector<std::string> expected = {"on-change* | a | 1 | 5", "on-change* | b | 2 | 6", "on-change* | a | 5 | 5"};
     EXPECT_EQ(calls, expected);
-    EXPECT_EQ(tob::last_locals, 2u) << "/local and x";
+    EXPECT_EQ(tob::on_change_locals(o), 2u) << "/local and x";
     cell events = word("events?");
     EXPECT_EQ(object::reflect(stack::push(o), &events)->data1, 1u);
 }
@@ -86,7 +86,7 @@ TEST_F(ObjectEvents, HandlerFieldsFireThroughAPathButNotThroughSet)
     calls.clear();
     set_path(o, "on-change*", f);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(tob::last_locals, 3u) << "a handler with another spec is counted again";
+    EXPECT_EQ(tob::on_change_locals(o), 3u) << "a handler with another spec is counted again";
 }
 
 TEST_F(ObjectEvents, HandlerFieldsMustHoldFunctions)

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/ownership.h"
 
 namespace tob {
@@ -69,9 +70,8 @@ inline cell* handler(const char* spec)
 // Each handler call: its name, then every argument molded (an object as "object", a value of a type
 // without mold by its type name or "?"), separated by " | ".
 inline std::vector<std::string> calls;
-inline uint32_t last_locals;
 
-inline void record(cell* handler, const cell* name, cell* args, uint32_t count, uint32_t locals)
+inline cell record(const cell* handler, const cell* name, const cell* args, uint32_t count, bool)
 {
     std::string text = tv::form(const_cast<cell*>(name));
     for (uint32_t i = 0; i < count; i++) {
@@ -80,10 +80,16 @@ inline void record(cell* handler, const cell* name, cell* args, uint32_t count, 
         if (t == TYPE_OBJECT) text += "object";
         else if (t == TYPE_INTEGER && !actions_of(t).mold) text += std::to_string(int32_t(args[i].data2));
         else if (!actions_of(t).mold) text += datatype_s.types[t].name ? datatype_s.types[t].name : "?";
-        else text += tv::mold(args + i);
+        else text += tv::mold(const_cast<cell*>(args + i));
     }
     calls.push_back(text);
-    last_locals = locals;
+    return unset_value;
+}
+
+// The count of locals the object's event record keeps for its on-change* handler.
+inline uint32_t on_change_locals(const cell* object)
+{
+    return series_head_cell(series_of(object->data3))[0].data2 & 0xFFFF;
 }
 
 // An object of the fields in the text (construct's rules) with handler fields added: on-change* and
@@ -112,14 +118,16 @@ protected:
         Values::SetUp();
         calls.clear();
         object::evaluate_hook = evaluate;
-        object::call_handler_hook = record;
+        saved_call = function::call_hook;
+        function::call_hook = record;
     }
     void TearDown() override
     {
         object::evaluate_hook = nullptr;
-        object::call_handler_hook = nullptr;
+        function::call_hook = saved_call;
         Values::TearDown();
     }
+    decltype(function::call_hook) saved_call = nullptr;
     // make object! spec (proto: a datatype! or an object), the result left on the stack.
     static cell* make(const char* spec, const cell* proto = nullptr)
     {

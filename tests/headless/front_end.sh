@@ -33,4 +33,21 @@ check "line mode status" 0 "$?"
 expected=$'== 3\n*** Script Error: x: needs a value\n*** Where: x\n*** Near : x: ()\n== [a b]\np'
 actual=$(cat "$out/stdout")
 check "line mode answers" "$expected" "$actual"
+# The test runner (--test, with the checked build beside): a marker written wrong, a marker with no
+# code and a file without cases fail instead of passing unchecked.
+checked=$(dirname "$1")/kiv-cli-checked.exe
+runner_fails() {   # what, file text
+  printf '%s' "$2" >"$out/case.kiv"
+  "$wine_exec" "$checked" --test "$out/case.kiv" </dev/null >"$out/stdout" 2>"$out/stderr"
+  check "$1: status" 1 "$?"
+  grep -q ' 1 failed$' "$out/stdout" || { echo "FAIL: $1: not counted as a failure:"; cat "$out/stdout"; fail=1; }
+}
+runner_fails "one = for two" $'1 + 2 ;= 3\n1 ;== 1\n'
+runner_fails "a lone ! marker" $'x: 1 ;! script/no-value\n1 ;== 1\n'
+runner_fails "a marker commented out" $';== 3\n1 ;== 1\n'
+runner_fails "a marker alone" $'   ;>> 3\n1 ;== 1\n'
+runner_fails "no cases" $'; nothing here\nx: 1\n'
+printf '%s' $'s: "a ;= b" ;== "a ;= b"\n' >"$out/case.kiv"
+"$wine_exec" "$checked" --test "$out/case.kiv" </dev/null >"$out/stdout" 2>"$out/stderr"
+check "a marker's characters inside a string" "1 passed, 0 failed" "$(tr -d '\r' <"$out/stdout")"
 exit "$fail"
