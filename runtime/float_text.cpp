@@ -1,11 +1,13 @@
-// Float to text and text to float, exact both ways: shortest digits from big-integer margins,
-// reading by a double approximation refined with exact big-integer comparisons. Every index into
-// the caller's text is checked against its length; the FPU must round to nearest in double.
+// Float to text and text to float, exact both ways: shortest digits by 128-bit scaling, digits cut
+// to a precision by exact big-integer division, reading by a double approximation refined with
+// exact big-integer comparisons. Every index into the caller's text is checked against its
+// length; the FPU must round to nearest in double.
 #include "runtime/float_text.h"
 
 #include <bit>
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
 
 #include "runtime/bigint.h"
 
@@ -128,24 +130,15 @@ void small_integer_digits(double v, int32_t k, int32_t limit, float_digits* out)
     out->point = k + 1;
 }
 
-// Exact scaled quantities of the digit loop: value / 10^k = r / s; mlo and mhi are half the gaps
-// to the neighbouring doubles on the same scale (mhi is mlo unless the gaps differ).
+// value / 10^k = r / s exactly, every quantity an integer.
 struct digit_state {
     big* r;
     big* s;
-    big* mlo;
-    big* mhi;
 };
 
 digit_state scale_for_digits(const binary_parts& p, int32_t k)
 {
-    int32_t r2 = p.q >= 0 ? p.q + 1 : 1;
-    int32_t s2 = p.q >= 0 ? 1 : 1 - p.q;
-    int32_t m2 = p.q >= 0 ? p.q : 0;
-    if (p.lower_gap_half) {
-        r2++;
-        s2++;
-    }
+    int32_t r2 = p.q > 0 ? p.q : 0, s2 = p.q < 0 ? -p.q : 0;
     int32_t r5 = 0, s5 = 0;
     if (k >= 0) {
         s5 = k;
@@ -153,89 +146,201 @@ digit_state scale_for_digits(const binary_parts& p, int32_t k)
     } else {
         r5 = -k;
         r2 -= k;
-        m2 -= k;
     }
     int32_t common = r2 < s2 ? r2 : s2;
-    if (m2 < common) common = m2;
     r2 -= common;
     s2 -= common;
-    m2 -= common;
     digit_state st;
     st.r = bigint::shift_left(bigint::multiply_pow5(bigint::from_u64(p.m), r5), r2);
     st.s = power_of_ten_parts(s5, s2);
-    st.mlo = power_of_ten_parts(r5, m2);
-    st.mhi = p.lower_gap_half ? bigint::shift_left(bigint::copy(st.mlo), 1) : st.mlo;
     return st;
 }
 
-void times_ten(digit_state* st)
+// The digits of the exact value, cut at `limit` digits and rounded half to even there.
+void exact_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, float_digits* out)
 {
-    st->r = bigint::multiply_add(st->r, 10, 0);
-    bool shared = st->mhi == st->mlo;
-    st->mlo = bigint::multiply_add(st->mlo, 10, 0);
-    st->mhi = shared ? st->mlo : bigint::multiply_add(st->mhi, 10, 0);
-}
-
-void release(digit_state* st)
-{
-    if (st->mhi != st->mlo) bigint::release(st->mhi);
-    bigint::release(st->mlo);
-    bigint::release(st->s);
-    bigint::release(st->r);
-}
-
-// Emits digits until the rest may be dropped (the text then lies inside the double's rounding
-// interval, whose ends count only for an even significand) or `limit` digits are out. Without
-// `shortest` only the limit or an exact end stops it: the digits of the exact value.
-void general_digits(uint64_t bits, int32_t k, bool k_exact, int32_t limit, bool shortest, float_digits* out)
-{
-    binary_parts p = split(bits);
-    digit_state st = scale_for_digits(p, k);
+    digit_state st = scale_for_digits(split(bits), k);
     if (!k_exact && bigint::compare(st.r, st.s) < 0) {
         k--;
-        times_ten(&st);
+        st.r = bigint::multiply_add(st.r, 10, 0);
     }
-    bool even = (bits & 1) == 0;
     for (int32_t i = 1;; i++) {
         int32_t digit = int32_t(bigint::quotient_digit(st.r, st.s));
-        int32_t j = 0, j1 = -1;
-        if (shortest) {
-            j = bigint::compare(st.r, st.mlo);
-            big* upper = bigint::difference(st.s, st.mhi);
-            j1 = upper->sign ? 1 : bigint::compare(st.r, upper);
-            bigint::release(upper);
-        }
-        bool raise;
-        if (shortest && j1 == 0 && even) {
-            raise = digit == 9 || j > 0;
-        } else if (shortest && (j < 0 || (j == 0 && even))) {
-            raise = false;
-            if (!bigint::is_zero(st.r) && j1 > 0) {
-                st.r = bigint::shift_left(st.r, 1);
-                int32_t half = bigint::compare(st.r, st.s);
-                raise = half > 0 || (half == 0 && (digit & 1));
-            }
-        } else if (shortest && j1 > 0) {
-            raise = true;
-        } else {
-            append_digit(out, digit);
-            if (!shortest && bigint::is_zero(st.r)) break;   // the exact value ends here
-            if (i < limit) {
-                times_ten(&st);
-                continue;
-            }
-            // Cut by the precision: round half to even on the exact remainder.
-            st.r = bigint::shift_left(st.r, 1);
-            int32_t half = bigint::compare(st.r, st.s);
-            if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
-            break;
-        }
         append_digit(out, digit);
-        if (raise) round_up(out, &k);
+        if (bigint::is_zero(st.r)) break;   // the exact value ends here
+        if (i < limit) {
+            st.r = bigint::multiply_add(st.r, 10, 0);
+            continue;
+        }
+        st.r = bigint::shift_left(st.r, 1);
+        int32_t half = bigint::compare(st.r, st.s);
+        if (half > 0 || (half == 0 && (digit & 1))) round_up(out, &k);
         break;
     }
-    release(&st);
+    bigint::release(st.s);
+    bigint::release(st.r);
     out->point = k + 1;
+}
+
+// ---- Shortest digits by 128-bit scaling ----------------------------------------------------
+//
+// The rounding interval of v = c x 2^q is scaled by 10^-k, with k the largest such that 10^k is
+// no wider than the interval: then one or both of the neighbouring multiples of 10^k lie inside,
+// and at most one multiple of 10^(k+1), which is the shorter text when there is one. v and the
+// interval's ends are x = cb x 2^q x 10^-k for cb four times c, c - 1/2 and c + 1/2 (c - 1/4 below
+// a power of two), made from G, the power of ten over a power of two rounded up: the product
+// exceeds x by less than 2^-66. What the choice needs of each x is its floor and whether it is an
+// integer, kept as floor | (not an integer): compared with an even integer that answers as x
+// would. A product whose fraction is below 2^-66 could be an integer or a value just under or
+// over one. With e = -k: G is exact for 0 <= e <= 54; for -24 <= e < 0 only an integer comes that
+// close, as x is then a multiple of 5^e; for every other e, tools/float-powers-table proves that
+// no double's product comes that close.
+
+struct power_words {
+    uint64_t high, low;
+};
+
+constexpr int32_t POWER_E_MIN = -292;
+constexpr int32_t EXACT_POWER_MAX = 54;   // G is exact for 0 <= e <= 54
+
+// G = ceil(10^e x 2^-r), r = floor(e log2 10) - 125, for e = -292 ... 324.
+constexpr power_words powers[] = {
+#include "runtime/float_text_powers.inc"
+};
+
+void multiply_64(uint64_t a, uint64_t b, uint64_t* high, uint64_t* low)
+{
+#if defined(__SIZEOF_INT128__)
+    unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    *high = uint64_t(p >> 64);
+    *low = uint64_t(p);
+#else
+    uint64_t a0 = uint32_t(a), a1 = a >> 32, b0 = uint32_t(b), b1 = b >> 32;
+    uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0;
+    uint64_t middle = (p00 >> 32) + uint32_t(p01) + uint32_t(p10);
+    *low = middle << 32 | uint32_t(p00);
+    *high = a1 * b1 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+#endif
+}
+
+// floor(e log10 2), floor(e log10 2 + log10 3/4) and floor(e log2 10), exact over the range of
+// double exponents (tools/float-powers-table checks them against exact powers).
+int32_t floor_log10_pow2(int32_t e) { return int32_t((int64_t(e) * 661971961083) >> 41); }
+int32_t floor_log10_three_quarters_pow2(int32_t e)
+{
+    return int32_t((int64_t(e) * 661971961083 - 274743187321) >> 41);
+}
+int32_t floor_log2_pow10(int32_t e) { return int32_t((int64_t(e) * 913124641741) >> 38); }
+
+// x = cp x G / 2^127 less the excess, as floor | (not an integer); cp < 2^61 bounds the excess.
+uint64_t scaled_odd(const power_words& g, uint64_t cp, int32_t e)
+{
+    uint64_t a1, a0, b1, b0;
+    multiply_64(g.low, cp, &a1, &a0);
+    multiply_64(g.high, cp, &b1, &b0);
+    uint64_t middle = b0 + a1;
+    uint64_t whole = (b1 + (middle < a1)) << 1 | middle >> 63;
+    uint64_t fraction_high = middle & ~SIGN_BIT;   // the fraction is fraction_high x 2^-63 + a0 x 2^-127
+    if (fraction_high != 0 || a0 > uint64_t(1) << 61) return whole | 1;
+    if (e >= 0 && e <= EXACT_POWER_MAX) return fraction_high == 0 && a0 == 0 ? whole : whole | 1;
+    return whole;
+}
+
+// A finite positive double's shortest digits, nearest to it among the shortest (the even at a
+// tie), as f x 10^exponent.
+void shortest_decimal(uint64_t bits, uint64_t* f, int32_t* exponent)
+{
+    binary_parts p = split(bits);
+    // Integers below 2^53: the spacing is at most 1, so no text with fewer digits lies inside.
+    if (p.q <= 0 && p.q >= -52 && (p.m & ((uint64_t(1) << -p.q) - 1)) == 0) {
+        *f = p.m >> -p.q;
+        *exponent = 0;
+        return;
+    }
+    uint64_t cb = p.m << 2, cb_high = cb + 2, cb_low = p.lower_gap_half ? cb - 1 : cb - 2;
+    int32_t k = p.lower_gap_half ? floor_log10_three_quarters_pow2(p.q) : floor_log10_pow2(p.q);
+    int32_t h = p.q + floor_log2_pow10(-k) + 2;   // 2 to 5
+    const power_words& g = powers[-k - POWER_E_MIN];
+    uint64_t vb = scaled_odd(g, cb << h, -k);
+    uint64_t vb_low = scaled_odd(g, cb_low << h, -k);
+    uint64_t vb_high = scaled_odd(g, cb_high << h, -k);
+    uint64_t open = p.m & 1;   // an odd significand's interval leaves out its ends
+    auto inside = [&](uint64_t d) { return vb_low + open <= d << 2 && (d << 2) + open <= vb_high; };
+    uint64_t s = vb >> 2;
+    uint64_t s10 = s / 10 * 10;
+    *exponent = k;
+    if (inside(s10) || inside(s10 + 10)) {
+        *f = inside(s10) ? s10 : s10 + 10;
+        return;
+    }
+    bool low_in = inside(s), high_in = inside(s + 1);
+    if (low_in != high_in) {
+        *f = low_in ? s : s + 1;
+        return;
+    }
+    // Both: the nearer to v, the even one at a tie. vb compared with 4s + 2 is v with the midpoint.
+    uint64_t midpoint = 4 * s + 2;
+    *f = vb < midpoint || (vb == midpoint && (s & 1) == 0) ? s : s + 1;
+}
+
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void put_pair(char* p, uint32_t n) { std::memcpy(p, digit_pairs + 2 * n, 2); }
+
+// The eight digits of n < 10^8 at p, by pairs that do not wait on each other.
+void put_eight(char* p, uint32_t n)
+{
+    uint32_t high = n / 10000, low = n % 10000;
+    put_pair(p, high / 100);
+    put_pair(p + 2, high % 100);
+    put_pair(p + 4, low / 100);
+    put_pair(p + 6, low % 100);
+}
+
+constexpr uint64_t ten_to[18] = {1,
+                                 10,
+                                 100,
+                                 1000,
+                                 10000,
+                                 100000,
+                                 1000000,
+                                 10000000,
+                                 100000000,
+                                 1000000000,
+                                 10000000000,
+                                 100000000000,
+                                 1000000000000,
+                                 10000000000000,
+                                 100000000000000,
+                                 1000000000000000,
+                                 10000000000000000,
+                                 100000000000000000};
+
+// f x 10^exponent (0 < f < 10^17) as digits and point, trailing zeros dropped. The digits are
+// written in place from the last: the count comes from f's bit length, 1233 / 4096 ~ log10 2.
+void put_decimal(uint64_t f, int32_t exponent, float_digits* out)
+{
+    int32_t t = ((64 - __builtin_clzll(f)) * 1233) >> 12;
+    int32_t count = t + (f >= ten_to[t]);
+    out->point = count + exponent;
+    char* p = out->digits + count;
+    for (; f >= 100000000; f /= 100000000) {
+        p -= 8;
+        put_eight(p, uint32_t(f % 100000000));
+    }
+    uint32_t n = uint32_t(f);
+    for (; n >= 100; n /= 100) {
+        p -= 2;
+        put_pair(p, n % 100);
+    }
+    if (n >= 10) put_pair(p - 2, n);
+    else p[-1] = char('0' + n);
+    while (out->digits[count - 1] == '0') count--;
+    out->length = count;
+    out->digits[count] = 0;
 }
 
 // ---- Display layout ------------------------------------------------------------------------
@@ -252,32 +357,56 @@ const char* special_text(double value, uint32_t point_zero)
     return negative ? "-0" : "0";
 }
 
+// Up to 32 bytes by fixed-size moves that may overlap: the C runtime's memcpy and memset are calls
+// that cost more than these short copies.
+void copy_short(char* to, const char* from, size_t count)
+{
+    auto both_ends = [&](auto width) {
+        constexpr size_t w = decltype(width)::value;
+        std::memcpy(to, from, w);
+        std::memcpy(to + count - w, from + count - w, w);
+    };
+    if (count >= 16) both_ends(std::integral_constant<size_t, 16>());
+    else if (count >= 8) both_ends(std::integral_constant<size_t, 8>());
+    else if (count >= 4) both_ends(std::integral_constant<size_t, 4>());
+    else if (count >= 2) both_ends(std::integral_constant<size_t, 2>());
+    else if (count) *to = *from;
+}
+
+constexpr char thirty_two_zeros[] = "00000000000000000000000000000000";
+
+// A text being laid out into FLOAT_FORM_ROOM characters (always enough), written through a pointer
+// that the compiler can keep in a register.
 struct text_builder {
-    char text[FLOAT_FORM_ROOM];
-    size_t n;
-    void put(char c) { text[n++] = c; }
+    char* start;
+    char* at;
+    void put(char c) { *at++ = c; }
     void put(const char* s, size_t count)
     {
-        std::memcpy(text + n, s, count);
-        n += count;
+        copy_short(at, s, count);
+        at += count;
     }
     void zeros(int32_t count)
     {
-        for (int32_t i = 0; i < count; i++) put('0');
+        if (count > 0) put(thirty_two_zeros, size_t(count));
     }
+    size_t length() const { return size_t(at - start); }
 };
 
+// A decimal exponent, below 1000 in magnitude: no "+" and no leading zeros.
 void put_exponent(text_builder* b, int32_t e)
 {
     if (e < 0) b->put('-');
     uint32_t u = e < 0 ? uint32_t(-e) : uint32_t(e);
-    char reversed[10];
-    int32_t n = 0;
-    do {
-        reversed[n++] = char('0' + u % 10);
-        u /= 10;
-    } while (u);
-    while (n) b->put(reversed[--n]);
+    if (u >= 100) {
+        b->put(char('0' + u / 100));
+        u %= 100;
+    } else if (u < 10) {
+        b->put(char('0' + u));
+        return;
+    }
+    put_pair(b->at, u);
+    b->at += 2;
 }
 
 // Lays out digits d1..dn with point p: exponent form outside -6 <= p <= 17, else fixed form; a
@@ -304,9 +433,9 @@ void lay_out(const float_digits& d, uint32_t point_zero, text_builder* b)
         b->zeros(p - n);
         b->put('.');
     }
-    if (b->text[b->n - 1] == '.') {
+    if (b->at[-1] == '.') {
         if (point_zero) b->put('0');
-        else b->n--;
+        else b->at--;
     }
     if (exponent_form) {
         b->put('e');
@@ -603,7 +732,9 @@ float_text_state float_text_s;
 
 namespace {
 
-void digits_of(double value, int32_t precision, bool shortest, float_digits* out)
+// The exact value's digits rounded to `precision` of them (at most 20); zero, infinity and NaN by
+// their points.
+void digits_of(double value, int32_t precision, float_digits* out)
 {
     uint64_t bits = bits_of(value);
     out->length = 0;
@@ -624,21 +755,30 @@ void digits_of(double value, int32_t precision, bool shortest, float_digits* out
     bool k_exact;
     int32_t k = estimate_decade(v, bits, &k_exact);
     if (k_exact && k <= 14 && is_integer(split(bits))) small_integer_digits(v, k, limit, out);
-    else general_digits(bits, k, k_exact, limit, shortest, out);
+    else exact_digits(bits, k, k_exact, limit, out);
     while (out->length > 1 && out->digits[out->length - 1] == '0') out->length--;
     out->digits[out->length] = 0;
 }
 
-// The builder's text into out[0..room), NUL-terminated; 0 (and an empty text) when it does not fit.
-size_t copy_out(const text_builder& b, char* out, size_t room)
+// Lays out a text by `write` into out[0..room), NUL-terminated: in place when the room is the
+// largest a text needs, else through a buffer, answering 0 (and an empty text) when it does not fit.
+template <class F>
+size_t write_text(char* out, size_t room, F write)
 {
-    if (b.n + 1 > room) {
-        if (room) out[0] = 0;
-        return 0;
+    char buffer[FLOAT_FORM_ROOM];
+    char* target = room >= FLOAT_FORM_ROOM ? out : buffer;
+    text_builder b{target, target};
+    write(&b);
+    size_t n = b.length();
+    if (target != out) {
+        if (n + 1 > room) {
+            if (room) out[0] = 0;
+            return 0;
+        }
+        std::memcpy(out, buffer, n);
     }
-    std::memcpy(out, b.text, b.n);
-    out[b.n] = 0;
-    return b.n;
+    out[n] = 0;
+    return n;
 }
 
 // What "%.<precision>g" lays out: fixed notation when the decimal exponent x of the first digit
@@ -673,22 +813,27 @@ void lay_out_g(const float_digits& d, int32_t precision, text_builder* b)
 
 void float_to_digits(double value, int32_t precision, float_digits* out)
 {
-    digits_of(value, precision, true, out);
+    uint64_t bits = bits_of(value), magnitude = bits & ~SIGN_BIT;
+    uint64_t f;
+    int32_t exponent;
+    if (magnitude - 1 >= INFINITY_BITS - 1) return digits_of(value, precision, out);   // zero, infinity, NaN
+    shortest_decimal(magnitude, &f, &exponent);
+    out->negative = uint32_t(bits >> 63);
+    put_decimal(f, exponent, out);
+    // Longer than the precision allows: no text that short reads back, so the exact value is
+    // rounded to that many digits.
+    if (precision > 0 && out->length > precision) digits_of(value, precision, out);
 }
 
 size_t float_form_into(double value, int32_t precision, uint32_t point_zero, char* out, size_t room)
 {
     float_digits d;
     float_to_digits(value, precision, &d);
-    text_builder b;
-    b.n = 0;
-    if (d.point >= FLOAT_POINT_ZERO) {
+    return write_text(out, room, [&](text_builder* b) {
+        if (d.point < FLOAT_POINT_ZERO) return lay_out(d, point_zero, b);
         const char* s = special_text(value, point_zero);
-        b.put(s, std::strlen(s));
-    } else {
-        lay_out(d, point_zero, &b);
-    }
-    return copy_out(b, out, room);
+        b->put(s, std::strlen(s));
+    });
 }
 
 size_t float_form_g(double value, int32_t precision, char* out, size_t room)
@@ -696,16 +841,12 @@ size_t float_form_g(double value, int32_t precision, char* out, size_t room)
     if (precision < 1) precision = 1;
     if (precision > 17) precision = 17;
     float_digits d;
-    digits_of(value, precision, false, &d);
-    text_builder b;
-    b.n = 0;
-    if (d.point >= FLOAT_POINT_ZERO) {
+    digits_of(value, precision, &d);
+    return write_text(out, room, [&](text_builder* b) {
+        if (d.point < FLOAT_POINT_ZERO) return lay_out_g(d, precision, b);
         const char* s = special_text(value, 0);
-        b.put(s, std::strlen(s));
-    } else {
-        lay_out_g(d, precision, &b);
-    }
-    return copy_out(b, out, room);
+        b->put(s, std::strlen(s));
+    });
 }
 
 double text_to_float(const char* text, size_t length, int32_t extra_exponent, size_t* remaining)

@@ -249,9 +249,14 @@ cell* bitset::make_from_spec(const cell* spec, int32_t caller)
     if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
         cell type = datatype_cell(TYPE_BITSET);
         if (caller == CALLER_TO) fire(ERR_SCRIPT, err::BAD_TO_ARG, &type, spec);
+        // The size must be a 32-bit integer (a float is truncated) that the largest bitset holds;
+        // any other size is refused naming the value given.
+        double d = t == TYPE_FLOAT ? cell_float(&s) : 0.0;
+        if (!(d > -2147483649.0 && d < 2147483648.0)) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
         int64_t bits;
         number_of(&s, &bits);
-        if (bits < 0) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
+        if (bits < 0 || (bits > 0 && uint64_t(bits - 1) >> 3 >= BITSET_MAX_BYTES))
+            fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
         uint32_t n = bits == 0 ? 0 : bytes_for(bits - 1);
         bitset_at(slot, alloc_bits(n, 0, false));
     } else if (t == TYPE_BITSET) {

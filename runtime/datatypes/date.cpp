@@ -465,7 +465,7 @@ int32_t emit_month(cell* buffer, int32_t month, int32_t part)
     return part;
 }
 
-int32_t form_into(cell* value, cell* buffer, int32_t part)
+int32_t form_into(cell* value, cell* buffer, int32_t part, bool exact)
 {
     uint32_t p = date::packed_of(value);
     const char* sep = int32_t(p) < 0 ? "/" : "-";
@@ -486,7 +486,7 @@ int32_t form_into(cell* value, cell* buffer, int32_t part)
     if (!date::has_time(p)) return part;
     part = string::emit_literal(buffer, "/", part);
     uint32_t zone = zone_of(p);
-    part = time_::form_into(date::time_of(value) + date::zone_seconds(zone), buffer, part);
+    part = time_::form_into(date::time_of(value) + date::zone_seconds(zone), buffer, part, exact);
     if (zone == 0) return part;
     uint32_t hours = (zone >> 2) & 15, quarters = zone & 3;
     char text[8] = {zone & 0x40 ? '-' : '+', char('0' + hours / 10), char('0' + hours % 10), ':',
@@ -496,10 +496,11 @@ int32_t form_into(cell* value, cell* buffer, int32_t part)
 
 }  // namespace
 
-int32_t date::form(cell* value, cell* buffer, cell*, int32_t part) { return form_into(value, buffer, part); }
-int32_t date::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+int32_t date::form(cell* value, cell* buffer, cell*, int32_t part) { return form_into(value, buffer, part, false); }
+// mold/all writes the seconds of the time in full.
+int32_t date::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
 {
-    return form_into(value, buffer, part);
+    return form_into(value, buffer, part, all);
 }
 
 // ---- compare, arithmetic ------------------------------------------------------------------------

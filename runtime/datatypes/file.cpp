@@ -97,11 +97,26 @@ int32_t file::mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32
     std::vector<uint32_t> name = string_internal::code_points(value, count);
     part = string::emit_literal(buffer, "%", part);
     if (name.empty()) return string::emit_literal(buffer, "\"\"", part);
+    // Besides what a url encodes, the lexer ends an unquoted name at a parenthesis, ":" or "@".
     bool quoted = false;
-    for (uint32_t cp : name) quoted |= cp < 127 && !url::plain_q(uint8_t(cp), url::PERCENT_PATH);
+    for (uint32_t cp : name) {
+        bool ends_name = cp == '(' || cp == ')' || cp == ':' || cp == '@';
+        quoted |= cp < 127 && (!url::plain_q(uint8_t(cp), url::PERCENT_PATH) || ends_name);
+    }
     if (quoted) part = string::emit_literal(buffer, "\"", part);
-    for (uint32_t cp : name) string::append_char(buffer->data2, cp);
-    part -= int32_t(name.size());
+    for (uint32_t cp : name) {
+        // A quoted name ends at a double quote, a line feed or a NUL, and is read with "^" escapes
+        // and then "%" escapes decoded: these characters are written percent-encoded.
+        bool encoded = quoted && (cp == '"' || cp == '^' || cp == '%' || cp == '\n' || cp == 0);
+        if (encoded) {
+            const char* hex = string::byte_to_hex(uint8_t(cp));
+            const char escape[4] = {'%', hex[0], hex[1], 0};
+            part = string::emit_literal(buffer, escape, part);
+        } else {
+            string::append_char(buffer->data2, cp);
+            part--;
+        }
+    }
     if (quoted) part = string::emit_literal(buffer, "\"", part);
     return part;
 }

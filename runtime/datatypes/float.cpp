@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "runtime/cells.h"
+#include "runtime/crt_math.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -37,8 +38,13 @@ constexpr double epsilon = 2.220446049250313e-16;
 constexpr uint64_t sign_bit = uint64_t(1) << 63;
 constexpr uint64_t exponent_bits = 0x7FF0000000000000;
 
+// A double's digits written without an exponent: a sign, "0.", 325 zeros before the digits of the
+// smallest subnormal moved two places for a percent, 17 digits, "%" and the NUL.
+constexpr size_t PLAIN_ROOM = 360;
+
 struct float_state {
     char text[FLOAT_FORM_ROOM];   // form_float's buffer
+    char plain[PLAIN_ROOM];       // texts without an exponent
 };
 float_state float_s;
 
@@ -64,6 +70,122 @@ double number_of(const cell* c)
 {
     uint32_t t = cell_type(c);
     return t == TYPE_INTEGER || t == TYPE_CHAR ? double(int32_t(c->data2)) : cell_float(c);
+}
+
+
+// ---- powers of integral numbers -----------------------------------------------------------------
+// The runtime library's pow may miss the nearest double by an ulp, and then a power whose exact
+// value is a short decimal prints badly (10 ** 23 as 1.0000000000000001e23). A power of an
+// integral base and exponent is therefore computed exactly and rounded once, to nearest even.
+
+// Unsigned integers of up to 48 words, least significant first: room for the 1031 bits of the
+// largest power computed, and for the bit more that a remainder of the division by it can take.
+struct wide {
+    static constexpr int32_t WORDS = 48;
+    uint32_t w[WORDS] = {};
+    int32_t used = 1;
+
+    void multiply(uint32_t m)
+    {
+        uint64_t carry = 0;
+        for (int32_t i = 0; i < used; i++) {
+            uint64_t p = uint64_t(w[i]) * m + carry;
+            w[i] = uint32_t(p);
+            carry = p >> 32;
+        }
+        if (carry) w[used++] = uint32_t(carry);   // callers keep the product within WORDS
+    }
+    int32_t bits() const { return (used - 1) * 32 + (32 - std::countl_zero(w[used - 1])); }
+    bool bit(int32_t i) const { return (w[i >> 5] >> (i & 31)) & 1; }
+};
+
+// The double nearest to (q + a sticky fraction) * 2^exponent, q not zero, for a result known to
+// be a normal double.
+double round_nearest(uint64_t q, bool sticky, int32_t exponent)
+{
+    int32_t shift = std::countl_zero(q);
+    q <<= shift;
+    exponent -= shift;
+    uint64_t mantissa = q >> 11, rest = q & 0x7FF;
+    if (rest > 0x400 || (rest == 0x400 && (sticky || (mantissa & 1)))) mantissa++;
+    return std::ldexp(double(mantissa), exponent + 11);
+}
+
+// The top 64 bits of x below bit `top` (exclusive), and whether any bit below them is set.
+uint64_t top_bits(const wide& x, int32_t top, bool* sticky)
+{
+    uint64_t q = 0;
+    int32_t low = std::max(top - 64, 0);
+    for (int32_t i = top - 1; i >= low; i--) q = q << 1 | uint64_t(x.bit(i));
+    *sticky = false;
+    for (int32_t i = 0; i < low && !*sticky; i++) *sticky = x.bit(i);
+    return q;
+}
+
+// floor(2^(n + 62) / d) for d of n bits, with whether a remainder is left: long division, one
+// quotient bit per step. The quotient lies in (2^62, 2^63].
+uint64_t reciprocal_bits(const wide& d, int32_t n, bool* sticky)
+{
+    wide r;
+    uint64_t q = 0;
+    for (int32_t step = 0; step <= n + 62; step++) {
+        // r := 2r + (the dividend's bit: only its top bit is set)
+        uint32_t carry = step == 0 ? 1 : 0;
+        for (int32_t i = 0; i < r.used; i++) {
+            uint32_t next = r.w[i] >> 31;
+            r.w[i] = r.w[i] << 1 | carry;
+            carry = next;
+        }
+        if (carry) r.w[r.used++] = carry;
+        bool fits = r.used > d.used;
+        if (!fits && r.used == d.used) {
+            int32_t i = r.used - 1;
+            while (i > 0 && r.w[i] == d.w[i]) i--;
+            fits = r.w[i] >= d.w[i];
+        }
+        q <<= 1;
+        if (!fits) continue;
+        q |= 1;
+        uint64_t borrow = 0;
+        for (int32_t i = 0; i < r.used; i++) {
+            uint64_t sub = uint64_t(i < d.used ? d.w[i] : 0) + borrow;
+            borrow = r.w[i] < sub;
+            r.w[i] = uint32_t(uint64_t(r.w[i]) - sub);
+        }
+        while (r.used > 1 && r.w[r.used - 1] == 0) r.used--;
+    }
+    *sticky = r.used > 1 || r.w[0] != 0;
+    return q;
+}
+
+// base ** exponent rounded once, when both are integral, |base| is 2 to 2^32 - 1 and the result
+// is a normal double; false otherwise (the library's pow decides: overflow, underflow, 0, ±1).
+bool exact_integral_power(double base, double exponent, double* out)
+{
+    double magnitude = std::fabs(base);
+    if (!(magnitude >= 2.0 && magnitude < 4294967296.0) || base != std::trunc(base)) return false;
+    if (!(std::fabs(exponent) <= 1100.0) || exponent != std::trunc(exponent)) return false;
+    int32_t e = int32_t(std::fabs(exponent));
+    // Beyond 1030 bits no result is a normal double (the estimate's error is far below a bit).
+    if (e * std::log2(magnitude) > 1030.0) return false;
+    wide x;
+    x.w[0] = 1;
+    for (int32_t i = 0; i < e; i++) x.multiply(uint32_t(magnitude));
+    int32_t n = x.bits();
+    bool sticky;
+    double r;
+    if (exponent >= 0) {
+        if (n > 1024) return false;
+        uint64_t q = top_bits(x, n, &sticky);
+        r = round_nearest(q, sticky, std::max(n - 64, 0));
+    } else {
+        // 1 / x lies in (2^-n, 2^(1-n)]: normal while n stays below 1022.
+        if (n > 1021) return false;
+        uint64_t q = reciprocal_bits(x, n, &sticky);
+        r = round_nearest(q, sticky, -(n + 62));
+    }
+    *out = base < 0 && (e & 1) ? -r : r;
+    return true;
 }
 
 }  // namespace
@@ -148,12 +270,17 @@ bool float_::equal32_q(float a, float b)
 
 namespace {
 
+// Significant digits of the first text of a kind (seconds: 6, laid out by float_form_into).
+int32_t first_precision(int32_t kind)
+{
+    return kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : kind == float_::FORM_SECONDS ? 6 : 7;
+}
+
 // The first text of a kind: significant digits by the precision the kind is printed with.
 size_t first_text(double value, int32_t kind, char* out)
 {
     if (kind == float_::FORM_SECONDS) return float_form_into(value, 6, 0, out, FLOAT_FORM_ROOM);
-    int32_t precision = kind == float_::FORM_FLOAT ? 16 : kind == float_::FORM_PERCENT ? 13 : 7;
-    return float_form_g(value, precision, out, FLOAT_FORM_ROOM);
+    return float_form_g(value, first_precision(kind), out, FLOAT_FORM_ROOM);
 }
 
 // Digits that show the binary representation rather than the number: a long text ending in 01
@@ -172,6 +299,31 @@ bool noisy(const char* text, size_t length)
     return (last2[0] == '0' && last2[1] == '1') || (last2[0] == '9' && last2[1] == '9');
 }
 
+// The digits of d (0.d1d2...dn x 10^point) without an exponent into out (PLAIN_ROOM); its length.
+size_t write_plain(const float_digits& d, int32_t point, char* out)
+{
+    size_t k = 0;
+    auto digits = [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++) out[k++] = d.digits[i];
+    };
+    if (d.negative) out[k++] = '-';
+    if (point <= 0) {
+        out[k++] = '0';
+        out[k++] = '.';
+        for (int32_t i = point; i < 0; i++) out[k++] = '0';
+        digits(0, d.length);
+    } else if (point < d.length) {
+        digits(0, point);
+        out[k++] = '.';
+        digits(point, d.length);
+    } else {
+        digits(0, d.length);
+        for (int32_t i = d.length; i < point; i++) out[k++] = '0';
+    }
+    out[k] = 0;
+    return k;
+}
+
 }  // namespace
 
 const char* float_::form_float(double value, int32_t kind)
@@ -184,11 +336,20 @@ const char* float_::form_float(double value, int32_t kind)
     if (pretty_q && abs(value) < epsilon) return percent ? "0%" : kind == FORM_POINT ? "0" : "0.0";
     char* text = float_s.text;
     size_t n = first_text(value, kind, text);
+    int32_t precision = first_precision(kind);
     if (pretty_q && noisy(text, n)) {
         bool single = kind == FORM_SINGLE || kind == FORM_SECONDS || kind == FORM_POINT;
-        n = float_form_g(value, single ? 5 : 14, text, FLOAT_FORM_ROOM);
+        precision = single ? 5 : 14;
+        n = float_form_g(value, precision, text, FLOAT_FORM_ROOM);
     }
     if (percent) {
+        // The lexer reads no exponent before a "%": the same digits are written out in full.
+        if (std::strchr(text, 'e')) {
+            float_digits d;
+            float_to_digits(value, precision, &d);
+            text = float_s.plain;
+            n = write_plain(d, d.point, text);
+        }
         text[n++] = '%';
         text[n] = 0;
     } else if (!std::strchr(text, '.') && kind != FORM_SECONDS && kind != FORM_POINT) {
@@ -201,6 +362,27 @@ const char* float_::form_float(double value, int32_t kind)
     return text;
 }
 
+const char* float_::plain_text(const float_digits& d, int32_t point)
+{
+    write_plain(d, point, float_s.plain);
+    return float_s.plain;
+}
+
+const char* float_::exact_percent_text(double fraction)
+{
+    float_digits d;
+    float_to_digits(fraction, 0, &d);
+    if (d.point == FLOAT_POINT_SPECIAL) return form_float(fraction, FORM_PERCENT);
+    if (d.point == FLOAT_POINT_ZERO) return d.negative ? "-0%" : "0%";
+    // The fraction's own digits with the point moved: the loader lowers the exponent by two
+    // instead of dividing, so the text reads back as exactly this fraction.
+    char* text = float_s.plain;
+    size_t n = write_plain(d, d.point + 2, text);
+    text[n] = '%';
+    text[n + 1] = 0;
+    return text;
+}
+
 int32_t float_::form(cell* value, cell* buffer, cell*, int32_t part)
 {
     return string::emit_literal(buffer, form_float(get(value), FORM_FLOAT), part);
@@ -208,7 +390,10 @@ int32_t float_::form(cell* value, cell* buffer, cell*, int32_t part)
 
 int32_t float_::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
 {
-    return string::emit_literal(buffer, float_form(get(value), 0, 1), part);
+    char text[FLOAT_FORM_ROOM];
+    size_t n = float_form_into(get(value), 0, 1, text, sizeof text);
+    string::concatenate_literal_part(buffer, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
+    return part - int32_t(n);
 }
 
 double float_::from_text(const uint8_t* start, uint32_t count, uint32_t unit, int32_t* status)
@@ -348,7 +533,9 @@ cell* float_::power(cell* base, cell* exponent)
 {
     uint32_t et = cell_type(exponent);
     if (et != TYPE_INTEGER && et != TYPE_FLOAT) fire_expect_arg(0, et);
-    cell_set_float(base, std::pow(get(base), number_of(exponent)));
+    double b = get(base), e = number_of(exponent), r;
+    if (!exact_integral_power(b, e, &r)) r = crt_math::pow(b, e);
+    cell_set_float(base, r);
     return base;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include "runtime/cell.h"
 
+struct float_digits;
+
 namespace float_ {
 void init();
 
@@ -51,6 +53,12 @@ bool almost_equal_q(double a, double b);   // the tolerant equality of `=`
 bool equal32_q(float a, float b);
 // NUL-terminated ASCII text of value for the kind, valid until the next call.
 const char* form_float(double value, int32_t kind);
+// The digits of d (0.d1d2...dn x 10^point) written without an exponent, the sign first: 0.00ddd,
+// dd.dd or dd00 (no point when whole). Valid until the next call.
+const char* plain_text(const float_digits& d, int32_t point);
+// mold/all of a percent!: the text that reads back as exactly the fraction, valid until the next
+// call.
+const char* exact_percent_text(double fraction);
 double do_math_op(double left, double right, uint32_t code);
 // The typed entry: left is the call's first argument (float!, percent!, time! or integer!) and
 // receives the result.

@@ -165,16 +165,11 @@ int32_t integer::do_math_op(int32_t left, int32_t right, uint32_t code, cell* re
 {
     int32_t r;
     switch (code) {
-    case MATH_ADD: case MATH_SUBTRACT: case MATH_MULTIPLY: {
-        bool overflowed = code == MATH_ADD        ? __builtin_add_overflow(left, right, &r)
-                          : code == MATH_SUBTRACT ? __builtin_sub_overflow(left, right, &r)
-                                                  : __builtin_mul_overflow(left, right, &r);
-        if (!overflowed) break;
+    case MATH_ADD: case MATH_SUBTRACT: case MATH_MULTIPLY:
+        if (small_op(left, right, code, &r)) break;
         if (!result) overflow();
-        double a = left, b = right;
-        float_::make_at(result, code == MATH_ADD ? a + b : code == MATH_SUBTRACT ? a - b : a * b);
+        float_::make_at(result, wide_float(left, right, code));
         return 0;
-    }
     case MATH_DIVIDE: case MATH_REMAINDER:
         if (right == 0) fire(ERR_MATH, err::ZERO_DIVIDE);
         if (left == INT32_MIN && right == -1) overflow();

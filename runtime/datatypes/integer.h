@@ -33,6 +33,28 @@ int32_t sign(int32_t value);
 int32_t absolute_checked(int32_t value);   // math/overflow for -2147483648
 // NUL-terminated decimal text in a static buffer, valid until the next call.
 const char* form_signed(int32_t value);
+// The sum, difference or product (MATH_ADD, MATH_SUBTRACT, MATH_MULTIPLY) of two integers into r,
+// as every integer path computes it (the action's core below, the interpreter's fast path):
+// false when it leaves the int32 range, where the result is wide_float's.
+inline bool small_op(int32_t left, int32_t right, uint32_t code, int32_t* r)
+{
+    return !(code == MATH_ADD        ? __builtin_add_overflow(left, right, r)
+             : code == MATH_SUBTRACT ? __builtin_sub_overflow(left, right, r)
+                                     : __builtin_mul_overflow(left, right, r));
+}
+inline double wide_float(int32_t left, int32_t right, uint32_t code)
+{
+    double a = left, b = right;
+    return code == MATH_ADD ? a + b : code == MATH_SUBTRACT ? a - b : a * b;
+}
+// A quotient that stays an integer: false for a division by zero or -2147483648 / -1 (which
+// raise) and for one with a remainder (a float!).
+inline bool whole_quotient(int32_t left, int32_t right, int32_t* r)
+{
+    if (right == 0 || (left == INT32_MIN && right == -1) || left % right != 0) return false;
+    *r = left / right;
+    return true;
+}
 // The arithmetic core. With a cell, an integer result goes into its word 2 only (a char! stays a
 // char!) and an add, subtract or multiply that leaves the int32 range, or a division with a
 // remainder, turns the cell into a float!; 0 is returned then. Without a cell such an overflow

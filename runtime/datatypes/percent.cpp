@@ -27,11 +27,18 @@ cell* percent::make_in(cell* blk, uint32_t high, uint32_t low)
 
 int32_t percent::form(cell* value, cell* buffer, cell*, int32_t part)
 {
-    return string::emit_literal(buffer, float_::form_float(cell_float(value) * 100.0, float_::FORM_PERCENT), part);
+    double fraction = cell_float(value), shown = fraction * 100.0;
+    // A fraction beyond a hundredth of the largest double has no finite percent to round: its
+    // own digits are written instead of an infinity no literal stands for.
+    if (float_::not_finite_q(shown) && !float_::not_finite_q(fraction))
+        return string::emit_literal(buffer, float_::exact_percent_text(fraction), part);
+    return string::emit_literal(buffer, float_::form_float(shown, float_::FORM_PERCENT), part);
 }
 
-int32_t percent::mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t)
+// mold/all keeps every digit; plain mold is form's text, which may round.
+int32_t percent::mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t part, int32_t)
 {
+    if (all) return string::emit_literal(buffer, float_::exact_percent_text(cell_float(value)), part);
     return form(value, buffer, arg, part);
 }
 

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/float_text.h"
 #include "runtime/hashtable.h"
 #include "runtime/interpreter/stack.h"
 #include "runtime/random.h"
@@ -136,20 +137,43 @@ cell* point2D::random(cell* value, bool seed, bool secure, bool)
 
 // ---- text ---------------------------------------------------------------------------------------
 
-int32_t point2D::form(cell* value, cell* buffer, cell*, int32_t part)
+namespace {
+
+// The fewest significant digits that the lexer reads back as the same single-precision float (as
+// it does: the decimal as a double, then to_single). Nine always do; seventeen of the widened
+// double are exact in any case.
+const char* exact_single_text(float value, char* text)
+{
+    for (int32_t digits : {1, 2, 3, 4, 5, 6, 7, 8, 9, 17}) {
+        size_t n = float_form_g(value, digits, text, FLOAT_FORM_ROOM);
+        size_t remaining = 0;
+        if (digits == 17 || point2D::to_single(text_to_float(text, n, 0, &remaining)) == value) break;
+    }
+    return text;
+}
+
+int32_t point_text(cell* value, cell* buffer, int32_t part, bool exact)
 {
     const cell v = *value;   // the buffer may grow over nothing the value needs, but read it once
+    char exact_text[FLOAT_FORM_ROOM];
     part = string::emit_literal(buffer, "(", part);
     for (uint32_t i = 0; i < dims(&v); i++) {
         if (i) part = string::emit_literal(buffer, ", ", part);
-        part = string::emit_literal(buffer, float_::form_float(get(&v, i), float_::FORM_POINT), part);
+        float c = point2D::get(&v, i);
+        const char* text = exact ? exact_single_text(c, exact_text) : float_::form_float(c, float_::FORM_POINT);
+        part = string::emit_literal(buffer, text, part);
     }
     return string::emit_literal(buffer, ")", part);
 }
 
-int32_t point2D::mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t)
+}  // namespace
+
+int32_t point2D::form(cell* value, cell* buffer, cell*, int32_t part) { return point_text(value, buffer, part, false); }
+
+// mold/all keeps every component exactly; plain mold is form's seven digits.
+int32_t point2D::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
 {
-    return form(value, buffer, arg, part);
+    return point_text(value, buffer, part, all);
 }
 
 // ---- paths and pick -----------------------------------------------------------------------------

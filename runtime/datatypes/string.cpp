@@ -318,13 +318,14 @@ cell* string::concatenate_literal_part(cell* buffer, const uint8_t* bytes, uint3
     }
     node_ref node = buffer->data2;
     uint32_t unit = text_unit(series_of(node));
-    for (uint32_t i = 0; i < n; i++) {
-        if (bytes[i] > 127 && unit == 1) {
-            for (; i < n; i++) append_char(node, bytes[i]);
-            break;
-        }
-        unit_write(series_alloc_tail_bytes(node, unit), unit, bytes[i]);
-    }
+    // The run that goes in unit by unit (for a one-byte string, up to the first non-ASCII byte)
+    // takes its room once.
+    uint32_t run = 0;
+    while (run < n && (unit != 1 || bytes[run] <= 127)) run++;
+    uint8_t* to = series_alloc_tail_bytes(node, run * unit);
+    if (unit == 1) std::memcpy(to, bytes, run);
+    else for (uint32_t i = 0; i < run; i++) unit_write(to + i * unit, unit, bytes[i]);
+    for (uint32_t i = run; i < n; i++) append_char(node, bytes[i]);
     return buffer;
 }
 

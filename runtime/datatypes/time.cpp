@@ -108,9 +108,23 @@ int32_t emit_whole(cell* buffer, double whole, int32_t part)
     return part;
 }
 
+// The fewest digits of the seconds s, without an exponent (the lexer reads none in a time), for
+// which the loader's sum base + seconds gives back total. Seventeen digits are s itself, and
+// base + s is total exactly, base being total less its exact remainder s.
+const char* exact_seconds(double base, double s, double total)
+{
+    for (int32_t digits = 1;; digits++) {
+        float_digits d;
+        float_to_digits(s, digits, &d);
+        const char* text = float_::plain_text(d, d.point);
+        size_t remaining = 0;
+        if (digits >= 17 || base + text_to_float(text, std::strlen(text), 0, &remaining) == total) return text;
+    }
+}
+
 }  // namespace
 
-int32_t time_::form_into(double t, cell* buffer, int32_t part)
+int32_t time_::form_into(double t, cell* buffer, int32_t part, bool exact)
 {
     // A time divided by zero: no hours or minutes to show.
     if (float_::not_finite_q(t)) return string::emit_literal(buffer, float_::form_float(t, float_::FORM_FLOAT), part);
@@ -118,22 +132,29 @@ int32_t time_::form_into(double t, cell* buffer, int32_t part)
         part = string::emit_literal(buffer, "-", part);
         t = -t;
     }
-    part = emit_whole(buffer, std::floor(t / 3600), part);
+    double hours = std::floor(t / 3600), s = std::fmod(t, 60);
     int32_t minutes = int32_t(std::floor(std::fmod(t, 3600) / 60));
+    part = emit_whole(buffer, hours, part);
     char text[8] = {':', char('0' + minutes / 10), char('0' + minutes % 10), ':', 0};
     part = string::emit_literal(buffer, text, part);
-    double s = std::fmod(t, 60);
-    if (s < 0.000001) return string::emit_literal(buffer, "00", part);
-    const char* seconds = float_::form_float(s, float_::FORM_SECONDS);
+    const char* seconds;
+    if (exact) {
+        if (s == 0) return string::emit_literal(buffer, "00", part);
+        seconds = exact_seconds(hours * 3600.0 + double(minutes) * 60.0, s, t);
+    } else {
+        if (s < 0.000001) return string::emit_literal(buffer, "00", part);
+        seconds = float_::form_float(s, float_::FORM_SECONDS);
+    }
     if (seconds[1] == 0 || seconds[1] == '.') part = string::emit_literal(buffer, "0", part);
     return string::emit_literal(buffer, seconds, part);
 }
 
 int32_t time_::form(cell* value, cell* buffer, cell*, int32_t part) { return form_into(cell_float(value), buffer, part); }
 
-int32_t time_::mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t)
+// mold/all writes the seconds that load back as exactly this time; plain mold is form's text.
+int32_t time_::mold(cell* value, cell* buffer, bool, bool all, bool, cell*, int32_t part, int32_t)
 {
-    return form_into(cell_float(value), buffer, part);
+    return form_into(cell_float(value), buffer, part, all);
 }
 
 // ---- make and to --------------------------------------------------------------------------------
@@ -192,8 +213,12 @@ cell* time_::make(cell* proto, cell* spec, uint32_t)
         if (!loaded || cell_type(loaded) != TYPE_TIME) bad_to_arg_error(spec);
         seconds = cell_float(loaded);
         stack::pop(1);
+        return store(proto, seconds);
     }
     }
+    // A time made from numbers keeps its hour within 32 bits, so its fields can always be read
+    // (arithmetic may still give an infinite time).
+    if (!in_int32(std::trunc(seconds / 3600))) fire(ERR_SCRIPT, err::OUT_OF_RANGE, spec);
     return store(proto, seconds);
 }
 

@@ -28,8 +28,9 @@ cell* get_field(const cell* time, int32_t index);
 // The time with a field set (an integer!, or a float! second); script/invalid-arg otherwise.
 double with_field(double seconds, int32_t index, const cell* value);
 
-// Appends the h:mm:ss text; returns part less what it wrote.
-int32_t form_into(double seconds, cell* buffer, int32_t part);
+// Appends the h:mm:ss text; returns part less what it wrote. exact: seconds that read back as
+// exactly this time (mold/all), else six significant digits.
+int32_t form_into(double seconds, cell* buffer, int32_t part, bool exact = false);
 [[noreturn]] void bad_to_arg_error(const cell* spec);
 
 // ---- actions ------------------------------------------------------------------------------------

@@ -167,7 +167,8 @@ int32_t url::mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_
     bool limited = arg_given(arg);
     int32_t written = 0;
     for (uint8_t byte : utf8_of(value)) {
-        if (plain_q(byte, PERCENT_PATH)) {
+        // Parentheses stand for themselves in a url, but the lexer ends a url at them.
+        if (plain_q(byte, PERCENT_PATH) && byte != '(' && byte != ')') {
             if (limited && written >= part) break;
             string::append_char(buffer->data2, byte);
             written++;

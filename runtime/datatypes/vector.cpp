@@ -68,12 +68,9 @@ int32_t int_op(int32_t a, int32_t b, uint32_t op)
     case MATH_ADD: return int32_t(ua + ub);
     case MATH_SUBTRACT: return int32_t(ua - ub);
     case MATH_MULTIPLY: return int32_t(ua * ub);
-    case MATH_DIVIDE:
-        if (b == 0) fire(ERR_MATH, err::ZERO_DIVIDE);
-        return b == -1 ? int32_t(0u - ua) : a / b;
-    case MATH_REMAINDER:
-        if (b == 0) fire(ERR_MATH, err::ZERO_DIVIDE);
-        return b == -1 ? 0 : a % b;
+    case MATH_DIVIDE: case MATH_REMAINDER:
+        // The integer operation: division by zero and -2147483648 / -1 (and its remainder) raise.
+        return integer::do_math_op(a, b, op, nullptr);
     case MATH_OR: return a | b;
     case MATH_AND: return a & b;
     case MATH_XOR: return a ^ b;
@@ -81,9 +78,9 @@ int32_t int_op(int32_t a, int32_t b, uint32_t op)
     }
 }
 
+// The float operation: a division by zero gives an infinity or NaN, as for float! values.
 double float_op(double a, double b, uint32_t op)
 {
-    if ((op == MATH_DIVIDE || op == MATH_REMAINDER) && b == 0.0) fire(ERR_MATH, err::ZERO_DIVIDE);
     if (op >= MATH_OR) {
         // The float operation refuses bitwise work.
         cell word = *integer::operation_word(op);

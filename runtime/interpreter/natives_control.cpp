@@ -6,6 +6,7 @@
 #include "runtime/cells.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
@@ -70,6 +71,21 @@ uint32_t word_count(const cell* words)
     return n;
 }
 
+// The walks end at the tail; an image's tail is its last pixel, width x height.
+bool walk_done(const cell* series)
+{
+    if (cell_type(series) != TYPE_IMAGE) return series::ks_tail_q(series);
+    cell img = *series;
+    return int64_t(series_head_raw(&img)) >= image::length_q(&img);
+}
+
+// Item k (from 0) at the series' index, none past the tail; an image gives its pixels as tuples.
+void item_at(const cell* series, uint32_t k, cell* out)
+{
+    if (cell_type(series) == TYPE_IMAGE) image::pixel_to_tuple(series, int64_t(series_head_raw(series)) + k, out);
+    else series::pick_into(series, int32_t(k + 1), out);
+}
+
 // Sets the words from the n items at the series' index (items past the tail are none).
 void set_from_series(const cell* words, const cell* series, uint32_t n)
 {
@@ -79,18 +95,12 @@ void set_from_series(const cell* words, const cell* series, uint32_t n)
     }
     for (uint32_t k = 0; k < n; k++) {
         cell item;
-        series::pick_into(series, int32_t(k + 1), &item);
+        item_at(series, k, &item);
         cell w = cell_type(words) == TYPE_BLOCK ? block::rs_head(words)[k] : *words;
         cell* target = stack::push(&w);
         word::set(target, &item);
         stack::pop(1);
     }
-}
-
-// The series kinds foreach, forall and remove-each walk; image! is not walked yet.
-void check_walkable(const cell* series)
-{
-    if (cell_type(series) == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
 }
 
 }  // namespace
@@ -308,7 +318,6 @@ void natives::foreach_star(bool, const int32_t*)
     cell* words = base();
     cell* series = base() + 1;   // the argument's copy: its index moves, the caller's does not
     cell body = base()[2];
-    check_walkable(series);
     uint32_t n = word_count(words);
     cell* window = mark_loop();
     *window = none_value;
@@ -322,10 +331,10 @@ void natives::foreach_star(bool, const int32_t*)
         stack::unwind_last();
         return;
     }
-    while (!series::ks_tail_q(series)) {
+    while (!walk_done(series)) {
         if (n == 1 && cell_type(words) != TYPE_BLOCK) {
             cell item;
-            series::pick_into(series, 1, &item);
+            item_at(series, 0, &item);
             word::set(words, &item);
         } else {
             set_from_series(words, series, n);
@@ -344,16 +353,14 @@ void natives::forall_star(bool, const int32_t*)
     cell body = base()[1];
     cell* original = stack::push(word::get(word));
     uint32_t t = cell_type(original);
-    if (!any_block_q(t) && !any_string_q(t) && t != TYPE_BINARY && t != TYPE_VECTOR) {
-        if (t == TYPE_IMAGE) fire(ERR_INTERNAL, err::NOT_DONE);
+    if (!any_block_q(t) && !any_string_q(t) && t != TYPE_BINARY && t != TYPE_VECTOR && t != TYPE_IMAGE)
         fire_expect_arg(0, t);
-    }
     cell* window = mark_loop();
     *window = none_value;
     stack_s.top = window + 1;
     for (;;) {
         cell current = *word::get(word);
-        if (series::ks_tail_q(&current)) break;
+        if (walk_done(&current)) break;
         step s = run_body(window, &body);
         if (s == step::stop) {
             stack::unwind_last();
@@ -375,13 +382,12 @@ void natives::remove_each_star(bool, const int32_t*)
     cell* words = base();
     cell* data = base() + 1;   // the result: the series at the index it was given
     cell body = base()[2];
-    check_walkable(data);
     if (cell_type(data) == TYPE_MAP) fire_expect_arg(1, TYPE_MAP);
     uint32_t n = word_count(words);
     cell* series = stack::push(data);
     cell* window = mark_loop();
     stack_s.top = window + 1;
-    while (!series::ks_tail_q(series)) {
+    while (!walk_done(series)) {
         set_from_series(words, series, n);
         series->data1 += n;
         step s = run_body(window, &body);

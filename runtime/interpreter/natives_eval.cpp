@@ -550,7 +550,7 @@ void natives::catch_star(bool, const int32_t* refs)
         stack_s.throw_marker = nullptr;   // else the next error would name the throw's caller
         window[0] = value;
         stack_s.top = window + 1;
-        if (trace_s.tracing) trace::fire(TRACE_CATCH, nullptr, -1, nullptr, &value);
+        if (trace_s.listening) trace::fire(TRACE_CATCH, nullptr, -1, nullptr, &value);
     }
     stack::unwind_last();
 }
@@ -559,7 +559,7 @@ void natives::throw_star(bool, const int32_t* refs)
 {
     cell value = *base();
     cell name = used(refs, 0) ? *ref_arg(refs, 0) : none_value;
-    if (trace_s.tracing) trace::fire(TRACE_THROW, nullptr, -1, nullptr, &value);
+    if (trace_s.listening) trace::fire(TRACE_THROW, nullptr, -1, nullptr, &value);
     stack::throw_value(EXIT_THROW, &value, &name);
 }
 

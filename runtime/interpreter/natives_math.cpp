@@ -1,14 +1,21 @@
 // Math natives: the sign tests, max and min, shift, to-hex, the trigonometric natives (in degrees
-// unless /radians), the logarithms, exp and square-root. Floating-point work uses the C runtime's
-// functions; nothing here converts a double to an integer without a range check first.
+// unless /radians), the logarithms, exp and square-root. Floating-point work uses the C runtime
+// library's functions (crt_math); nothing here converts a double to an integer without a range
+// check first.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/crt_math.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
@@ -78,12 +85,12 @@ double trig(trig_kind kind, bool radians)
         angle = angle * PI / 180.0;
     }
     switch (kind) {
-    case TRIG_SINE: return snap(std::sin(angle));
-    case TRIG_COSINE: return snap(std::cos(angle));
+    case TRIG_SINE: return snap(crt_math::sin(angle));
+    case TRIG_COSINE: return snap(crt_math::cos(angle));
     default:
         if (angle == PI / 2) return 1.0 / 0.0;
         if (angle == -PI / 2) return -1.0 / 0.0;
-        return std::tan(angle);
+        return crt_math::tan(angle);
     }
 }
 
@@ -100,6 +107,108 @@ bool nan_number_q(const cell* v)
 bool plain_number_q(uint32_t t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; }
 bool vector_like_q(uint32_t t) { return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE; }
 
+// The coordinates of a pair!, point2D! or point3D!, or the bytes of a tuple!, as doubles; a number
+// spread over the shape of one of them.
+struct elements {
+    uint32_t type;
+    uint32_t count;
+    double at[tuple::MAX_BYTES];
+};
+
+elements elements_of(const cell* v)
+{
+    elements e{cell_type(v), 0, {}};
+    if (e.type == TYPE_PAIR) {
+        e.count = 2;
+        e.at[0] = pair::x_of(v);
+        e.at[1] = pair::y_of(v);
+    } else if (e.type == TYPE_TUPLE) {
+        e.count = tuple::size_of(v);
+        for (uint32_t i = 0; i < e.count; i++) e.at[i] = tuple::bytes_of(v)[i];
+    } else {
+        e.count = e.type == TYPE_POINT2D ? 2 : 3;
+        for (uint32_t i = 0; i < e.count; i++) e.at[i] = point2D::get(v, i);
+    }
+    return e;
+}
+
+// A number over the shape of `like`. Where integers are needed (a pair's, a tuple's) a float is
+// truncated; a pair then becomes a point2D! when the float is no 32-bit integer, and a tuple
+// refuses it.
+elements spread(const cell* number, elements& like)
+{
+    double n = number_to_float(number);
+    if (cell_type(number) != TYPE_INTEGER && (like.type == TYPE_PAIR || like.type == TYPE_TUPLE)) {
+        bool fits = n > -2147483649.0 && n < 2147483648.0;
+        if (fits) n = std::trunc(n);
+        else if (like.type == TYPE_PAIR) like.type = TYPE_POINT2D;
+        else {
+            cell t = datatype::value_of(TYPE_INTEGER);
+            fire(ERR_SCRIPT, err::TYPE_LIMIT, &t);
+        }
+    }
+    elements e{like.type, like.count, {}};
+    for (uint32_t i = 0; i < e.count; i++) e.at[i] = n;
+    return e;
+}
+
+// The two shapes compared element by element: the same type, or a pair! with a point2D! (both
+// taken as points). False for shapes that do not go together.
+bool common_shape(elements& a, elements& b)
+{
+    if (a.type != b.type) {
+        bool pair_point = (a.type == TYPE_PAIR && b.type == TYPE_POINT2D) || (a.type == TYPE_POINT2D && b.type == TYPE_PAIR);
+        if (!pair_point) return false;
+        a.type = b.type = TYPE_POINT2D;
+    }
+    a.count = b.count = std::max(a.count, b.count);   // a shorter tuple's missing bytes count as 0
+    return true;
+}
+
+// The greater (lesser) element; a NaN wins.
+double winner(double a, double b, bool max)
+{
+    if (std::isnan(a)) return a;
+    if (std::isnan(b)) return b;
+    return max ? (a >= b ? a : b) : (a <= b ? a : b);
+}
+
+// max and min of a pair!, point! or tuple! with a number or with another of them, element by
+// element, into the first argument. False when the values do not go together element-wise.
+bool max_min_elements(cell* a, const cell* b, bool max)
+{
+    bool va = vector_like_q(cell_type(a)), vb = vector_like_q(cell_type(b));
+    elements x, y;
+    if (va && vb) {
+        x = elements_of(a);
+        y = elements_of(b);
+        if (!common_shape(x, y)) return false;
+    } else if (va) {
+        x = elements_of(a);
+        y = spread(b, x);
+        x.type = y.type;
+    } else {
+        y = elements_of(b);
+        x = spread(a, y);
+        y.type = x.type;
+    }
+    double r[tuple::MAX_BYTES];
+    for (uint32_t i = 0; i < x.count; i++) r[i] = winner(x.at[i], y.at[i], max);
+    switch (x.type) {
+    case TYPE_PAIR: pair::make_at(a, int32_t(r[0]), int32_t(r[1])); break;
+    case TYPE_POINT2D: point2D::make_at(a, point2D::to_single(r[0]), point2D::to_single(r[1])); break;
+    case TYPE_POINT3D:
+        point3D::make_at(a, point2D::to_single(r[0]), point2D::to_single(r[1]), point2D::to_single(r[2]));
+        break;
+    default: {
+        uint8_t bytes[tuple::MAX_BYTES];
+        for (uint32_t i = 0; i < x.count; i++) bytes[i] = uint8_t(std::clamp(r[i], 0.0, 255.0));
+        tuple::make_at(a, bytes, x.count);
+    }
+    }
+    return true;
+}
+
 void max_min(bool max)
 {
     cell* a = base();
@@ -113,11 +222,9 @@ void max_min(bool max)
             return;
         }
     }
-    if (vector_like_q(ta) || vector_like_q(tb)) {
-        uint32_t t = vector_like_q(ta) ? ta : tb;
-        cell* name = word::load(t == TYPE_PAIR ? "pair!" : t == TYPE_TUPLE ? "tuple!" : "point2D!");
-        fire(ERR_INTERNAL, err::NOT_DONE, name);
-    }
+    bool shaped = (vector_like_q(ta) && (vector_like_q(tb) || plain_number_q(tb))) ||
+                  (vector_like_q(tb) && plain_number_q(ta));
+    if (shaped && max_min_elements(a, b, max)) return;
     // An integer against a float or percent is compared as floats, the winner returned whole.
     bool first_wins;
     if (ta == TYPE_INTEGER && (tb == TYPE_FLOAT || tb == TYPE_PERCENT)) {
@@ -148,8 +255,10 @@ void natives::zero_q_star(bool, const int32_t*)
     if (t == TYPE_INTEGER || t == TYPE_CHAR) zero = v->data2 == 0;
     else if (floatish(t)) zero = cell_float(v) == 0.0;
     else if (t == TYPE_MONEY) zero = money::sign_of(money::get(v)) == 0;
-    else if (t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_POINT2D || t == TYPE_POINT3D)
-        fire(ERR_INTERNAL, err::NOT_DONE, word::load("zero?"));
+    else if (vector_like_q(t)) {
+        elements e = elements_of(v);
+        zero = std::all_of(e.at, e.at + e.count, [](double d) { return d == 0.0; });
+    }
     logic::make_at(v, zero);
 }
 
@@ -197,23 +306,23 @@ void natives::cosine_star(bool, const int32_t* refs) { float_result(trig(TRIG_CO
 void natives::tangent_star(bool, const int32_t* refs) { float_result(trig(TRIG_TANGENT, used(refs, 0))); }
 void natives::arcsine_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::asin(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::asin(number_to_float(base())), used(refs, 0)));
 }
 void natives::arccosine_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::acos(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::acos(number_to_float(base())), used(refs, 0)));
 }
 void natives::arctangent_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::atan(number_to_float(base())), used(refs, 0)));
+    float_result(arc(crt_math::atan(number_to_float(base())), used(refs, 0)));
 }
 void natives::arctangent2_star(bool, const int32_t* refs)
 {
-    float_result(arc(std::atan2(number_to_float(base()), number_to_float(base() + 1)), used(refs, 0)));
+    float_result(arc(crt_math::atan2(number_to_float(base()), number_to_float(base() + 1)), used(refs, 0)));
 }
 
-void natives::log_2_star(bool, const int32_t*) { float_result(std::log(number_to_float(base())) / LN2); }
-void natives::log_10_star(bool, const int32_t*) { float_result(std::log10(number_to_float(base()))); }
-void natives::log_e_star(bool, const int32_t*) { float_result(std::log(number_to_float(base()))); }
-void natives::exp_star(bool, const int32_t*) { float_result(std::pow(E, number_to_float(base()))); }
-void natives::square_root_star(bool, const int32_t*) { float_result(std::sqrt(number_to_float(base()))); }
+void natives::log_2_star(bool, const int32_t*) { float_result(crt_math::log(number_to_float(base())) / LN2); }
+void natives::log_10_star(bool, const int32_t*) { float_result(crt_math::log10(number_to_float(base()))); }
+void natives::log_e_star(bool, const int32_t*) { float_result(crt_math::log(number_to_float(base()))); }
+void natives::exp_star(bool, const int32_t*) { float_result(crt_math::pow(E, number_to_float(base()))); }
+void natives::square_root_star(bool, const int32_t*) { float_result(crt_math::sqrt(number_to_float(base()))); }

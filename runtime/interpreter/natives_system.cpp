@@ -70,12 +70,13 @@ void natives::now_star(bool, const int32_t* refs)
     if (t < 0) t += 86400.0;
     if (t >= 86400.0) t -= 86400.0;
     date::make_at(out, packed | date::HAS_TIME, t - zone);
+    // /precise alone gives the whole date, its time with the fraction of a second.
     static constexpr struct {
         now_refinement refinement;
         int32_t field;
-    } fields[] = {{R_YEAR, date::F_YEAR},       {R_MONTH, date::F_MONTH}, {R_DAY, date::F_DAY},
-                  {R_ZONE, date::F_ZONE},       {R_TIME, date::F_TIME},   {R_PRECISE, date::F_TIME},
-                  {R_WEEKDAY, date::F_WEEKDAY}, {R_YEARDAY, date::F_YEARDAY}};
+    } fields[] = {{R_YEAR, date::F_YEAR}, {R_MONTH, date::F_MONTH},     {R_DAY, date::F_DAY},
+                  {R_ZONE, date::F_ZONE}, {R_TIME, date::F_TIME},       {R_WEEKDAY, date::F_WEEKDAY},
+                  {R_YEARDAY, date::F_YEARDAY}};
     for (const auto& f : fields)
         if (used(refs, f.refinement)) return void(*out = *date::get_field(out, f.field));
 }

@@ -40,8 +40,13 @@ const cell* word_of(trace_event event)
 // No events while it lives (the callback's own evaluation); tracing comes back also when an error
 // or an exit leaves it.
 struct quiet {
-    quiet() { trace_s.tracing = 0; }
-    ~quiet() { trace_s.tracing = trace_s.active; }
+    uint32_t tracing = trace_s.tracing, listening = trace_s.listening;
+    quiet() { trace_s.tracing = trace_s.listening = 0; }
+    ~quiet()
+    {
+        trace_s.tracing = tracing;
+        trace_s.listening = listening;
+    }
     quiet(const quiet&) = delete;
     quiet& operator=(const quiet&) = delete;
 };
@@ -53,7 +58,7 @@ constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RE
 // record of the raise is put back afterwards (the callback may raise and catch errors of its own).
 void error_raised()
 {
-    if (!trace_s.tracing || !(trace_s.mask & TRACE_ERROR)) return;
+    if (!trace_s.listening || !(trace_s.mask & TRACE_ERROR)) return;
     // An overflow is raised at the end of the stacks; its event runs in their reserves, with
     // events off from here on, so an error while making the event's value cannot come back here.
     stack::reserve_scope room;
@@ -116,8 +121,8 @@ bool trace::start(const cell* callback)
     error_raised_hook = error_raised;
     trace_s.mask = mask_of(callback);
     interpreter_s.tracer = *callback;
-    trace_s.active = 1;
-    trace_s.tracing = 1;
+    trace_s.active = trace_s.listening = 1;
+    trace_s.tracing = (trace_s.mask & TRACE_STEPS) != 0;
     fire(TRACE_INIT, nullptr, -1, nullptr, nullptr);
     return true;
 }
@@ -136,7 +141,7 @@ void trace::finish()
 void trace::abandon()
 {
     interpreter_s.tracer = none_value;
-    trace_s.active = 0;
+    trace_s.active = trace_s.listening = 0;
     trace_s.tracing = 0;
     trace_s.mask = 0;
 }

@@ -12,10 +12,16 @@ enum trace_event : uint32_t {
     TRACE_EXPR = 0x8000, TRACE_ALL = 0x1FFFF
 };
 
+// The events of evaluation steps; the others (init, end, error, throw, catch) fire from their own
+// places. Evaluation leaves its fast paths only while the callback selected a step event.
+constexpr uint32_t TRACE_STEPS = TRACE_PROLOG | TRACE_EPILOG | TRACE_ENTER | TRACE_EXIT | TRACE_OPEN | TRACE_RETURN |
+                                 TRACE_FETCH | TRACE_PUSH | TRACE_SET | TRACE_CALL | TRACE_EXPR;
+
 struct trace_state {
-    uint32_t tracing;   // events fire now (off inside the callback itself)
-    uint32_t active;    // a do/trace is running
-    uint32_t mask;      // the events the callback selected
+    uint32_t tracing;     // step events fire now (a trace selecting one runs, outside its callback)
+    uint32_t listening;   // the other events fire now (a trace runs, outside its callback)
+    uint32_t active;      // a do/trace is running
+    uint32_t mask;        // the events the callback selected
 };
 extern trace_state trace_s;
 

@@ -788,12 +788,14 @@ void lexer::load_integer(state& st, uint32_t start, uint32_t end, uint32_t, bool
     int32_t value;
     bool fits;
     if (!signed_integer(t, n, &value, &fits)) throw_error(st, start, end, TYPE_INTEGER);
+    // Too big for an integer, the text must read as a float! (so not be longer than one may be).
+    double d = 0;
+    if (!fits && !decimal(t, n, &d)) throw_error(st, start, end, TYPE_FLOAT);
     st.pos = end;
     st.last_type = fits ? TYPE_INTEGER : TYPE_FLOAT;
     if (!load) return;
-    double d;
     if (fits) emit_integer(st, value);
-    else if (decimal(t, n, &d)) emit_float(st, d);
+    else emit_float(st, d);
 }
 
 // 2 to 8 hexadecimal digits and "h"; 8 digits wrap to a negative integer.
@@ -937,6 +939,22 @@ void lexer::load_time(state& st, uint32_t start, uint32_t end, uint32_t, bool lo
         *v = int64_t(digits);
         return true;
     };
+    // Hours have no upper bound, as a time's text writes them all: past 17 digits they are read
+    // as the nearest double.
+    auto hours_of = [&](double* v) {
+        uint64_t digits;
+        int32_t count = digit_run(t + parts_at[0], parts_end[0] - parts_at[0], &digits);
+        if (count < 0 || uint32_t(count) > FLOAT_TEXT_MAX) return false;
+        *v = double(digits);
+        if (count <= 17) return true;
+        char text[FLOAT_TEXT_MAX];
+        uint32_t m = 0;
+        for (uint32_t q = parts_at[0]; q < parts_end[0]; q++)
+            if (t[q] != '\'') text[m++] = char(t[q]);
+        size_t remaining = 0;
+        *v = text_to_float(text, m, 0, &remaining);
+        return true;
+    };
     auto fraction = [&](uint32_t k, double* v) {
         uint32_t a = parts_at[k], b = parts_end[k];
         char text[FLOAT_TEXT_MAX + 1];
@@ -952,18 +970,18 @@ void lexer::load_time(state& st, uint32_t start, uint32_t end, uint32_t, bool lo
         *v = text_to_float(text, m, 0, &remaining);
         return remaining == 0;
     };
-    int64_t hours = 0, minutes = 0;
-    double seconds = 0;
+    int64_t minutes = 0;
+    double hours = 0, seconds = 0;
     bool ok = parts >= 2 && parts <= 3 && parts_end[parts - 1] > parts_at[parts - 1];
     if (ok && parts == 2 && std::memchr(t + parts_at[1], '.', parts_end[1] - parts_at[1])) {
         ok = whole(0, &minutes) && fraction(1, &seconds);
     } else if (ok) {
-        ok = whole(0, &hours) && whole(1, &minutes) && (parts == 2 || fraction(2, &seconds));
+        ok = hours_of(&hours) && whole(1, &minutes) && (parts == 2 || fraction(2, &seconds));
     }
     if (!ok) throw_error(st, start, end, TYPE_TIME);
     st.pos = end;
     st.last_type = TYPE_TIME;
-    double total = double(hours) * 3600.0 + double(minutes) * 60.0 + seconds;
+    double total = hours * 3600.0 + double(minutes) * 60.0 + seconds;
     if (load) emit_time(st, negative ? -total : total);
 }
 

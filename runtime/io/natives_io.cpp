@@ -11,6 +11,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string_internal.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -33,6 +34,16 @@ void checksum_star(bool, const int32_t* refs) { checksum::native(base(), base() 
 void compress_star(bool, const int32_t*) { compress::native(base(), base() + 1); }
 void decompress_star(bool, const int32_t* refs) { decompress::native(base(), base() + 1, ref_arg(refs, 0)); }
 
+bool starts_with_byte_order_mark(const cell* src, uint32_t head)
+{
+    if (cell_type(src) == TYPE_BINARY) {
+        if (series::length_clamped(src) < 3) return false;
+        const uint8_t* p = at<uint8_t>(series_of(series_node(src))->head) + head;
+        return p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF;
+    }
+    return series::length_clamped(src) > 0 && string_internal::cp_at(src, head) == 0xFEFF;
+}
+
 // transcode src /next /one /prescan /scan /part length /into dst /trace callback.
 enum transcode_refinement { T_NEXT, T_ONE, T_PRESCAN, T_SCAN, T_PART, T_INTO, T_TRACE };
 
@@ -42,6 +53,12 @@ void transcode_star(bool, const int32_t* refs)
     bool next = refs[T_NEXT] >= 0, one = refs[T_ONE] >= 0, scan = refs[T_SCAN] >= 0;
     bool typed = refs[T_PRESCAN] >= 0 || scan;
     int32_t head = int32_t(series::head_clamped(src));
+    // A leading byte-order mark is not text: the source moves past it (EF BB BF of a binary, the
+    // one character U+FEFF of a string) before the limit and the rest are counted.
+    if (starts_with_byte_order_mark(src, uint32_t(head))) {
+        head += cell_type(src) == TYPE_BINARY ? 3 : 1;
+        src->data1 = uint32_t(head);
+    }
     int32_t length = -1;
     if (cell* part = ref_arg(refs, T_PART)) {
         // A count of characters, or a position in a series of the source's datatype.

@@ -70,8 +70,13 @@ TEST_F(Bitset, SpecRangesAndTheirErrors)
     EXPECT_EQ(raised([&] { make(spec("1 x")); }), 300u + err::BAD_MAKE_ARG);
     EXPECT_EQ(bitset::process_spec(spec("#b - #d 200"), az, bitset::OP_TEST, true, bitset::CALLER_ACTION), 0);
     EXPECT_EQ(bitset::process_spec(spec("#b - #d #x"), az, bitset::OP_TEST, true, bitset::CALLER_ACTION), 1);
-    // Mended: a size whose bit count would not fit 32 bits is refused, not wrapped.
-    EXPECT_EQ(raised([&] { make(push(test::integer(0x7FFFFFFF))); }), 300u + err::OUT_OF_RANGE);
+    // A size the largest bitset cannot hold, or no 32-bit integer, is refused naming the value given.
+    for (cell size : {test::integer(0x7FFFFFFF), test::integer(2147483641), test::float_(2147483641.5),
+                      test::float_(1e10), test::float_(-1.5e10), test::float_(0.0 / 0.0)}) {
+        EXPECT_EQ(raised([&] { make(push(size)); }), 300u + err::OUT_OF_RANGE) << tv::mold(&size);
+        cell named = raised_error_get().args[0];
+        EXPECT_EQ(tv::mold(&named), tv::mold(&size));
+    }
 }
 
 TEST_F(Bitset, ChangesGrowOnlyWhereMembershipChanges)

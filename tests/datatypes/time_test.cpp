@@ -115,6 +115,8 @@ TEST_F(TimeTest, ToTime)
         {"[]", block_of({}), "0:00:00"},
         {"90", i(90), "0:01:30"},
         {"1.5", f(1.5), "0:00:01.5"},
+        {"the last second of the largest hour", f(2147483648.0 * 3600 - 1), "2147483647:59:59"},
+        {"the smallest hour", f(-2147483648.0 * 3600), "-2147483648:00:00"},
     };
     for (const row& r : rows) {
         cell result = to_time(r.spec);
@@ -125,6 +127,13 @@ TEST_F(TimeTest, ToTime)
     for (cell bad : {block_of({i(1), i(-30)}), block_of({i(1), i(2), i(3), i(4)}), block_of({f(1.5), i(0)}),
                      block_of({i(1), i(0), i(-1)}), none_value})
         EXPECT_EQ(error_of([&] { to_time(bad); }), BAD_TO) << test::mold(bad);
+    // An hour beyond 32 bits is refused, naming the spec.
+    for (cell far : {f(1e300), f(2147483648.0 * 3600), f(-2147483649.0 * 3600), f(float_::infinity),
+                     f(float_::quiet_nan), block_of({i(0), i(0), f(1e300)})}) {
+        EXPECT_EQ(error_of([&] { to_time(far); }), code(ERR_SCRIPT, err::OUT_OF_RANGE)) << test::mold(far);
+        cell named = raised_error_get().args[0];
+        EXPECT_EQ(test::mold(named), test::mold(far));
+    }
 }
 
 TEST_F(TimeTest, TextLoadsAsOneValue)

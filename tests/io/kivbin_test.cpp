@@ -691,8 +691,9 @@ TEST_F(Kivbin, ImagesKeepPixelsHeadAndSharingInBothForms)
     for (const refused& r : rows) EXPECT_EQ(raised([&] { decode(r.data); }), invalid) << r.what;
 }
 
-// Cut, bit-flipped and random inputs of both forms from a fixed seed, placed against a page that may not be
-// touched: each decodes or raises kb-invalid-record, invalid-data or no-codec.
+// Cut, bit-flipped and random inputs of both forms from a fixed seed, plain and with packed bodies, each
+// placed right after or right before a page that may not be touched: each decodes or raises
+// kb-invalid-record, invalid-data or no-codec.
 TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
 {
     test::guarded_region input(64 * 1024);
@@ -750,8 +751,7 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
     std::mt19937 rng(1210);
     const uint32_t allowed[] = {ERR_SCRIPT * 100 + err::KB_INVALID_RECORD, ERR_SCRIPT * 100 + err::INVALID_DATA,
                                 ERR_ACCESS * 100 + err::NO_CODEC, 0};
-    for (int iteration = 0; iteration < 3000; iteration++) {
-        bytes d = seeds[rng() % seeds.size()];
+    auto mutate = [&](bytes& d) {
         switch (rng() % 4) {
         case 0: d.resize(rng() % d.size()); break;
         case 1:
@@ -762,7 +762,59 @@ TEST_F(Kivbin, FuzzedInputsDecodeOrRaise)
             d.resize(8 + rng() % 48);
             for (size_t i = 8; i < d.size(); i++) d[i] = uint8_t(rng());
         }
-        const uint8_t* placed = input.place(d);
+    };
+    // Each seed with its body packed; and a body packed as literals alone, a record lz::compress
+    // could write too, made without its cost (tables of a whole block for every call).
+    auto packed_header = [](const bytes& plain) {
+        bytes d(plain.begin(), plain.begin() + 8);
+        d[7] |= kivbin::FLAG_PACKED;
+        return d;
+    };
+    std::vector<bytes> packed_seeds;
+    for (const bytes& plain : seeds) {
+        bytes d = packed_header(plain);
+        bytes body = lz::compress(plain.data() + 8, plain.size() - 8);
+        d.insert(d.end(), body.begin(), body.end());
+        packed_seeds.push_back(d);
+    }
+    auto literals = [&](const bytes& plain) {
+        bytes d = packed_header(plain);
+        uint32_t n = uint32_t(plain.size() - 8);
+        bytes stream;
+        uint32_t acc = 0, count = 0;
+        for (size_t i = 8; i < plain.size(); i++) {
+            acc |= uint32_t(plain[i]) << (count + 1);   // a 0 bit, then the byte from its low bit
+            for (count += 9; count >= 8; count -= 8, acc >>= 8) stream.push_back(uint8_t(acc));
+        }
+        if (count) stream.push_back(uint8_t(acc));
+        std::vector<uint32_t> words = {uint32_t(stream.size() + 4), n, n};
+        if (n == 0) words = {0, 0};   // no block at all
+        for (uint32_t word : words)
+            for (int k = 0; k < 4; k++) d.push_back(uint8_t(word >> (8 * k)));
+        d.insert(d.end(), stream.begin(), stream.end());
+        return d;
+    };
+    for (const bytes& plain : seeds) {
+        bytes record = literals(plain), out;
+        ASSERT_TRUE(lz::decompress(record.data() + 8, record.size() - 8, &out));
+        ASSERT_TRUE(std::equal(out.begin(), out.end(), plain.begin() + 8, plain.end()));
+    }
+    for (int iteration = 0; iteration < 5000; iteration++) {
+        size_t seed = rng() % seeds.size();
+        bytes d = seeds[seed];
+        if (iteration < 3000) {
+            mutate(d);
+        } else if (rng() % 2) {
+            // A damaged body behind a well-formed packed record reaches the record decoder.
+            mutate(d);
+            if (d.size() < 8) d.resize(8);
+            d = literals(d);
+        } else {
+            // A damaged packed record reaches the LZ decoder.
+            d = packed_seeds[seed];
+            mutate(d);
+        }
+        const uint8_t* placed = iteration % 2 ? input.place(d) : input.place_first(d);
         cell* mark = stack::top();
         uint32_t code = raised([&] {
             cell* out = block::make_at(stack::push_slot(), 4);

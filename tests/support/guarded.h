@@ -1,5 +1,6 @@
-// A committed region whose next page may not be touched: bytes placed to end at the boundary
-// have nothing after them that may be read or written, so any access past their end faults.
+// A committed region between two pages that may not be touched: bytes placed to end at the upper
+// boundary have nothing after them that may be read or written, so any access past their end
+// faults; bytes placed to begin at the lower boundary fault on any access before their start.
 #pragma once
 #include <windows.h>
 
@@ -17,13 +18,17 @@ public:
         GetSystemInfo(&si);
         page_ = si.dwPageSize;
         size_ = (size + page_ - 1) / page_ * page_;
-        base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, size_ + page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        region_ = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, size_ + 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!region_) return;
         DWORD old;
-        if (base_) VirtualProtect(base_ + size_, page_, PAGE_NOACCESS, &old);
+        VirtualProtect(region_, page_, PAGE_NOACCESS, &old);
+        VirtualProtect(region_ + page_ + size_, page_, PAGE_NOACCESS, &old);
+        base_ = region_ + page_;
     }
     ~guarded_region()
     {
-        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+        if (region_) VirtualFree(region_, 0, MEM_RELEASE);
     }
     guarded_region(const guarded_region&) = delete;
     guarded_region& operator=(const guarded_region&) = delete;
@@ -38,8 +43,15 @@ public:
         if (!bytes.empty()) std::memcpy(start, bytes.data(), bytes.size());
         return start;
     }
+    // The bytes copied to begin at the lower boundary (at most room() of them).
+    const uint8_t* place_first(const std::vector<uint8_t>& bytes)
+    {
+        if (!bytes.empty()) std::memcpy(base_, bytes.data(), bytes.size());
+        return base_;
+    }
 
 private:
+    uint8_t* region_ = nullptr;
     uint8_t* base_ = nullptr;
     size_t size_ = 0;
     size_t page_ = 0;
