@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint32_t INITIAL_ENTRIES = 1000;
 constexpr uint32_t ENTRY_VALUES = 3;   // the value bound, the owner object, the field word
-constexpr uint32_t WORD_SET_FLAG = 0x2000u;   // a context's word entry: a value was stored through it
 
 bool block_kind(uint32_t t)
 {
@@ -46,8 +45,10 @@ cell* context_cell(node_ref ctx) { return series_head_cell(series_of(ctx)); }
 node_ref values_of(node_ref ctx) { return context_cell(ctx)->data2; }
 cell word_entry(node_ref ctx, uint32_t i)
 {
+    // An object's entries are bound to no context: its table may be shared by objects of a class.
     cell w = cell_in(hashtable_record(context_cell(ctx)->data1)->block, i);
-    w.header &= ~WORD_SET_FLAG;
+    w.header = TYPE_WORD;
+    w.data1 = ctx;
     return w;
 }
 bool tracking_owner(node_ref ctx) { return (series_of(ctx)->flags & SERIES_TRACKING_OWNER) != 0; }

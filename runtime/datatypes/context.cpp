@@ -1,7 +1,11 @@
 // context!: making contexts, finding and adding words, getting and setting values, binding blocks.
-// Trap: adding a word may grow the word table and the values block, so no entry or value address
-// survives a call that adds; the context node and positions are the stable handles.
+// Trap: adding a word may grow the word table and the values block, or give an object its own copy
+// of a shared table, so no entry or value address survives a call that adds; the context node and
+// positions are the stable handles. Flagging an object's field as set may allocate too.
 #include "runtime/datatypes/context.h"
+
+#include <algorithm>
+#include <cstring>
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -21,8 +25,9 @@ void (*context::fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell
 
 namespace {
 
-node_ref table_of(node_ref ctx) { return context::cell_of(ctx)->data1; }
+using context::table_of;
 node_ref words_of(node_ref ctx) { return hashtable_record(table_of(ctx))->block; }
+bool object_kind(node_ref ctx) { return context::kind_of(ctx) == CONTEXT_OBJECT; }
 node_ref values_of(node_ref ctx) { return context::cell_of(ctx)->data2; }
 
 // Keeps a context reachable while its parts are made.
@@ -58,6 +63,30 @@ cell* value_cell(node_ref ctx, uint32_t i)
     return i < series_used_bytes(s) / 16 ? at<cell>(s->head) + i : nullptr;
 }
 
+// A copy of a word table with its own block of entries.
+node_ref copy_table(node_ref table)
+{
+    node_ref words = series_copy(series_of(hashtable_record(table)->block));
+    cell holder{TYPE_BLOCK, 0, words, 0};   // reachable until the copied table refers to it
+    cell* mark = stack::top();
+    stack::push(&holder);
+    node_ref copy = hashtable_copy(table, words);
+    stack_s.top = mark;
+    return copy;
+}
+
+// Before a word is added to a context that may share its table: the context takes a copy of its
+// own, so the others keep the words they had.
+void own_words(node_ref ctx)
+{
+    if (!(context::cell_of(ctx)->header & CONTEXT_SHARED_WORDS)) return;
+    keep_context keep(ctx);
+    node_ref table = copy_table(table_of(ctx));
+    cell* c = context::cell_of(ctx);
+    c->data1 = table;
+    c->header &= ~CONTEXT_SHARED_WORDS;
+}
+
 int32_t value_position(node_ref ctx, int32_t entry) { return entry < 0 ? -1 : int32_t(context::get_word(ctx, uint32_t(entry))->data3); }
 
 
@@ -91,8 +120,12 @@ void bind_series(node_ref series, uint32_t head, node_ref ctx, bool self_word)
 
 // ---- creation -----------------------------------------------------------------------------------
 
-node_ref context::create(uint32_t slots, bool stack_values, bool object, node_ref source, uint32_t kind)
+namespace {
+
+// share: an object context takes its source's table as it is (see create).
+node_ref new_context(uint32_t slots, bool stack_values, bool object, node_ref source, uint32_t kind, bool share)
 {
+    using context::cell_of;
     if (slots == 0) slots = 1;
     node_ref ctx = cells_alloc(2);
     series_buffer* s = series_of(ctx);
@@ -103,13 +136,13 @@ node_ref context::create(uint32_t slots, bool stack_values, bool object, node_re
     at<cell>(s->head)[1] = cell{TYPE_UNSET, 0, 0, 0};
     keep_context keep(ctx);
     node_ref table;
-    if (source) {
-        node_ref words = series_copy(series_of(words_of(source)));
-        cell holder{TYPE_BLOCK, 0, words, 0};   // reachable until the copied table refers to it
-        cell* mark = stack::top();
-        stack::push(&holder);
-        table = hashtable_copy(table_of(source), words);
-        stack_s.top = mark;
+    if (source && share) {
+        // An object starts with its source's words: the table is shared until one of them adds.
+        table = table_of(source);
+        cell_of(source)->header |= CONTEXT_SHARED_WORDS;
+        cell_of(ctx)->header |= CONTEXT_SHARED_WORDS;
+    } else if (source) {
+        table = copy_table(table_of(source));
     } else {
         table = hashtable_new(slots, nullptr, HASH_SYMBOLS, 1);
     }
@@ -119,6 +152,13 @@ node_ref context::create(uint32_t slots, bool stack_values, bool object, node_re
         cell_of(ctx)->data2 = values;
     }
     return ctx;
+}
+
+}  // namespace
+
+node_ref context::create(uint32_t slots, bool stack_values, bool object, node_ref source, uint32_t kind)
+{
+    return new_context(slots, stack_values, object, source, kind, kind == CONTEXT_OBJECT);
 }
 
 node_ref context::make(const cell* spec, bool stack_values, bool object, uint32_t kind)
@@ -148,6 +188,7 @@ cell context::value_of(node_ref ctx)
 {
     cell c = *cell_of(ctx);
     if (on_stack(ctx)) c.data2 = 0;   // a running call's window is no part of the value
+    c.header &= ~(CONTEXT_SHARED_WORDS | CONTEXT_SET_FLAGS);
     c.data3 = ctx;
     return c;
 }
@@ -155,7 +196,8 @@ cell context::value_of(node_ref ctx)
 node_ref context::clone(cell* word, uint32_t kind)
 {
     node_ref old = word->data1;
-    node_ref ctx = create(word_count(old), on_stack(old), (cell_of(old)->header & CONTEXT_OF_OBJECT) != 0, old, kind);
+    node_ref ctx = new_context(word_count(old), on_stack(old), (cell_of(old)->header & CONTEXT_OF_OBJECT) != 0, old,
+                               kind, false);
     series_buffer* s = series_of(words_of(ctx));
     for (cell* c = at<cell>(s->head); c < at<cell>(s->tail); c++) c->data1 = ctx;
     word->data1 = ctx;
@@ -177,23 +219,40 @@ int32_t context::find_word(node_ref ctx, uint32_t symbol, bool case_insensitive)
 
 int32_t context::find_or_add(node_ref ctx, uint32_t symbol, bool case_insensitive, int32_t* added)
 {
+    if (cell_of(ctx)->header & CONTEXT_SHARED_WORDS) {
+        int32_t found = find_word(ctx, symbol, case_insensitive);
+        if (found >= 0) return found;
+        own_words(ctx);
+    }
     int32_t fresh = -1;
     int32_t found = hashtable_find_or_add_symbol(table_of(ctx), symbol, ctx, case_insensitive, &fresh);
     if (found >= 0) return value_position(ctx, found);
+    if (object_kind(ctx)) get_word(ctx, uint32_t(fresh))->data1 = 0;   // the table may be shared later
     if (added) *added = fresh;
     return -1;
 }
 
 cell* context::get_word(node_ref ctx, uint32_t i) { return at<cell>(series_of(words_of(ctx))->head) + i; }
 
+cell context::word_at(node_ref ctx, uint32_t i)
+{
+    cell w = *get_word(ctx, i);
+    w.header = TYPE_WORD;
+    w.data1 = ctx;
+    return w;
+}
+
 cell* context::get_value_at(node_ref ctx, uint32_t i) { return at<cell>(series_of(values_of(ctx))->head) + i; }
 
 cell* context::slot_of(node_ref ctx, uint32_t i) { return value_cell(ctx, i); }
 
-cell* context::resolve_word(node_ref ctx, uint32_t symbol)
+cell context::resolve_word(node_ref ctx, uint32_t symbol)
 {
     int32_t entry = hashtable_find_or_add_symbol(table_of(ctx), symbol, 0, false, nullptr);
-    return entry >= 0 ? get_word(ctx, uint32_t(entry)) : word::from_symbol(symbol);
+    if (entry < 0) return *word::from_symbol(symbol);
+    cell w = *get_word(ctx, uint32_t(entry));
+    w.data1 = ctx;
+    return w;
 }
 
 cell* context::get_global_value(uint32_t symbol, node_ref ctx)
@@ -298,13 +357,17 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
         if (position < 0) position = int32_t(add_word(ctx, word_symbol(word)));
         word->data3 = uint32_t(position);
     }
-    cell* slot = value_cell(ctx, uint32_t(word_position(word)));
+    uint32_t position = uint32_t(word_position(word));
+    cell* slot = value_cell(ctx, position);
     if (!slot) fire(ERR_SCRIPT, err::NOT_DEFINED, word);
     if (on_stack(ctx) || kind_of(ctx) != CONTEXT_OBJECT) {
         *slot = copy;
         return slot;
     }
-    get_word(ctx, uint32_t(word_position(word)))->header |= WORD_ENTRY_SET;
+    if (!set_flag_q(ctx, position)) {
+        flag_set(ctx, position);
+        slot = value_cell(ctx, position);
+    }
     cell* owner = owner_of(ctx);
     if (!notify || !owner->data3 || !context::fire_on_set_hook) {
         *slot = copy;
@@ -318,7 +381,6 @@ cell* context::set_in(cell* word, const cell* value, node_ref ctx, bool notify)
     cell* held_owner = stack::push(owner);
     cell* held_word = stack::push(word);
     cell* held_new = stack::push(&copy);
-    uint32_t position = uint32_t(word_position(word));
     context::fire_on_set_hook(held_owner, held_word, old, held_new);
     stack_s.top = mark;
     return value_cell(ctx, position);
@@ -341,8 +403,11 @@ void context::set_at(node_ref ctx, uint32_t i)
         cell w = *get_word(ctx, i);
         fire(ERR_SCRIPT, err::NOT_DEFINED, &w);
     }
+    if (!on_stack(ctx) && kind_of(ctx) == CONTEXT_OBJECT && !set_flag_q(ctx, i)) {
+        flag_set(ctx, i);
+        slot = value_cell(ctx, i);
+    }
     *slot = *(stack::top() - 1);
-    if (!on_stack(ctx) && kind_of(ctx) == CONTEXT_OBJECT) get_word(ctx, i)->header |= WORD_ENTRY_SET;
 }
 
 void context::set_at_keep_old(node_ref ctx, uint32_t i)
@@ -352,6 +417,62 @@ void context::set_at_keep_old(node_ref ctx, uint32_t i)
     stack::push(&value);
     set_at(ctx, i);
     stack::pop(1);
+}
+
+// ---- set flags ----------------------------------------------------------------------------------
+
+bool context::set_flag_q(node_ref ctx, uint32_t i)
+{
+    const cell* c = cell_of(ctx);
+    if (!(c->header & CONTEXT_SET_FLAGS)) return false;
+    series_buffer* s = series_of(c->data3);
+    return i / 8 < series_used_bytes(s) && (at<uint8_t>(s->head)[i / 8] >> (i % 8) & 1);
+}
+
+void context::flag_set(node_ref ctx, uint32_t i)
+{
+    cell* c = cell_of(ctx);
+    if (c->header & CONTEXT_SET_FLAGS) {
+        series_buffer* s = series_of(c->data3);
+        if (i / 8 < series_used_bytes(s)) {
+            at<uint8_t>(s->head)[i / 8] |= uint8_t(1u << (i % 8));
+            return;
+        }
+    }
+    // The first store, or one past the flags the context had: flags for every word it has now.
+    keep_context keep(ctx);
+    uint32_t bytes = round_up_to((std::max(i + 1, word_count(ctx)) + 7) / 8, 16);
+    node_ref flags = bytes_alloc(bytes);
+    series_buffer* s = series_of(flags);
+    uint8_t* bits = at<uint8_t>(s->head);
+    std::memset(bits, 0, bytes);
+    s->tail = s->head + bytes;
+    c = cell_of(ctx);
+    if (c->header & CONTEXT_SET_FLAGS) {
+        series_buffer* old = series_of(c->data3);
+        std::memcpy(bits, at<uint8_t>(old->head), series_used_bytes(old));
+    }
+    bits[i / 8] |= uint8_t(1u << (i % 8));
+    c->data3 = flags;
+    c->header |= CONTEXT_SET_FLAGS;
+}
+
+void context::clear_set_flags(node_ref ctx)
+{
+    cell* c = cell_of(ctx);
+    c->header &= ~CONTEXT_SET_FLAGS;
+    c->data3 = 0;
+}
+
+void context::copy_set_flags(node_ref source, node_ref target)
+{
+    clear_set_flags(target);
+    if (!(cell_of(source)->header & CONTEXT_SET_FLAGS)) return;
+    keep_context keep(target);
+    node_ref flags = series_copy(series_of(cell_of(source)->data3));
+    cell* c = cell_of(target);
+    c->data3 = flags;
+    c->header |= CONTEXT_SET_FLAGS;
 }
 
 // ---- binding ------------------------------------------------------------------------------------
@@ -414,10 +535,10 @@ void context_set_local(node_ref ctx, uint32_t n) { set_slot_checked(ctx, n); }
 void object_set_slot(node_ref ctx, uint32_t n)
 {
     cell value = stack::top_value();
-    cell* slot = context_get_slot(ctx, n);
-    if (context::kind_of(ctx) == CONTEXT_OBJECT && n < context::word_count(ctx))
-        context::get_word(ctx, n)->header |= WORD_ENTRY_SET;
-    *slot = value;
+    context_get_slot(ctx, n);   // raises when there is no such slot
+    if (context::kind_of(ctx) == CONTEXT_OBJECT && n < context::word_count(ctx) && !context::set_flag_q(ctx, n))
+        context::flag_set(ctx, n);
+    *context_get_slot(ctx, n) = value;
     stack::reset();
 }
 
@@ -425,7 +546,8 @@ void context::mark(const cell* c)
 {
     if (c->data1 && collector::hashtable_mark_hook) collector::hashtable_mark_hook(c->data1);
     if (!(c->header & CONTEXT_ON_STACK) && c->data2) collector::mark_block(c->data2);
-    if (c->data3) collector::mark_context(c->data3);
+    if (c->header & CONTEXT_SET_FLAGS) collector::keep(c->data3);
+    else if (c->data3) collector::mark_context(c->data3);
 }
 
 void context::init()

@@ -41,12 +41,7 @@ node_ref category_ctx(uint32_t n)
     const cell* v = context::get_value_at(catalog_ctx(), n);
     return cell_type(v) == TYPE_OBJECT ? v->data1 : 0;
 }
-cell entry_word(node_ref ctx, uint32_t i)
-{
-    cell w = *context::get_word(ctx, i);
-    w.header = TYPE_WORD;
-    return w;
-}
+cell entry_word(node_ref ctx, uint32_t i) { return context::word_at(ctx, i); }
 cell* field_of(const cell* error, error_field f) { return context::get_value_at(error->data1, f); }
 void set_field(const cell* error, error_field f, const cell& v) { *field_of(error, f) = v; }
 cell integer(int32_t n) { return cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }

@@ -34,13 +34,8 @@ node_ref values_of(node_ref ctx) { return context::cell_of(ctx)->data2; }
 cell values_block(node_ref ctx) { return cell{TYPE_BLOCK, 0, values_of(ctx), 0}; }
 uint32_t size_of(node_ref ctx) { return context::word_count(ctx); }
 cell value_at(node_ref ctx, uint32_t i) { return *context::get_value_at(ctx, i); }
-// Entry i of the word table as a plain word! bound to the context (its set flag dropped).
-cell word_at(node_ref ctx, uint32_t i)
-{
-    cell w = *context::get_word(ctx, i);
-    w.header = TYPE_WORD;
-    return w;
-}
+// Entry i of the word table as a plain word! bound to the context.
+cell word_at(node_ref ctx, uint32_t i) { return context::word_at(ctx, i); }
 uint32_t canonical(uint32_t symbol) { return symbol::resolve(symbol); }
 uint32_t canonical_of(rt_word w) { return canonical(rt_word_cell(w)->data2); }
 bool symbol_is(uint32_t symbol, rt_symbol which) { return canonical(symbol) == canonical(rt_symbol_id(which)); }
@@ -86,13 +81,49 @@ void remake_functions(node_ref ctx)
     }
 }
 
+// Where a field was last found, by word table and symbol: objects of a class share their table,
+// so a path step met again finds the field without hashing its symbol. Tables only ever gain
+// words, and never hold two spellings of one word, so a position found stays right for the table;
+// a table node is freed and made again only by a collection, so an entry holds while no collection
+// has run since it was made.
+struct field_entry {
+    node_ref table;
+    uint32_t symbol;
+    uint32_t position;
+    uint32_t cycles;
+};
+constexpr uint32_t FIELD_ENTRIES = 512;
+field_entry found_fields[FIELD_ENTRIES];
+
+inline field_entry& field_entry_of(node_ref table, uint32_t symbol)
+{
+    return found_fields[((table >> 2) ^ (symbol * 0x9E3779B1u) >> 16) & (FIELD_ENTRIES - 1)];
+}
+
+inline int32_t cached_position(node_ref table, uint32_t symbol)
+{
+    const field_entry& e = field_entry_of(table, symbol);
+    return e.table == table && e.symbol == symbol && e.cycles == collector_s.cycles ? int32_t(e.position) : -1;
+}
+
+// The field's position in the object, -1 when it has none.
+int32_t field_position(node_ref ctx, uint32_t symbol)
+{
+    node_ref table = context::table_of(ctx);
+    int32_t position = cached_position(table, symbol);
+    if (position >= 0) [[likely]] return position;
+    position = context::find_word(ctx, symbol, true);
+    if (position >= 0) field_entry_of(table, symbol) = field_entry{table, symbol, uint32_t(position), collector_s.cycles};
+    return position;
+}
+
 // The word's position in the object, its binding rewritten to the object when it was bound
 // elsewhere; -1 when the object has no such field.
 int32_t bind_element(cell* element, node_ref ctx)
 {
     if (element->data1 == ctx && int32_t(element->data3) >= 0 && element->data3 < size_of(ctx))
         return int32_t(element->data3);
-    int32_t position = context::find_word(ctx, element->data2, true);
+    int32_t position = field_position(ctx, element->data2);
     if (position < 0) return -1;
     element->data1 = ctx;
     element->data3 = uint32_t(position);
@@ -170,11 +201,11 @@ cell* object::clone(const cell* source, cell* slot, bool deep, const cell* types
     node_ref from = src->data1;
     uint32_t n = size_of(from);
     unset::make_at(slot);
-    node_ref ctx = context::create(n, false, true, from, CONTEXT_OBJECT);
+    node_ref ctx = context::create(n, false, true, from, CONTEXT_OBJECT);   // shares the source's words
     *slot = cell{src->header & ~HEADER_NEW_LINE, ctx, src->data2, recompute ? 0 : src->data3};
     *context::owner_of(ctx) = *slot;
+    context::copy_set_flags(from, ctx);
     if (n > 0) {
-        for (uint32_t i = 0; i < n; i++) context::get_word(ctx, i)->data1 = ctx;
         series_buffer* to = series_of(values_of(ctx));
         std::memcpy(series_head_cell(to), context::get_value_at(from, 0), size_t(n) * 16);
         to->tail = to->head + n * 16;
@@ -366,7 +397,7 @@ cell* object::reflect(cell* object, cell* field)
     auto words_where = [&](bool changed_only) {
         cell* out = block::push_only_star(size_of(ctx));
         for (uint32_t i = 0; i < size_of(ctx); i++) {
-            if (changed_only && !(context::get_word(ctx, i)->header & WORD_ENTRY_SET)) continue;
+            if (changed_only && !context::set_flag_q(ctx, i)) continue;
             cell w = word_at(ctx, i);
             block::rs_append(out, &w);
         }
@@ -414,6 +445,30 @@ cell* object::eval_path(cell* parent, cell* element, cell* value, cell* path, ce
     }
     cell v = value_at(ctx, uint32_t(position));
     return cell_type(&v) == TYPE_UNSET ? not_found() : keep.result(v);
+}
+
+cell* object::path_field(const cell* object, const cell* element, const cell* value)
+{
+    // The context cell is read once: its table for the look-up, its values, its flags and owner.
+    node_ref ctx = object->data1;
+    const cell* cc = context::cell_of(ctx);
+    int32_t position = cached_position(cc->data1, element->data2);
+    if (position < 0) [[unlikely]] {
+        position = field_position(ctx, element->data2);
+        if (position < 0) return nullptr;
+    }
+    series_buffer* s = series_of(cc->data2);
+    if (uint32_t(position) >= series_used_bytes(s) / 16) return nullptr;
+    cell* slot = at<cell>(s->head) + position;
+    if (!value) return cell_type(slot) == TYPE_UNSET ? nullptr : slot;
+    // A store that needs more than the slot: an object with events (its current ones, in the owner
+    // cell), or a field's first store, which flags it.
+    if (cc[1].data3 || !(cc->header & CONTEXT_SET_FLAGS)) return nullptr;
+    series_buffer* flags = series_of(cc->data3);
+    uint32_t i = uint32_t(position);
+    if (i / 8 >= series_used_bytes(flags) || !(at<uint8_t>(flags->head)[i / 8] >> (i % 8) & 1)) return nullptr;
+    *slot = *value;
+    return slot;
 }
 
 int32_t object::compare_fields(const cell* value1, const cell* value2, int32_t op)

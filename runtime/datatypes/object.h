@@ -74,6 +74,10 @@ int32_t form(cell* object, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* object, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
                 int32_t index, bool case_, bool get, bool tail, bool notify);
+// A path step into a field by word, for the evaluator: the field's value cell (read it before
+// anything allocates), after storing the value when one is given; null when the step needs the
+// general eval_path (no such field, an unset value, events to fire, a field's first store).
+cell* path_field(const cell* object, const cell* element, const cell* value);
 int32_t compare(cell* value1, cell* value2, int32_t op);
 cell* copy(cell* object, cell* slot, cell* part, bool deep, cell* types);
 cell* select(cell* object, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,

@@ -94,8 +94,7 @@ node_ref object::make_event_info_from_ctx(node_ref ctx)
             if (symbol != names[which]) continue;
             cell v = *context::get_value_at(ctx, i);
             if (cell_type(&v) != TYPE_FUNCTION && cell_type(&v) != TYPE_ROUTINE) {
-                cell w = *context::get_word(ctx, i);
-                w.header = TYPE_WORD;
+                cell w = context::word_at(ctx, i);
                 cell type{TYPE_DATATYPE, cell_type(&v), 0, 0};
                 fire(ERR_SCRIPT, err::BAD_FIELD_SET, &w, &type);
             }
@@ -139,7 +138,7 @@ bool object::has_on_deep_change_q(const cell* object) { return handler_position(
 
 void object::clear_changed(node_ref ctx)
 {
-    for (uint32_t i = 0; i < context::word_count(ctx); i++) context::get_word(ctx, i)->header &= ~WORD_ENTRY_SET;
+    context::clear_set_flags(ctx);
 }
 
 void object::fire_on_set(cell* object, cell* word, cell* old_value, cell* new_value)
@@ -237,8 +236,8 @@ struct set_source {
 void store(cell* object, uint32_t i, const cell& v)
 {
     node_ref ctx = object->data1;
+    if (!context::set_flag_q(ctx, i)) context::flag_set(ctx, i);   // may allocate
     int32_t exempt[2] = {object::handler_position(object, 0), object::handler_position(object, 1)};
-    context::get_word(ctx, i)->header |= WORD_ENTRY_SET;
     if (!object->data3 || int32_t(i) == exempt[0] || int32_t(i) == exempt[1]) {
         *context::get_value_at(ctx, i) = v;
         return;
@@ -247,8 +246,7 @@ void store(cell* object, uint32_t i, const cell& v)
     cell* old = keep.push(*context::get_value_at(ctx, i));
     cell* held = keep.push(v);
     *context::get_value_at(ctx, i) = v;
-    cell* word = keep.push(*context::get_word(ctx, i));
-    word->header = TYPE_WORD;
+    cell* word = keep.push(context::word_at(ctx, i));
     object::fire_on_set(object, word, old, held);
 }
 
@@ -272,8 +270,7 @@ void object::set_many(cell* object, cell* value, bool any, bool only, bool some)
     if (!some && !any)
         for (uint32_t i = 0; i < context::word_count(ctx); i++)
             if (source.get(ctx, i, &v) && cell_type(&v) == TYPE_UNSET) {
-                cell w = *context::get_word(ctx, i);
-                w.header = TYPE_WORD;
+                cell w = context::word_at(ctx, i);
                 fire(ERR_SCRIPT, err::NEED_VALUE, &w);
             }
     for (uint32_t i = 0; i < context::word_count(ctx); i++) {

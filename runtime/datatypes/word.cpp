@@ -156,7 +156,11 @@ cell* word::push_global(uint32_t symbol)
 
 cell* word::push(const cell* w) { return stack::push(w); }
 
-cell* word::push_from(node_ref ctx, uint32_t i) { return stack::push(context::get_word(ctx, i)); }
+cell* word::push_from(node_ref ctx, uint32_t i)
+{
+    cell w = context::word_at(ctx, i);
+    return stack::push(&w);
+}
 
 cell* word::get_symbol(const cell* w) { return symbol::get(word_symbol(w)); }
 

@@ -100,7 +100,7 @@ void each_traced_call(int32_t frame, int32_t level, Each each)
     for (call_frame* f = stack_s.bottom; f < end; f++) {
         uint32_t symbol = frame_symbol_of(f);
         if (symbol == stack_s.body_symbol || symbol == stack_s.anon_symbol) continue;
-        cell w = f->context ? *context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
+        cell w = f->context ? context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
         w.header = TYPE_WORD;
         const cell* value = word_slot(&w);
         if (level <= 1 && !(value && cell_type(value) == TYPE_FUNCTION)) continue;

@@ -30,6 +30,20 @@ bool notify_owner(const cell* parent, const cell* grandparent, const cell* eleme
 uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t pos, const cell* set, bool get)
 {
     cell* mark = stack_s.top;
+    // A word naming an object, then one of its fields (o/a, o/a: v): a slot read or write when the
+    // object's step has nothing more to do.
+    if (path_value->data1 + 2 == code_tail(path_value->data2) && !tracing_now()) {
+        const cell* head = code_at(path_value->data2, path_value->data1);
+        const cell* field = head + 1;
+        if (cell_type(head) == TYPE_WORD && cell_type(field) == TYPE_WORD) {
+            const cell* slot = word_slot(head);
+            const cell* r = slot && cell_type(slot) == TYPE_OBJECT ? object::path_field(slot, field, set) : nullptr;
+            if (r && (set || get || !callable_type(cell_type(r)))) {   // a function field is called
+                *stack::push_slot() = *r;
+                return pos;
+            }
+        }
+    }
     cell* path = stack::push(path_value);   // keeps the path's elements reachable
     node_ref steps = path->data2;
     uint32_t first = path->data1;
@@ -67,17 +81,25 @@ uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t 
         }
         if (cell_type(selector) == TYPE_UNSET) fire(ERR_SCRIPT, err::UNSET_PATH, path, &el);
         bool last = i + 1 == code_tail(steps);
-        eval_path_fn step = actions_of(cell_type(current)).eval_path;
-        if (!step) {
-            cell type = datatype::value_of(cell_type(current));
-            fire(ERR_SCRIPT, err::BAD_PATH_TYPE, &type, selector);
+        // An object's field by word is a slot read or write when the object's step has nothing
+        // more to do (null: it has).
+        cell* r = cell_type(current) == TYPE_OBJECT && cell_type(&el) == TYPE_WORD
+                      ? object::path_field(current, &el, set && last ? value : nullptr)
+                      : nullptr;
+        bool in_cell = false;
+        if (!r) {
+            eval_path_fn step = actions_of(cell_type(current)).eval_path;
+            if (!step) {
+                cell type = datatype::value_of(cell_type(current));
+                fire(ERR_SCRIPT, err::BAD_PATH_TYPE, &type, selector);
+            }
+            // A value changed in its cell is stored back below, and the container's own setter
+            // tells the owner then: the value's setter must not tell it a second time.
+            in_cell = set && last && in_cell_path_type(cell_type(current));
+            bool notify = last && !in_cell && notify_owner(current, previous, &el);
+            r = step(current, selector, set && last ? value : nullptr, path, previous, selector, int32_t(i), false,
+                     get, last, notify);
         }
-        // A value changed in its cell is stored back below, and the container's own setter tells
-        // the owner then: the value's setter must not tell it a second time.
-        bool in_cell = set && last && in_cell_path_type(cell_type(current));
-        bool notify = last && !in_cell && notify_owner(current, previous, &el);
-        cell* r = step(current, selector, set && last ? value : nullptr, path, previous, selector, int32_t(i), false,
-                       get, last, notify);
         cell result = *r;
         if (in_cell) {
             if (i == first + 1) {

@@ -184,7 +184,7 @@ cell stack::get_call()
     for (; f >= stack_s.bottom; f--) {
         if (anonymous(f)) continue;
         uint32_t symbol = frame_symbol_of(f);
-        cell w = f->context ? *context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
+        cell w = f->context ? context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
         w.header = TYPE_WORD;
         return w;
     }
@@ -199,7 +199,7 @@ void stack::collect_calls(cell* block)
         call_frame* f = stack_s.bottom + i;
         if (anonymous(f)) continue;
         uint32_t symbol = frame_symbol_of(f);
-        cell w = f->context ? *context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
+        cell w = f->context ? context::resolve_word(f->context, symbol) : *word::from_symbol(symbol);
         w.header = TYPE_WORD;
         cell position{TYPE_INTEGER, 0, f->base, 0};
         block::rs_append(block, &w);

@@ -189,8 +189,8 @@ TEST_F(Context, ObjectFieldsRecordTheirFirstStore)
     cell v = integer(3);
     context::set_in(&w, &v, ctx, true);
     EXPECT_EQ(w.data3, 1u);
-    EXPECT_TRUE(context::get_word(ctx, 1)->header & WORD_ENTRY_SET);
-    EXPECT_FALSE(context::get_word(ctx, 0)->header & WORD_ENTRY_SET);
+    EXPECT_TRUE(context::set_flag_q(ctx, 1));
+    EXPECT_FALSE(context::set_flag_q(ctx, 0));
     // A word not yet in the context is added by setting it.
     cell fresh{TYPE_WORD, ctx, symbol::make("cx-f3"), uint32_t(-1)};
     context::set_in(&fresh, &v, ctx, true);
@@ -233,12 +233,13 @@ TEST_F(Context, CollectSetWordsAndClone)
     EXPECT_TRUE(context::collect_set_words(ctx, body));
     EXPECT_FALSE(context::collect_set_words(ctx, body));
     EXPECT_EQ(context::word_count(ctx), 2u);
-    cell* w = stack::push(context::get_word(ctx, 1));
+    cell entry = context::word_at(ctx, 1);
+    cell* w = stack::push(&entry);
     node_ref copy = keep(context::clone(w, CONTEXT_OBJECT));
     EXPECT_EQ(w->data1, copy);
     EXPECT_EQ(context::word_count(copy), 2u);
-    EXPECT_EQ(context::get_word(copy, 0)->data1, copy);
-    EXPECT_EQ(context::get_word(ctx, 0)->data1, ctx);
+    EXPECT_EQ(context::word_at(copy, 0).data1, copy);
+    EXPECT_EQ(context::word_at(ctx, 0).data1, ctx);
     context::add_word(copy, symbol::make("cx-only-in-copy"));
     EXPECT_EQ(context::find_word(ctx, symbol::make("cx-only-in-copy"), true), -1);
 }
@@ -253,8 +254,8 @@ TEST_F(Context, ContextSlots)
     stack::push(&unset_value);
     object_set_slot(object, 1);
     EXPECT_EQ(stack::top(), base + 1);
-    EXPECT_TRUE(context::get_word(object, 1)->header & WORD_ENTRY_SET);
-    EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET);
+    EXPECT_TRUE(context::set_flag_q(object, 1));
+    EXPECT_FALSE(context::set_flag_q(object, 0));
 
     stack::push(&unset_value);
     EXPECT_EQ(error_of([&] { context_set_slot(object, 0); }), code(ERR_SCRIPT, err::NEED_VALUE));
@@ -269,7 +270,7 @@ TEST_F(Context, ContextSlots)
     EXPECT_EQ(stack::top(), base + 1);
     EXPECT_EQ(context_get_slot(object, 0)->data2, 7u);
     EXPECT_EQ(context_get_slot(object, 1)->data2, 8u);
-    EXPECT_FALSE(context::get_word(object, 0)->header & WORD_ENTRY_SET) << "only object_set_slot flags";
+    EXPECT_FALSE(context::set_flag_q(object, 0)) << "only object_set_slot flags";
 
     // Never a read past the values.
     EXPECT_EQ(error_of([&] { context_get_slot(object, 2); }), code(ERR_SCRIPT, err::NOT_DEFINED));
