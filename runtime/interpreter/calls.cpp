@@ -586,24 +586,29 @@ cell interpreter::call_value(const cell* callable, const cell* name, const cell*
     node_ref cache = callable_info(slot).cache;   // building it may collect
     bool natives = native_kind(type);
     refinement_state state;
-    uint32_t given = 0;
-    bool leading = true, used = true;   // the group being filled: the arguments, or a refinement's
-    // The cache is read afresh at each entry: the locals' defaults may allocate.
-    for (uint32_t i = 0; i < code_tail(cache); i++) {
+    uint32_t given = 0, n = code_tail(cache), i = 0;
+    if (!whole) {
+        // The leading arguments take the values; the rest get their defaults.
+        for (; i < n && cell_type(cache_at(cache, i)) == TYPE_TYPESET; i++) {
+            if (arg_mode_of(cache_at(cache, i)) == ARG_SKIP) continue;
+            if (given < count) check_arg(slot, cache, i, &who, args + given);
+            stack::push(given < count ? args + given++ : &none_value);
+        }
+        push_defaults(cache, i, n, natives, state);
+    }
+    // The whole spec in order: a refinement is used when its value is truthy, and only the
+    // arguments of the groups used are checked. The cache is read afresh at each entry: the
+    // locals' defaults may allocate.
+    for (bool used = true; whole && i < n; i++) {
         const cell* e = cache_at(cache, i);
         switch (cell_type(e)) {
         case TYPE_TYPESET:
             if (arg_mode_of(e) == ARG_SKIP) break;
-            if ((leading || whole) && given < count) {
-                if (used) check_arg(slot, cache, i, &who, args + given);
-                stack::push(args + given++);
-            } else {
-                stack::push(&none_value);
-            }
+            if (used && given < count) check_arg(slot, cache, i, &who, args + given);
+            stack::push(given < count ? args + given++ : &none_value);
             break;
         case TYPE_REFINEMENT:
-            leading = false;
-            used = whole && given < count && !cell_falsy(args + given++);
+            used = given < count && !cell_falsy(args + given++);
             if (natives) state.ints[state.count++] = used ? int32_t(stack_s.top - stack_s.arguments) : -1;
             else stack::push(used ? &true_value : &false_value);
             break;
