@@ -492,6 +492,7 @@ int32_t string::equal_q(const cell* value1, const cell* value2, int32_t op, bool
     bool fold = op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = unit_read(p1 + i * u1, u1), c2 = unit_read(p2 + i * u2, u2);
+        if (c1 == c2) continue;   // equal units fold alike: only a difference is folded
         if (fold) c1 = char_change_case(c1, 1), c2 = char_change_case(c2, 1);
         if (c1 != c2) return c1 > c2 ? 1 : -1;
     }
