@@ -24,7 +24,8 @@ struct object_state {
 extern object_state object_s;
 
 namespace object {
-// Installed by the evaluator: evaluates a block (make object! and make error! specs).
+// Installed by the evaluator: evaluates a block (make object! and make error! specs); an exit out
+// of it unwinds the caller as exit_unwind, as out of interpreter::call_value.
 extern void (*evaluate_hook)(cell* block);
 
 void init();

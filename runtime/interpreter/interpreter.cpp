@@ -178,11 +178,14 @@ void mark_roots()
 }
 
 // make object! and make error! evaluate their spec blocks through here.
+// An exit out of the spec passes on as out of any Kiv code C++ runs (interpreter::call_value):
+// the make that asked stops at once.
 void evaluate_spec(cell* block)
 {
     cell code = *block;
     interpreter::eval(&code, false);
-    if (!exit_code()) stack::pop(1);
+    if (exit_code()) throw exit_unwind{};
+    stack::pop(1);
 }
 
 }  // namespace
