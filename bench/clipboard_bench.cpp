@@ -5,7 +5,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/clipboard.h"
 
 KIV_BENCH(clipboard_text)

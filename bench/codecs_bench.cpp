@@ -8,7 +8,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/binary.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

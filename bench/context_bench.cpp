@@ -9,7 +9,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

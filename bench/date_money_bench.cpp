@@ -10,7 +10,7 @@
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/byte_input.h"
 #include "runtime/io/process.h"
 #include "runtime/io/simple_io.h"

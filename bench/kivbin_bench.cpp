@@ -8,7 +8,7 @@
 #include "runtime/boot_image.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/kivbin.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

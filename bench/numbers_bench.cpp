@@ -4,7 +4,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "bench/bench.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "runtime/hooks.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"

@@ -15,7 +15,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/errors.h"
 #include "runtime/extern.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/reftable.h"
 
 collector_state collector_s;

@@ -7,7 +7,7 @@
 #include "runtime/cells.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 ownership_state ownership_s;
 void (*ownership_fire_on_deep_hook)(cell* owner, cell* word, cell* target, owner_event action, cell* value,

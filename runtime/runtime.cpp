@@ -64,7 +64,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/parse.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/os_info.h"
 #include "runtime/io/process.h"

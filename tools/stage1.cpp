@@ -14,7 +14,7 @@
 #include "runtime/embedded.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/platform.h"

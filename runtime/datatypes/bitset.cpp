@@ -21,7 +21,7 @@
 #include "runtime/datatypes/string_internal.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/ownership.h"
 
 namespace {

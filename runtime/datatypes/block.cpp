@@ -25,7 +25,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 cell root_block;
 cell* (*block::string_scan_hook)(const cell* str);

@@ -14,7 +14,7 @@
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/sort.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace {

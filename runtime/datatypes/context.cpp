@@ -18,7 +18,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 context_state context_s;
 void (*context::fire_on_set_hook)(cell* owner, cell* word, cell* old_value, cell* new_value);

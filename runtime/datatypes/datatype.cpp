@@ -7,7 +7,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/rterror.h"
 
 datatype_state datatype_s;

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 error_state error_s;
 void (*error::near_hook)(cell* out);

@@ -11,7 +11,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_internal.h"
 #include "runtime/datatypes/url.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/unicode.h"

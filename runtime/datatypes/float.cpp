@@ -22,7 +22,7 @@
 #include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/random.h"
 
 const double float_::largest = std::bit_cast<double>(uint64_t(0x7FEFFFFFFFFFFFFF));

@@ -18,7 +18,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/datatypes/rtwords.h"
 
 cell (*function::call_hook)(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole);

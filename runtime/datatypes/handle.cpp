@@ -7,7 +7,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/extern.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/image_layer.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 

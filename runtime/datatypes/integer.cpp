@@ -19,7 +19,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/random.h"
 #include "runtime/rterror.h"
 

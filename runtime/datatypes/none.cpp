@@ -5,7 +5,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 cell none_value{TYPE_NONE, 0, 0, 0};
 

@@ -20,7 +20,7 @@
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/hashtable.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/ownership.h"
 #include "runtime/random.h"
 #include "runtime/unicode.h"

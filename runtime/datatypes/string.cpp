@@ -15,7 +15,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/rterror.h"
 #include "runtime/unicode.h"
 

@@ -15,7 +15,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_internal.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/sort.h"
 
 namespace {

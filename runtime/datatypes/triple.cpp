@@ -4,7 +4,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 cell* triple::make_at(cell* slot, int32_t first, int32_t second, int32_t third)
 {

@@ -4,7 +4,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 cell unset_value{TYPE_UNSET, 0, 0, 0};
 

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 actions_state actions_s;
 

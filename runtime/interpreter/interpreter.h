@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 #include "runtime/cell.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 
 struct interpreter_state {

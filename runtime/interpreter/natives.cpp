@@ -16,7 +16,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 natives_state natives_s;
 

@@ -20,7 +20,7 @@
 #include "runtime/errors.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 trace_state trace_s;
 

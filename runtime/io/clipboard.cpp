@@ -22,7 +22,7 @@
 #include "runtime/image_layer.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

@@ -21,7 +21,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/byte_input.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/memory.h"

@@ -26,7 +26,7 @@
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/image_layer.h"
 #include "runtime/io/lz.h"
 #include "runtime/memory.h"

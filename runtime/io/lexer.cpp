@@ -20,7 +20,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/rterror.h"

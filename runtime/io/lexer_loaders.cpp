@@ -31,7 +31,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/lexer_state.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

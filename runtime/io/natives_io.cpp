@@ -18,7 +18,7 @@
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/interpreter/parse.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/interpreter/trace.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"

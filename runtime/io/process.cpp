@@ -16,7 +16,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

@@ -25,7 +25,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/byte_input.h"
 #include "runtime/io/checksum.h"
 #include "runtime/unicode.h"

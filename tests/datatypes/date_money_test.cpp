@@ -11,7 +11,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/time.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "support/fixtures.h"
 #include "support/values.h"
 

@@ -15,7 +15,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "support/values.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/lexer.h"
 #include "support/fixtures.h"
 #include "support/guarded.h"

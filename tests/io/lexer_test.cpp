@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/io/lexer_state.h"
 #include "support/fixtures.h"

@@ -8,7 +8,7 @@
 
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "support/fixtures.h"
 #include "support/guarded.h"

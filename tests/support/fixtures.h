@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/errors.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace test {
 

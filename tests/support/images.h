@@ -13,7 +13,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/extern.h"
 #include "runtime/image_layer.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "support/fixtures.h"
 #include "support/values.h"

@@ -7,7 +7,7 @@
 
 #include "runtime/errors.h"
 #include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 namespace test {
 

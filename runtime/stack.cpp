@@ -1,6 +1,6 @@
 // The argument and call-frame stacks, and the exits that walk the frames. An exit never walks the
 // argument stack's values: it moves the three pointers to its catch point and stores one code.
-#include "runtime/interpreter/stack.h"
+#include "runtime/stack.h"
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
