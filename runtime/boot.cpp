@@ -11,14 +11,16 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
 #include "runtime/interpreter/natives.h"
-#include "runtime/io/clipboard.h"
+#include "runtime/io/os_info.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
 #include "runtime/rterror.h"
@@ -109,6 +111,39 @@ void check_numbering()
     }
 }
 
+// The system object's links to the runtime: the catalogue and the error prototype the runtime
+// made from source 0, the global context as system/words (class -1, and the context's own owner,
+// so `context?` of a global word gives it), and the state object that error forming reads.
+void link_system()
+{
+    cell system = *word::get(word::load("system"));
+    if (cell_type(&system) != TYPE_OBJECT) boot_fault("the library makes no system object");
+    stack::scope keep;
+    cell* held = keep.push(system);
+    cell catalog = object::field_of(held, "catalog");
+    cell standard = object::field_of(held, "standard");
+    if (cell_type(&catalog) != TYPE_OBJECT || cell_type(&standard) != TYPE_OBJECT)
+        boot_fault("system/catalog or system/standard is not an object");
+    context::put_value(catalog.data1, symbol::make("errors"), &error_s.catalog);
+    context::put_value(standard.data1, symbol::make("error"), &error_s.prototype);
+    cell words{TYPE_OBJECT, context_s.global, uint32_t(-1), 0};
+    *context::owner_of(context_s.global) = words;
+    context::put_value(held->data1, symbol::make("words"), &words);
+    error_s.state = object::field_of(held, "state");
+}
+
+// The command line as the library's start-up splits it: its raw text goes to system/script/args.
+void extract_boot_args()
+{
+    cell script = object::system_field({"script"});
+    if (cell_type(&script) != TYPE_OBJECT) boot_fault("system/script is not an object");
+    stack::scope keep;
+    cell* held = keep.push(script);
+    cell* line = platform::get_cmdline(keep.push(unset_value));
+    context::put_value(held->data1, symbol::make("args"), line);
+    natives::call_library("extract-boot-args", nullptr, 0);
+}
+
 // ---- hooks for the lower layers -----------------------------------------------------------------
 
 cell* load_text(const cell* text)
@@ -120,9 +155,13 @@ cell* load_text(const cell* text)
 
 }  // namespace
 
+// Each source may use the words of the ones before it while it is evaluated; the system object
+// comes last, since its fields hold functions and values of every other source.
 const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/errors.kiv", "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv",
-    "library/ops.kiv", "library/reflection.kiv",
+    "library/ops.kiv", "library/reflection.kiv", "library/routines.kiv", "library/predicates.kiv",
+    "library/core.kiv", "library/conversions.kiv", "library/helpers.kiv", "library/files.kiv",
+    "library/system.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;
@@ -147,7 +186,7 @@ void runtime::boot()
         stack::pop(2);
     }
     check_numbering();
-    // Bound here until the library defines them.
-    clipboard::bind_words();
+    link_system();
     kivbin::register_callables();
+    extract_boot_args();
 }

@@ -1,8 +1,9 @@
 // The boot: the last step of start-up, after the collector is on. The datatype words get their
-// datatype! values, then the Kiv sources that make the language (the typesets, the actions, the
-// natives, the operators) are taken from the boot image and evaluated in a fixed order, and their
-// numbering is checked against the runtime's tables. The error catalogue, the first source, is
-// read while the runtime starts.
+// datatype! values, then every Kiv source of the library (the typesets, the actions, the natives,
+// the operators, the routine words, the functions, the system object) is taken from the boot image
+// and evaluated in a fixed order, its numbering checked against the runtime's tables, and the
+// command line split into the system object. The error catalogue, the first source, is read while
+// the runtime starts.
 #pragma once
 #include <cstdint>
 
@@ -10,7 +11,7 @@
 
 namespace runtime {
 // The sources of the language, in the order the boot image holds them and the boot evaluates them.
-constexpr uint32_t BOOT_SOURCES = 7;
+constexpr uint32_t BOOT_SOURCES = 14;
 extern const char* const boot_sources[BOOT_SOURCES];
 
 // Pushes the values of source n as a block. The default reads the boot image's top-level block

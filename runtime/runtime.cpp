@@ -73,6 +73,7 @@
 #include "runtime/io/compress.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/library_routines.h"
 #include "runtime/io/natives_io.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -217,6 +218,7 @@ void runtime::init()
     compress::init_words();
     lexer::init();
     io_natives::init();
+    library_routines::init();   // after the io layer, whose services its entries call
     kivbin::init();
     // The library's values, with the collector held off (the first stage, which makes the image,
     // reads the sources as text instead).

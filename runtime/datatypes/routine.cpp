@@ -1,5 +1,5 @@
-// routine!: the routines table, making a routine! for a filled slot, and its mold; reflection,
-// form and compare come from function!.
+// routine!: the routines table (slots filled by name), making a routine! for a filled slot, and its
+// mold; reflection, form and compare come from function!.
 #include "runtime/datatypes/routine.h"
 
 #include <cstring>
@@ -13,12 +13,52 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/rterror.h"
 #include "runtime/stack.h"
 
 routine_state routine_s;
 
 routine_fn routine::entry(int64_t slot) { return slot >= 1 && slot <= SLOTS ? routine_s.table[slot - 1] : nullptr; }
+
+void routine::register_(const routine_row* rows, uint32_t n)
+{
+    if (routine_s.count + n > SLOTS) runtime_error(RT_ASSERTION, rt_error_address());
+    for (uint32_t i = 0; i < n; i++) {
+        routine_s.table[routine_s.count] = rows[i].entry;
+        routine_s.names[routine_s.count] = rows[i].name;
+        routine_s.count++;
+    }
+}
+
+uint32_t routine::slot_named(const uint8_t* name, uint32_t length)
+{
+    for (uint32_t i = 0; i < routine_s.count; i++)
+        if (std::strlen(routine_s.names[i]) == length && std::memcmp(routine_s.names[i], name, length) == 0)
+            return i + 1;
+    return 0;
+}
+
+cell* routine::make(cell* proto, cell* spec, uint32_t)
+{
+    if (cell_type(spec) != TYPE_BLOCK || block::rs_length(spec) != 2) fire_error_arg(proto, spec);
+    cell routine_spec = block::rs_head(spec)[0];
+    cell name = block::rs_head(spec)[1];
+    if (cell_type(&routine_spec) != TYPE_BLOCK || cell_type(&name) != TYPE_WORD) fire_error_arg(proto, spec);
+    uint32_t length = 0;
+    const uint8_t* text = symbol::name(name.data2, &length);
+    uint32_t slot = slot_named(text, length);
+    if (!slot) fire_error_arg(proto, spec);
+    function::validate_spec(&routine_spec);
+    name.data1 = 0;   // the body names the entry; it is bound to nothing
+    cell* held = stack::push(&name);
+    push(&routine_spec, held, slot, -1, false);
+    *held = *(stack::top() - 1);
+    stack::pop(1);
+    return held;
+}
 
 cell* routine::push(const cell* spec, const cell* body, uint32_t slot, int32_t result_type, bool call_mode)
 {
@@ -63,6 +103,8 @@ int32_t routine::mold(cell* value, cell* buffer, bool only, bool all, bool flat,
 void routine::init()
 {
     std::memset(routine_s.table, 0, sizeof routine_s.table);
+    std::memset(routine_s.names, 0, sizeof routine_s.names);
+    routine_s.count = 0;
     datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", {
-        .reflect = inherit, .form = inherit, .mold = mold, .compare = inherit, .mark = inherit});
+        .make = make, .reflect = inherit, .form = inherit, .mold = mold, .compare = inherit, .mark = inherit});
 }

@@ -107,6 +107,9 @@ void invoke(const cell* fn, const refinement_state& refs)
         cell more{TYPE_BLOCK, 0, fn->data3, 0};
         routine_fn r = routine::entry(int32_t(block::ks_abs_at(&more, 2)->data2));
         if (!r) fire(ERR_INTERNAL, err::NOT_DONE);
+        // A routine of no arguments has an empty window: its result needs a cell of its own, or
+        // what a trace pushes after the call lands on it.
+        if (stack_s.top == stack_s.arguments) stack::push_slot();
         r();
         break;
     }

@@ -20,10 +20,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/image_layer.h"
-#include "runtime/interpreter/interpreter.h"
-#include "runtime/interpreter/natives.h"
 #include "runtime/stack.h"
-#include "runtime/io/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -194,22 +191,6 @@ clip_data take_clipboard()
         if (d.bitmap) d.kind = clip_data::BITMAP;
     }
     return d;
-}
-
-// ---- the natives ----------------------------------------------------------------------------------
-
-// The value is built above the window (a block of files pushes its items), then takes the result's
-// place.
-void read_star(bool, const int32_t*)
-{
-    cell* out = clipboard::read(stack::push_slot());
-    *stack::arguments() = *out;
-}
-
-void write_star(bool, const int32_t*)
-{
-    bool placed = clipboard::write(stack::arguments());
-    *stack::arguments() = placed ? true_value : false_value;
 }
 
 }  // namespace
@@ -442,16 +423,3 @@ bool clipboard::write(const cell* value)
     return placed;
 }
 
-void clipboard::bind_words()
-{
-    static const native_fn list[] = {read_star, write_star};
-    uint32_t first = natives_s.next;
-    natives::register_(2, list);
-    std::string text = "read-clipboard: make native! [[\"Reads the clipboard's text, files or image\"] " +
-                       std::to_string(first) +
-                       "]\nwrite-clipboard: make native! [[\"Places a value on the clipboard\" data [any-type!]] " +
-                       std::to_string(first + 1) + "]\n";
-    cell* code = lexer::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), stack::push_slot());
-    interpreter::eval(code, false);
-    stack::pop(2);
-}

@@ -18,9 +18,6 @@ cell* read(cell* out);
 // A value of another datatype raises script/invalid-arg.
 bool write(const cell* value);
 
-// Binds read-clipboard and write-clipboard as global words; called once the boot sources ran.
-void bind_words();
-
 // ---- block layouts, on plain memory ---------------------------------------------------------------
 // A DROPFILES block: the 20-byte header (list at 20, wide), each path with its NUL, a final NUL.
 std::vector<uint8_t> dropfiles_block(const std::vector<std::u16string>& paths);
