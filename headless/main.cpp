@@ -5,6 +5,7 @@
 //                         is formed on standard error and the process ends with status -2
 //   kiv-cli --time FILE   the same, then the seconds spent evaluating on standard error
 //   kiv-cli --test FILE   runs a Kiv test script (runner.cpp)
+//   kiv-cli --start-time  prints the seconds the runtime's start and the boot of the library took
 //   kiv-cli               evaluates each line of standard input: "== " and the molded result
 #include <windows.h>
 #include <shellapi.h>
@@ -191,10 +192,18 @@ int main()
     std::vector<std::wstring> args = arguments();
     int status = 0;
     try {
+        double start = seconds_now();
         runtime::start();
+        double started = seconds_now();
         dyn_print::add(print_value, print_text);
         runtime::boot();
+        double booted = seconds_now();
         if (args.empty()) status = run_lines();
+        else if (args[0] == L"--start-time") {
+            char figures[96];
+            std::snprintf(figures, sizeof figures, "start %.4f\nboot %.4f\n", started - start, booted - started);
+            write_handle(STD_OUTPUT_HANDLE, figures);
+        }
         else if (args[0] == L"--time" && args.size() > 1) status = run_file(args[1], true);
         else if (args[0] == L"--test" && args.size() > 1) status = headless::run_tests(args[1]);
         else status = run_file(args[0], false);
