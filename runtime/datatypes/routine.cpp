@@ -52,7 +52,6 @@ cell* routine::make(cell* proto, cell* spec, uint32_t)
     uint32_t slot = slot_named(text, length);
     if (!slot) fire_error_arg(proto, spec);
     function::validate_spec(&routine_spec);
-    name.data1 = 0;   // the body names the entry; it is bound to nothing
     cell* held = stack::push(&name);
     push(&routine_spec, held, slot, -1, false);
     *held = *(stack::top() - 1);
