@@ -123,6 +123,7 @@ cell* load_text(const cell* text)
 const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/errors.kiv", "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv",
     "library/ops.kiv", "library/reflection.kiv",
+    "library/core.kiv", "library/helpers.kiv", "library/conversions.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;
