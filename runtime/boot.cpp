@@ -160,7 +160,7 @@ cell* load_text(const cell* text)
 const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/errors.kiv", "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv",
     "library/ops.kiv", "library/reflection.kiv", "library/routines.kiv", "library/predicates.kiv",
-    "library/core.kiv", "library/conversions.kiv", "library/helpers.kiv", "library/files.kiv",
+    "library/core.kiv", "library/helpers.kiv", "library/conversions.kiv", "library/files.kiv",
     "library/system.kiv",
 };
 

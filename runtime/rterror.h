@@ -62,7 +62,8 @@ void rt_free(void* block);
 void rt_free_all();
 size_t rt_heap_total();   // sum over tracked blocks of size + 16
 
-// Installs the unhandled-exception filter and sets the process error mode (start-up).
+// Installs the unhandled-exception filter and sets the process error mode (start-up); makes the
+// file KIV_STARTED_FILE names, when set, so that a test harness knows the program ran.
 void rt_install_filter();
 
 // Test mode (environment KIV_TEST_MODE set): message boxes go to standard error instead.
