@@ -436,28 +436,6 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     return exit_code() ? pos : end_call(slot, pos);
 }
 
-// The path walk (eval_path) would call the head's value with the same refinements: with only words
-// after the head, the call takes every element or raises, so nothing of the walk is left to do.
-[[gnu::noinline]] uint32_t call_path(node_ref code, uint32_t pos)
-{
-    const cell* path = code_at(code, pos);
-    node_ref steps = path->data2;
-    uint32_t first = path->data1, tail = code_tail(steps);
-    if (first + 1 >= tail) return 0;
-    const cell* elements = code_at(steps, 0);
-    for (uint32_t i = first; i < tail; i++)
-        if (cell_type(elements + i) != TYPE_WORD) return 0;
-    const cell* value = word_slot(elements + first);
-    if (!value || !callable_type(cell_type(value))) return 0;
-    cell name = elements[first];
-    cell* held = stack::push(path);   // keeps the elements reachable while the arguments evaluate
-    path_refs refs{*held, first + 1};
-    pos = call_word(value, code, pos + 1, &name, &refs);
-    if (exit_code()) return pos;
-    *held = *--stack_s.top;
-    return pos;
-}
-
 }  // namespace interp
 
 using namespace interp;

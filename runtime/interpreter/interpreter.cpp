@@ -90,14 +90,6 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         if (exit_code()) return pos;
         break;
     case TYPE_PATH:
-        if (!tracing_now()) {
-            uint32_t next = call_path(code, pos - 1);
-            if (next) {
-                if (exit_code()) return next;
-                pos = next;
-                break;
-            }
-        }
         pos = eval_path(&v, code, pos, nullptr, false);
         if (exit_code()) return pos;
         break;

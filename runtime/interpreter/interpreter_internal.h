@@ -342,9 +342,6 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
 // A call by a word (or a path's head or field, whose refinements come in refs), as eval_code makes
 // it but leaner: outside a trace only.
 uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name, path_refs* refs = nullptr);
-// A path at `pos` of a word holding a callable and then only words, its refinements: the lean call
-// without the path walk. Returns 0 (and pushes nothing) for any other path.
-uint32_t call_path(node_ref code, uint32_t pos);
 
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
