@@ -449,26 +449,7 @@ int32_t float_::compare(cell* value1, cell* value2, int32_t op)
     if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && t1 != t2) return 1;
     if (t2 == TYPE_MONEY) return integer::compare_reversed(value1, value2, op);
     if (!is_number_type(t2)) return -2;
-    double a = get(value1), b = number_of(value2);
-    switch (op) {
-    case COMP_EQUAL: case COMP_NOT_EQUAL:
-        return almost_equal_q(a, b) ? 0 : 1;
-    case COMP_STRICT_EQUAL:
-        return a == b ? 0 : 1;
-    case COMP_SAME:
-        return bits_of(a) == bits_of(b) ? 0 : 1;
-    case COMP_FIND:
-        // A search finds a NaN only by a NaN of the same bits; everything else by exact value.
-        if (nan_q(a) || nan_q(b)) return bits_of(a) == bits_of(b) ? 0 : 1;
-        return a < b ? -1 : a > b ? 1 : 0;
-    default:
-        if (nan_q(a) || nan_q(b)) {
-            if (op == COMP_LESSER || op == COMP_LESSER_EQUAL) return 1;
-            if (op == COMP_GREATER || op == COMP_GREATER_EQUAL) return -1;
-            return 0;
-        }
-        return a < b ? -1 : a > b ? 1 : 0;
-    }
+    return compare_doubles(get(value1), number_of(value2), op);
 }
 
 // ---- arithmetic ---------------------------------------------------------------------------------
@@ -476,10 +457,8 @@ int32_t float_::compare(cell* value1, cell* value2, int32_t op)
 double float_::do_math_op(double left, double right, uint32_t code)
 {
     switch (code) {
-    case MATH_ADD: return left + right;
-    case MATH_SUBTRACT: return left - right;
-    case MATH_MULTIPLY: return left * right;
-    case MATH_DIVIDE: return left / right;
+    case MATH_ADD: case MATH_SUBTRACT: case MATH_MULTIPLY: case MATH_DIVIDE:
+        return basic_op(left, right, code);
     case MATH_REMAINDER:
         if (nan_q(right)) return quiet_nan;
         if (not_finite_q(right)) return not_finite_q(left) ? quiet_nan : left;

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include "runtime/cell.h"
+#include "runtime/datatypes/integer.h"
 
 struct float_digits;
 
@@ -60,6 +61,42 @@ const char* plain_text(const float_digits& d, int32_t point);
 // call.
 const char* exact_percent_text(double fraction);
 double do_math_op(double left, double right, uint32_t code);
+// The four operations of do_math_op (MATH_ADD to MATH_DIVIDE) as every float path computes them:
+// the action's core and the interpreter's fast path.
+inline double basic_op(double left, double right, uint32_t code)
+{
+    switch (code) {
+    case MATH_ADD: return left + right;
+    case MATH_SUBTRACT: return left - right;
+    case MATH_MULTIPLY: return left * right;
+    default: return left / right;
+    }
+}
+// The answer of compare for two doubles (-1, 0, 1) under op: equality tolerant, strict equality
+// exact, sameness by bits, and a NaN ordered after every value for lesser and before it for
+// greater, so that an ordering with a NaN is false. Shared by compare and the fast path.
+inline int32_t compare_doubles(double a, double b, int32_t op)
+{
+    switch (op) {
+    case COMP_EQUAL: case COMP_NOT_EQUAL:
+        return almost_equal_q(a, b) ? 0 : 1;
+    case COMP_STRICT_EQUAL:
+        return a == b ? 0 : 1;
+    case COMP_SAME:
+        return __builtin_bit_cast(uint64_t, a) == __builtin_bit_cast(uint64_t, b) ? 0 : 1;
+    case COMP_FIND:
+        // A search finds a NaN only by a NaN of the same bits; everything else by exact value.
+        if (a != a || b != b) return __builtin_bit_cast(uint64_t, a) == __builtin_bit_cast(uint64_t, b) ? 0 : 1;
+        return a < b ? -1 : a > b ? 1 : 0;
+    default:
+        if (a < b) return -1;
+        if (a > b) return 1;
+        if (a == b) return 0;
+        if (op == COMP_LESSER || op == COMP_LESSER_EQUAL) return 1;
+        if (op == COMP_GREATER || op == COMP_GREATER_EQUAL) return -1;
+        return 0;
+    }
+}
 // The typed entry: left is the call's first argument (float!, percent!, time! or integer!) and
 // receives the result.
 cell* do_math(cell* left, cell* right, uint32_t code);

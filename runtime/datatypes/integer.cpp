@@ -408,8 +408,7 @@ int32_t integer::compare(cell* value1, cell* value2, int32_t op)
     if ((op == COMP_STRICT_EQUAL || op == COMP_FIND) && t2 != TYPE_INTEGER) return 1;
     switch (t2) {
     case TYPE_INTEGER: case TYPE_CHAR: {
-        int32_t a = get(value1), b = get(value2);
-        return a < b ? -1 : a > b ? 1 : 0;
+        return order(get(value1), get(value2));
     }
     case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: {
         // The double of the value in a copy that keeps the integer! header: same? stays false.

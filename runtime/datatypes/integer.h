@@ -47,6 +47,8 @@ inline double wide_float(int32_t left, int32_t right, uint32_t code)
     double a = left, b = right;
     return code == MATH_ADD ? a + b : code == MATH_SUBTRACT ? a - b : a * b;
 }
+// The answer of compare for two integers (-1, 0, 1): the action's and the fast path's.
+inline int32_t order(int32_t left, int32_t right) { return left < right ? -1 : left > right ? 1 : 0; }
 // A quotient that stays an integer: false for a division by zero or -2147483648 / -1 (which
 // raise) and for one with a remainder (a float!).
 inline bool whole_quotient(int32_t left, int32_t right, int32_t* r)

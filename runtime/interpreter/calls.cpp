@@ -586,11 +586,24 @@ cell interpreter::call_value(const cell* callable, const cell* name, const cell*
     if (cell_type(slot) == TYPE_OP) slot->header = type;   // an operator is called as what it wraps
     if (!callable_type(type)) fire(ERR_SCRIPT, err::INVALID_ARG, slot);
     stack::mark(who.data2, who.data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
-    node_ref cache = callable_info(slot).cache;   // building it may collect
+    const recent_callable& known = callable_info(slot);   // building the cache may collect
+    node_ref cache = known.cache;
+    cell body = known.body;
     bool natives = native_kind(type);
     refinement_state state;
     uint32_t given = 0, n = code_tail(cache), i = 0;
-    if (!whole) {
+    if (!whole && known.leading != NOT_PLAIN) {
+        // Pushes allocate nothing: the entries stay where they are until the defaults.
+        const cell* entries = known.entries;
+        uint32_t leading = known.leading;
+        for (; i < leading; i++) {
+            if (arg_mode_of(entries + i) == ARG_SKIP) continue;
+            if (given < count && !typeset_has(entries + i, cell_type(args + given)))
+                expect_arg(slot, cache, i, &who, cell_type(args + given));
+            stack::push(given < count ? args + given++ : &none_value);
+        }
+        if (i < n) push_defaults(cache, i, n, natives, state);
+    } else if (!whole) {
         // The leading arguments take the values; the rest get their defaults.
         for (; i < n && cell_type(cache_at(cache, i)) == TYPE_TYPESET; i++) {
             if (arg_mode_of(cache_at(cache, i)) == ARG_SKIP) continue;
@@ -622,7 +635,7 @@ cell interpreter::call_value(const cell* callable, const cell* name, const cell*
             break;
         }
     }
-    if (type == TYPE_FUNCTION) call_function(slot);
+    if (type == TYPE_FUNCTION) run_body(slot, body);
     else invoke(slot, state);
     if (exit_code()) throw exit_unwind{};
     end_call(slot, 0);

@@ -297,8 +297,7 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
             store_float(left, TYPE_FLOAT, double(a) / double(b));
             return true;
         default: {
-            int32_t answer = a < b ? -1 : a > b ? 1 : 0;
-            bool truth = actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], answer);
+            bool truth = actions::compare_answer(fast_compare_codes[op - FAST_EQUAL], integer::order(a, b));
             store_cell(left, TYPE_LOGIC, truth, 0, 0);
             return true;
         }
@@ -306,12 +305,11 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
     }
     if (t == TYPE_FLOAT) {
         if (op <= FAST_DIVIDE) {
-            store_float(left, left->header, float_::do_math_op(cell_float(left), cell_float(right), fast_math_codes[op]));
+            store_float(left, left->header, float_::basic_op(cell_float(left), cell_float(right), fast_math_codes[op]));
             return true;
         }
-        cell b = *right;
         int32_t code = fast_compare_codes[op - FAST_EQUAL];
-        bool truth = actions::compare_answer(code, float_::compare(left, &b, code));
+        bool truth = actions::compare_answer(code, float_::compare_doubles(cell_float(left), cell_float(right), code));
         store_cell(left, TYPE_LOGIC, truth, 0, 0);
         return true;
     }

@@ -19,7 +19,7 @@ namespace interp {
     if (op <= FAST_DIVIDE) {
         double y = rt == TYPE_INTEGER ? double(int32_t(b.data2)) : cell_float(&b);
         store_float(left, (left->header & ~HEADER_TYPE_MASK) | TYPE_FLOAT,
-                    float_::do_math_op(cell_float(&a), y, fast_math_codes[op]));
+                    float_::basic_op(cell_float(&a), y, fast_math_codes[op]));
         return true;
     }
     int32_t code = fast_compare_codes[op - FAST_EQUAL];
