@@ -254,6 +254,7 @@ void index_alloc(node_ref t, uint32_t buckets)
     h->upper = upper_of(buckets);
     h->occupied = 0;
     h->live = 0;
+    h->memo_node = 0;
 }
 
 uint32_t* reverse_slot(hashtable* h, uint32_t index)
@@ -378,6 +379,7 @@ void place(node_ref t, uint32_t bucket, int32_t key)
     set_state(f, bucket, BUCKET_IN_USE);
     key_word(h, bucket) = key;
     h->live++;
+    h->memo_node = 0;   // the new key may stand first on the remembered key's probe path
 }
 
 void reindex(node_ref t, uint32_t n, uint32_t limit);
@@ -520,6 +522,7 @@ node_ref hashtable_new(uint32_t size, const cell* block, uint32_t kind, uint32_t
 
 void hashtable_rehash(node_ref t, uint32_t start, uint32_t step)
 {
+    rec(t)->memo_node = 0;   // pairs merged here move the cells after them
     for (uint32_t i = start; i < block_cells(rec(t)); i += step) {
         ensure_room(t, i);   // cells from i on are not indexed yet
         int32_t earlier = index_cell(t, i);   // may allocate (kind 0 chains): the record moves
@@ -676,13 +679,39 @@ uint32_t hashtable_put_value(node_ref t, const cell* key)
 
 void hashtable_put_value_key(node_ref t, const cell* key) { hashtable_put_value(t, key); }
 
+namespace {
+
+// A map's look-up. A text just found is often asked for again at once (a select, then the put of
+// the new value), and the remembered entry answers without the hash and probe once its key is
+// compared equal: an equal key has the same probe path, and the same entries on it equal it, so
+// the first of them is still the one remembered while no key has been added. A text changed since,
+// or another text in the same node, fails the comparison and is looked up afresh.
+cell* map_find(node_ref t, const cell* key, int32_t op)
+{
+    hashtable* h = rec(t);
+    bool text = any_string_q(cell_type(key));
+    if (text && h->memo_node == key->data2 && h->memo_head == key->data1 && h->memo_op == op) {
+        cell* stored = block_head(h) + h->memo_index;
+        if (map_keys_equal(stored, key, op)) return stored;
+    }
+    hash_cursor cursor{};
+    cell* hit = hashtable_find_next_value(t, key, op, cursor);
+    if (hit && text) {
+        h = rec(t);
+        h->memo_node = key->data2;
+        h->memo_head = key->data1;
+        h->memo_index = uint32_t(hit - block_head(h));
+        h->memo_op = op;
+    }
+    return hit;
+}
+
+}  // namespace
+
 cell* hashtable_find_value(node_ref t, const cell* key, int32_t op, uint32_t start, uint32_t skip, bool last)
 {
     hashtable* h = rec(t);
-    if (h->kind == HASH_MAP) {
-        hash_cursor cursor{};
-        return hashtable_find_next_value(t, key, op, cursor);
-    }
+    if (h->kind == HASH_MAP) return map_find(t, key, op);
     probe_result p = probe_cell(h, key, value_hash(key));
     if (p.found == NO_BUCKET) return nullptr;
     int32_t k = key_words(h)[p.found];
@@ -764,6 +793,7 @@ void hashtable_clear(node_ref t)
 {
     hashtable* h = rec(t);
     h->live = 0;
+    h->memo_node = 0;
     h->occupied = 0;
     series_buffer* f = series_of(h->flags);
     memory_fill(at(f->head), at(f->tail), 0xAA);
@@ -780,7 +810,7 @@ node_ref hashtable_copy(node_ref t, node_ref block)
     keep_table keep(copy, block);
     *rec(copy) = *rec(t);
     rec(copy)->block = block;
-    rec(copy)->flags = rec(copy)->keys = rec(copy)->aux = rec(copy)->chains = 0;
+    rec(copy)->flags = rec(copy)->keys = rec(copy)->aux = rec(copy)->chains = rec(copy)->memo_node = 0;
     node_ref f = series_copy(series_of(rec(t)->flags));
     rec(copy)->flags = f;
     node_ref k = series_copy(series_of(rec(t)->keys));

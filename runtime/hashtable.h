@@ -34,6 +34,10 @@ struct hashtable {
     uint32_t buckets;    // a power of two, at least 4
     uint32_t upper;      // occupied count that triggers a resize
     uint32_t kind;
+    // Kind 1: the text last found, by its series node and head, the mode it was found in and the
+    // cell index of its key; 0 in memo_node when none. Any insertion or rebuild forgets it.
+    uint32_t memo_node, memo_head, memo_index;
+    int32_t memo_op;
 };
 
 constexpr double HASH_LOAD = 0.77;
