@@ -47,7 +47,7 @@ void casefold_init()
     casefold_s.lower_table = table_of(lower_pairs, sizeof lower_pairs / sizeof lower_pairs[0]);
 }
 
-uint32_t char_change_case(uint32_t cp, uint32_t upper)
+uint32_t casefold_lookup(uint32_t cp, uint32_t upper)
 {
     if (cp < BMP_SIZE) {
         uint32_t e = (upper ? casefold_s.upper_table : casefold_s.lower_table)[cp];

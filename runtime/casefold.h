@@ -7,5 +7,14 @@
 
 // Builds the two 65,536-entry tables of the Basic Multilingual Plane (once, at start-up).
 void casefold_init();
+// The tables' answer for code points from 128 on (char_change_case answers ASCII itself).
+uint32_t casefold_lookup(uint32_t cp, uint32_t upper);
 // upper = 1: to upper case, 0: to lower case; a code point without a mapping comes back unchanged.
-uint32_t char_change_case(uint32_t cp, uint32_t upper);
+// Inline for ASCII, whose only mappings are A-Z and a-z: texts compared and hashed without regard
+// to case are mostly ASCII, and a call per character cost more than the fold.
+inline uint32_t char_change_case(uint32_t cp, uint32_t upper)
+{
+    if (cp >= 128) return casefold_lookup(cp, upper);
+    uint32_t from = upper ? 'a' : 'A';
+    return cp - from < 26 ? cp ^ 0x20 : cp;
+}

@@ -14,6 +14,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/rterror.h"
@@ -101,18 +102,44 @@ uint32_t pow2_round_up(uint32_t x)
     return x + 1;
 }
 
+namespace {
+
+// One murmur block per code point, read at the buffer's width; folding inline, so a text is hashed
+// in one pass without being copied or widened.
+template <class Unit, bool Fold>
+uint32_t hash_code_points(const uint8_t* p, uint32_t count, uint32_t h)
+{
+    for (uint32_t i = 0; i < count; i++) {
+        Unit unit;
+        std::memcpy(&unit, p + i * sizeof(Unit), sizeof unit);
+        uint32_t cp = unit;
+        if (Fold) cp = char_change_case(cp, 1);
+        h = murmur_round(h, cp);
+    }
+    return h;
+}
+
+template <class Unit>
+uint32_t hash_units(const uint8_t* p, uint32_t count, bool fold)
+{
+    return fold ? hash_code_points<Unit, true>(p, count, hash_seed) : hash_code_points<Unit, false>(p, count, hash_seed);
+}
+
+}  // namespace
+
 uint32_t string_hash(const cell* str, bool case_sensitive)
 {
     series_buffer* s = series_of(str->data2);
     uint32_t unit = series_unit(s);
     uint64_t start = uint64_t(s->head) + uint64_t(str->data1) * unit;
-    uint32_t count = start >= s->tail ? 0 : uint32_t((s->tail - start) / unit);
-    uint32_t h = hash_seed;
-    for (uint32_t i = 0; i < count; i++) {
-        uint32_t p = uint32_t(start) + i * unit;
-        uint32_t cp = unit == 1 ? *at<uint8_t>(p) : unit == 2 ? *at<uint16_t>(p) : *at<uint32_t>(p);
-        if (!case_sensitive) cp = char_change_case(cp, 1);
-        h = murmur_round(h, cp);
+    uint32_t bytes = start >= s->tail ? 0 : s->tail - uint32_t(start);
+    uint32_t h = hash_seed, count = 0;
+    if (bytes) {
+        const uint8_t* p = at<uint8_t>(uint32_t(start));
+        bool fold = !case_sensitive;
+        if (unit == 1) count = bytes, h = hash_units<uint8_t>(p, count, fold);
+        else if (unit == 2) count = bytes / 2, h = hash_units<uint16_t>(p, count, fold);
+        else count = bytes / 4, h = hash_units<uint32_t>(p, count, fold);
     }
     return hash_mix(h ^ (count * 4));
 }
@@ -185,6 +212,9 @@ constexpr uint32_t NO_BUCKET = 0xFFFFFFFFu;
 hashtable* rec(node_ref t) { return hashtable_record(t); }
 uint32_t* flag_words(const hashtable* h) { return at<uint32_t>(series_of(h->flags)->head); }
 int32_t* key_words(const hashtable* h) { return at<int32_t>(series_of(h->keys)->head); }
+// A map's bucket holds two words, its key's cell index and that key's hash; other kinds one.
+uint32_t key_stride(const hashtable* h) { return h->kind == HASH_MAP ? 2 : 1; }
+int32_t& key_word(const hashtable* h, uint32_t bucket) { return key_words(h)[bucket * key_stride(h)]; }
 cell* block_head(const hashtable* h) { return at<cell>(series_of(h->block)->head); }
 uint32_t block_cells(const hashtable* h) { return series_used_bytes(series_of(h->block)) / 16; }
 
@@ -217,13 +247,14 @@ void index_alloc(node_ref t, uint32_t buckets)
     uint32_t flag_bytes = buckets / 4 < 4 ? 4 : buckets / 4;
     node_ref f = bytes_with_tail(flag_bytes, 0xAA);
     rec(t)->flags = f;
-    node_ref k = bytes_with_tail(buckets * 4, 0);
+    node_ref k = bytes_with_tail(buckets * 4 * key_stride(rec(t)), 0);
     hashtable* h = rec(t);
     h->keys = k;
     h->buckets = buckets;
     h->upper = upper_of(buckets);
     h->occupied = 0;
     h->live = 0;
+    h->memo_node = 0;
 }
 
 uint32_t* reverse_slot(hashtable* h, uint32_t index)
@@ -288,6 +319,8 @@ bool is_any_word(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_REFINEMENT; }
 bool map_keys_equal(const cell* stored, const cell* key, int32_t op)
 {
     uint32_t ts = cell_type(stored), tk = cell_type(key);
+    // Texts, the usual keys, go straight to the text comparison their compare action makes.
+    if (ts == tk && any_string_q(ts)) return string::equal_q(stored, key, op, false) == 0;
     cell k = *key;
     if (ts != tk) {
         if (!(is_any_word(ts) && is_any_word(tk) && ts != TYPE_REFINEMENT && tk != TYPE_REFINEMENT)) return false;
@@ -310,7 +343,9 @@ uint32_t symbol_bytes_equal(uint32_t id, const uint8_t* name, uint32_t length, b
 // ---- probing ------------------------------------------------------------------------------------
 
 // Walks the probe path of hash. eq(key word) tells a match. found: the matching bucket or NO_BUCKET;
-// free: where an insertion goes (the first deleted bucket passed, else the empty one reached).
+// free: where an insertion goes (the first deleted bucket passed, else the empty one reached). A map
+// asks eq only of buckets whose key hashed alike: its keys are mostly texts, whose comparison
+// costs far more than the hash word, and equal keys always hash alike.
 struct probe_result {
     uint32_t found, free;
 };
@@ -320,6 +355,7 @@ probe_result probe(const hashtable* h, uint32_t hash, Eq eq)
 {
     const uint32_t* f = flag_words(h);
     const int32_t* keys = key_words(h);
+    bool hashed = h->kind == HASH_MAP;
     uint32_t mask = h->buckets - 1;
     uint32_t index = hash & mask, deleted = NO_BUCKET;
     for (uint32_t step = 0; step < h->buckets; step++) {
@@ -327,7 +363,7 @@ probe_result probe(const hashtable* h, uint32_t hash, Eq eq)
         if (st & BUCKET_EMPTY) return {NO_BUCKET, deleted != NO_BUCKET ? deleted : index};
         if (st == BUCKET_DELETED) {
             if (deleted == NO_BUCKET) deleted = index;
-        } else if (eq(keys[index])) {
+        } else if (!hashed ? eq(keys[index]) : uint32_t(keys[2 * index + 1]) == hash && eq(keys[2 * index])) {
             return {index, NO_BUCKET};
         }
         index = (index + step + 1) & mask;
@@ -341,8 +377,9 @@ void place(node_ref t, uint32_t bucket, int32_t key)
     uint32_t* f = flag_words(h);
     if (state_of(f, bucket) & BUCKET_EMPTY) h->occupied++;
     set_state(f, bucket, BUCKET_IN_USE);
-    key_words(h)[bucket] = key;
+    key_word(h, bucket) = key;
     h->live++;
+    h->memo_node = 0;   // the new key may stand first on the remembered key's probe path
 }
 
 void reindex(node_ref t, uint32_t n, uint32_t limit);
@@ -389,7 +426,7 @@ int32_t index_cell(node_ref t, uint32_t index)
         ? probe(h, hash, [](int32_t) { return false; })   // names and words are unique in their blocks
         : probe_cell(h, c, hash);
     if (p.found != NO_BUCKET) {
-        int32_t key = key_words(h)[p.found];
+        int32_t key = key_word(h, p.found);
         if (h->kind == HASH_MAP) return key;
         if (key >= 0) {
             int32_t chained = chain_start(t, uint32_t(key), index);
@@ -402,6 +439,7 @@ int32_t index_cell(node_ref t, uint32_t index)
         return -1;
     }
     place(t, p.free, int32_t(index));
+    if (h->kind == HASH_MAP) key_words(rec(t))[2 * p.free + 1] = int32_t(hash);
     if (h->kind == HASH_BLOCK) {
         reverse_ensure(t, index);
         *reverse_slot(rec(t), index) = p.free + 1;
@@ -443,7 +481,7 @@ void compact_entries(node_ref t)
 }  // namespace
 
 uint32_t hashtable_bucket_state(node_ref table, uint32_t bucket) { return state_of(flag_words(rec(table)), bucket); }
-int32_t hashtable_key_word(node_ref table, uint32_t bucket) { return key_words(rec(table))[bucket]; }
+int32_t hashtable_key_word(node_ref table, uint32_t bucket) { return key_word(rec(table), bucket); }
 
 // ---- creation -----------------------------------------------------------------------------------
 
@@ -484,6 +522,7 @@ node_ref hashtable_new(uint32_t size, const cell* block, uint32_t kind, uint32_t
 
 void hashtable_rehash(node_ref t, uint32_t start, uint32_t step)
 {
+    rec(t)->memo_node = 0;   // pairs merged here move the cells after them
     for (uint32_t i = start; i < block_cells(rec(t)); i += step) {
         ensure_room(t, i);   // cells from i on are not indexed yet
         int32_t earlier = index_cell(t, i);   // may allocate (kind 0 chains): the record moves
@@ -640,13 +679,39 @@ uint32_t hashtable_put_value(node_ref t, const cell* key)
 
 void hashtable_put_value_key(node_ref t, const cell* key) { hashtable_put_value(t, key); }
 
+namespace {
+
+// A map's look-up. A text just found is often asked for again at once (a select, then the put of
+// the new value), and the remembered entry answers without the hash and probe once its key is
+// compared equal: an equal key has the same probe path, and the same entries on it equal it, so
+// the first of them is still the one remembered while no key has been added. A text changed since,
+// or another text in the same node, fails the comparison and is looked up afresh.
+cell* map_find(node_ref t, const cell* key, int32_t op)
+{
+    hashtable* h = rec(t);
+    bool text = any_string_q(cell_type(key));
+    if (text && h->memo_node == key->data2 && h->memo_head == key->data1 && h->memo_op == op) {
+        cell* stored = block_head(h) + h->memo_index;
+        if (map_keys_equal(stored, key, op)) return stored;
+    }
+    hash_cursor cursor{};
+    cell* hit = hashtable_find_next_value(t, key, op, cursor);
+    if (hit && text) {
+        h = rec(t);
+        h->memo_node = key->data2;
+        h->memo_head = key->data1;
+        h->memo_index = uint32_t(hit - block_head(h));
+        h->memo_op = op;
+    }
+    return hit;
+}
+
+}  // namespace
+
 cell* hashtable_find_value(node_ref t, const cell* key, int32_t op, uint32_t start, uint32_t skip, bool last)
 {
     hashtable* h = rec(t);
-    if (h->kind == HASH_MAP) {
-        hash_cursor cursor{};
-        return hashtable_find_next_value(t, key, op, cursor);
-    }
+    if (h->kind == HASH_MAP) return map_find(t, key, op);
     probe_result p = probe_cell(h, key, value_hash(key));
     if (p.found == NO_BUCKET) return nullptr;
     int32_t k = key_words(h)[p.found];
@@ -672,7 +737,8 @@ cell* hashtable_find_next_value(node_ref t, const cell* key, int32_t op, hash_cu
     const int32_t* keys = key_words(h);
     uint32_t mask = h->buckets - 1;
     if (!c.started) {
-        c = hash_cursor{value_hash(key) & mask, 0, 0, true};
+        uint32_t hash = value_hash(key);
+        c = hash_cursor{hash & mask, 0, 0, hash, true};
     } else {
         c.bucket = (c.bucket + ++c.step) & mask;
         c.visited++;
@@ -681,7 +747,9 @@ cell* hashtable_find_next_value(node_ref t, const cell* key, int32_t op, hash_cu
     for (; c.visited < h->buckets; c.visited++, c.bucket = (c.bucket + ++c.step) & mask) {
         uint32_t st = state_of(f, c.bucket);
         if (st & BUCKET_EMPTY) return nullptr;
-        if (st == BUCKET_IN_USE && map_keys_equal(base + keys[c.bucket], key, op)) return base + keys[c.bucket];
+        const int32_t* slot = keys + 2 * c.bucket;
+        if (st == BUCKET_IN_USE && uint32_t(slot[1]) == c.hash && map_keys_equal(base + slot[0], key, op))
+            return base + slot[0];
     }
     return nullptr;
 }
@@ -725,6 +793,7 @@ void hashtable_clear(node_ref t)
 {
     hashtable* h = rec(t);
     h->live = 0;
+    h->memo_node = 0;
     h->occupied = 0;
     series_buffer* f = series_of(h->flags);
     memory_fill(at(f->head), at(f->tail), 0xAA);
@@ -741,7 +810,7 @@ node_ref hashtable_copy(node_ref t, node_ref block)
     keep_table keep(copy, block);
     *rec(copy) = *rec(t);
     rec(copy)->block = block;
-    rec(copy)->flags = rec(copy)->keys = rec(copy)->aux = rec(copy)->chains = 0;
+    rec(copy)->flags = rec(copy)->keys = rec(copy)->aux = rec(copy)->chains = rec(copy)->memo_node = 0;
     node_ref f = series_copy(series_of(rec(t)->flags));
     rec(copy)->flags = f;
     node_ref k = series_copy(series_of(rec(t)->keys));

@@ -28,12 +28,16 @@ struct hashtable {
     uint32_t aux;        // kind 0: reverse index node; kinds 3/4: entry size in bytes
     uint32_t chains;     // kind 0: node of the list of duplicate-key arrays
     uint32_t flags;      // node: 2 bits per bucket, 2 = empty, 1 = deleted, 0 = in use
-    uint32_t keys;       // node: one 32-bit key word per bucket
+    uint32_t keys;       // node: one 32-bit key word per bucket (kind 1: then the key's hash)
     uint32_t block;      // node of the backing block
     uint32_t occupied;   // buckets in use plus deleted buckets
     uint32_t buckets;    // a power of two, at least 4
     uint32_t upper;      // occupied count that triggers a resize
     uint32_t kind;
+    // Kind 1: the text last found, by its series node and head, the mode it was found in and the
+    // cell index of its key; 0 in memo_node when none. Any insertion or rebuild forgets it.
+    uint32_t memo_node, memo_head, memo_index;
+    int32_t memo_op;
 };
 
 constexpr double HASH_LOAD = 0.77;
@@ -61,7 +65,7 @@ cell* hashtable_find_value(node_ref table, const cell* key, int32_t op, uint32_t
                            bool last = false);
 // Kind 1: resumes a search; start with a zeroed cursor.
 struct hash_cursor {
-    uint32_t bucket, step, visited;
+    uint32_t bucket, step, visited, hash;
     bool started;
 };
 cell* hashtable_find_next_value(node_ref table, const cell* key, int32_t op, hash_cursor& cursor);

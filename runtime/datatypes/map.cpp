@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <iterator>
 
 #include "runtime/cells.h"
 #include "runtime/collector.h"
@@ -33,6 +32,14 @@ constexpr uint32_t KEY_TYPES[] = {TYPE_STRING, TYPE_FILE,    TYPE_URL,     TYPE_
                                   TYPE_REFINEMENT, TYPE_ISSUE, TYPE_PAIR,  TYPE_PERCENT,    TYPE_TUPLE,
                                   TYPE_BINARY, TYPE_TIME,    TYPE_TAG,     TYPE_EMAIL,      TYPE_DATE,
                                   TYPE_MONEY,  TYPE_REF,     TYPE_POINT2D, TYPE_POINT3D};
+
+constexpr uint64_t key_type_mask()
+{
+    uint64_t mask = 0;
+    for (uint32_t t : KEY_TYPES) mask |= uint64_t(1) << t;
+    return mask;
+}
+static_assert(TYPE_TABLE_SIZE <= 64, "key_type_mask holds a bit per type id");
 
 bool word_kind(uint32_t t) { return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
 bool copied_kind(uint32_t t)
@@ -108,7 +115,7 @@ cell* from_any_block(cell* spec)
 
 }  // namespace
 
-bool map::key_type_q(uint32_t type) { return std::find(std::begin(KEY_TYPES), std::end(KEY_TYPES), type) != std::end(KEY_TYPES); }
+bool map::key_type_q(uint32_t type) { return type < 64 && (key_type_mask() >> type & 1); }
 
 int32_t map::count(const cell* m) { return table(m)->live; }
 
@@ -159,19 +166,22 @@ cell* map::make_at(const cell* entries, cell* out, uint32_t size)
 
 void map::put_pair(const cell* map_cell, const cell* key, const cell* value, bool case_)
 {
+    // A key already there takes the value in place: finding it allocates nothing, so nothing needs
+    // holding until a new key is to be copied.
+    int64_t at = entry_of(map_cell, key, case_ ? MODE_STRICT : MODE_EQUAL);
+    if (at >= 0) {
+        cell v = *value;   // the value may be the entry's own cell
+        cell* slot = cell_at(map_cell, at + 1);
+        if (!live_q(slot)) table(map_cell)->live++;
+        *slot = v;
+        return;
+    }
     stack::scope scope;
     cell m = *map_cell;
-    cell* held = scope.push(m);   // keeps the map while keys are copied
+    cell* held = scope.push(m);   // keeps the map while the key is copied
     cell* k = scope.push(*key);
     cell v = *value;
     cell* val = scope.push(v);
-    int64_t at = entry_of(held, k, case_ ? MODE_STRICT : MODE_EQUAL);
-    if (at >= 0) {
-        cell* slot = cell_at(held, at + 1);
-        if (!live_q(slot)) table(held)->live++;
-        *slot = *val;
-        return;
-    }
     cell nk = *normalized_key(k);
     cell* key_slot = block_alloc_tail(held);
     *key_slot = nk;

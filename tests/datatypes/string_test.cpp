@@ -229,6 +229,12 @@ TEST_F(String, CompareIgnoresCaseExceptStrictly)
         {"B", "a", COMP_SORT, 1},               {"B", "a", COMP_CASE_SORT, -1},
         {"\xC3\x9F", "s", COMP_EQUAL, 1},       {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", COMP_EQUAL, 0},
         {"x\xE2\x82\xAC", "X\xE2\x82\xAC", COMP_EQUAL, 0},
+        // Past the first eight bytes, and across widths (the euro sign makes a text 2 bytes wide).
+        {"abcdefghijk", "abcdefghijl", COMP_LESSER, -1},   {"abcdefghiJK", "ABCDEFGHIjk", COMP_EQUAL, 0},
+        {"abcdefghijklmnopq", "abcdefghijklmnopQ", COMP_STRICT_EQUAL, 1},
+        {"\xE2\x82\xAC" "abcdefgh", "\xE2\x82\xAC" "abcdefgH", COMP_EQUAL, 0},
+        {"\xE2\x82\xAC" "abcdefgh", "\xE2\x82\xAC" "abcdefgH", COMP_CASE_SORT, 1},
+        {"abcdefghijk\xE2\x82\xAC", "ABCDEFGHIJK", COMP_SORT, 1}, {"abcdefgh\xE2\x82\xAC", "ABCDEFGI", COMP_SORT, -1},
     };
     for (const compare_case& c : cases) {
         cell* a = text(c.a);

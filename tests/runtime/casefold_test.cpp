@@ -27,4 +27,12 @@ TEST(Casefold, MapsOneCodePointToOne)
         EXPECT_EQ(char_change_case(c.cp, c.upper), c.expected) << std::hex << c.cp << " upper " << c.upper;
 }
 
+// ASCII is answered without the tables: the answer must be theirs, edges of A-Z and a-z included.
+TEST(Casefold, AsciiAgreesWithTheTables)
+{
+    for (uint32_t cp = 0; cp < 128; cp++)
+        for (uint32_t upper = 0; upper < 2; upper++)
+            EXPECT_EQ(char_change_case(cp, upper), casefold_lookup(cp, upper)) << cp << " upper " << upper;
+}
+
 }  // namespace
