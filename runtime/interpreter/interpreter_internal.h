@@ -358,9 +358,11 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
         fast_op f = fast_op_of(op);
         if (f == FAST_NONE || at_op + 1 >= end) break;
         const cell* right = at_op + 1;
-        if (cell_type(right) == TYPE_WORD) right = word_slot(right);
-        else if (cell_type(right) == TYPE_PATH) right = path_slot(right);
-        if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+        uint32_t rt = cell_type(right);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) {
+            right = rt == TYPE_WORD ? word_slot(right) : rt == TYPE_PATH ? path_slot(right) : nullptr;
+            if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+        }
         if (!fast_apply(f, start, right)) break;
         pos += 2;
         if (at_op + 2 >= end) return pos;
@@ -399,16 +401,16 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
         }
     } else if (self_evaluating(t)) {
         stack::push(c);
-    } else if (t == TYPE_PATH) {
-        const cell* value = path_slot(c);
-        if (!value) return interpreter::eval_expression(code, pos, no_infix);
-        stack::push(value);
     } else if (t == TYPE_PAREN) {
         cell paren = *c;
         interpreter::eval(&paren, false);
         if (exit_code() || no_infix) return pos + 1;
         s = series_of(code);
         c = at<cell>(s->head) + pos;
+    } else if (t == TYPE_PATH) {
+        const cell* value = path_slot(c);
+        if (!value) return interpreter::eval_expression(code, pos, no_infix);
+        stack::push(value);
     } else {
         return interpreter::eval_expression(code, pos, no_infix);
     }
