@@ -74,6 +74,16 @@ int32_t compare(cell* blk1, cell* blk2, int32_t op);
 cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
                 int32_t index, bool case_, bool get, bool tail, bool notify);
 cell* copy(cell* blk, cell* result, cell* part, bool deep, cell* types);
+// The cell a path step by index n reads, in the block's buffer (copy it before anything
+// allocates); null when n names no cell, where the step gives none. Inline: the evaluator reads
+// b/2 through it without the path walk.
+inline const cell* path_cell(const cell* blk, int32_t n)
+{
+    int64_t pos = int64_t(series_head_raw(blk)) + n - (n > 0);
+    const series_buffer* b = series_of(series_node(blk));
+    if (n == 0 || pos < 0 || pos >= int64_t(series_used_bytes(b) / CELL_BYTES)) return nullptr;
+    return at<cell>(b->head) + pos;
+}
 
 // ---- search, select, put (block_search.cpp) ------------------------------------------------------
 cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with, cell* skip,

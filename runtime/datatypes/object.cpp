@@ -81,40 +81,13 @@ void remake_functions(node_ref ctx)
     }
 }
 
-// Where a field was last found, by word table and symbol: objects of a class share their table,
-// so a path step met again finds the field without hashing its symbol. Tables only ever gain
-// words, and never hold two spellings of one word, so a position found stays right for the table;
-// a table node is freed and made again only by a collection, so an entry holds while no collection
-// has run since it was made.
-struct field_entry {
-    node_ref table;
-    uint32_t symbol;
-    uint32_t position;
-    uint32_t cycles;
-};
-constexpr uint32_t FIELD_ENTRIES = 512;
-field_entry found_fields[FIELD_ENTRIES];
-
-inline field_entry& field_entry_of(node_ref table, uint32_t symbol)
-{
-    return found_fields[((table >> 2) ^ (symbol * 0x9E3779B1u) >> 16) & (FIELD_ENTRIES - 1)];
-}
-
-inline int32_t cached_position(node_ref table, uint32_t symbol)
-{
-    const field_entry& e = field_entry_of(table, symbol);
-    return e.table == table && e.symbol == symbol && e.cycles == collector_s.cycles ? int32_t(e.position) : -1;
-}
-
 // The field's position in the object, -1 when it has none.
 int32_t field_position(node_ref ctx, uint32_t symbol)
 {
     node_ref table = context::table_of(ctx);
-    int32_t position = cached_position(table, symbol);
-    if (position >= 0) [[likely]] return position;
-    position = context::find_word(ctx, symbol, true);
-    if (position >= 0) field_entry_of(table, symbol) = field_entry{table, symbol, uint32_t(position), collector_s.cycles};
-    return position;
+    const field_entry& e = object::field_entry_of(table, symbol);
+    if (e.table == table && e.symbol == symbol && e.cycles == collector_s.cycles) [[likely]] return int32_t(e.position);
+    return object::learn_field(ctx, symbol);
 }
 
 // The word's position in the object, its binding rewritten to the object when it was bound
@@ -447,28 +420,12 @@ cell* object::eval_path(cell* parent, cell* element, cell* value, cell* path, ce
     return cell_type(&v) == TYPE_UNSET ? not_found() : keep.result(v);
 }
 
-cell* object::path_field(const cell* object, const cell* element, const cell* value)
+int32_t object::learn_field(node_ref ctx, uint32_t symbol)
 {
-    // The context cell is read once: its table for the look-up, its values, its flags and owner.
-    node_ref ctx = object->data1;
-    const cell* cc = context::cell_of(ctx);
-    int32_t position = cached_position(cc->data1, element->data2);
-    if (position < 0) [[unlikely]] {
-        position = field_position(ctx, element->data2);
-        if (position < 0) return nullptr;
-    }
-    series_buffer* s = series_of(cc->data2);
-    if (uint32_t(position) >= series_used_bytes(s) / 16) return nullptr;
-    cell* slot = at<cell>(s->head) + position;
-    if (!value) return cell_type(slot) == TYPE_UNSET ? nullptr : slot;
-    // A store that needs more than the slot: an object with events (its current ones, in the owner
-    // cell), or a field's first store, which flags it.
-    if (cc[1].data3 || !(cc->header & CONTEXT_SET_FLAGS)) return nullptr;
-    series_buffer* flags = series_of(cc->data3);
-    uint32_t i = uint32_t(position);
-    if (i / 8 >= series_used_bytes(flags) || !(at<uint8_t>(flags->head)[i / 8] >> (i % 8) & 1)) return nullptr;
-    *slot = *value;
-    return slot;
+    int32_t position = context::find_word(ctx, symbol, true);
+    node_ref table = context::table_of(ctx);
+    if (position >= 0) field_entry_of(table, symbol) = field_entry{table, symbol, uint32_t(position), collector_s.cycles};
+    return position;
 }
 
 int32_t object::compare_fields(const cell* value1, const cell* value2, int32_t op)

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include "runtime/cell.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 
@@ -18,8 +20,22 @@ constexpr uint32_t FIRST_RUNTIME_CLASS = 1000000;   // run-time class ids count 
 constexpr uint32_t ERROR_CLASS = 1;
 constexpr uint32_t NO_HANDLER = 0xFFFF;
 
+// Where a field was last found, by word table and symbol: objects of a class share their table,
+// so a path step met again finds the field without hashing its symbol. Tables only ever gain
+// words, and never hold two spellings of one word, so a position found stays right for the table;
+// a table node is freed and made again only by a collection, so an entry holds while no collection
+// has run since it was made.
+struct field_entry {
+    node_ref table;
+    uint32_t symbol;
+    uint32_t position;
+    uint32_t cycles;
+};
+constexpr uint32_t FIELD_ENTRIES = 512;
+
 struct object_state {
     uint32_t class_counter;
+    field_entry found_fields[FIELD_ENTRIES];
 };
 extern object_state object_s;
 
@@ -75,10 +91,41 @@ int32_t form(cell* object, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* object, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part, int32_t indent);
 cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
                 int32_t index, bool case_, bool get, bool tail, bool notify);
+inline field_entry& field_entry_of(node_ref table, uint32_t symbol)
+{
+    return object_s.found_fields[((table >> 2) ^ (symbol * 0x9E3779B1u) >> 16) & (FIELD_ENTRIES - 1)];
+}
+// The field's position found in the word table and kept in the cache; -1 when it has none.
+// Allocates nothing.
+[[gnu::noinline]] int32_t learn_field(node_ref ctx, uint32_t symbol);
 // A path step into a field by word, for the evaluator: the field's value cell (read it before
 // anything allocates), after storing the value when one is given; null when the step needs the
 // general eval_path (no such field, an unset value, events to fire, a field's first store).
-cell* path_field(const cell* object, const cell* element, const cell* value);
+// Inline: o/a and o/a: v cost the cache check and the slot's read or write.
+inline cell* path_field(const cell* object, const cell* element, const cell* value)
+{
+    // The context cell is read once: its table for the look-up, its values, its flags and owner.
+    node_ref ctx = object->data1;
+    const cell* cc = context::cell_of(ctx);
+    const field_entry& e = field_entry_of(cc->data1, element->data2);
+    uint32_t i = e.position;
+    if (e.table != cc->data1 || e.symbol != element->data2 || e.cycles != collector_s.cycles) [[unlikely]] {
+        int32_t found = learn_field(ctx, element->data2);
+        if (found < 0) return nullptr;
+        i = uint32_t(found);
+    }
+    const series_buffer* s = series_of(cc->data2);
+    if (i >= series_used_bytes(s) / CELL_BYTES) return nullptr;
+    cell* slot = at<cell>(s->head) + i;
+    if (!value) return cell_type(slot) == TYPE_UNSET ? nullptr : slot;
+    // A store that needs more than the slot: an object with events (its current ones, in the owner
+    // cell), or a field's first store, which flags it.
+    if (cc[1].data3 || !(cc->header & CONTEXT_SET_FLAGS)) return nullptr;
+    const series_buffer* flags = series_of(cc->data3);
+    if (i / 8 >= series_used_bytes(flags) || !(at<uint8_t>(flags->head)[i / 8] >> (i % 8) & 1)) return nullptr;
+    *slot = *value;
+    return slot;
+}
 int32_t compare(cell* value1, cell* value2, int32_t op);
 cell* copy(cell* object, cell* slot, cell* part, bool deep, cell* types);
 cell* select(cell* object, cell* value, cell* part, bool only, bool case_, bool same, bool any, cell* with,

@@ -101,7 +101,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         if (pos >= code_tail(code)) fire(ERR_SCRIPT, err::NEED_VALUE, &v);
         cell* base = stack::mark(stack_s.anon_symbol, 0, FRAME_INTERP_NATIVE);
         stack::push(&v);
-        pos = eval_expression(code, pos, false);
+        pos = eval_operand(code, pos, false);
         if (exit_code()) return pos;
         eval_path(base, code, pos, base + 1, false);
         if (exit_code()) return pos;

@@ -115,6 +115,34 @@ inline cell* word_value(const cell* w)
     return c ? c : context::get_in(w, w->data1);
 }
 
+// The cell a path of two elements reaches without the path walk: a word holding an object and
+// one of its fields (o/a, o/a: v, the value stored first), or a word holding a block and an index
+// (b/2, read only). Null when the walk has more to do: another shape, a field the object's own
+// step must answer, an index out of range. The cell lies in a movable buffer: copy it before
+// anything allocates. Outside a trace only.
+inline const cell* path_target(const cell* path, const cell* set)
+{
+    const series_buffer* s = series_of(path->data2);
+    if (path->data1 + 2 != (s->tail - s->head) >> 4) return nullptr;
+    const cell* head = at<cell>(s->head) + path->data1;
+    if (cell_type(head) != TYPE_WORD) return nullptr;
+    const cell* container = word_slot(head);
+    if (!container) return nullptr;
+    if (cell_type(container) == TYPE_OBJECT && cell_type(head + 1) == TYPE_WORD)
+        return object::path_field(container, head + 1, set);
+    if (!set && cell_type(container) == TYPE_BLOCK && cell_type(head + 1) == TYPE_INTEGER)
+        return block::path_cell(container, integer_of(head + 1));
+    return nullptr;
+}
+
+// The value of a path read as an operand, as path_target finds it; null also for a value the
+// path would call.
+inline const cell* path_slot(const cell* path)
+{
+    const cell* r = path_target(path, nullptr);
+    return r && !callable_type(cell_type(r)) ? r : nullptr;
+}
+
 // ---- the argument cache -------------------------------------------------------------------------
 
 // The kind of callable the cache serves: an op! answers for the callable it wraps.
@@ -328,8 +356,11 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
         fast_op f = fast_op_of(op);
         if (f == FAST_NONE || at_op + 1 >= end) break;
         const cell* right = at_op + 1;
-        if (cell_type(right) == TYPE_WORD) right = word_slot(right);
-        if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+        uint32_t rt = cell_type(right);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) {
+            right = rt == TYPE_WORD ? word_slot(right) : rt == TYPE_PATH ? path_slot(right) : nullptr;
+            if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+        }
         if (!fast_apply(f, start, right)) break;
         pos += 2;
         if (at_op + 2 >= end) return pos;
@@ -374,6 +405,10 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
         if (exit_code() || no_infix) return pos + 1;
         s = series_of(code);
         c = at<cell>(s->head) + pos;
+    } else if (t == TYPE_PATH) {
+        const cell* value = path_slot(c);
+        if (!value) return interpreter::eval_expression(code, pos, no_infix);
+        stack::push(value);
     } else {
         return interpreter::eval_expression(code, pos, no_infix);
     }

@@ -30,18 +30,13 @@ bool notify_owner(const cell* parent, const cell* grandparent, const cell* eleme
 uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t pos, const cell* set, bool get)
 {
     cell* mark = stack_s.top;
-    // A word naming an object, then one of its fields (o/a, o/a: v): a slot read or write when the
-    // object's step has nothing more to do.
-    if (path_value->data1 + 2 == code_tail(path_value->data2) && !tracing_now()) {
-        const cell* head = code_at(path_value->data2, path_value->data1);
-        const cell* field = head + 1;
-        if (cell_type(head) == TYPE_WORD && cell_type(field) == TYPE_WORD) {
-            const cell* slot = word_slot(head);
-            const cell* r = slot && cell_type(slot) == TYPE_OBJECT ? object::path_field(slot, field, set) : nullptr;
-            if (r && (set || get || !callable_type(cell_type(r)))) {   // a function field is called
-                *stack::push_slot() = *r;
-                return pos;
-            }
+    // A word and a field or an index (o/a, o/a: v, b/2): a slot read or write when the
+    // container's step has nothing more to do.
+    if (!tracing_now()) {
+        const cell* r = path_target(path_value, set);
+        if (r && (set || get || !callable_type(cell_type(r)))) {   // a function field is called
+            *stack::push_slot() = *r;
+            return pos;
         }
     }
     cell* path = stack::push(path_value);   // keeps the path's elements reachable
