@@ -16,12 +16,19 @@ until the process that started it is gone, or until no request came for a minute
   /cut/N      200; Content-Length N + 10, then only N bytes of a fixed pattern
   /cut-chunks 200; body "abc" as one chunk, no last chunk
   /cut-chunk  200; a chunk of 10 bytes announced, 3 sent
+  /count/KIND/NAME  counts its requests by NAME; KIND ok: 200, body "[a 1] 2"; missing: 404, body
+              "gone"; typed: 200, Content-Type text/x-test, body "typed"; script: 200, a script
+              whose value is 3
+  /hits/NAME  200; body the number of requests /count/.../NAME had
   otherwise   404; body "not found"
 """
+import collections
 import http.server
 import os
 import sys
 import time
+
+hits = collections.Counter()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -54,6 +61,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 chunk = piece[:count]
                 self.wfile.write(chunk)
                 count -= len(chunk)
+        elif self.path.startswith('/count/'):
+            kind, name = self.path[7:].split('/', 1)
+            hits[name] += 1
+            if kind == 'missing':
+                self.answer(404, b'gone')
+            elif kind == 'typed':
+                self.answer(200, b'typed', [('Content-Type', 'text/x-test')])
+            elif kind == 'script':
+                self.answer(200, b'; remote\nKiv [Title: "remote"] 1 + 2')
+            else:
+                self.answer(200, b'[a 1] 2')
+        elif self.path.startswith('/hits/'):
+            self.answer(200, str(hits[self.path[6:]]).encode())
         elif self.path == '/chunked' or self.path.startswith('/cut'):
             self.cut_answer()
         else:
