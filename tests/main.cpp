@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "runtime/boot.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
@@ -24,7 +26,15 @@ int main(int argc, char** argv)
     DWORD n = GetEnvironmentVariableA("KIV_TEST_REFUSE_MEMORY", refuse, sizeof refuse);
     if (n > 0 && n < sizeof refuse) memory_fail_virtual_after(uint32_t(std::strtoul(refuse, nullptr, 10)));
     runtime::start();   // as the real entry starts
-    runtime::boot();
+    // The boot's catch, as the real entry's: a boot that outgrows the memory the start committed
+    // meets a refused request too, which must end as a runtime error, never in std::terminate.
+    try {
+        runtime::boot();
+    } catch (const system_throw_unwind&) {
+        rt_top_handler();
+    } catch (const script_error_unwind&) {
+        interpreter::uncaught_error();
+    }
 
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);
