@@ -6,3 +6,7 @@
 
 extern "C" const uint8_t kiv_boot_image[];
 extern "C" const uint32_t kiv_boot_image_size;
+
+// The build's record for system/build, as Kiv text ("date: ... git: ..."), written by the build
+// beside the image (tools/build_stamp.cmake); the first stage's says none for both.
+extern "C" const char kiv_build_stamp[];

@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "runtime/boot.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
@@ -25,9 +27,16 @@ int main(int argc, char** argv)
     if (n > 0 && n < sizeof refuse) memory_fail_virtual_after(uint32_t(std::strtoul(refuse, nullptr, 10)));
     runtime::start();   // as the real entry starts
     // Only the start's requests are refused: a failure in the boot is an uncaught error of the
-    // library's sources, which the real entries report as such and this one has no catch for.
+    // library's sources. The boot's catch is the real entry's, so such an error ends as it would
+    // there, never in std::terminate.
     memory_fail_virtual_after(0);
-    runtime::boot();
+    try {
+        runtime::boot();
+    } catch (const system_throw_unwind&) {
+        rt_top_handler();
+    } catch (const script_error_unwind&) {
+        interpreter::uncaught_error();
+    }
 
     // GoogleTest prints narrow text; the runtime put both standard streams in UTF-16 mode.
     _setmode(_fileno(stdout), _O_TEXT);

@@ -23,6 +23,7 @@
 
 extern "C" const uint8_t kiv_boot_image[1] = {0};
 extern "C" const uint32_t kiv_boot_image_size = 0;
+extern "C" const char kiv_build_stamp[] = "date: none git: none";
 
 namespace {
 

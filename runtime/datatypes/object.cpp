@@ -557,12 +557,14 @@ void object::mark(const cell* c)
     if (c->data1) collector::mark_context(c->data1);
     if (!c->data3 || !collector::keep(c->data3)) return;
     // The spec nodes the handlers were counted on: a node reused by another spec would pass for
-    // the counted one and skip a recount.
+    // the counted one and skip a recount. Mended: a spec is marked with its cells; kept alone, it
+    // counted as marked when the handler's own marker came to it later, and the type blocks inside
+    // it were freed.
     series_buffer* s = series_of(c->data3);
     if (series_used_bytes(s) < 32) return;
     cell* events = series_head_cell(s);
     for (uint32_t i = 0; i < 2; i++)
-        if (events[i].data3) collector::keep(events[i].data3);
+        if (events[i].data3) collector::mark_block(events[i].data3);
 }
 
 void object::init()

@@ -8,9 +8,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "runtime/boot_image.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -214,6 +216,11 @@ void os_info()
 
 void get_current_dir() { *base() = *file::current_dir(); }
 
+void build_stamp()
+{
+    string::load_at(reinterpret_cast<const uint8_t*>(kiv_build_stamp), uint32_t(std::strlen(kiv_build_stamp)), base(), 0);
+}
+
 void set_current_dir()
 {
     if (!platform::set_current_dir(file::native_path(base()).c_str())) fire(ERR_ACCESS, err::CANNOT_OPEN, base());
@@ -324,6 +331,7 @@ const routine_row rows[] = {
     {"set-current-dir", set_current_dir}, {"create-dir", create_dir}, {"exists?", exists_q},
     {"read-clipboard", read_clipboard}, {"write-clipboard", write_clipboard}, {"write-stdout", write_stdout},
     {"float-pretty", float_pretty}, {"kivbin-encode", kivbin_encode}, {"kivbin-decode", kivbin_decode},
+    {"build-stamp", build_stamp},
 };
 
 }  // namespace
