@@ -293,6 +293,64 @@ void kivbin_decode()
     *base() = count == 1 ? *block::rs_head(out) : *out;
 }
 
+// ---- JSON string escapes ------------------------------------------------------------------------
+
+// The value of four hexadecimal digits at r, or -1 when the tail comes first or one is not a digit.
+int32_t hex4_at(const cell* str, uint32_t r, uint32_t end)
+{
+    if (end - r < 4) return -1;
+    int32_t value = 0;
+    for (uint32_t i = 0; i < 4; i++) {
+        uint32_t c = string::ks_abs_at(str, r + i);
+        int32_t digit = c >= '0' && c <= '9' ? int32_t(c - '0')
+                        : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? int32_t((c | 0x20) - 'a' + 10) : -1;
+        if (digit < 0) return -1;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+// Rewrites in place: the write index never passes the read index, so the characters still to read
+// are never overwritten. Indices, not addresses, survive a write that widens the buffer. Reading
+// stops at the tail whatever an escape promises. A surrogate that is not one half of a pair is
+// refused: it would make text that no UTF-8 can carry.
+void unescape()
+{
+    cell* str = base();
+    node_ref node = series_node(str);
+    uint32_t end = series::units(str);
+    uint32_t r = series::head_clamped(str), w = r;
+    static const char escaped[] = "\"\\/bfnrt", written[] = "\"\\/\b\f\n\r\t";
+    while (r < end) {
+        uint32_t c = string::ks_abs_at(str, r++);
+        if (c == '\\') {
+            if (r == end) fire(ERR_SCRIPT, err::INVALID_DATA, str);
+            uint32_t e = string::ks_abs_at(str, r++);
+            const char* hit = e < 128 && e ? std::strchr(escaped, int(e)) : nullptr;
+            if (hit) {
+                c = uint8_t(written[hit - escaped]);
+            } else if (e == 'u') {
+                int32_t unit = hex4_at(str, r, end);
+                if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) fire(ERR_SCRIPT, err::INVALID_DATA, str);
+                r += 4;
+                c = uint32_t(unit);
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    bool escape = end - r >= 2 && string::ks_abs_at(str, r) == '\\' &&
+                                  string::ks_abs_at(str, r + 1) == 'u';
+                    int32_t low = escape ? hex4_at(str, r + 2, end) : -1;
+                    if (low < 0xDC00 || low > 0xDFFF) fire(ERR_SCRIPT, err::INVALID_DATA, str);
+                    r += 6;
+                    c = 0x10000 + (uint32_t(unit - 0xD800) << 10) + uint32_t(low - 0xDC00);
+                }
+            } else {
+                fire(ERR_SCRIPT, err::INVALID_DATA, str);
+            }
+        }
+        string::poke_char_at(node, w++, c);
+    }
+    string::truncate_at(node, w);
+}
+
 // ---- the table ----------------------------------------------------------------------------------
 
 const routine_row rows[] = {
@@ -332,6 +390,7 @@ const routine_row rows[] = {
     {"read-clipboard", read_clipboard}, {"write-clipboard", write_clipboard}, {"write-stdout", write_stdout},
     {"float-pretty", float_pretty}, {"kivbin-encode", kivbin_encode}, {"kivbin-decode", kivbin_decode},
     {"build-stamp", build_stamp},
+    {"unescape", unescape},
 };
 
 }  // namespace
