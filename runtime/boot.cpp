@@ -161,7 +161,7 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/errors.kiv", "library/base.kiv", "library/typesets.kiv", "library/actions.kiv", "library/natives.kiv",
     "library/ops.kiv", "library/reflection.kiv", "library/routines.kiv", "library/predicates.kiv",
     "library/core.kiv", "library/helpers.kiv", "library/conversions.kiv", "library/files.kiv",
-    "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv",
+    "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv", "library/url.kiv",
     "library/loading.kiv", "library/scripts.kiv", "library/cache.kiv", "library/shortcuts.kiv",
     "library/reactivity.kiv", "library/help.kiv",
 };
