@@ -4,14 +4,7 @@
 # --time adds the seconds spent evaluating; lines on standard input are answered as the console
 # answers them ("== " and the molded value, nothing for unset, the formed error).
 set -u
-cli=$(dirname "$1")/kiv-cli.exe
-wine_exec=$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-exec
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-fail=0
-check() {   # what, expected, actual
-  if [ "$2" != "$3" ]; then printf 'FAIL: %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"; fail=1; fi
-}
+. "$(dirname "$0")/../support/process.bash"
 
 printf 'Kiv [title: "t"]\nprint 1 + 2\nprin "x"\n' >"$out/ok.kiv"
 "$wine_exec" "$cli" "$out/ok.kiv" </dev/null >"$out/stdout" 2>"$out/stderr"

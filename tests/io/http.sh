@@ -4,21 +4,7 @@
 # address and @CLOSED@ by an address where nothing listens, normally and in the collector's stress
 # mode.
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
-kiv_cli=$(dirname "$2")/kiv-cli-checked.exe
-wine_exec=$here/../../tools/wine-exec
-dir=$(mktemp -d)
-server=""
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-python3 "$here/http_server.py" "$dir/port" &
-server=$!
-for _ in $(seq 100); do [ -s "$dir/port" ] && break; sleep 0.1; done
-[ -s "$dir/port" ] || { echo "FAIL: the loopback server did not start"; exit 1; }
-port=$(cat "$dir/port")
+. "$(dirname "$0")/../support/loopback.bash"
 # A port that was free a moment ago and that nothing listens on now.
 closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 status=0

@@ -2,11 +2,7 @@
 # quit ends the process with its status, and nothing after it runs. With a console present it saves
 # the console's settings first; a save that fails, or throws, must not keep the process alive.
 set -u
-cli=$(dirname "$1")/kiv-cli.exe
-wine_exec=$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-exec
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-fail=0
+. "$(dirname "$0")/../support/process.bash"
 
 console='unless attempt [system/console: true] [system: make object! [console: true]]'
 # what, script, expected status, expected output

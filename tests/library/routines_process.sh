@@ -4,14 +4,7 @@
 # bytes as given; and the executable, copied away from the source tree, runs the library of its
 # boot image.
 set -u
-cli=$(dirname "$1")/kiv-cli.exe
-wine_exec=$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-exec
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-fail=0
-check() {   # what, expected, actual
-  if [ "$2" != "$3" ]; then printf 'FAIL: %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"; fail=1; fi
-}
+. "$(dirname "$0")/../support/process.bash"
 
 for status in 0 3 255 -2; do
   printf 'print "before"\nprin "no line end"\nquit-return %s\nprint "after"\n' "$status" >"$out/quit.kiv"

@@ -4,21 +4,7 @@
 # replaced by the server's address and @RUN@ by the run, each run in a folder of its own, normally
 # and in the collector's stress mode.
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
-kiv_cli=$(dirname "$2")/kiv-cli-checked.exe
-wine_exec=$here/../../tools/wine-exec
-dir=$(mktemp -d)
-server=""
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-python3 "$here/../io/http_server.py" "$dir/port" &
-server=$!
-for _ in $(seq 100); do [ -s "$dir/port" ] && break; sleep 0.1; done
-[ -s "$dir/port" ] || { echo "FAIL: the loopback server did not start"; exit 1; }
-port=$(cat "$dir/port")
+. "$(dirname "$0")/../support/loopback.bash"
 status=0
 for stress in 0 1; do
   mkdir "$dir/run$stress"
