@@ -477,7 +477,7 @@ text_span span_of(const cell* text)
 }
 
 template <class T>
-inline uint32_t load_unit(const uint8_t* p)
+inline T load_unit(const uint8_t* p)
 {
     T unit;
     std::memcpy(&unit, p, sizeof unit);

@@ -235,6 +235,10 @@ TEST_F(String, CompareIgnoresCaseExceptStrictly)
         {"\xE2\x82\xAC" "abcdefgh", "\xE2\x82\xAC" "abcdefgH", COMP_EQUAL, 0},
         {"\xE2\x82\xAC" "abcdefgh", "\xE2\x82\xAC" "abcdefgH", COMP_CASE_SORT, 1},
         {"abcdefghijk\xE2\x82\xAC", "ABCDEFGHIJK", COMP_SORT, 1}, {"abcdefgh\xE2\x82\xAC", "ABCDEFGI", COMP_SORT, -1},
+        // A difference in the upper half of an eight-byte stretch.
+        {"aaaaaaaa", "aaaaaaab", COMP_EQUAL, -1}, {"abcdefgh", "abcdefgx", COMP_FIND, -1},
+        {"abcdefghijklmnop", "abcdefghijklmnoP", COMP_STRICT_EQUAL, 1},
+        {"\xE2\x82\xAC" "abc", "\xE2\x82\xAC" "abd", COMP_EQUAL, -1},
     };
     for (const compare_case& c : cases) {
         cell* a = text(c.a);
