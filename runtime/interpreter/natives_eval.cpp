@@ -265,8 +265,13 @@ void do_script(const cell* script, const cell* args)
 
 void do_value(const int32_t* refs)
 {
-    if (used(refs, 0)) fire(ERR_INTERNAL, err::NOT_DONE);   // /expand
     cell value = *base();
+    // /expand: the library's preprocessor edits the block in place before it runs. A hash! is
+    // left as it is: edits through a block view would leave its table behind.
+    if (used(refs, 0) && (cell_type(&value) == TYPE_BLOCK || cell_type(&value) == TYPE_PAREN)) {
+        natives::call_library("expand-directives", &value, 1);
+        value = *base();
+    }
     switch (cell_type(&value)) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
         if (value.data1 > tail_of(&value)) value.data1 = tail_of(&value);
