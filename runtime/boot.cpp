@@ -182,6 +182,11 @@ void runtime::boot()
     interpreter_s.load_text = load_text;
     datatype_words();
     first_make();
+    // The functions the sources make are the library: trace events leave their bodies out.
+    struct library_scope {
+        library_scope() { system_s.library = 1; }
+        ~library_scope() { system_s.library = 0; }
+    } library;
     for (uint32_t n = 1; n < BOOT_SOURCES; n++) {   // the catalogue, source 0, is read at start
         cell* code = source_hook(n);
         interpreter::eval(code, false);
