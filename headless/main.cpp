@@ -7,6 +7,7 @@
 //   kiv-cli --test FILE   runs a Kiv test script (runner.cpp)
 //   kiv-cli --start-time  prints the seconds the runtime's start and the boot of the library took
 //   kiv-cli               evaluates each line of standard input: "== " and the molded result
+// In every mode the global words ask and input read a line of standard input (stdin_line).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -18,16 +19,22 @@
 #include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/errors.h"
 #include "runtime/hooks.h"
 #include "runtime/interpreter/actions.h"
 #include "runtime/interpreter/interpreter.h"
+#include "runtime/interpreter/trace.h"
 #include "runtime/stack.h"
 #include "runtime/platform.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
+#include "runtime/unicode.h"
 
 namespace {
 
@@ -69,6 +76,78 @@ bool read_all(HANDLE h, std::string& out)
     return true;
 }
 
+// What print and the prompts write: the test runner's capture while it is set, else standard output.
+void write_out(const std::string& text)
+{
+    if (capture) *capture += text;
+    else write_handle(STD_OUTPUT_HANDLE, text);
+}
+
+size_t utf8_count(const std::string& text)
+{
+    size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// ---- standard input, one line at a time ---------------------------------------------------------
+// Read in blocks and handed out a line at a time, so the lines of a pipe cost no system call each.
+// A console gives UTF-16 (ReadConsoleW), kept as UTF-8; anything else gives its bytes.
+bool stdin_console = false;
+std::string stdin_buffer;
+size_t stdin_at = 0;
+bool stdin_ended = false;
+
+void stdin_start()
+{
+    DWORD mode = 0;
+    stdin_console = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool stdin_fill()
+{
+    HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+    if (stdin_at > 0) {
+        stdin_buffer.erase(0, stdin_at);
+        stdin_at = 0;
+    }
+    DWORD n = 0;
+    if (stdin_console) {
+        wchar_t units[4096];
+        if (!ReadConsoleW(h, units, 4096, &n, nullptr) || n == 0) return false;
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, units, int(n), nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) return false;
+        size_t old = stdin_buffer.size();
+        stdin_buffer.resize(old + size_t(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, units, int(n), stdin_buffer.data() + old, bytes, nullptr, nullptr);
+        return true;
+    }
+    char block[65536];
+    if (!ReadFile(h, block, sizeof block, &n, nullptr) || n == 0) return false;
+    stdin_buffer.append(block, n);
+    return true;
+}
+
+// The next line without its line end (a carriage return before the line feed dropped too); the
+// last line may lack its line feed. False at the end of input.
+bool stdin_line(std::string& line)
+{
+    for (;;) {
+        size_t end = stdin_buffer.find('\n', stdin_at);
+        if (end != std::string::npos || stdin_ended) {
+            if (end == std::string::npos) {
+                if (stdin_at >= stdin_buffer.size()) return false;
+                end = stdin_buffer.size();
+            }
+            line.assign(stdin_buffer, stdin_at, end - stdin_at);
+            stdin_at = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
+        }
+        if (!stdin_fill()) stdin_ended = true;
+    }
+}
+
 double seconds_now()
 {
     LARGE_INTEGER count, frequency;
@@ -107,19 +186,113 @@ int run_file(const std::wstring& path, bool timed)
 // Standard input, line by line, as the console evaluates it.
 int run_lines()
 {
-    std::string input;
-    read_all(GetStdHandle(STD_INPUT_HANDLE), input);
-    size_t at = 0;
-    while (at < input.size()) {
-        size_t end = input.find('\n', at);
-        if (end == std::string::npos) end = input.size();
-        std::string line = input.substr(at, end - at);
-        at = end + 1;
+    std::string line;
+    while (stdin_line(line)) {
         headless::outcome o = headless::evaluate(line);
         if (!o.error.empty()) write_handle(STD_OUTPUT_HANDLE, o.error + "\n");
         else if (!o.unset) write_handle(STD_OUTPUT_HANDLE, "== " + o.mold + "\n");
     }
     return 0;
+}
+
+// ---- ask and input ------------------------------------------------------------------------------
+// The console's words over standard input: the prompt written, one line read, echoed when the
+// input is no terminal (the hidden one as a "*" per character, a closing escape character not
+// shown), and kept in the history as the terminal keeps it. At the end of input the process ends
+// with status 0 (the test runner's with 1: a case that asks can have no input there).
+
+bool test_run = false;
+
+// Molds nothing and evaluates nothing: while it reads, no trace event could fire anyway, but a
+// tracer's state is left as ask found it.
+struct tracing_off {
+    uint32_t tracing = trace_s.tracing, listening = trace_s.listening;
+    tracing_off() { trace_s.tracing = trace_s.listening = 0; }
+    ~tracing_off()
+    {
+        trace_s.tracing = tracing;
+        trace_s.listening = listening;
+    }
+};
+
+// The history that a line goes to: the /history block, else system/console/history while a
+// console is set; none otherwise.
+cell history_of(const cell* given)
+{
+    if (given) return *given;
+    return object::system_field({"console", "history"});
+}
+
+// A line goes to the head of the history when it is not empty, not cancelled (a closing escape
+// character), not hidden and not the newest entry already (compared case-sensitively). The string
+// itself goes there, as the terminal puts its input line.
+void keep_in_history(const cell* line, const std::string& text, bool hidden, const cell* given)
+{
+    if (text.empty() || text.back() == '\x1b' || hidden) return;
+    cell history = history_of(given);
+    if (cell_type(&history) != TYPE_BLOCK) return;
+    if (block::rs_length(&history) > 0) {
+        const cell* newest = block::rs_head(&history);
+        if (cell_type(newest) == TYPE_STRING && string::utf8_copy(newest) == text) return;
+    }
+    block::insert_value(&history, line, false, false);
+}
+
+// The result string in the arguments base.
+void ask_line(const std::string& question, bool hidden, const cell* given)
+{
+    std::string text;
+    {
+        tracing_off off;
+        write_out(question);
+        if (!stdin_line(text)) {
+            if (test_run) write_handle(STD_ERROR_HANDLE, "ask: the end of standard input\n");
+            rt_exit(test_run ? 1 : 0);
+        }
+        if (!stdin_console) {
+            std::string echo = text;
+            if (!echo.empty() && echo.back() == '\x1b') echo.pop_back();
+            if (hidden) echo.assign(utf8_count(echo), '*');
+            write_out(echo + "\n");
+        }
+    }
+    cell given_blk = given ? *given : none_value;
+    stack::scope keep;
+    cell* held = keep.push(given_blk);
+    cell* line = string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), 0);
+    keep_in_history(line, text, hidden, given ? held : nullptr);
+    *stack_s.arguments = *line;
+}
+
+// ask question /hide /history blk: the window holds question, hide's flag, history's flag, blk.
+void ask_entry()
+{
+    cell* w = stack_s.arguments;
+    std::string question = string::utf8_copy(w);
+    bool hidden = !cell_falsy(w + 1);
+    ask_line(question, hidden, cell_falsy(w + 2) ? nullptr : w + 3);
+}
+
+void input_entry() { ask_line("", false, nullptr); }
+
+const routine_row front_end_rows[] = {{"front-end-ask", ask_entry}, {"front-end-input", input_entry}};
+
+const char* const front_end_words = R"kiv(
+ask: make routine! [[
+    "Prompt the user for input"
+    question [string!] /hide /history blk [block!] return: [string!]
+] front-end-ask]
+input: make routine! [["Wait for console user input" return: [string!]] front-end-input]
+)kiv";
+
+// Runs Kiv text of the front end's own; an error there is the front end's fault.
+void define(const char* text)
+{
+    headless::outcome o = headless::evaluate(text, nullptr, false);
+    if (!o.error.empty()) {
+        write_handle(STD_ERROR_HANDLE, o.error + "\n");
+        rt_exit(0xFFFFFFFEu);
+    }
 }
 
 }  // namespace
@@ -196,8 +369,12 @@ int main()
         runtime::start();
         double started = seconds_now();
         dyn_print::add(print_value, print_text);
+        routine::register_(front_end_rows, sizeof front_end_rows / sizeof front_end_rows[0]);
         runtime::boot();
         double booted = seconds_now();
+        stdin_start();
+        define(front_end_words);
+        test_run = args.size() > 1 && args[0] == L"--test";
         if (args.empty()) status = run_lines();
         else if (args[0] == L"--start-time") {
             char figures[96];

@@ -163,7 +163,8 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/core.kiv", "library/helpers.kiv", "library/conversions.kiv", "library/files.kiv",
     "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv", "library/url.kiv",
     "library/loading.kiv", "library/preprocessor.kiv", "library/scripts.kiv", "library/cache.kiv",
-    "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv",
+    "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv", "library/tracing.kiv",
+    "console/shell.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;
@@ -182,6 +183,11 @@ void runtime::boot()
     interpreter_s.load_text = load_text;
     datatype_words();
     first_make();
+    // The functions the sources make are the library: trace events leave their bodies out.
+    struct library_scope {
+        library_scope() { system_s.library = 1; }
+        ~library_scope() { system_s.library = 0; }
+    } library;
     for (uint32_t n = 1; n < BOOT_SOURCES; n++) {   // the catalogue, source 0, is read at start
         cell* code = source_hook(n);
         interpreter::eval(code, false);

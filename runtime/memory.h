@@ -26,6 +26,9 @@ static_assert(sizeof(series_buffer) == 20);
 
 constexpr uint32_t SERIES_UNIT_MASK = 0x1Fu;
 constexpr uint32_t SERIES_OWNED = 0x00020000u;
+// Code of the library: the body of a function the boot made, with every block, paren and path in
+// it. Trace events whose code is such a series are not reported (trace::fire).
+constexpr uint32_t SERIES_LIBRARY = 0x00040000u;
 constexpr uint32_t SERIES_COMPLEMENT = 0x00080000u;
 constexpr uint32_t SERIES_FIXED = 0x00100000u;
 constexpr uint32_t SERIES_BIG = 0x01000000u;

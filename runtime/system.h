@@ -5,6 +5,7 @@
 
 struct system_state {
     uint32_t booting;    // 1 while start-up makes words (they get root-block copies)
+    uint32_t library;    // 1 while the boot evaluates the library's sources (their functions' bodies are marked)
     uint32_t thrown;     // code of the throw in flight
     uint32_t exit_code;  // the language's non-local exit in progress (break, return...), 0 when none
 };

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
+#include "runtime/system.h"
 #include "runtime/datatypes/rtwords.h"
 
 cell (*function::call_hook)(const cell* callable, const cell* name, const cell* args, uint32_t count, bool whole);
@@ -196,6 +197,20 @@ uint32_t function::validate_spec(const cell* spec)
 
 // ---- making -------------------------------------------------------------------------------------
 
+namespace {
+// Marks a body made by the boot (or copied from one) as library code, with every block, paren and
+// path in it; a series marked already is not walked again. Allocates nothing.
+void mark_library(const cell* code)
+{
+    series_buffer* s = series_of(code->data2);
+    if (s->flags & SERIES_LIBRARY) return;
+    s->flags |= SERIES_LIBRARY;
+    for (cell* c = at<cell>(s->head); c < at<cell>(s->tail); c++)
+        if (any_block_q(cell_type(c))) mark_library(c);
+}
+}  // namespace
+
+
 node_ref function::push(const cell* spec, const cell* body, node_ref given, uint32_t flags)
 {
     cell body_value = *body;
@@ -211,8 +226,10 @@ node_ref function::push(const cell* spec, const cell* body, node_ref given, uint
     std::fill_n(at<cell>(m->head), MORE_CELLS, unset_value);
     m->tail = m->head + MORE_CELLS * 16;
 
+    bool library = system_s.library || (series_of(held_body->data2)->flags & SERIES_LIBRARY);
     cell* copy = block::clone(held_body, true, true);
     cell_set_type(copy, TYPE_BLOCK);
+    if (library) mark_library(copy);
     if (!given) context::bind(copy, ctx, false);
     *block::ks_abs_at(more, MORE_BODY) = *copy;
     stack::pop(4);

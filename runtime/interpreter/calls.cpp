@@ -301,17 +301,28 @@ void push_defaults(node_ref cache, uint32_t from, uint32_t n, bool natives, refi
     }
 }
 
+// The call event of a native, action or routine: its arguments are gathered and it runs now.
+[[gnu::noinline]] void fire_call(node_ref code, uint32_t first, const cell* name, const cell* fn)
+{
+    fire_traced(TRACE_CALL, code, int32_t(first), name, fn);
+}
+
 // Fills the window of a call: arguments, refinements, locals; then calls natives, actions and
-// routines (a function! is run by the caller). Returns the code position after the arguments.
+// routines (a function! is run by the caller), after their call event. Returns the code position
+// after the arguments.
 uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* name, path_refs* refs, uint32_t mode)
 {
+    const uint32_t first = pos;
     const recent_callable& info = callable_info(fn);
     node_ref cache = info.cache;
     if (mode & APPLY_ALL) {
         refinement_state state;
         pos = fetch_all(fn, cache, code, pos, name, mode, state);
         if (exit_code()) return pos;
-        if (native_kind(callee_type(fn)) || callee_type(fn) == TYPE_ROUTINE) invoke(fn, state);
+        if (native_kind(callee_type(fn)) || callee_type(fn) == TYPE_ROUTINE) {
+            if (tracing_now()) [[unlikely]] fire_call(code, first, name, fn);
+            invoke(fn, state);
+        }
         return pos;
     }
     cell* entries = info.entries;
@@ -342,7 +353,10 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
     }
     if (i == n && !refs) {
         static const refinement_state no_refinements{};   // read by no routine: there are none
-        if (natives || callee_type(fn) == TYPE_ROUTINE) invoke(fn, no_refinements);
+        if (natives || callee_type(fn) == TYPE_ROUTINE) {
+            if (tracing_now()) [[unlikely]] fire_call(code, first, name, fn);
+            invoke(fn, no_refinements);
+        }
         return pos;
     }
     refinement_state state;
@@ -352,7 +366,10 @@ uint32_t fetch_args(const cell* fn, node_ref code, uint32_t pos, const cell* nam
         pos = fetch_refinements(fn, cache, rest, code, pos, name, refs, state, mode);
         if (exit_code()) return pos;
     }
-    if (natives || callee_type(fn) == TYPE_ROUTINE) invoke(fn, state);
+    if (natives || callee_type(fn) == TYPE_ROUTINE) {
+        if (tracing_now()) [[unlikely]] fire_call(code, first, name, fn);
+        invoke(fn, state);
+    }
     return pos;
 }
 
@@ -560,8 +577,8 @@ uint32_t interpreter::eval_code(const cell* callable, node_ref code, uint32_t po
     uint32_t first = pos;
     pos = fetch_args(&fn, code, pos, name, refs, mode);
     if (exit_code()) return pos;
-    if (tracing_now()) [[unlikely]] fire_traced(TRACE_CALL, code, int32_t(first), name, &fn);
     if (cell_type(&fn) == TYPE_FUNCTION) {
+        if (tracing_now()) [[unlikely]] fire_traced(TRACE_CALL, code, int32_t(first), name, &fn);
         call_function(&fn);
         if (exit_code()) return pos;
     }

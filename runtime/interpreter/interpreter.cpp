@@ -27,10 +27,7 @@ void fire_traced(trace_event event, node_ref code, int32_t pos, const cell* ref,
     cell v = *code_at(code, pos);
     fire_traced(TRACE_FETCH, code, int32_t(pos), nullptr, &v);
     if (exit_code()) return pos + 1;
-    uint32_t next = plain_expression(code, pos, no_infix);
-    if (exit_code()) return next;
-    if (tracing_now()) fire_traced(TRACE_PUSH, code, int32_t(next), nullptr, stack_s.top - 1);
-    return next;
+    return plain_expression(code, pos, no_infix);
 }
 
 bool system_issue(const cell* v)
@@ -44,6 +41,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
     using interpreter::eval, interpreter::eval_code, interpreter::eval_expression, interpreter::eval_path;
     cell* start = stack_s.top;
     cell v = *code_at(code, pos++);
+    bool pushed = false;   // a value pushed as it is: no call, set, paren or path ran
     switch (cell_type(&v)) {
     case TYPE_WORD: {
         cell* value = word_value(&v);
@@ -62,6 +60,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
             fire(ERR_SCRIPT, err::NO_OP_ARG, &v);
         } else {
             stack::push(value);
+            pushed = true;
         }
         break;
     }
@@ -80,10 +79,12 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
     }
     case TYPE_GET_WORD:
         stack::push(word_value(&v));
+        pushed = true;
         break;
     case TYPE_LIT_WORD:
         cell_set_type(&v, TYPE_WORD);
         stack::push(&v);
+        pushed = true;
         break;
     case TYPE_PAREN:
         eval(&v, false);
@@ -114,6 +115,7 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         cell_set_type(&v, TYPE_PATH);
         v.data3 = 0;
         stack::push(&v);
+        pushed = true;
         break;
     case TYPE_OP:
         fire(ERR_INTERNAL, err::NOT_DONE);
@@ -125,10 +127,18 @@ uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix)
         if (system_issue(&v) && pos < code_tail(code) && cell_type(code_at(code, pos)) == TYPE_BLOCK)
             fire(ERR_INTERNAL, err::KIV_SYSTEM);
         stack::push(&v);
+        pushed = true;
         break;
     default:
         stack::push(&v);
+        pushed = true;
         break;
+    }
+    // Reported before an operator that follows takes the value as its left operand; the values of
+    // calls, sets, parens and paths are reported by their own events (return, set, exit).
+    if (pushed && tracing_now()) [[unlikely]] {
+        fire_traced(TRACE_PUSH, code, int32_t(pos), nullptr, stack_s.top - 1);
+        if (exit_code()) return pos;
     }
     if (no_infix || pos >= code_tail(code)) return pos;
     const cell* op = infix_op(code_at(code, pos));

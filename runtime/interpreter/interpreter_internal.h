@@ -238,8 +238,9 @@ inline bool self_evaluating(uint32_t t)
     }
 }
 
-// Tracing: the expression evaluator proper, and its traced wrapper that reports the value fetched
-// and the value pushed. Only reached while a trace is on.
+// Tracing: the expression evaluator proper (which reports a value it pushes as it is, before any
+// operator), and its traced wrapper that reports the value fetched. Only reached while a trace is
+// on.
 uint32_t plain_expression(node_ref code, uint32_t pos, bool no_infix);
 
 // The code goes to the callback as what it is: the block or paren being evaluated (the current

@@ -95,6 +95,10 @@ uint32_t trace::mask_of(const cell* callback)
 void trace::fire(trace_event event, const cell* code, int32_t position, const cell* ref, const cell* value)
 {
     if (!(trace_s.mask & event) || cell_type(&interpreter_s.tracer) != TYPE_FUNCTION) return;
+    // The library's own code is opaque: no step inside a body the boot made (nor its prolog and
+    // epilog) is reported; the calls at the user's call site and the user's blocks that library
+    // code evaluates are.
+    if (code && any_block_q(cell_type(code)) && (series_of(code->data2)->flags & SERIES_LIBRARY)) return;
     cell* saved_top = stack_s.top;
     cell* saved_base = stack_s.arguments;
     stack::push_slot();   // the value being produced above the top stays as it is
@@ -144,4 +148,10 @@ void trace::abandon()
     trace_s.active = trace_s.listening = 0;
     trace_s.tracing = 0;
     trace_s.mask = 0;
+}
+
+void trace::switch_events(bool on)
+{
+    trace_s.listening = on && trace_s.active;
+    trace_s.tracing = trace_s.listening && (trace_s.mask & TRACE_STEPS) != 0;
 }

@@ -48,4 +48,7 @@ void fire(trace_event event, const cell* code, int32_t position, const cell* ref
 bool start(const cell* callback);
 void finish();
 void abandon();
+// Switches the events of a running do/trace on or off (`trace true`, `trace false`); outside a
+// do/trace nothing can be switched on.
+void switch_events(bool on);
 }  // namespace trace

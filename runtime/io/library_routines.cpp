@@ -144,6 +144,8 @@ void last_lf_q() { logic_result(natives_s.last_line != 0); }
 
 void tracing_q() { logic_result(trace_s.active != 0); }
 
+void set_tracing() { trace::switch_events(!cell_falsy(base())); }
+
 void stack_size_q() { integer::make_at(base(), int32_t(stack_s.top - stack_s.start)); }
 
 void frame_index_q() { integer::make_at(base(), int32_t(stack_s.arguments - stack_s.start)); }
@@ -383,6 +385,7 @@ const routine_row rows[] = {
     {"quit-return", quit_return}, {"set-quiet", set_quiet}, {"set-slot-quiet", set_slot_quiet},
     {"shift-right", shift<SHIFT_RIGHT>}, {"shift-left", shift<SHIFT_LEFT>},
     {"shift-logical", shift<SHIFT_LOGICAL>}, {"last-lf?", last_lf_q}, {"tracing?", tracing_q},
+    {"set-tracing", set_tracing},
     {"stack-size?", stack_size_q}, {"frame-index?", frame_index_q}, {"pick-stack", pick_stack},
     {"collect-calls", collect_calls}, {"as-color", as_color}, {"as-ipv4", as_ipv4},
     {"count-chars", count_chars}, {"os-info", os_info}, {"get-current-dir", get_current_dir},
