@@ -193,8 +193,11 @@ cell type_value(uint32_t type)
 uint32_t reported_offset(state& st, uint32_t pos)
 {
     if (!st.chars) return pos;
-    if (pos < st.chars_pos) st.chars_pos = st.chars_count = 0;
-    st.chars_count += utf8_count_chars(st.input + st.chars_pos, st.input + pos);
+    // Positions are character boundaries: going back counts only the characters passed over
+    // (a token's start comes after its end has been reported, and counting again from the head
+    // made every event cost the length of the input before it).
+    if (pos < st.chars_pos) st.chars_count -= utf8_count_chars(st.input + pos, st.input + st.chars_pos);
+    else st.chars_count += utf8_count_chars(st.input + st.chars_pos, st.input + pos);
     st.chars_pos = pos;
     return st.chars_count;
 }
