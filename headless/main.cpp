@@ -7,6 +7,9 @@
 //   kiv-cli --test FILE   runs a Kiv test script (runner.cpp)
 //   kiv-cli --start-time  prints the seconds the runtime's start and the boot of the library took
 //   kiv-cli               evaluates each line of standard input: "== " and the molded result
+//   kiv-cli --console ... runs the console (system/console/launch) over the command line, at 80
+//                         columns; its switches and script are the console's own
+// Only the console mode keeps system/console: elsewhere the front end is no console.
 // In every mode the global words ask and input read a line of standard input (stdin_line).
 #include <windows.h>
 #include <shellapi.h>
@@ -375,7 +378,10 @@ int main()
         stdin_start();
         define(front_end_words);
         test_run = args.size() > 1 && args[0] == L"--test";
-        if (args.empty()) status = run_lines();
+        bool console = !args.empty() && args[0] == L"--console";
+        define(console ? "system/console/gui?: false system/console/size: 80x25" : "system/console: none");
+        if (console) define("system/console/launch");
+        else if (args.empty()) status = run_lines();
         else if (args[0] == L"--start-time") {
             char figures[96];
             std::snprintf(figures, sizeof figures, "start %.4f\nboot %.4f\n", started - start, booted - started);

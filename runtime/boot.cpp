@@ -164,6 +164,7 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv", "library/url.kiv",
     "library/loading.kiv", "library/preprocessor.kiv", "library/scripts.kiv", "library/cache.kiv",
     "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv", "library/tracing.kiv",
+    "console/console.kiv",
     "console/shell.kiv",
 };
 

@@ -193,8 +193,11 @@ cell type_value(uint32_t type)
 uint32_t reported_offset(state& st, uint32_t pos)
 {
     if (!st.chars) return pos;
-    if (pos < st.chars_pos) st.chars_pos = st.chars_count = 0;
-    st.chars_count += utf8_count_chars(st.input + st.chars_pos, st.input + pos);
+    // Positions are character boundaries: going back counts only the characters passed over
+    // (a token's start comes after its end has been reported, and counting again from the head
+    // made every event cost the length of the input before it).
+    if (pos < st.chars_pos) st.chars_count -= utf8_count_chars(st.input + pos, st.input + st.chars_pos);
+    else st.chars_count += utf8_count_chars(st.input + st.chars_pos, st.input + pos);
     st.chars_pos = pos;
     return st.chars_count;
 }
@@ -370,7 +373,8 @@ void close_container(state& st, uint8_t closing, uint32_t at, scan_progress& pro
     uint32_t type = marker.data2 & 0xFFFF;
     bool fits = closing == ']' ? type == TYPE_BLOCK || type == TYPE_MAP : type == TYPE_PAREN;
     if (path_kind(type)) throw_error(st, marker.data3, at + 1, int32_t(type));   // a path ending in "/"
-    if (!fits) throw_error(st, marker.data3, at + 1, E_MISSING);
+    // The error lies at the closing character: a callback reads the input from there.
+    if (!fits) throw_error(st, marker.data3, at, E_MISSING);
     st.pos = at + 1;
     if ((st.mask & EV_CLOSE) && !fire_event(st, EV_CLOSE, int32_t(type), nullptr, marker.data3, at + 1, at + 1))
         return;
@@ -804,7 +808,9 @@ uint32_t lexer::out_append(state& st)
 void lexer::throw_error(state& st, uint32_t start, uint32_t end, int32_t code)
 {
     if (st.mask & EV_ERROR) {
-        int32_t type = code > 0 ? code : int32_t(TYPE_ERROR);
+        // A container left open reports its own type, so a callback can tell input that more
+        // text may complete (the console waits for the next line) from input that is wrong.
+        int32_t type = code > 0 ? code : code == E_MISSING && st.open ? int32_t(open_type(st)) : int32_t(TYPE_ERROR);
         if (!fire_event(st, EV_ERROR, type, nullptr, start, end, end)) throw stop_request{};
     }
     if (!st.load) {

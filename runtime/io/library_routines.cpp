@@ -267,6 +267,22 @@ void write_stdout()
     *base() = unset_value;
 }
 
+// system/console/init: the title of the process's text console. Mended: when the title cannot
+// be set, the line is written and the run goes on (it ended the process with status 0, as if
+// all had gone well).
+void console_init()
+{
+    std::string utf8 = string::utf8_copy(base());
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string title(size_t(bytes > 0 ? bytes : 1), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title.data(), bytes, nullptr, nullptr);
+    if (!SetConsoleTitleA(title.c_str())) print_cstring("SetConsoleTitle failed!\n");
+    *base() = unset_value;
+}
+
 // system/options/float/pretty?: what forming a float reads.
 void float_pretty()
 {
@@ -392,7 +408,7 @@ const routine_row rows[] = {
     {"set-current-dir", set_current_dir}, {"create-dir", create_dir}, {"exists?", exists_q},
     {"read-clipboard", read_clipboard}, {"write-clipboard", write_clipboard}, {"write-stdout", write_stdout},
     {"float-pretty", float_pretty}, {"kivbin-encode", kivbin_encode}, {"kivbin-decode", kivbin_decode},
-    {"build-stamp", build_stamp},
+    {"build-stamp", build_stamp}, {"console-init", console_init},
     {"unescape", unescape},
 };
 
