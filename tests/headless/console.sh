@@ -121,4 +121,7 @@ console $'cd sub\npwd\n'
 grep -q '^%/.*/shell/sub/$' "$out/stdout" || { echo "FAIL: cd, pwd:"; cat "$out/stdout"; fail=1; }
 cd ..
 session "expand" $'expand [#if true [a b]]\n' $'>> expand [#if true [a b]]\n[a b]\n== [a b]\n>> ' 0
+# The debugger's commands are read through ask too, but only the console's own lines stay in the history.
+session "debugger lines leave the history alone" $'debug [a: 1]\nn\n:a\nc\nprint mold system/console/history\n' \
+  $'>> debug [a: 1]\n-----> EVAL a:\nInput: a: 1\n\nStack: a:\n\ndebug> n\n-----> EVAL 1\nInput: 1\n\nStack: a:\n\ndebug> :a\n== unset\ndebug> c\n>> print mold system/console/history\n["print mold system/console/history" "debug [a: 1]"]\n>> ' 0
 exit "$fail"
