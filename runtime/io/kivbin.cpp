@@ -1908,6 +1908,9 @@ void kivbin::boot_load(const uint8_t* image, uint64_t length)
         try {
             decode(image, length, &root_block, MODE_BOOT);
         } catch (const script_error_unwind&) {
+            // Memory refused while decoding is the start's failure, not a corrupted image.
+            const raised_error& e = raised_error_get();
+            if (e.category == ERR_INTERNAL && e.id == err::NO_MEMORY) throw;
             fault = "Error: Kivbin boot image corrupted!";
         }
     }
