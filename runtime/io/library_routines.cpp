@@ -286,7 +286,12 @@ void kivbin_encode()
 void kivbin_decode()
 {
     cell* data = base();
-    if (cell_type(data) != TYPE_BINARY) fire(ERR_SCRIPT, err::INVALID_ARG, data);
+    // A file or url is read whole as bytes first.
+    if (cell_type(data) == TYPE_FILE || cell_type(data) == TYPE_URL) {
+        cell* bytes = stack::push(data);
+        *data = *actions_of(cell_type(bytes)).read(bytes, nullptr, nullptr, true, false, false, nullptr);
+    }
+    if (cell_type(data) != TYPE_BINARY || series::length_clamped(data) <= 10) fire(ERR_SCRIPT, err::INVALID_DATA, data);
     uint32_t from = series::head_clamped(data), n = series::length_clamped(data);
     const uint8_t* p = at<uint8_t>(series_of(series_node(data))->head) + from;
     std::vector<uint8_t> bytes(p, p + n);
