@@ -386,7 +386,7 @@ void collector::do_cycle()
         big_blocks_sweep();
     }
     flush_pending();
-    node_frames_compact();
+    if (node_frames_compact()) collector_s.node_cycles++;
     clear_fixed_marks();
     memory_budget_reset();
     collector_s.cycles++;

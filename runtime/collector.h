@@ -10,6 +10,7 @@ struct collector_state {
     uint32_t enabled;       // a cycle runs from an allocation only while this is 1
     uint32_t busy;
     uint32_t cycles;        // collections run so far
+    uint32_t node_cycles;   // collections that released node frames
     uint32_t stress_every;  // KIV_GC_STRESS: collect at every N-th allocation (0: off)
     uint32_t stress_count;
     uint32_t stress_move;   // KIV_GC_STRESS_MOVE: every collection moves every live buffer

@@ -581,10 +581,11 @@ void big_blocks_sweep()
 // not been the allocation frame since (its stamp is older than this cycle). Releasing every empty
 // frame at once made a workload of many short-lived series commit, fill and release a frame at
 // every cycle; frames such a workload empties are taken again before the next collection.
-void node_frames_compact()
+uint32_t node_frames_compact()
 {
     const uint32_t cycle = collector_s.cycles;
     bool current_set = false;
+    uint32_t released = 0;
     uint32_t r = memory_s.node_first;
     while (r) {
         node_frame* f = at<node_frame>(r);
@@ -592,6 +593,7 @@ void node_frames_compact()
         bool idle = f->used == 0 && f->used_seen == 0 && f->stamp < cycle;
         if ((idle || f->emptying) && !(r == memory_s.node_first && !f->next)) {
             node_frame_free(f);
+            released++;
         } else {
             if (!current_set && f->used < f->capacity && !f->emptying) {
                 memory_s.node_current = r;
@@ -603,6 +605,7 @@ void node_frames_compact()
         }
         r = next;
     }
+    return released;
 }
 
 cell* series_alloc_tail(series_buffer* s)

@@ -135,7 +135,8 @@ void memory_fill(uint8_t* start, uint8_t* end, uint8_t byte);
 series_buffer* big_block_alloc(uint32_t need, bool may_refuse = false);   // may_refuse: as series_frame_new
 void big_block_free(series_buffer* s);
 void big_blocks_sweep();
-void node_frames_compact();
+// Releases the node frames found idle (and those being emptied); the count released.
+uint32_t node_frames_compact();
 
 // Tail growth helpers shared by blocks, strings and arrays.
 cell* series_alloc_tail(series_buffer* s);   // may move: returns the new tail cell

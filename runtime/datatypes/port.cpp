@@ -3,6 +3,7 @@
 // and every argument of a forwarded call sits on the argument stack while the actor runs.
 #include "runtime/datatypes/port.h"
 
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -11,6 +12,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
@@ -172,16 +174,62 @@ cell* port::write(cell* target, cell* data, bool binary, bool lines, bool info, 
 
 // ---- make and text ------------------------------------------------------------------------------
 
+namespace {
+
+// The spec object of a url: the library's decode-url splits it. A url that it cannot split (or no
+// URL parser yet) is an invalid argument.
+void spec_of_url(const cell* url, cell* out)
+{
+    cell name = *word::load("decode-url");
+    cell parser = *context::get_in(&name, name.data1);
+    if (cell_type(&parser) != TYPE_FUNCTION || !function::call_hook) fire(ERR_SCRIPT, err::INVALID_ARG, url);
+    cell* held = stack::push(url);
+    cell parts = function::call_hook(&parser, &name, held, 1, false);
+    if (cell_type(&parts) != TYPE_OBJECT) fire(ERR_SCRIPT, err::INVALID_ARG, held);
+    *out = parts;
+}
+
+// The scheme of a registry by its name: a flat block of name/scheme pairs (names at the odd
+// positions) or an object of schemes by field. None when the registry has no such name.
+cell scheme_named(const cell* schemes, const cell* name)
+{
+    if (cell_type(schemes) == TYPE_OBJECT) return *object::select_word(schemes, name);
+    if (cell_type(schemes) != TYPE_BLOCK) return none_value;
+    uint32_t wanted = symbol::resolve(name->data2);
+    int32_t n = block::ks_length_q(schemes);
+    for (int32_t i = 0; i + 1 < n; i += 2) {
+        const cell* key = block::rs_head(schemes) + i;
+        if (any_word_q(cell_type(key)) && symbol::resolve(key->data2) == wanted) return key[1];
+    }
+    return none_value;
+}
+
+}  // namespace
+
 cell* port::make(cell*, cell* spec, uint32_t)
 {
     cell* held_spec = stack::push_slot();
-    if (cell_type(spec) == TYPE_OBJECT) {
+    uint32_t st = cell_type(spec);
+    bool fields = st == TYPE_BLOCK && block::ks_length_q(spec) > 0 && cell_type(block::rs_head(spec)) == TYPE_SET_WORD;
+    cell parts = object::system_field({"standard", "url-parts"});
+    if (st == TYPE_OBJECT) {
         object::clone(spec, held_spec, false, nullptr, false);
+    } else if (st == TYPE_URL) {
+        spec_of_url(spec, held_spec);
+    } else if (fields && cell_type(&parts) == TYPE_OBJECT) {
+        // [scheme: 'clipboard host: ...]: the fields as written, nothing evaluated.
+        *held_spec = *object::make_from_spec(spec, &parts, true);
+    } else if (st == TYPE_BLOCK && !fields && block::ks_length_q(spec) > 0) {
+        // [http host 8080 a]: the url these parts make.
+        cell* url = url::to(spec, spec, TYPE_URL);
+        spec_of_url(url, held_spec);
     } else {
-        cell parts = object::system_field({"standard", "url-parts"});
         if (cell_type(&parts) != TYPE_OBJECT) fire(ERR_ACCESS, err::NO_SCHEME, spec);
         object::clone(&parts, held_spec, false, nullptr, false);
     }
+    // A scheme written as a lit-word names the scheme all the same.
+    if (object::get_size(held_spec) > 0 && cell_type(object::get_values(held_spec)) == TYPE_LIT_WORD)
+        object::get_values(held_spec)->header = (object::get_values(held_spec)->header & ~HEADER_TYPE_MASK) | TYPE_WORD;
     if (object::get_size(held_spec) == 0) fire(ERR_ACCESS, err::NO_SCHEME, held_spec);
     cell* scheme_word = stack::push(object::get_values(held_spec));
     if (cell_type(scheme_word) != TYPE_WORD) fire(ERR_ACCESS, err::NO_SCHEME, held_spec);
@@ -189,7 +237,7 @@ cell* port::make(cell*, cell* spec, uint32_t)
     // The scheme is looked up before the port is made: a scheme that is not registered (or no
     // registry at all yet) is reported as such, not as a missing port prototype.
     cell schemes = object::system_field({"schemes"});
-    cell scheme = cell_type(&schemes) == TYPE_OBJECT ? *object::select_word(&schemes, scheme_word) : none_value;
+    cell scheme = scheme_named(&schemes, scheme_word);
     if (cell_type(&scheme) != TYPE_OBJECT) fire(ERR_ACCESS, err::UNKNOWN_SCHEME, scheme_word);
     cell actor = object::field_of(&scheme, "actor");
     if (cell_type(&actor) != TYPE_OBJECT && cell_type(&actor) != TYPE_HANDLE) fire(ERR_ACCESS, err::INVALID_ACTOR, &scheme);

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -23,6 +24,7 @@
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/io/byte_input.h"
+#include "runtime/io/codec_io.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -391,24 +393,64 @@ cell* ask(cell* slot, uint32_t method, cell* url, const cell* headers, const cel
     return slot;
 }
 
+// A url of a scheme other than http: the port its parts make, not opened, in a new stack cell.
+cell* port_of(const cell* url)
+{
+    cell* held = stack::push(url);
+    cell* made = port::make(nullptr, held, TYPE_PORT);
+    *held = *made;
+    stack_s.top = held + 1;
+    return held;
+}
+
 cell* url_read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as)
 {
-    // Other schemes go through ports made by the library's url parser, which is not written yet.
-    if (!http_url_q(source)) fire(ERR_INTERNAL, err::NOT_DONE);
-    if (arg_given(part) || arg_given(seek) || arg_given(as)) fire(ERR_INTERNAL, err::NOT_DONE);
     stack::scope scope;
+    if (!http_url_q(source)) {
+        cell* p = port_of(source);
+        *source = *port::read(p, part, seek, binary, lines, info, as);
+        return source;
+    }
+    if (arg_given(part) || arg_given(seek)) fire(ERR_INTERNAL, err::NOT_DONE);
     cell* url = scope.push(*source);
+    cell* codec = scope.push(none_value);
+    if (arg_given(as) && codec_io::find(as, codec)) {
+        // A codec's name: its decode takes the answer's bytes.
+        cell* body = scope.push(none_value);
+        ask(body, symbol_of("get"), url, nullptr, nullptr, true, false, false);
+        return codec_io::decode(codec, body, source);
+    }
     return ask(source, symbol_of("get"), url, nullptr, nullptr, binary, lines, info);
 }
 
-cell* url_write(cell* target, cell* data, bool binary, bool lines, bool info, bool, cell*, cell* seek, cell* allow,
-                cell* as)
+cell* url_open(cell* url, bool new_, bool read, bool write, bool seek, cell* allow)
 {
-    if (!http_url_q(target)) fire(ERR_INTERNAL, err::NOT_DONE);
-    if (arg_given(seek) || arg_given(allow) || arg_given(as)) fire(ERR_INTERNAL, err::NOT_DONE);
     stack::scope scope;
+    cell* p = port_of(url);
+    *url = *actions_of(TYPE_PORT).open(p, new_, read, write, seek, allow);
+    return url;
+}
+
+cell* url_write(cell* target, cell* data, bool binary, bool lines, bool info, bool append, cell* part, cell* seek,
+                cell* allow, cell* as)
+{
+    stack::scope scope;
+    if (!http_url_q(target)) {
+        cell* held = scope.push(*data);
+        cell* p = port_of(target);
+        *target = *port::write(p, held, binary, lines, info, append, part, seek, allow, as);
+        return target;
+    }
+    // Positions and protection mean nothing to a request.
+    if (arg_given(seek) || arg_given(allow)) fire(ERR_INTERNAL, err::NOT_DONE);
     cell* url = scope.push(*target);
     cell* given = scope.push(*data);
+    cell* codec = scope.push(none_value);
+    if (arg_given(as) && codec_io::find(as, codec)) {
+        // A codec's name: what its encode gives is posted as it stands.
+        codec_io::encode(codec, data, target, given);
+        return ask(target, symbol_of("post"), url, nullptr, given, binary, lines, info);
+    }
     uint32_t method = 0;
     cell* headers = nullptr;
     cell* body = given;
@@ -522,4 +564,5 @@ void simple_io::http_init()
     action_table_row& row = datatype_s.rows[TYPE_URL];
     row.read = url_read;
     row.write = url_write;
+    row.open = url_open;
 }

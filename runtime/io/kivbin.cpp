@@ -16,6 +16,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
@@ -863,6 +864,7 @@ struct decoder {
         }
     }
     cell step_cell;   // the spec or body block a path step through a function! stands on
+    node_ref shared_table = 0;   // the hash table of the hash! that the last shared path reached
 };
 
 bool spec_holder_q(uint32_t t) { return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP; }
@@ -940,6 +942,7 @@ node_ref decoder::shared_series(const uint8_t* where, uint32_t type)
 {
     const cell* target = resolve(where);
     uint32_t t = cell_type(target);
+    shared_table = t == TYPE_HASH ? target->data3 : 0;
     if (any_block_q(type) && spec_holder_q(t)) return target->data2;
     // A string takes only the bytes or units of a string or binary: never the wider units of a
     // vector or the pixels of an image.
@@ -953,8 +956,14 @@ void decoder::block_record(cell* container, uint32_t type, bool variant, bool re
     const uint8_t* where = p;
     uint32_t head = variant ? varint() : 0;
     if (reference) {
-        cell shared{type | flags, head, shared_series(where, type), 0};
-        block::rs_append(container, &shared);
+        stack::scope held;
+        cell* shared = held.push(cell{type | flags, head, shared_series(where, type), 0});
+        if (type == TYPE_HASH) {
+            // A hash! shares the table of the hash! met before over its buffer, else gets its own.
+            if (shared_table) shared->data3 = shared_table;
+            else hash::attach(shared);
+        }
+        block::rs_append(container, shared);
         return;
     }
     fill_block(container, type, head, flags, varint());
@@ -970,9 +979,15 @@ void decoder::fill_block(cell* container, uint32_t type, uint32_t head, uint32_t
     block::make_at(blk, n);
     blk->header = type | flags;
     blk->data1 = head;
+    uint32_t slot = uint32_t(block::rs_length(container));
     block::rs_append(container, blk);
     blk->header &= ~HEADER_NEW_LINE;
     for (uint32_t i = 0; i < n; i++) any_record(blk);
+    if (type == TYPE_HASH) {
+        // The cells are all there: index them, and give the container's cell the table too.
+        hash::attach(blk);
+        block::rs_head(container)[slot].data3 = blk->data3;
+    }
 }
 
 void decoder::string_record(cell* container, uint32_t type, bool variant, bool reference, uint32_t flags)

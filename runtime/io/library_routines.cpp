@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/boot_image.h"
+#include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -20,6 +21,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -302,7 +304,12 @@ void kivbin_encode()
 void kivbin_decode()
 {
     cell* data = base();
-    if (cell_type(data) != TYPE_BINARY) fire(ERR_SCRIPT, err::INVALID_ARG, data);
+    // A file or url is read whole as bytes first.
+    if (cell_type(data) == TYPE_FILE || cell_type(data) == TYPE_URL) {
+        cell* bytes = stack::push(data);
+        *data = *actions_of(cell_type(bytes)).read(bytes, nullptr, nullptr, true, false, false, nullptr);
+    }
+    if (cell_type(data) != TYPE_BINARY || series::length_clamped(data) <= 10) fire(ERR_SCRIPT, err::INVALID_DATA, data);
     uint32_t from = series::head_clamped(data), n = series::length_clamped(data);
     const uint8_t* p = at<uint8_t>(series_of(series_node(data))->head) + from;
     std::vector<uint8_t> bytes(p, p + n);
@@ -310,6 +317,39 @@ void kivbin_decode()
     uint32_t count = kivbin::decode(bytes.data(), bytes.size(), out, kivbin::MODE_CODEC);
     *base() = count == 1 ? *block::rs_head(out) : *out;
 }
+
+// ---- the image codecs --------------------------------------------------------------------------
+
+// encode (img [image!] where [any-type!]): the file's bytes in the codec's format; where is not
+// used, the caller writes the bytes.
+template <int32_t FORMAT>
+void image_encode()
+{
+    cell* out = stack::push_slot();
+    *out = none_value;
+    image::encode(base(), out, FORMAT);
+    *base() = *out;
+}
+
+// decode (data [any-type!]): a binary is decoded (none for a signature no codec knows), a file
+// name or text loaded as the file it names; anything else names no image.
+void image_decode()
+{
+    cell* data = base();
+    uint32_t t = cell_type(data);
+    if (t != TYPE_BINARY && t != TYPE_FILE && t != TYPE_STRING) fire(ERR_SCRIPT, err::INVALID_ARG, data);
+    cell* out = stack::push_slot();
+    *out = none_value;
+    image::decode(data, out);
+    *base() = *out;
+}
+
+// ---- system/state/GC ----------------------------------------------------------------------------
+
+// Whether collections run: the switch of recycle/on and recycle/off, not whether one runs now.
+void gc_active_q() { logic_result(collector_s.enabled != 0); }
+void gc_series_cycles() { integer::make_at(base(), int32_t(collector_s.cycles & 0x7FFFFFFF)); }
+void gc_nodes_cycles() { integer::make_at(base(), int32_t(collector_s.node_cycles & 0x7FFFFFFF)); }
 
 // ---- JSON string escapes ------------------------------------------------------------------------
 
@@ -410,6 +450,10 @@ const routine_row rows[] = {
     {"float-pretty", float_pretty}, {"kivbin-encode", kivbin_encode}, {"kivbin-decode", kivbin_decode},
     {"build-stamp", build_stamp}, {"console-init", console_init},
     {"unescape", unescape},
+    {"image-encode-bmp", image_encode<0>}, {"image-encode-png", image_encode<1>},
+    {"image-encode-gif", image_encode<2>}, {"image-encode-jpeg", image_encode<3>},
+    {"image-encode-tiff", image_encode<4>}, {"image-decode", image_decode},
+    {"gc-active?", gc_active_q}, {"gc-series-cycles", gc_series_cycles}, {"gc-nodes-cycles", gc_nodes_cycles},
 };
 
 }  // namespace

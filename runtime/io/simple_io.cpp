@@ -22,12 +22,14 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
 #include "runtime/stack.h"
 #include "runtime/io/byte_input.h"
 #include "runtime/io/checksum.h"
+#include "runtime/io/codec_io.h"
 #include "runtime/unicode.h"
 
 namespace {
@@ -234,16 +236,52 @@ bool is_integer_valued(const cell* c, int64_t* out)
 
 cell* file_read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool, cell* as)
 {
-    if (arg_given(as)) fire(ERR_INTERNAL, err::NOT_DONE);
     int64_t p = simple_io::refinement_count(part, rt_refinement_word(REF_PART));
     int64_t s = simple_io::refinement_count(seek, rt_refinement_word(REF_SEEK));
+    if (arg_given(as)) {
+        // A codec's name: its decode takes the bytes read.
+        stack::scope scope;
+        cell* codec = scope.push(none_value);
+        if (codec_io::find(as, codec)) {
+            cell* bytes = scope.push(*source);
+            simple_io::read(bytes, p, s, true, false);
+            return codec_io::decode(codec, bytes, source);
+        }
+    }
     return simple_io::read(source, p, s, binary, lines);
+}
+
+// Protection of a written file: an access block of the words read, write and execute (anything
+// else is refused before the file is touched). A file whose block lacks write becomes read-only.
+bool access_writable(const cell* access)
+{
+    bool writable = false;
+    int32_t n = block::ks_length_q(access);
+    for (int32_t i = 0; i < n; i++) {
+        const cell* w = block::rs_head(access) + i;
+        const char* known[] = {"read", "write", "execute"};
+        int32_t found = -1;
+        for (int32_t k = 0; k < 3 && cell_type(w) == TYPE_WORD; k++)
+            if (symbol::resolve(w->data2) == symbol::resolve(symbol::make(known[k]))) found = k;
+        if (found < 0) fire(ERR_SCRIPT, err::INVALID_ARG, access);
+        writable = writable || found == 1;
+    }
+    return writable;
+}
+
+void apply_access(const cell* file, bool writable)
+{
+    std::wstring path = file::native_path(file);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) cannot_open(file);
+    DWORD wanted = writable ? attributes & ~DWORD(FILE_ATTRIBUTE_READONLY) : attributes | FILE_ATTRIBUTE_READONLY;
+    if (wanted != attributes && !SetFileAttributesW(path.c_str(), wanted)) cannot_open(file);
 }
 
 cell* file_write(cell* target, cell* data, bool binary, bool lines, bool, bool append, cell* part, cell* seek,
                  cell* allow, cell* as)
 {
-    if (arg_given(allow) || arg_given(as)) fire(ERR_INTERNAL, err::NOT_DONE);
+    stack::scope scope;
     int64_t s = -1;
     if (arg_given(seek)) {
         // A position is a whole number: a float or anything else names the refinement.
@@ -251,7 +289,18 @@ cell* file_write(cell* target, cell* data, bool binary, bool lines, bool, bool a
         s = simple_io::refinement_count(seek, rt_refinement_word(REF_SEEK));
     }
     int64_t p = simple_io::refinement_count(part, rt_refinement_word(REF_PART));
+    bool writable = arg_given(allow) && access_writable(allow);
+    if (arg_given(as)) {
+        // A codec's name: what its encode gives is written as it stands.
+        cell* codec = scope.push(none_value);
+        if (codec_io::find(as, codec)) {
+            codec_io::encode(codec, data, target, data);
+            binary = true;
+            lines = false;
+        }
+    }
     simple_io::write(target, data, p, s, binary, append, lines);
+    if (arg_given(allow)) apply_access(target, writable);
     *target = unset_value;
     return target;
 }

@@ -10,6 +10,7 @@
 
 #include "io/io_test.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/rtwords.h"
 #include "runtime/io/simple_io.h"
@@ -179,6 +180,26 @@ TEST_F(SimpleIo, WriteSeekKeepsTheRestAndAppendCreatesAMissingFile)
     EXPECT_EQ(bytes_of("new"), "12");
     simple_io::write(file(dir + "new"), test::push_text("z"), -1, -1, false, false, false);
     EXPECT_EQ(bytes_of("new"), "z");
+}
+
+// write/allow: a file written without the word write among its access words is made read-only; one
+// written with it loses the attribute (the rest of the write is as without /allow).
+TEST_F(SimpleIo, WriteAllowSetsTheReadOnlyAttribute)
+{
+    auto attributes = [&] { return GetFileAttributesA((dir + "p").c_str()); };
+    auto write_allowing = [&](std::initializer_list<const char*> words) {
+        cell* target = file(dir + "p");   // the window's first cell: a refinement lies above it
+        cell* access = block::make_at(stack::push_slot(), 2);
+        for (const char* w : words) block::rs_append(access, word::load(w));
+        actions_of(TYPE_FILE).write(target, test::push_text("x"), false, false, false, false, nullptr,
+                                    nullptr, access, nullptr);
+    };
+    write_allowing({"read", "execute"});
+    EXPECT_EQ(bytes_of("p"), "x");
+    EXPECT_TRUE(attributes() & FILE_ATTRIBUTE_READONLY);
+    write_allowing({"write", "read"});
+    EXPECT_FALSE(attributes() & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(raised([&] { write_allowing({"read", "fly"}); }), uint32_t(ERR_SCRIPT * 100 + err::INVALID_ARG));
 }
 
 TEST_F(SimpleIo, WriteLinesEndsEachItemWithCrLf)
