@@ -163,7 +163,7 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/core.kiv", "library/helpers.kiv", "library/conversions.kiv", "library/files.kiv",
     "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv", "library/url.kiv",
     "library/loading.kiv", "library/scripts.kiv", "library/cache.kiv", "library/shortcuts.kiv",
-    "library/reactivity.kiv", "library/help.kiv",
+    "library/reactivity.kiv", "library/help.kiv", "view/platform.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;
