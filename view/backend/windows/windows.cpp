@@ -206,7 +206,8 @@ void window_proc_body(void* data)
         c.handled = true;
         c.result = 0;
         int32_t x = short(LOWORD(c.lparam)), y = short(HIWORD(c.lparam));
-        if (x < -9999 && y < -9999) return;
+        // A minimised window: Windows parks it at -32000, Wine at an icon's place on the screen.
+        if ((x < -9999 && y < -9999) || IsIconic(hwnd)) return;
         int32_t origin = client_origin(hwnd, r);
         r->last_position = int32_t(c.lparam);
         position_event(hwnd, r, face, x + (origin >> 16), y + int16_t(origin & 0xFFFF), 1, event::MOVE);
