@@ -2,6 +2,7 @@
 // result, ";!!" and the category/id of the error it raises, or ";>>" and what it prints (a line
 // break written "^/"). Lines without a marker set up the cases after them; an error there is a
 // failure too. Each failure names the file, the line, the code, what was expected and what came.
+// Scripts may also make the routine word of the entry test-handle (a handle! of a given value).
 #include <windows.h>
 
 #include <string>

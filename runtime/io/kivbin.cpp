@@ -1908,6 +1908,10 @@ void kivbin::boot_load(const uint8_t* image, uint64_t length)
         try {
             decode(image, length, &root_block, MODE_BOOT);
         } catch (const script_error_unwind&) {
+            // Memory the system refuses is no fault of the image: the start fails as it does
+            // for any refused request (a boot image large enough to need a frame showed it).
+            const raised_error& e = raised_error_get();
+            if (e.category == ERR_INTERNAL && e.id == err::NO_MEMORY) runtime_error(RT_NO_MEMORY, rt_error_address());
             fault = "Error: Kivbin boot image corrupted!";
         }
     }
