@@ -55,3 +55,20 @@ TEST(GuiWindowRecord, ARecordSurvivesTheControlsOwnData)
     DestroyWindow(button);
     EXPECT_EQ(gui::record_of(button), nullptr);
 }
+
+// A face timer can tick while no message is being dispatched (inside a system modal loop, after a
+// window procedure let go of the message): its event then takes the back end's own record.
+TEST(GuiWindowRecord, ATimerTickWithNoCurrentMessage)
+{
+    gui::init();
+    HWND window = CreateWindowExW(0, L"KivWindow", L"w", WS_POPUP, 0, 0, 40, 20, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    MSG* saved = gui_s.current_msg;
+    gui_s.current_msg = nullptr;
+    gui::timer_proc(window, WM_TIMER, 1, 0);
+    ASSERT_NE(gui_s.current_msg, nullptr);
+    EXPECT_EQ(gui_s.current_msg->hwnd, window);
+    gui_s.current_msg = saved;
+    DestroyWindow(window);
+}
