@@ -577,6 +577,13 @@ HWND gui::make_window_view(const cell* face_value, HWND parent)
     };
     cell offset = facet(face, 1), size = facet(face, 2), text = facet(face, 3), visible = facet(face, 9);
     bool pair_mode = cell_type(&size) == TYPE_PAIR;
+    auto units = [](const cell* v, int axis) -> double {
+        if (cell_type(v) == TYPE_PAIR) return int32_t(axis ? v->data3 : v->data2);
+        return point2D::get(v, uint32_t(axis));
+    };
+    if ((cell_type(&offset) == TYPE_PAIR || cell_type(&offset) == TYPE_POINT2D) &&
+        (cell_type(&size) == TYPE_PAIR || cell_type(&size) == TYPE_POINT2D))
+        place_on_monitor(units(&offset, 0), units(&offset, 1), units(&size, 0), units(&size, 1));
     DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT rc{0, 0, length(&size, 0) < 0 ? 200 : length(&size, 0), length(&size, 1) < 0 ? 200 : length(&size, 1)};
     AdjustWindowRectEx(&rc, style, FALSE, 0);
