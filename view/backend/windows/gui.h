@@ -165,6 +165,7 @@ void set_dpi(int32_t dpi);
 int32_t enter_dpi_context(HWND hwnd);
 void leave_dpi_context(int32_t saved);
 int32_t window_dpi(HWND hwnd);
+void place_on_monitor(double x, double y, double w, double h);
 bool support_dark_mode_q();
 void set_dark_mode(HWND hwnd, bool dark, bool is_window);
 

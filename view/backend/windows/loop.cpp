@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -37,24 +38,26 @@ bool char_key_q(uint32_t vk)
 
 bool key_down_q(int vk) { return (GetKeyState(vk) & 0x8000) != 0; }
 
-uint32_t live_keys()
+// The keyboard's state in one call (each GetKeyState is a call to the server under Wine).
+uint32_t state_flags(bool buttons)
 {
+    BYTE keys[256];
+    if (!GetKeyboardState(keys)) return 0;
+    auto down = [&](int vk) { return (keys[vk] & 0x80) != 0; };
     uint32_t f = 0;
-    if (key_down_q(VK_CONTROL)) f |= event::FLAG_CONTROL;
-    if (key_down_q(VK_SHIFT)) f |= event::FLAG_SHIFT;
-    if (key_down_q(VK_MENU)) f |= event::FLAG_ALT;
+    if (down(VK_CONTROL)) f |= event::FLAG_CONTROL;
+    if (down(VK_SHIFT)) f |= event::FLAG_SHIFT;
+    if (down(VK_MENU)) f |= event::FLAG_ALT;
+    if (!buttons) return f;
+    if (down(VK_LBUTTON)) f |= event::FLAG_DOWN;
+    if (down(VK_RBUTTON)) f |= event::FLAG_ALT_DOWN;
+    if (down(VK_MBUTTON)) f |= event::FLAG_MID_DOWN;
+    if (down(VK_XBUTTON1)) f |= event::FLAG_AUX_DOWN;
     return f;
 }
 
-uint32_t live_state()
-{
-    uint32_t f = live_keys();
-    if (key_down_q(VK_LBUTTON)) f |= event::FLAG_DOWN;
-    if (key_down_q(VK_RBUTTON)) f |= event::FLAG_ALT_DOWN;
-    if (key_down_q(VK_MBUTTON)) f |= event::FLAG_MID_DOWN;
-    if (key_down_q(VK_XBUTTON1)) f |= event::FLAG_AUX_DOWN;
-    return f;
-}
+uint32_t live_keys() { return state_flags(false); }
+uint32_t live_state() { return state_flags(true); }
 
 uint32_t modifiers() { return gui_s.modifier_override >= 0 ? uint32_t(gui_s.modifier_override) : live_state(); }
 
@@ -158,11 +161,35 @@ bool fill_data(MSG* msg, int32_t value, uint32_t code, uint32_t* data)
     }
 }
 
+struct loop_words {
+    uint32_t system, view, awake, stop;
+};
+loop_words words;
+
+// system/view/awake, found by the symbols kept at start.
+cell awake_function()
+{
+    if (!words.system) {
+        words.system = symbol::make("system");
+        words.view = symbol::make("view");
+        words.awake = symbol::make("awake");
+        words.stop = symbol::make("stop");
+    }
+    cell v = *word::get(word::from_symbol(words.system));
+    for (uint32_t name : {words.view, words.awake}) {
+        if (cell_type(&v) != TYPE_OBJECT) return none_value;
+        int32_t i = context::find_word(v.data1, name, true);
+        if (i < 0) return none_value;
+        v = *context::get_value_at(v.data1, uint32_t(i));
+    }
+    return v;
+}
+
 // Calls awake with the event under a try-all frame: an error, throw or exit inside it stops
 // there. Returns awake's answer as the message's fate.
 int32_t call_awake(uint32_t depth)
 {
-    cell awake = object::system_field({"view", "awake"});
+    cell awake = awake_function();
     uint32_t t = cell_type(&awake);
     if (t != TYPE_FUNCTION && t != TYPE_ROUTINE && t != TYPE_NATIVE && t != TYPE_ACTION) return 1;
     int32_t result = 1;
@@ -175,7 +202,7 @@ int32_t call_awake(uint32_t depth)
         args[0].data2 = depth;
         cell answer = interpreter::call_value(&awake, nullptr, args, 3, true);
         stack::unwind();
-        if (cell_type(&answer) == TYPE_WORD && symbol::resolve(answer.data2) == symbol::resolve(symbol::make("stop")))
+        if (cell_type(&answer) == TYPE_WORD && symbol::resolve(answer.data2) == symbol::resolve(words.stop))
             result = 0;
     } catch (const script_error_unwind&) {
         const raised_error e = raised_error_get();

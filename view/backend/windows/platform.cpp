@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -12,6 +13,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -20,6 +22,7 @@
 #include "runtime/interpreter/natives.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "view/backend/windows/gui.h"
 
 namespace gui {
@@ -59,14 +62,33 @@ void fetch_all_screens() { gui::fetch_all_screens(stack_s.arguments); }
 void get_current_screen() { gui::get_current_screen(stack_s.arguments); }
 void get_screen_size() { gui::get_screen_size(stack_s.arguments); }
 
+[[noreturn]] void invalid_type_of(const cell* v)
+{
+    uint32_t t = cell_type(v);
+    cell type_word = datatype_s.types[t].word ? *datatype_s.types[t].word : none_value;
+    fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
+}
+
+// The text's size in 96-DPI units, measured with the default GUI font (faces' own fonts are still
+// to come), tabs expanded, lines broken only where the text breaks them.
 void size_text()
 {
+    ensure_ready();
     uint32_t t = cell_type(arg(1));
-    if (t != TYPE_STRING && t != TYPE_NONE) {
-        cell type_word = *word::from_symbol(datatype_s.types[t].word ? datatype_s.types[t].word->data2 : 0);
-        fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
-    }
-    not_built("size-text");
+    if (t != TYPE_STRING && t != TYPE_NONE) invalid_type_of(arg(1));
+    cell text = t == TYPE_NONE ? gui::facet(arg(0), 3) : *arg(1);
+    if (cell_type(&text) != TYPE_STRING) return result_none();
+    *arg(1) = text;
+    std::wstring wide = string_to_utf16(arg(1));
+    HWND hwnd = gui::face_handle_q(arg(0));
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, gui_s.default_font);
+    RECT rc{0, 0, 0x3FFFFFFF, 0};
+    DrawTextW(dc, wide.c_str(), int(wide.size()), &rc, DT_CALCRECT | DT_EXPANDTABS | DT_WORDBREAK);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    point2D::make_at(stack_s.arguments, float(gui::pixel_to_dip(rc.right - rc.left)),
+                     float(gui::pixel_to_dip(rc.bottom - rc.top)));
 }
 
 void does_nothing() { result_none(); }
@@ -81,13 +103,6 @@ void detach_image()
 {
     ownership_unbind(arg(0));
     result_none();
-}
-
-[[noreturn]] void invalid_type_of(const cell* v)
-{
-    uint32_t t = cell_type(v);
-    cell type_word = datatype_s.types[t].word ? *datatype_s.types[t].word : none_value;
-    fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
 }
 
 void update_view()
@@ -160,7 +175,45 @@ void text_box_metrics()
     not_built("text-box-metrics");
 }
 
-void update_scroller() { not_built("update-scroller"); }
+// A scroller! object's field (by index: position, page-size, min-size, max-size, visible?,
+// vertical?, parent) pushed into the scroll bar of its parent face's window.
+void update_scroller()
+{
+    cell* scroller = arg(0);
+    int32_t index = integer_of(arg(1));
+    cell parent = gui::facet(scroller, 6);
+    HWND hwnd = gui::face_handle_q(&parent);
+    if (!hwnd) return result_none();
+    cell vertical = gui::facet(scroller, 5);
+    int bar = cell_type(&vertical) == TYPE_LOGIC && vertical.data1 ? SB_VERT : SB_HORZ;
+    auto number = [&](uint32_t n) {
+        cell v = gui::facet(scroller, n);
+        return cell_type(&v) == TYPE_INTEGER ? integer_of(&v) : cell_type(&v) == TYPE_FLOAT ? int32_t(cell_float(&v)) : 0;
+    };
+    SCROLLINFO info{sizeof info, SIF_DISABLENOSCROLL, 0, 0, 0, 0, 0};
+    switch (index) {
+    case 0:
+        info.fMask |= SIF_POS;
+        info.nPos = number(0);
+        SetScrollInfo(hwnd, bar, &info, TRUE);
+        break;
+    case 1: case 3:
+        info.fMask |= SIF_RANGE | SIF_PAGE;
+        info.nMin = 1;
+        info.nMax = number(3);
+        info.nPage = UINT(number(1));
+        SetScrollInfo(hwnd, bar, &info, TRUE);
+        break;
+    case 4: {
+        cell visible = gui::facet(scroller, 4);
+        ShowScrollBar(hwnd, bar, cell_type(&visible) == TYPE_LOGIC && visible.data1);
+        break;
+    }
+    default:
+        break;
+    }
+    result_none();
+}
 
 void set_dark_mode()
 {
@@ -294,6 +347,18 @@ void test_message_box()
     result_none();
 }
 
+void test_scroll_info()
+{
+    SCROLLINFO info{sizeof info, SIF_ALL, 0, 0, 0, 0, 0};
+    GetScrollInfo(window_arg(0), arg(1)->data1 ? SB_VERT : SB_HORZ, &info);
+    cell* blk = block::make_at(stack::push_slot(), 4);
+    for (int32_t v : {info.nMin, info.nMax, int32_t(info.nPage), info.nPos}) {
+        cell c{TYPE_INTEGER, 0, uint32_t(v), 0};
+        block::rs_append(blk, &c);
+    }
+    *stack_s.arguments = *blk;
+}
+
 void test_loop_state()
 {
     cell* blk = block::make_at(stack::push_slot(), 3);
@@ -326,7 +391,7 @@ const routine_row rows[] = {
     {"gui-test-show", test_show}, {"gui-test-throw-on", test_throw_on}, {"gui-test-set-dpi", test_set_dpi},
     {"gui-test-dip-to-pixel", test_dip_to_pixel}, {"gui-test-set-timer", test_set_timer},
     {"gui-test-kill-timer", test_kill_timer}, {"gui-test-message-box", test_message_box},
-    {"gui-test-loop-state", test_loop_state},
+    {"gui-test-loop-state", test_loop_state}, {"gui-test-scroll-info", test_scroll_info},
 #endif
 };
 

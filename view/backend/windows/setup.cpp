@@ -229,6 +229,21 @@ void gui::leave_dpi_context(int32_t saved)
     set_dpi(saved);
 }
 
+// The DPI of the monitor a window rectangle (96-DPI units) lands on becomes current; the rectangle
+// in pixels changes with it, so the search repeats until the DPI holds (at most 4 times). A DPI
+// that ended elsewhere than it began is taken again from the monitor under the mouse cursor.
+void gui::place_on_monitor(double x, double y, double w, double h)
+{
+    int32_t start = gui_s.dpi;
+    for (int i = 0; i < 4; i++) {
+        RECT rc{dip_to_pixel(x), dip_to_pixel(y), dip_to_pixel(x + w), dip_to_pixel(y + h)};
+        int32_t dpi = monitor_dpi(MonitorFromRect(&rc, MONITOR_DEFAULTTONEAREST));
+        if (dpi == gui_s.dpi) break;
+        set_dpi(dpi);
+    }
+    if (gui_s.dpi != start) set_dpi(cursor_dpi());
+}
+
 // ---- screens ------------------------------------------------------------------------------------
 
 namespace gui {

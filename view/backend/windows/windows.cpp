@@ -33,6 +33,7 @@ constexpr int EXTRA_BYTES = 80;   // the back end's own classes: their extra byt
 
 // The base procedures of the superclassed controls, by class.
 WNDPROC combo_base, face_base, area_base, calendar_base;
+WNDPROC button_base, list_base, progress_base, slider_base, scroller_base, tab_base;
 
 struct class_row {
     const wchar_t* name;
@@ -47,14 +48,18 @@ LRESULT CALLBACK face_wnd_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK area_wnd_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK calendar_wnd_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK plain_wnd_proc(HWND, UINT, WPARAM, LPARAM);
+LRESULT control_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, WNDPROC base);
+// A control whose handling is its base class's: only the record is kept in step.
+template <WNDPROC* BASE>
+LRESULT CALLBACK system_control_proc(HWND h, UINT m, WPARAM w, LPARAM l) { return control_proc(h, m, w, l, *BASE); }
 
 const class_row superclasses[] = {
-    {L"KivButton", L"BUTTON", nullptr, nullptr, true},
-    {L"KivListBox", L"ListBox", nullptr, nullptr, true},
-    {L"KivProgress", L"msctls_progress32", nullptr, nullptr, true},
-    {L"KivSlider", L"msctls_trackbar32", nullptr, nullptr, true},
-    {L"KivScroller", L"SCROLLBAR", nullptr, nullptr, true},
-    {L"KivTabpanel", L"SysTabControl32", nullptr, nullptr, true},
+    {L"KivButton", L"BUTTON", system_control_proc<&button_base>, &button_base, true},
+    {L"KivListBox", L"ListBox", system_control_proc<&list_base>, &list_base, true},
+    {L"KivProgress", L"msctls_progress32", system_control_proc<&progress_base>, &progress_base, true},
+    {L"KivSlider", L"msctls_trackbar32", system_control_proc<&slider_base>, &slider_base, true},
+    {L"KivScroller", L"SCROLLBAR", system_control_proc<&scroller_base>, &scroller_base, true},
+    {L"KivTabpanel", L"SysTabControl32", system_control_proc<&tab_base>, &tab_base, true},
     {L"KivCombo", L"ComboBox", combo_wnd_proc, &combo_base, true},
     {L"KivFace", L"STATIC", face_wnd_proc, &face_base, true},
     {L"KivCalendar", L"SysMonthCal32", calendar_wnd_proc, &calendar_base, true},
@@ -79,8 +84,10 @@ void superclass_control(HINSTANCE module, const class_row& row)
         rt_print_line({"*** Error in GetClassInfoEx"});
     wc.cbSize = sizeof wc;
     // The base class's own extra bytes stay where it expects them; the record pointer follows.
-    wc.cbWndExtra = (wc.cbWndExtra + int(sizeof(LONG_PTR)) - 1) / int(sizeof(LONG_PTR)) * int(sizeof(LONG_PTR)) +
-                    int(sizeof(LONG_PTR));
+    // A class derived from one of ours already ends with the record's slot.
+    if (row.system)
+        wc.cbWndExtra = (wc.cbWndExtra + int(sizeof(LONG_PTR)) - 1) / int(sizeof(LONG_PTR)) * int(sizeof(LONG_PTR)) +
+                        int(sizeof(LONG_PTR));
     wc.hInstance = module;
     wc.lpszClassName = row.name;
     if (row.proc) {
@@ -570,6 +577,13 @@ HWND gui::make_window_view(const cell* face_value, HWND parent)
     };
     cell offset = facet(face, 1), size = facet(face, 2), text = facet(face, 3), visible = facet(face, 9);
     bool pair_mode = cell_type(&size) == TYPE_PAIR;
+    auto units = [](const cell* v, int axis) -> double {
+        if (cell_type(v) == TYPE_PAIR) return int32_t(axis ? v->data3 : v->data2);
+        return point2D::get(v, uint32_t(axis));
+    };
+    if ((cell_type(&offset) == TYPE_PAIR || cell_type(&offset) == TYPE_POINT2D) &&
+        (cell_type(&size) == TYPE_PAIR || cell_type(&size) == TYPE_POINT2D))
+        place_on_monitor(units(&offset, 0), units(&offset, 1), units(&size, 0), units(&size, 1));
     DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT rc{0, 0, length(&size, 0) < 0 ? 200 : length(&size, 0), length(&size, 1) < 0 ? 200 : length(&size, 1)};
     AdjustWindowRectEx(&rc, style, FALSE, 0);
