@@ -2,11 +2,15 @@
 // result, ";!!" and the category/id of the error it raises, or ";>>" and what it prints (a line
 // break written "^/"). Lines without a marker set up the cases after them; an error there is a
 // failure too. Each failure names the file, the line, the code, what was expected and what came.
+// Scripts may also make the routine word of the entry test-handle (a handle! of a given value).
 #include <windows.h>
 
 #include <string>
 
 #include "headless/headless.h"
+#include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/stack.h"
 
 namespace {
 
@@ -81,10 +85,21 @@ size_t stray_marker_at(const std::string& code)
     return std::string::npos;
 }
 
+// test-handle n: a handle! of value n, of the window kind. Test scripts stand in for the GUI back
+// end with it (the recording platform of tests/support/), since Kiv code makes no handles.
+void test_handle()
+{
+    cell* arg = stack::arguments();
+    handle::make_at(arg, uintptr_t(uint32_t(integer_of(arg))), handle::KIND_WINDOW);
+}
+
+const routine_row test_rows[] = {{"test-handle", test_handle}};
+
 }  // namespace
 
 int headless::run_tests(const std::wstring& path)
 {
+    routine::register_(test_rows, sizeof test_rows / sizeof test_rows[0]);
     std::string text;
     if (!read_file(path, text)) {
         out("cannot read " + narrow(path) + "\n");

@@ -164,8 +164,9 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/system.kiv", "library/json.kiv", "library/csv.kiv", "library/codecs.kiv", "library/url.kiv",
     "library/loading.kiv", "library/preprocessor.kiv", "library/scripts.kiv", "library/cache.kiv",
     "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv", "library/tracing.kiv",
-    "console/console.kiv",
-    "console/shell.kiv",
+    "view/faces.kiv", "view/fonts.kiv", "view/rich-text.kiv", "view/utils.kiv", "view/events.kiv",
+    "view/view.kiv", "view/windows.kiv", "view/handlers.kiv", "view/platform.kiv",
+    "console/console.kiv", "console/shell.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;

@@ -81,6 +81,7 @@
 #include "runtime/random.h"
 #include "runtime/reftable.h"
 #include "runtime/rterror.h"
+#include "view/backend/windows/gui.h"
 
 system_state system_s;
 
@@ -219,6 +220,7 @@ void runtime::init()
     lexer::init();
     io_natives::init();
     library_routines::init();   // after the io layer, whose services its entries call
+    gui::module_init();         // the GUI back end: event!, its routines, wait's pass of the loop
     kivbin::init();
     // The library's values, with the collector held off (the first stage, which makes the image,
     // reads the sources as text instead).

@@ -13,7 +13,7 @@
 using routine_fn = void (*)();   // works on the current arguments window, result in its first cell
 
 namespace routine {
-constexpr uint32_t SLOTS = 160;
+constexpr uint32_t SLOTS = 224;
 constexpr uint32_t CALL_MODE = 0x8000, ARITY_SHIFT = 25, ARITY_MAX = 31;
 }  // namespace routine
 

@@ -171,4 +171,6 @@ void set_many(const cell* words, const cell* values, uint32_t count, bool any, b
 // Calls the library function named `name` with the n values (interpreter::call_value) and returns
 // its result. Raises internal/not-done naming it while the library does not define it.
 cell call_library(const char* name, const cell* values, uint32_t n);
+// wait's one pass of the GUI's message loop after it slept (installed by the GUI back end's start).
+extern void (*wait_events_hook)();
 }  // namespace natives

@@ -25,7 +25,7 @@ bool same_payload(const cell* a, const cell* b)
 {
     uint32_t t = cell_type(a);
     switch (t) {
-    case TYPE_NONE: case TYPE_UNSET: return true;
+    case TYPE_NONE: case TYPE_UNSET: case TYPE_EVENT: return true;   // every event is the one event
     case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: return a->data1 == b->data1;
     case TYPE_CHAR: case TYPE_INTEGER: case TYPE_BITSET: return a->data2 == b->data2;
     case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_PAIR: case TYPE_TIME:

@@ -81,6 +81,8 @@ void natives::now_star(bool, const int32_t* refs)
         if (used(refs, f.refinement)) return void(*out = *date::get_field(out, f.field));
 }
 
+void (*natives::wait_events_hook)() = nullptr;
+
 void natives::wait_star(bool, const int32_t*)
 {
     cell* v = base();
@@ -90,7 +92,8 @@ void natives::wait_star(bool, const int32_t*)
     else if (t == TYPE_FLOAT || t == TYPE_TIME || t == TYPE_PERCENT) seconds = cell_float(v);
     else fire(ERR_SCRIPT, err::INVALID_ARG, v);
     os_sleep(seconds);   // below 1 ms, NaN and negatives sleep 1 ms; the longest sleep is bounded
-    none::make_at(v);
+    if (natives::wait_events_hook) natives::wait_events_hook();
+    none::make_at(base());
 }
 
 void natives::recycle_star(bool, const int32_t* refs)

@@ -14,7 +14,7 @@ namespace {
 bool in_cell_path_type(uint32_t t)
 {
     return t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TIME ||
-           t == TYPE_DATE || t == TYPE_MONEY;
+           t == TYPE_DATE || t == TYPE_MONEY || t == TYPE_EVENT;
 }
 
 bool notify_owner(const cell* parent, const cell* grandparent, const cell* element)
