@@ -206,18 +206,6 @@ int run_lines()
 
 bool test_run = false;
 
-// Molds nothing and evaluates nothing: while it reads, no trace event could fire anyway, but a
-// tracer's state is left as ask found it.
-struct tracing_off {
-    uint32_t tracing = trace_s.tracing, listening = trace_s.listening;
-    tracing_off() { trace_s.tracing = trace_s.listening = 0; }
-    ~tracing_off()
-    {
-        trace_s.tracing = tracing;
-        trace_s.listening = listening;
-    }
-};
-
 // The history that a line goes to: the /history block, else system/console/history while a
 // console is set; none otherwise.
 cell history_of(const cell* given)
@@ -246,7 +234,7 @@ void ask_line(const std::string& question, bool hidden, const cell* given)
 {
     std::string text;
     {
-        tracing_off off;
+        trace::quiet off;   // a tracer's state is left as ask found it
         write_out(question);
         if (!stdin_line(text)) {
             if (test_run) write_handle(STD_ERROR_HANDLE, "ask: the end of standard input\n");

@@ -37,20 +37,6 @@ const cell* word_of(trace_event event)
     return &none_value;
 }
 
-// No events while it lives (the callback's own evaluation); tracing comes back also when an error
-// or an exit leaves it.
-struct quiet {
-    uint32_t tracing = trace_s.tracing, listening = trace_s.listening;
-    quiet() { trace_s.tracing = trace_s.listening = 0; }
-    ~quiet()
-    {
-        trace_s.tracing = tracing;
-        trace_s.listening = listening;
-    }
-    quiet(const quiet&) = delete;
-    quiet& operator=(const quiet&) = delete;
-};
-
 // The events whose reference argument is passed; the others get none.
 constexpr uint32_t WITH_REF = TRACE_SET | TRACE_PROLOG | TRACE_EPILOG | TRACE_RETURN | TRACE_CALL;
 
@@ -62,7 +48,7 @@ void error_raised()
     // An overflow is raised at the end of the stacks; its event runs in their reserves, with
     // events off from here on, so an error while making the event's value cannot come back here.
     stack::reserve_scope room;
-    quiet hold;
+    trace::quiet hold;
     raised_error saved = raised_error_get();
     cell* mark = stack_s.top;
     cell* error = interpreter::raised_error_value();
@@ -112,7 +98,7 @@ void trace::fire(trace_event event, const cell* code, int32_t position, const ce
     for (const cell& a : args) stack::push(&a);
     cell callback = interpreter_s.tracer;
     {
-        quiet hold;
+        trace::quiet hold;
         interpreter::call_value(&callback, rt_word_cell(W_INTERP_CALLBACK_TAG), first, 6);
     }
     stack_s.top = saved_top;

@@ -35,6 +35,20 @@ inline bool tracing_now() { return trace_s.tracing != 0; }
 #endif
 
 namespace trace {
+// No events while it lives (a callback's own evaluation, a front end reading input); tracing comes
+// back also when an error or an exit leaves it.
+struct quiet {
+    uint32_t tracing = trace_s.tracing, listening = trace_s.listening;
+    quiet() { trace_s.tracing = trace_s.listening = 0; }
+    ~quiet()
+    {
+        trace_s.tracing = tracing;
+        trace_s.listening = listening;
+    }
+    quiet(const quiet&) = delete;
+    quiet& operator=(const quiet&) = delete;
+};
+
 // The events a callback selects: the words of the block that opens its body, or every event.
 uint32_t mask_of(const cell* callback);
 
