@@ -374,6 +374,11 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
 // it but leaner: outside a trace only.
 uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name, path_refs* refs = nullptr);
 
+// A path of a word holding a callable and refinement words (f/a/b) at `pos`, called as
+// eval_path calls it, without the walk. Returns the code position after the call's arguments, or
+// 0 for a path of another shape (eval_path's to evaluate). Outside a trace only.
+uint32_t call_path(node_ref code, uint32_t pos);
+
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
 [[gnu::always_inline]] inline uint32_t eval_operand(node_ref code, uint32_t pos, bool no_infix)
@@ -407,8 +412,16 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
         c = at<cell>(s->head) + pos;
     } else if (t == TYPE_PATH) {
         const cell* value = path_slot(c);
-        if (!value) return interpreter::eval_expression(code, pos, no_infix);
-        stack::push(value);
+        if (value) {
+            stack::push(value);
+        } else {
+            uint32_t next = call_path(code, pos);
+            if (!next) return interpreter::eval_expression(code, pos, no_infix);
+            pos = next - 1;
+            if (exit_code() || no_infix) return pos + 1;
+            s = series_of(code);
+            c = at<cell>(s->head) + pos;
+        }
     } else {
         return interpreter::eval_expression(code, pos, no_infix);
     }
