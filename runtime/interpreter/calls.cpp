@@ -26,6 +26,16 @@ recent_callable recent[RECENT_CALLABLES];
            (arg_mode_of(r.entries + r.leading) == ARG_EVALUATE || arg_mode_of(r.entries + r.leading) == ARG_SKIP))
         r.leading++;
     if (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET) r.leading = NOT_PLAIN;
+    r.native_nones = NOT_PLAIN;
+    r.refinements = 0;
+    if (r.leading != NOT_PLAIN && native_kind(callee_type(fn))) {
+        r.native_nones = 0;
+        for (uint32_t i = r.leading; i < r.count; i++) {
+            const cell* e = r.entries + i;
+            if (cell_type(e) == TYPE_TYPESET) r.native_nones += arg_mode_of(e) != ARG_SKIP;
+            else if (cell_type(e) == TYPE_REFINEMENT) r.refinements++;
+        }
+    }
     r.body = *at<cell>(series_of(fn->data3)->head);
     return r;
 }
@@ -399,6 +409,7 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     stack::mark(name->data2, name->data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
     // Copied out: a call made by an argument may take the entry over.
     uint32_t leading = known.leading, n = known.count, cycles = known.cycles;
+    uint32_t native_nones = known.native_nones, refinements = known.refinements;
     cell body = known.body;
     node_ref cache = known.cache;
     cell* entries = known.entries;
@@ -420,7 +431,8 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     }
     if (leading < n || refs) {
         refinement_state state;
-        push_defaults(cache, leading, n, native_kind(type), state);
+        if (native_nones != NOT_PLAIN) push_native_defaults(native_nones, refinements, state);
+        else push_defaults(cache, leading, n, native_kind(type), state);
         if (refs) {
             pos = fetch_refinements(slot, cache, leading, code, pos, name, refs, state, APPLY_NONE);
             if (exit_code()) return pos;

@@ -176,6 +176,9 @@ struct recent_callable {
                             // NOT_PLAIN when another kind of argument comes before any
                             // refinement or local
     cell body;              // function! and routine!: more block cell 0
+    uint32_t native_nones = 0;   // native! and action! with plain leading arguments: the cells
+    uint32_t refinements = 0;    // their defaults push (none for each refinement's argument) and
+                                 // their refinements; native_nones is NOT_PLAIN for the others
 };
 constexpr uint32_t RECENT_CALLABLES = 256;
 constexpr uint32_t NOT_PLAIN = UINT32_MAX;
@@ -210,6 +213,18 @@ struct refinement_state {
     int32_t ints[MAX_REFINEMENTS];   // natives and actions: window index of each, -1 unused
     uint32_t count = 0;
 };
+
+// What push_defaults gives a native or action past its leading arguments, from the counts
+// learn_callable took: a none per refinement argument, every refinement unused.
+inline void push_native_defaults(uint32_t nones, uint32_t refinements, refinement_state& state)
+{
+    cell* top = stack_s.top;
+    if (uint32_t(stack_s.end - top) < nones) stack::overflow();
+    for (uint32_t k = 0; k < nones; k++) top[k] = none_value;
+    stack_s.top = top + nones;
+    std::memset(state.ints, 0xFF, refinements * sizeof(int32_t));
+    state.count = refinements;
+}
 
 // Calls the native, action or routine whose window is filled.
 void invoke(const cell* fn, const refinement_state& refs);
