@@ -359,9 +359,24 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
     return false;
 }
 
-// An operator chain whose right operands are numbers written in the code or read from words:
-// each operator that takes its fast path is computed here, in place on the value at `start`,
-// without a call; the chain goes on through infix_chain from the first operator that does not.
+// A comparison of two texts of one type, computed as the comparison native computes it (the
+// type's compare routine, which neither allocates nor raises for two texts of its own type):
+// the native's frame is needed only where it could raise. False for other operands.
+inline bool text_compare(fast_op op, cell* left, const cell* right)
+{
+    uint32_t t = cell_type(left);
+    if (op < FAST_EQUAL || t != cell_type(right) || !any_string_q(t)) return false;
+    int32_t code = fast_compare_codes[op - FAST_EQUAL];
+    int32_t answer = actions::compare_raw(left, const_cast<cell*>(right), code);
+    if (answer == -2) return false;
+    store_cell(left, TYPE_LOGIC, actions::compare_answer(code, answer), 0, 0);
+    return true;
+}
+
+// An operator chain whose right operands are numbers or texts written in the code or read from
+// words or two-element paths: each operator that takes its fast path (or compares two texts) is
+// computed here, in place on the value at `start`, without a call; the chain goes on through
+// infix_chain from the first operator that does not.
 [[gnu::always_inline]] inline uint32_t operators_after(node_ref code, uint32_t pos, cell* start, const cell* op)
 {
     for (;;) {
@@ -372,11 +387,16 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
         if (f == FAST_NONE || at_op + 1 >= end) break;
         const cell* right = at_op + 1;
         uint32_t rt = cell_type(right);
-        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) {
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT && !any_string_q(rt)) {
             right = rt == TYPE_WORD ? word_slot(right) : rt == TYPE_PATH ? path_slot(right) : nullptr;
-            if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+            if (!right) break;
+            rt = cell_type(right);
         }
-        if (!fast_apply(f, start, right)) break;
+        if (rt == TYPE_INTEGER || rt == TYPE_FLOAT) {
+            if (!fast_apply(f, start, right)) break;
+        } else if (!text_compare(f, start, right)) {
+            break;
+        }
         pos += 2;
         if (at_op + 2 >= end) return pos;
         op = infix_op(at_op + 2);

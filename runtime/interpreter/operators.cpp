@@ -28,20 +28,6 @@ namespace interp {
     return true;
 }
 
-// A comparison of two texts of one type, computed as the comparison native computes it (the
-// type's compare routine, which neither allocates nor raises for two texts of its own type):
-// the native's frame is needed only where it could raise. False for other operands.
-inline bool text_compare(fast_op op, cell* left, const cell* right)
-{
-    uint32_t t = cell_type(left);
-    if (op < FAST_EQUAL || t != cell_type(right) || !any_string_q(t)) return false;
-    int32_t code = fast_compare_codes[op - FAST_EQUAL];
-    int32_t answer = actions::compare_raw(left, const_cast<cell*>(right), code);
-    if (answer == -2) return false;
-    store_cell(left, TYPE_LOGIC, actions::compare_answer(code, answer), 0, 0);
-    return true;
-}
-
 // The operator at `pos` applied to the value at `start` (the stack top): the result replaces it.
 uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_value)
 {
