@@ -409,7 +409,6 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     stack::mark(name->data2, name->data1, type == TYPE_FUNCTION ? FRAME_INTERP_FUNCTION : FRAME_INTERP_NATIVE);
     // Copied out: a call made by an argument may take the entry over.
     uint32_t leading = known.leading, n = known.count, cycles = known.cycles;
-    uint32_t native_nones = known.native_nones, refinements = known.refinements;
     cell body = known.body;
     node_ref cache = known.cache;
     cell* entries = known.entries;
@@ -431,7 +430,9 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     }
     if (leading < n || refs) {
         refinement_state state;
-        if (native_nones != NOT_PLAIN) push_native_defaults(native_nones, refinements, state);
+        // Read again rather than carried through the argument loop: an entry of the table.
+        const recent_callable& now = callable_info(slot);
+        if (now.native_nones != NOT_PLAIN) push_native_defaults(now.native_nones, now.refinements, state);
         else push_defaults(cache, leading, n, native_kind(type), state);
         if (refs) {
             pos = fetch_refinements(slot, cache, leading, code, pos, name, refs, state, APPLY_NONE);

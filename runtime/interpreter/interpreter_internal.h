@@ -413,6 +413,9 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
 // eval_path calls it, without the walk. Returns the code position after the call's arguments, or
 // 0 for a path of another shape (eval_path's to evaluate). Outside a trace only.
 uint32_t call_path(node_ref code, uint32_t pos);
+// A path operand that path_slot does not read: called by call_path, else evaluated by
+// eval_expression, with the operators after it.
+uint32_t path_operand(node_ref code, uint32_t pos, bool no_infix);
 
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
@@ -447,16 +450,8 @@ uint32_t call_path(node_ref code, uint32_t pos);
         c = at<cell>(s->head) + pos;
     } else if (t == TYPE_PATH) {
         const cell* value = path_slot(c);
-        if (value) {
-            stack::push(value);
-        } else {
-            uint32_t next = call_path(code, pos);
-            if (!next) return interpreter::eval_expression(code, pos, no_infix);
-            pos = next - 1;
-            if (exit_code() || no_infix) return pos + 1;
-            s = series_of(code);
-            c = at<cell>(s->head) + pos;
-        }
+        if (!value) return path_operand(code, pos, no_infix);
+        stack::push(value);
     } else {
         return interpreter::eval_expression(code, pos, no_infix);
     }

@@ -51,6 +51,16 @@ namespace interp {
     return pos;
 }
 
+[[gnu::noinline]] uint32_t path_operand(node_ref code, uint32_t pos, bool no_infix)
+{
+    cell* start = stack_s.top;
+    uint32_t next = call_path(code, pos);
+    if (!next) return interpreter::eval_expression(code, pos, no_infix);
+    if (exit_code() || no_infix || next >= code_tail(code)) return next;
+    const cell* op = infix_op(code_at(code, next));
+    return op ? operators_after(code, next, start, op) : next;
+}
+
 }  // namespace interp
 
 uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t pos, const cell* set, bool get)
