@@ -26,6 +26,16 @@ recent_callable recent[RECENT_CALLABLES];
            (arg_mode_of(r.entries + r.leading) == ARG_EVALUATE || arg_mode_of(r.entries + r.leading) == ARG_SKIP))
         r.leading++;
     if (r.leading < r.count && cell_type(r.entries + r.leading) == TYPE_TYPESET) r.leading = NOT_PLAIN;
+    r.native_nones = NOT_PLAIN;
+    r.refinements = 0;
+    if (r.leading != NOT_PLAIN && native_kind(callee_type(fn))) {
+        r.native_nones = 0;
+        for (uint32_t i = r.leading; i < r.count; i++) {
+            const cell* e = r.entries + i;
+            if (cell_type(e) == TYPE_TYPESET) r.native_nones += arg_mode_of(e) != ARG_SKIP;
+            else if (cell_type(e) == TYPE_REFINEMENT) r.refinements++;
+        }
+    }
     r.body = *at<cell>(series_of(fn->data3)->head);
     return r;
 }
@@ -437,7 +447,10 @@ uint32_t branch_in_place(uint32_t native, node_ref code, uint32_t pos, const cel
     }
     if (leading < n || refs) {
         refinement_state state;
-        push_defaults(cache, leading, n, native_kind(type), state);
+        // Read again rather than carried through the argument loop: an entry of the table.
+        const recent_callable& now = callable_info(slot);
+        if (now.native_nones != NOT_PLAIN) push_native_defaults(now.native_nones, now.refinements, state);
+        else push_defaults(cache, leading, n, native_kind(type), state);
         if (refs) {
             pos = fetch_refinements(slot, cache, leading, code, pos, name, refs, state, APPLY_NONE);
             if (exit_code()) return pos;

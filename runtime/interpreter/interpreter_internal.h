@@ -176,6 +176,9 @@ struct recent_callable {
                             // NOT_PLAIN when another kind of argument comes before any
                             // refinement or local
     cell body;              // function! and routine!: more block cell 0
+    uint32_t native_nones = 0;   // native! and action! with plain leading arguments: the cells
+    uint32_t refinements = 0;    // their defaults push (none for each refinement's argument) and
+                                 // their refinements; native_nones is NOT_PLAIN for the others
 };
 constexpr uint32_t RECENT_CALLABLES = 256;
 constexpr uint32_t NOT_PLAIN = UINT32_MAX;
@@ -210,6 +213,18 @@ struct refinement_state {
     int32_t ints[MAX_REFINEMENTS];   // natives and actions: window index of each, -1 unused
     uint32_t count = 0;
 };
+
+// What push_defaults gives a native or action past its leading arguments, from the counts
+// learn_callable took: a none per refinement argument, every refinement unused.
+inline void push_native_defaults(uint32_t nones, uint32_t refinements, refinement_state& state)
+{
+    cell* top = stack_s.top;
+    if (uint32_t(stack_s.end - top) < nones) stack::overflow();
+    for (uint32_t k = 0; k < nones; k++) top[k] = none_value;
+    stack_s.top = top + nones;
+    std::memset(state.ints, 0xFF, refinements * sizeof(int32_t));
+    state.count = refinements;
+}
 
 // Calls the native, action or routine whose window is filled.
 void invoke(const cell* fn, const refinement_state& refs);
@@ -345,9 +360,24 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
     return false;
 }
 
-// An operator chain whose right operands are numbers written in the code or read from words:
-// each operator that takes its fast path is computed here, in place on the value at `start`,
-// without a call; the chain goes on through infix_chain from the first operator that does not.
+// A comparison of two texts of one type, computed as the comparison native computes it (the
+// type's compare routine, which neither allocates nor raises for two texts of its own type):
+// the native's frame is needed only where it could raise. False for other operands.
+inline bool text_compare(fast_op op, cell* left, const cell* right)
+{
+    uint32_t t = cell_type(left);
+    if (op < FAST_EQUAL || t != cell_type(right) || !any_string_q(t)) return false;
+    int32_t code = fast_compare_codes[op - FAST_EQUAL];
+    int32_t answer = actions::compare_raw(left, const_cast<cell*>(right), code);
+    if (answer == -2) return false;
+    store_cell(left, TYPE_LOGIC, actions::compare_answer(code, answer), 0, 0);
+    return true;
+}
+
+// An operator chain whose right operands are numbers or texts written in the code or read from
+// words or two-element paths: each operator that takes its fast path (or compares two texts) is
+// computed here, in place on the value at `start`, without a call; the chain goes on through
+// infix_chain from the first operator that does not.
 [[gnu::always_inline]] inline uint32_t operators_after(node_ref code, uint32_t pos, cell* start, const cell* op)
 {
     for (;;) {
@@ -358,11 +388,16 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
         if (f == FAST_NONE || at_op + 1 >= end) break;
         const cell* right = at_op + 1;
         uint32_t rt = cell_type(right);
-        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) {
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT && !any_string_q(rt)) {
             right = rt == TYPE_WORD ? word_slot(right) : rt == TYPE_PATH ? path_slot(right) : nullptr;
-            if (!right || (cell_type(right) != TYPE_INTEGER && cell_type(right) != TYPE_FLOAT)) break;
+            if (!right) break;
+            rt = cell_type(right);
         }
-        if (!fast_apply(f, start, right)) break;
+        if (rt == TYPE_INTEGER || rt == TYPE_FLOAT) {
+            if (!fast_apply(f, start, right)) break;
+        } else if (!text_compare(f, start, right)) {
+            break;
+        }
         pos += 2;
         if (at_op + 2 >= end) return pos;
         op = infix_op(at_op + 2);
@@ -374,6 +409,14 @@ bool mixed_apply(fast_op op, cell* left, const cell* right);
 // A call by a word (or a path's head or field, whose refinements come in refs), as eval_code makes
 // it but leaner: outside a trace only.
 uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* name, path_refs* refs = nullptr);
+
+// A path of a word holding a callable and refinement words (f/a/b) at `pos`, called as
+// eval_path calls it, without the walk. Returns the code position after the call's arguments, or
+// 0 for a path of another shape (eval_path's to evaluate). Outside a trace only.
+uint32_t call_path(node_ref code, uint32_t pos);
+// A path operand that path_slot does not read: called by call_path, else evaluated by
+// eval_expression, with the operators after it.
+uint32_t path_operand(node_ref code, uint32_t pos, bool no_infix);
 
 // One expression, as eval_expression evaluates it, with its commonest cases (a literal, a word
 // whose value is called or not, a paren) handled here without the full evaluator's frame.
@@ -408,7 +451,7 @@ uint32_t call_word(const cell* value, node_ref code, uint32_t pos, const cell* n
         c = at<cell>(s->head) + pos;
     } else if (t == TYPE_PATH) {
         const cell* value = path_slot(c);
-        if (!value) return interpreter::eval_expression(code, pos, no_infix);
+        if (!value) return path_operand(code, pos, no_infix);
         stack::push(value);
     } else {
         return interpreter::eval_expression(code, pos, no_infix);

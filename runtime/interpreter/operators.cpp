@@ -39,7 +39,7 @@ uint32_t eval_infix(node_ref code, uint32_t pos, cell* start, const cell* op_val
     if (fast != FAST_NONE && pos < code_tail(code) && !tracing_now()) {
         pos = eval_operand(code, pos, true);
         if (exit_code()) return pos;
-        if (fast_apply(fast, start, start + 1)) {
+        if (fast_apply(fast, start, start + 1) || text_compare(fast, start, start + 1)) {
             stack_s.top = start + 1;
             return pos;
         }

@@ -27,6 +27,42 @@ bool notify_owner(const cell* parent, const cell* grandparent, const cell* eleme
 
 }  // namespace
 
+namespace interp {
+
+[[gnu::noinline]] uint32_t call_path(node_ref code, uint32_t pos)
+{
+    cell path = *code_at(code, pos);
+    const series_buffer* s = series_of(path.data2);
+    const cell* head = at<cell>(s->head) + path.data1;
+    const cell* end = at<cell>(s->tail);
+    if (head >= end || cell_type(head) != TYPE_WORD) return 0;
+    const cell* value = word_slot(head);
+    if (!value || !callable_type(cell_type(value))) return 0;
+    // Refinement words only: the call then takes every element, or raises.
+    for (const cell* e = head + 1; e < end; e++)
+        if (cell_type(e) != TYPE_WORD) return 0;
+    cell name = *head, callable = *value;
+    cell* kept = stack::push(&path);   // keeps the path's elements reachable, as eval_path does
+    path_refs refs{path, path.data1 + 1};
+    pos = call_word(&callable, code, pos + 1, &name, &refs);
+    if (exit_code()) return pos;
+    *kept = *(stack_s.top - 1);
+    stack_s.top = kept + 1;
+    return pos;
+}
+
+[[gnu::noinline]] uint32_t path_operand(node_ref code, uint32_t pos, bool no_infix)
+{
+    cell* start = stack_s.top;
+    uint32_t next = call_path(code, pos);
+    if (!next) return interpreter::eval_expression(code, pos, no_infix);
+    if (exit_code() || no_infix || next >= code_tail(code)) return next;
+    const cell* op = infix_op(code_at(code, next));
+    return op ? operators_after(code, next, start, op) : next;
+}
+
+}  // namespace interp
+
 uint32_t interpreter::eval_path(const cell* path_value, node_ref code, uint32_t pos, const cell* set, bool get)
 {
     cell* mark = stack_s.top;
