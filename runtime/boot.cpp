@@ -166,7 +166,7 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv", "library/tracing.kiv",
     "view/faces.kiv", "view/fonts.kiv", "view/rich-text.kiv", "view/utils.kiv", "view/events.kiv",
     "view/view.kiv", "view/windows.kiv", "view/handlers.kiv", "view/platform.kiv",
-    "console/console.kiv", "console/shell.kiv",
+    "console/console.kiv", "console/terminal.kiv", "console/shell.kiv",
 };
 
 cell* (*runtime::source_hook)(uint32_t n) = image_source;
