@@ -165,7 +165,8 @@ const char* const runtime::boot_sources[BOOT_SOURCES] = {
     "library/loading.kiv", "library/preprocessor.kiv", "library/scripts.kiv", "library/cache.kiv",
     "library/shortcuts.kiv", "library/reactivity.kiv", "library/help.kiv", "library/tracing.kiv",
     "view/faces.kiv", "view/fonts.kiv", "view/rich-text.kiv", "view/utils.kiv", "view/events.kiv",
-    "view/view.kiv", "view/windows.kiv", "view/handlers.kiv", "view/platform.kiv",
+    "view/view.kiv", "view/windows.kiv", "view/handlers.kiv", "view/vid/vid.kiv", "view/vid/layout.kiv",
+    "view/platform.kiv",
     "console/console.kiv", "console/terminal.kiv", "console/shell.kiv",
 };
 

@@ -11,7 +11,7 @@
 
 namespace runtime {
 // The sources of the language, in the order the boot image holds them and the boot evaluates them.
-constexpr uint32_t BOOT_SOURCES = 38;
+constexpr uint32_t BOOT_SOURCES = 40;
 extern const char* const boot_sources[BOOT_SOURCES];
 
 // Pushes the values of source n as a block. The default reads the boot image's top-level block

@@ -1,7 +1,7 @@
 # Writes the C++ table of the Kiv sources that the executable carries as text until the boot image
-# exists: every library/*.kiv, view/*.kiv and console/*.kiv, by path, sorted. Each source's bytes
+# exists: every library/*.kiv, view/*.kiv, view/vid/*.kiv and console/*.kiv, by path, sorted. Each source's bytes
 # end with a NUL that its length does not count. Run by the build: cmake -DROOT=... -DOUT=... -P.
-file(GLOB files RELATIVE ${ROOT} ${ROOT}/library/*.kiv ${ROOT}/view/*.kiv ${ROOT}/console/*.kiv)
+file(GLOB files RELATIVE ${ROOT} ${ROOT}/library/*.kiv ${ROOT}/view/*.kiv ${ROOT}/view/vid/*.kiv ${ROOT}/console/*.kiv)
 list(SORT files)
 set(arrays "")
 set(rows "")
