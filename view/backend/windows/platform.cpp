@@ -17,6 +17,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
@@ -24,6 +25,7 @@
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "view/backend/windows/gui.h"
+#include "view/backend/windows/render.h"
 
 namespace gui {
 cell* fetch_all_screens(cell* out);
@@ -69,8 +71,9 @@ void get_screen_size() { gui::get_screen_size(stack_s.arguments); }
     fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
 }
 
-// The text's size in 96-DPI units, measured with the default GUI font (faces' own fonts are still
-// to come), tabs expanded, lines broken only where the text breaks them.
+// The text's size in 96-DPI units: laid out by DirectWrite in the face's font (lines broken only
+// where the text breaks them); without DirectWrite measured with the default GUI font, tabs
+// expanded.
 void size_text()
 {
     ensure_ready();
@@ -79,6 +82,11 @@ void size_text()
     cell text = t == TYPE_NONE ? gui::facet(arg(0), 3) : *arg(1);
     if (cell_type(&text) != TYPE_STRING) return result_none();
     *arg(1) = text;
+    float w = 0, h = 0;
+    if (gui::measure_text(arg(0), arg(1), &w, &h)) {
+        point2D::make_at(stack_s.arguments, w, h);
+        return;
+    }
     std::wstring wide = string_to_utf16(arg(1));
     HWND hwnd = gui::face_handle_q(arg(0));
     HDC dc = GetDC(hwnd);
@@ -96,6 +104,13 @@ void does_nothing() { result_none(); }
 void destroy_view()
 {
     if (gui::face_type_is(arg(0), "window")) gui::destroy_window_view(arg(0));
+    else if (HWND hwnd = gui::face_handle_q(arg(0)); hwnd && gui::record_of(hwnd)) DestroyWindow(hwnd);
+    result_none();
+}
+
+void update_font()
+{
+    gui::update_font(arg(0), cell_type(arg(1)) == TYPE_INTEGER ? integer_of(arg(1)) : -1);
     result_none();
 }
 
@@ -141,9 +156,11 @@ void show_window()
 void make_view()
 {
     ensure_ready();
-    if (!gui::face_type_is(arg(0), "window")) not_built("make-view");
+    bool base = gui::face_type_is(arg(0), "base") || gui::face_type_is(arg(0), "rich-text");
+    if (!base && !gui::face_type_is(arg(0), "window")) not_built("make-view");
     HWND parent = HWND(handle::value_of(arg(1)));
-    HWND hwnd = gui::make_window_view(arg(0), parent && IsWindow(parent) ? parent : nullptr);
+    if (parent && !IsWindow(parent)) parent = nullptr;
+    HWND hwnd = base ? gui::make_base_view(arg(0), parent) : gui::make_window_view(arg(0), parent);
     handle::make_at(stack_s.arguments, uintptr_t(hwnd), handle::KIND_WINDOW);
 }
 
@@ -370,13 +387,68 @@ void test_loop_state()
     block::rs_append(blk, &v);
     *stack_s.arguments = *blk;
 }
+// The graphics seams: 0 live COM holders, 1 devices made, 2 the next Present's result, 3 the
+// next EndDraw's result, 4 device creations to fail, 5 base paints, 6 drawing events.
+void test_gx()
+{
+    int32_t op = integer_of(arg(0));
+    int64_t v = 0;
+    switch (op) {
+    case 0: v = gui::com_live; break;
+    case 1: v = gui::gx.generation; break;
+    case 2: gui::gx.inject_present = HRESULT(uint32_t(integer_of(arg(1)))); break;
+    case 3: gui::gx.inject_end_draw = HRESULT(uint32_t(integer_of(arg(1)))); break;
+    case 4: gui::gx.fail_devices = integer_of(arg(1)); break;
+    case 5: v = gui::base_s.paints; break;
+    case 6: v = gui::base_s.drawing_events; break;
+    default: break;
+    }
+    integer::make_at(stack_s.arguments, int32_t(v));
+}
+
+// The pixel at (x, y) of a window's back buffer, read back: r.g.b.a with a the alpha (premultiplied).
+void test_pixel()
+{
+    HWND hwnd = window_arg(0);
+    HDC dc = gui::update_layered_dib(hwnd);
+    window_record* r = gui::record_of(hwnd);
+    if (!dc || !r || !r->render_target) return result_none();
+    auto* rt = static_cast<gui::render_target*>(r->render_target);
+    int32_t x = integer_of(arg(1)), y = integer_of(arg(2));
+    if (x < 0 || y < 0 || x >= rt->dib_width || y >= rt->dib_height) return result_none();
+    const uint8_t* p = rt->pixels + (size_t(y) * size_t(rt->dib_width) + size_t(x)) * 4;
+    uint8_t bytes[4] = {p[2], p[1], p[0], p[3]};
+    tuple::make_at(stack_s.arguments, bytes, 4);
+}
+
+// A font's GDI font as [height name-length].
+void test_font()
+{
+    HFONT font = gui::get_font_handle(nullptr, arg(0));
+    LOGFONTW lf{};
+    if (!font || !GetObjectW(font, sizeof lf, &lf)) return result_none();
+    cell* blk = block::make_at(stack::push_slot(), 2);
+    cell v{TYPE_INTEGER, 0, uint32_t(lf.lfHeight), 0};
+    block::rs_append(blk, &v);
+    v.data2 = uint32_t(wcslen(lf.lfFaceName));
+    block::rs_append(blk, &v);
+    *stack_s.arguments = *blk;
+}
+
+void test_para_flags() { integer::make_at(stack_s.arguments, int32_t(gui::get_para_flags(arg(0), arg(1)))); }
+
+void test_capture()
+{
+    window_record* r = gui::record_of(window_arg(0));
+    integer::make_at(stack_s.arguments, r ? r->capture_count : -1);
+}
 #endif
 
 const routine_row rows[] = {
     {"gui-init", gui_init}, {"gui-make-null-handle", make_null_handle},
     {"gui-fetch-all-screens", fetch_all_screens}, {"gui-get-current-screen", get_current_screen},
     {"gui-get-screen-size", get_screen_size}, {"gui-size-text", size_text},
-    {"gui-on-change-facet", does_nothing}, {"gui-update-text", does_nothing}, {"gui-update-font", does_nothing},
+    {"gui-on-change-facet", does_nothing}, {"gui-update-text", does_nothing}, {"gui-update-font", update_font},
     {"gui-update-para", does_nothing}, {"gui-destroy-view", destroy_view}, {"gui-detach-image", detach_image},
     {"gui-update-view", update_view}, {"gui-refresh-window", refresh_window}, {"gui-redraw", redraw},
     {"gui-show-window", show_window}, {"gui-make-view", make_view}, {"gui-draw-image", draw_image},
@@ -392,6 +464,8 @@ const routine_row rows[] = {
     {"gui-test-dip-to-pixel", test_dip_to_pixel}, {"gui-test-set-timer", test_set_timer},
     {"gui-test-kill-timer", test_kill_timer}, {"gui-test-message-box", test_message_box},
     {"gui-test-loop-state", test_loop_state}, {"gui-test-scroll-info", test_scroll_info},
+    {"gui-test-gx", test_gx}, {"gui-test-pixel", test_pixel}, {"gui-test-font", test_font},
+    {"gui-test-para-flags", test_para_flags}, {"gui-test-capture", test_capture},
 #endif
 };
 
