@@ -3,11 +3,14 @@
 // the end of the session with Present and device-loss recovery.
 #include "view/backend/windows/render.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <string>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
@@ -29,7 +32,7 @@ using gui::draw_context;
 using gui::draw_fields;
 using gui::gx;
 
-enum face_field : uint32_t { TYPE, OFFSET, SIZE, TEXT, IMAGE, COLOR, MENU, DATA, PARA = 18, FONT = 19 };
+enum face_field : uint32_t { F_TYPE, F_OFFSET, F_SIZE, F_TEXT, F_IMAGE, F_COLOR, F_MENU, F_DATA, F_PARA = 18, F_FONT = 19 };
 constexpr uint32_t FONT_COLOR = 4, FONT_STYLE = 2;
 
 void copy_fields(draw_fields& to, const draw_fields& from)
@@ -188,9 +191,9 @@ bool face_layout(const cell* face, ID2D1DeviceContext* target, float width, floa
 {
     stack::scope keep;
     cell* f = keep.push(*face);
-    cell text = text_override ? *text_override : gui::facet(f, TEXT);
+    cell text = text_override ? *text_override : gui::facet(f, F_TEXT);
     std::wstring wide = text_of(&text);
-    cell font = gui::facet(f, FONT);
+    cell font = gui::facet(f, F_FONT);
     bool owned = false;
     IDWriteTextFormat* format = gui::create_text_format(&font, &owned);
     if (!format) return false;
@@ -200,7 +203,7 @@ bool face_layout(const cell* face, ID2D1DeviceContext* target, float width, floa
                                              height > 0 ? height : FLT_MAX, out->layout.put());
     if (FAILED(hr)) return false;
     bool rich = gui::face_type_is(f, "rich-text");
-    cell type = gui::facet(f, TYPE), para = gui::facet(f, PARA);
+    cell type = gui::facet(f, F_TYPE), para = gui::facet(f, F_PARA);
     uint32_t flags = cell_type(&para) == TYPE_OBJECT ? gui::get_para_flags(&type, &para) : rich ? 0x10 : 0x05;
     if (width <= 0) flags &= ~0x10u;
     gui::set_text_alignment(out->layout.p, flags);
@@ -217,7 +220,7 @@ bool face_layout(const cell* face, ID2D1DeviceContext* target, float width, floa
         if (has("underline")) out->layout->SetUnderline(TRUE, all);
         if (has("strike")) out->layout->SetStrikethrough(TRUE, all);
     }
-    cell data = gui::facet(f, DATA);
+    cell data = gui::facet(f, F_DATA);
     if (rich && cell_type(&data) == TYPE_BLOCK && block::rs_length(&data) > 1)
         parse_text_styles(out->layout.p, target, &data, unit_offsets(wide), out);
     return true;
@@ -276,11 +279,11 @@ gui::draw_context* gui::draw_begin(draw_context* ctx, HWND hwnd, bool layered)
     // The face paints itself first: its colour (none: fully transparent), then its text.
     stack::scope keep;
     cell* face = keep.push(get_face_obj(hwnd));
-    cell color = facet(face, COLOR);
+    cell color = facet(face, F_COLOR);
     target->Clear(to_dx_color(cell_type(&color) == TYPE_TUPLE ? tuple_to_color(&color) : 0xFFFFFFFFu));
-    cell text = facet(face, TEXT);
+    cell text = facet(face, F_TEXT);
     if (!face_type_is(face, "window") && cell_type(&text) == TYPE_STRING) {
-        cell font = facet(face, FONT);
+        cell font = facet(face, F_FONT);
         cell fc = cell_type(&font) == TYPE_OBJECT ? facet(&font, FONT_COLOR) : none_value;
         ctx->f.text_color = cell_type(&fc) == TYPE_TUPLE ? tuple_to_color(&fc) : system_text_color();
         D2D1_SIZE_F size = target->GetSize();
@@ -516,4 +519,239 @@ bool gui::measure_text(const cell* face, const cell* text, float* width, float* 
     *width = m.widthIncludingTrailingWhitespace;
     *height = m.height;
     return true;
+}
+
+// ---- text box metrics ---------------------------------------------------------------------------
+
+namespace {
+
+struct caret_box {
+    float x, y, width, height;
+};
+
+// The lines and clusters of a layout, for the hit tests Wine lacks.
+struct layout_walk {
+    std::vector<DWRITE_LINE_METRICS> lines;
+    std::vector<DWRITE_CLUSTER_METRICS> clusters;
+    std::vector<float> line_left;   // each line's x, by the layout's alignment
+    float top = 0;
+    bool ok = false;
+};
+
+layout_walk walk_layout(IDWriteTextLayout* layout)
+{
+    layout_walk w;
+    UINT32 n = 0;
+    layout->GetLineMetrics(nullptr, 0, &n);
+    w.lines.resize(n);
+    if (n && FAILED(layout->GetLineMetrics(w.lines.data(), n, &n))) return w;
+    UINT32 c = 0;
+    layout->GetClusterMetrics(nullptr, 0, &c);
+    w.clusters.resize(c);
+    if (c && FAILED(layout->GetClusterMetrics(w.clusters.data(), c, &c))) return w;
+    DWRITE_TEXT_METRICS m;
+    if (FAILED(layout->GetMetrics(&m))) return w;
+    w.top = m.top;
+    float box = layout->GetMaxWidth();
+    DWRITE_TEXT_ALIGNMENT align = layout->GetTextAlignment();
+    size_t k = 0;
+    for (const DWRITE_LINE_METRICS& line : w.lines) {
+        float width = 0;
+        UINT32 units = 0;
+        size_t first = k;
+        while (k < w.clusters.size() && units < line.length) units += w.clusters[k].length, width += w.clusters[k].width, k++;
+        // Trailing white space does not move the line.
+        for (size_t j = k; j > first && w.clusters[j - 1].isWhitespace; j--) width -= w.clusters[j - 1].width;
+        float left = 0;
+        if (box < 1e30f) {
+            if (align == DWRITE_TEXT_ALIGNMENT_CENTER) left = (box - width) / 2;
+            else if (align == DWRITE_TEXT_ALIGNMENT_TRAILING) left = box - width;
+        } else {
+            left = m.left;
+        }
+        w.line_left.push_back(left);
+    }
+    w.ok = true;
+    return w;
+}
+
+// Where the characters of a cluster start (a surrogate pair is one character).
+std::vector<UINT32> cluster_parts(const std::wstring& text, UINT32 start, UINT32 length)
+{
+    std::vector<UINT32> parts;
+    for (UINT32 u = start; u < start + length && u < text.size();)
+        parts.push_back(u), u += (text[u] >= 0xD800 && text[u] < 0xDC00 && u + 1 < text.size()) ? 2 : 1;
+    if (parts.empty()) parts.push_back(start);
+    return parts;
+}
+
+// The caret before UTF-16 position `unit` and the box of the character there.
+bool fallback_caret(IDWriteTextLayout* layout, const std::wstring& text, UINT32 unit, caret_box* out)
+{
+    layout_walk w = walk_layout(layout);
+    if (!w.ok || w.lines.empty()) return false;
+    float y = w.top;
+    UINT32 start = 0;
+    size_t k = 0;
+    for (size_t i = 0; i < w.lines.size(); i++) {
+        const DWRITE_LINE_METRICS& line = w.lines[i];
+        bool last = i + 1 == w.lines.size();
+        if (unit < start + line.length || last) {
+            float x = w.line_left[i];
+            UINT32 u = start;
+            while (k < w.clusters.size() && u + w.clusters[k].length <= unit && u < start + line.length)
+                x += w.clusters[k].width, u += w.clusters[k].length, k++;
+            float width = 0;
+            if (k < w.clusters.size() && unit < start + line.length) {
+                // A cluster of several characters is shared out evenly between them.
+                std::vector<UINT32> parts = cluster_parts(text, u, w.clusters[k].length);
+                width = w.clusters[k].width / float(parts.size());
+                for (size_t j = 0; j < parts.size() && parts[j] < unit; j++) x += width;
+            }
+            *out = caret_box{x, y, width, line.height};
+            return true;
+        }
+        for (UINT32 units = 0; k < w.clusters.size() && units < line.length; k++) units += w.clusters[k].length;
+        start += line.length;
+        y += line.height;
+    }
+    return false;
+}
+
+// The position under a point: the cluster's start, and whether its trailing half was hit.
+bool fallback_point(IDWriteTextLayout* layout, const std::wstring& text, float px, float py, UINT32* unit, bool* trailing,
+                    UINT32* length)
+{
+    layout_walk w = walk_layout(layout);
+    if (!w.ok || w.lines.empty()) return false;
+    float y = w.top;
+    UINT32 start = 0;
+    size_t k = 0;
+    for (size_t i = 0; i < w.lines.size(); i++) {
+        const DWRITE_LINE_METRICS& line = w.lines[i];
+        size_t first = k;
+        UINT32 units = 0;
+        while (k < w.clusters.size() && units < line.length) units += w.clusters[k].length, k++;
+        if (py < y + line.height || i + 1 == w.lines.size()) {
+            float x = w.line_left[i];
+            UINT32 u = start;
+            *trailing = false;
+            *length = 0;
+            *unit = start;
+            for (size_t j = first; j < k; j++) {
+                const DWRITE_CLUSTER_METRICS& c = w.clusters[j];
+                std::vector<UINT32> parts = cluster_parts(text, u, c.length);
+                float part = c.width / float(parts.size());
+                for (size_t q = 0; q < parts.size(); q++) {
+                    *unit = parts[q];
+                    *length = (q + 1 < parts.size() ? parts[q + 1] : u + c.length) - parts[q];
+                    if (px < x + part) {
+                        *trailing = px >= x + part / 2;
+                        return true;
+                    }
+                    x += part;
+                }
+                u += c.length;
+            }
+            // Past the line's end: after its last character, before a line break.
+            if (k > first) {
+                const DWRITE_CLUSTER_METRICS& c = w.clusters[k - 1];
+                *trailing = !c.isNewline;
+            }
+            return true;
+        }
+        start += line.length;
+        y += line.height;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A rich-text face's metrics: 0 caret of an offset, 6 far corner of its character, 1 offset under
+// a point (trailing half: one more), 5 character under a point, 2 line height at an offset, 3 the
+// layout's size, other the line count. Offsets are clamped to the text.
+cell gui::text_box_metrics(const cell* face_value, const cell* argument, int32_t query)
+{
+    stack::scope keep;
+    cell* face = keep.push(*face_value);
+    cell* arg = keep.push(*argument);
+    if (!gx.dwrite) init_direct2d();
+    cell none = none_value;
+    if (!gx.dwrite) return none;
+    cell size = facet(face, F_SIZE);
+    float bw = 0, bh = 0;
+    if (cell_type(&size) == TYPE_PAIR) bw = float(int32_t(size.data2)), bh = float(int32_t(size.data3));
+    else if (cell_type(&size) == TYPE_POINT2D) bw = point2D::get(&size, 0), bh = point2D::get(&size, 1);
+    cell text = facet(face, F_TEXT);
+    std::wstring wide = text_of(&text);
+    std::vector<uint32_t> at = unit_offsets(wide);
+    uint32_t chars = uint32_t(at.size() - 1);
+    layout_holder h;
+    if (!face_layout(face, nullptr, bw > 0 ? bw + 0.5f : 0, bh > 0 ? bh + 0.5f : 0, &h)) return none;
+    IDWriteTextLayout* layout = h.layout.p;
+    auto offset_unit = [&]() -> UINT32 {
+        int64_t off = cell_type(arg) == TYPE_INTEGER ? integer_of(arg) : 1;
+        if (off < 1) off = 1;
+        if (off > int64_t(chars) + 1) off = chars + 1;
+        return at[size_t(off - 1)];
+    };
+    auto unit_char = [&](UINT32 unit) -> int32_t {
+        return int32_t(std::upper_bound(at.begin(), at.end(), unit) - at.begin());   // 1-based
+    };
+    cell out;
+    switch (query) {
+    case 0: case 6: {
+        UINT32 unit = offset_unit();
+        caret_box box{0, 0, 0, 0};
+        DWRITE_HIT_TEST_METRICS m;
+        FLOAT x, y;
+        if (!gx.force_hit_fallback && SUCCEEDED(layout->HitTestTextPosition(unit, FALSE, &x, &y, &m)))
+            box = caret_box{x, y, m.width, m.height};
+        else if (!fallback_caret(layout, wide, unit, &box))
+            return none;
+        if (box.y < 0) box.y = 0;
+        if (query == 0) point2D::make_at(&out, box.x, box.y);
+        else point2D::make_at(&out, box.x + box.width, box.y + box.height);
+        return out;
+    }
+    case 1: case 5: {
+        float px = 0, py = 0;
+        if (cell_type(arg) == TYPE_PAIR) px = float(int32_t(arg->data2)), py = float(int32_t(arg->data3));
+        else if (cell_type(arg) == TYPE_POINT2D) px = point2D::get(arg, 0), py = point2D::get(arg, 1);
+        UINT32 unit = 0, length = 0;
+        bool trailing = false;
+        BOOL t = FALSE, inside = FALSE;
+        DWRITE_HIT_TEST_METRICS m;
+        if (!gx.force_hit_fallback && SUCCEEDED(layout->HitTestPoint(px, py, &t, &inside, &m)))
+            unit = m.textPosition, length = m.length, trailing = t;
+        else if (!fallback_point(layout, wide, px, py, &unit, &trailing, &length))
+            return none;
+        int32_t c = unit_char(unit);
+        if (query == 1 && trailing) c = unit_char(unit + (length ? length : 1));
+        if (c > int32_t(chars) + 1) c = int32_t(chars) + 1;
+        integer::make_at(&out, c);
+        return out;
+    }
+    case 2: {
+        UINT32 unit = offset_unit();
+        layout_walk w = walk_layout(layout);
+        float height = 0;
+        UINT32 start = 0;
+        for (const DWRITE_LINE_METRICS& line : w.lines) {
+            height = line.height;
+            if (unit < start + line.length) break;
+            start += line.length;
+        }
+        float_::make_at(&out, height);
+        return out;
+    }
+    default: {
+        DWRITE_TEXT_METRICS m;
+        if (FAILED(layout->GetMetrics(&m))) return none;
+        if (query == 3) point2D::make_at(&out, m.width, m.height);
+        else integer::make_at(&out, int32_t(m.lineCount));
+        return out;
+    }
+    }
 }

@@ -189,7 +189,7 @@ void text_box_metrics()
         cell type = gui::facet(arg(0), 0);
         fire(ERR_SCRIPT, err::FACE_TYPE, &type);
     }
-    not_built("text-box-metrics");
+    *stack_s.arguments = gui::text_box_metrics(arg(0), arg(1), integer_of(arg(2)));
 }
 
 // A scroller! object's field (by index: position, page-size, min-size, max-size, visible?,
@@ -388,7 +388,8 @@ void test_loop_state()
     *stack_s.arguments = *blk;
 }
 // The graphics seams: 0 live COM holders, 1 devices made, 2 the next Present's result, 3 the
-// next EndDraw's result, 4 device creations to fail, 5 base paints, 6 drawing events.
+// next EndDraw's result, 4 device creations to fail, 5 base paints, 6 drawing events, 7 hit tests
+// from line and cluster metrics (1) or the real calls first (0).
 void test_gx()
 {
     int32_t op = integer_of(arg(0));
@@ -401,6 +402,7 @@ void test_gx()
     case 4: gui::gx.fail_devices = integer_of(arg(1)); break;
     case 5: v = gui::base_s.paints; break;
     case 6: v = gui::base_s.drawing_events; break;
+    case 7: gui::gx.force_hit_fallback = integer_of(arg(1)) != 0; break;
     default: break;
     }
     integer::make_at(stack_s.arguments, int32_t(v));

@@ -181,6 +181,7 @@ void draw_text(draw_context* ctx, float x, float y, const cell* text);
 // The face's text in its font, colour and para, in the box (0, 0)-(width, height).
 void draw_face_text(draw_context* ctx, const cell* face, float width, float height);
 void draw_rectangle(draw_context* ctx, float x1, float y1, float x2, float y2);
+cell text_box_metrics(const cell* face, const cell* argument, int32_t query);
 // The text of a face, laid out for measuring: its size in DIPs.
 bool measure_text(const cell* face, const cell* text, float* width, float* height);
 
