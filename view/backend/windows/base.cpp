@@ -239,11 +239,19 @@ HWND gui::make_base_view(const cell* face_value, HWND parent)
     };
     bool layered = !opaque_color_q(&color) && cell_type(&color) == TYPE_TUPLE;
     bool shown = !(cell_type(&visible) == TYPE_LOGIC && !visible.data1);
-    DWORD style = (parent ? WS_CHILD : WS_POPUP) | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-    DWORD ex = layered ? WS_EX_LAYERED : 0;
+    // A layered face is a pop-up window owned by its parent's top-level window, kept at the
+    // parent's place in screen coordinates (layered child windows break the display driver here).
+    DWORD style = (parent && !layered ? WS_CHILD : WS_POPUP) | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    DWORD ex = layered ? WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE : 0;
+    POINT at{length(&offset, 0), length(&offset, 1)};
+    HWND owner = parent;
+    if (layered && parent) {
+        ClientToScreen(parent, &at);
+        owner = GetAncestor(parent, GA_ROOT);
+    }
     uint32_t ref = reftable_add(face);
-    HWND hwnd = CreateWindowExW(ex, L"KivBase", L"", style, length(&offset, 0), length(&offset, 1),
-                                std::max(length(&size, 0), 1), std::max(length(&size, 1), 1), parent, nullptr,
+    HWND hwnd = CreateWindowExW(ex, L"KivBase", L"", style, at.x, at.y,
+                                std::max(length(&size, 0), 1), std::max(length(&size, 1), 1), owner, nullptr,
                                 gui_s.instance, reinterpret_cast<void*>(uintptr_t(ref)));
     if (!hwnd) {
         reftable_remove(ref);

@@ -2,6 +2,9 @@
 // send-event-os), the back end's start, and the entries the display tests drive windows with.
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -423,6 +426,35 @@ void test_pixel()
     tuple::make_at(stack_s.arguments, bytes, 4);
 }
 
+// The box [left top right bottom] of the back buffer's pixels within the tolerance of a colour
+// (each of r, g, b), or none when there are none.
+void test_find()
+{
+    HWND hwnd = window_arg(0);
+    HDC dc = gui::update_layered_dib(hwnd);
+    window_record* r = gui::record_of(hwnd);
+    if (!dc || !r || !r->render_target) return result_none();
+    auto* rt = static_cast<gui::render_target*>(r->render_target);
+    const uint8_t* want = tuple::bytes_of(arg(1));
+    int32_t tolerance = integer_of(arg(2));
+    int32_t box[4] = {INT32_MAX, INT32_MAX, -1, -1};
+    for (int32_t y = 0; y < rt->dib_height; y++)
+        for (int32_t x = 0; x < rt->dib_width; x++) {
+            const uint8_t* p = rt->pixels + (size_t(y) * size_t(rt->dib_width) + size_t(x)) * 4;
+            if (abs(p[2] - want[0]) > tolerance || abs(p[1] - want[1]) > tolerance || abs(p[0] - want[2]) > tolerance)
+                continue;
+            box[0] = std::min(box[0], x), box[1] = std::min(box[1], y);
+            box[2] = std::max(box[2], x), box[3] = std::max(box[3], y);
+        }
+    if (box[2] < 0) return result_none();
+    cell* blk = block::make_at(stack::push_slot(), 4);
+    for (int32_t v : box) {
+        cell c{TYPE_INTEGER, 0, uint32_t(v), 0};
+        block::rs_append(blk, &c);
+    }
+    *stack_s.arguments = *blk;
+}
+
 // A font's GDI font as [height name-length].
 void test_font()
 {
@@ -438,6 +470,8 @@ void test_font()
 }
 
 void test_para_flags() { integer::make_at(stack_s.arguments, int32_t(gui::get_para_flags(arg(0), arg(1)))); }
+
+void test_ex_style() { integer::make_at(stack_s.arguments, int32_t(GetWindowLongW(window_arg(0), GWL_EXSTYLE))); }
 
 void test_capture()
 {
@@ -468,6 +502,7 @@ const routine_row rows[] = {
     {"gui-test-loop-state", test_loop_state}, {"gui-test-scroll-info", test_scroll_info},
     {"gui-test-gx", test_gx}, {"gui-test-pixel", test_pixel}, {"gui-test-font", test_font},
     {"gui-test-para-flags", test_para_flags}, {"gui-test-capture", test_capture},
+    {"gui-test-ex-style", test_ex_style}, {"gui-test-find", test_find},
 #endif
 };
 
