@@ -2,13 +2,16 @@
 // [HFONT-for-DPI text-format HFONT-96] as handles whose registry slots release them; para flags.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/extern.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -245,4 +248,68 @@ uint32_t gui::get_para_flags(const cell* type, const cell* para)
         flags |= r->no_wrap;
     }
     return flags;
+}
+
+// The para's flags into the window's style; the face's change bits get the para's bit so that
+// the next show applies it. Only faces with a window whose type is a word.
+void gui::update_para(const cell* face, int32_t)
+{
+    cell state = facet(face, 15), type = facet(face, 0);
+    HWND hwnd = face_handle_q(face);
+    if (cell_type(&state) != TYPE_BLOCK || cell_type(&type) != TYPE_WORD || !hwnd) return;
+    uint32_t mask;
+    if (word_is(&type, "base") || word_is(&type, "rich-text")) mask = ~0x2Fu;
+    else if (word_is(&type, "button") || word_is(&type, "toggle") || word_is(&type, "check") || word_is(&type, "radio"))
+        mask = ~0xF00u;
+    else if (word_is(&type, "field") || word_is(&type, "area") || word_is(&type, "text")) mask = ~0x40C3u;
+    else mask = 0xFFFFFFFFu;
+    cell para = facet(face, 18);
+    LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+    SetWindowLongW(hwnd, GWL_STYLE, LONG((uint32_t(style) & mask) | get_para_flags(&type, &para)));
+    if (block::rs_length(&state) >= 2) {
+        cell* bits = block::rs_head(&state) + 1;
+        if (cell_type(bits) == TYPE_INTEGER) bits->data2 |= 0x40000u;
+    }
+}
+
+// The font requester: on OK the result font takes the chosen name, size and style; a cancel
+// gives none.
+bool gui::request_font(const cell* result, const cell* current, bool mono)
+{
+    LOGFONTW lf{};
+    HFONT h = cell_type(current) == TYPE_OBJECT ? get_font_handle(nullptr, current) : nullptr;
+    if (!h || !GetObjectW(h, sizeof lf, &lf)) {
+        lf = LOGFONTW{};
+        lf.lfHeight = -(gui_s.dpi * 11) / 72;
+        lf.lfCharSet = DEFAULT_CHARSET;
+        wcscpy(lf.lfFaceName, L"Courier New");
+    }
+    CHOOSEFONTW cf{};
+    cf.lStructSize = sizeof cf;   // the structure's own size on either target
+    cf.hwndOwner = GetForegroundWindow();
+    cf.lpLogFont = &lf;
+    cf.Flags = CF_SCREENFONTS | CF_PRINTERFONTS | CF_INITTOLOGFONTSTRUCT | CF_NOVERTFONTS | (mono ? CF_FIXEDPITCHONLY : 0);
+    if (!ChooseFontW(&cf)) return false;
+    stack::scope keep;
+    std::string name;
+    for (const wchar_t* p = lf.lfFaceName; *p; p++) {
+        uint32_t c = *p;
+        if (c < 0x80) name += char(c);
+        else if (c < 0x800) name += char(0xC0 | (c >> 6)), name += char(0x80 | (c & 0x3F));
+        else name += char(0xE0 | (c >> 12)), name += char(0x80 | ((c >> 6) & 0x3F)), name += char(0x80 | (c & 0x3F));
+    }
+    cell* text = string::load_at(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), keep.push(none_value), 0);
+    set_facet(result, F_NAME, text);
+    cell size{TYPE_INTEGER, 0, uint32_t(cf.iPointSize / 10), 0};
+    set_facet(result, F_SIZE, &size);
+    bool bold = lf.lfWeight == 700, italic = lf.lfItalic != 0;
+    if (bold && italic) {
+        cell* blk = block::make_at(keep.push(none_value), 2);
+        block::rs_append(blk, word::load("bold"));
+        block::rs_append(blk, word::load("italic"));
+        set_facet(result, F_STYLE, blk);
+    } else if (bold || italic) {
+        set_facet(result, F_STYLE, word::load(bold ? "bold" : "italic"));
+    }
+    return true;
 }

@@ -182,7 +182,17 @@ void exit_event_loop()
     result_none();
 }
 
-void request_font() { not_built("request-font"); }
+void request_font()
+{
+    ensure_ready();
+    if (!gui::request_font(arg(0), arg(1), arg(2)->data1 != 0)) result_none();
+}
+
+void update_para()
+{
+    gui::update_para(arg(0), integer_of(arg(1)));
+    result_none();
+}
 void request_file() { not_built("request-file"); }
 void request_dir() { not_built("request-dir"); }
 
@@ -471,6 +481,29 @@ void test_font()
 
 void test_para_flags() { integer::make_at(stack_s.arguments, int32_t(gui::get_para_flags(arg(0), arg(1)))); }
 
+// The next system dialog of this thread is cancelled from a timer.
+void CALLBACK cancel_dialog(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND h, LPARAM l) -> BOOL {
+        wchar_t name[16];
+        if (GetClassNameW(h, name, 16) && wcscmp(name, L"#32770") == 0) {
+            *reinterpret_cast<HWND*>(l) = h;
+            return FALSE;
+        }
+        return TRUE;
+    }, LPARAM(&box));
+    if (!box) return;
+    KillTimer(nullptr, id);
+    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+}
+
+void test_cancel_dialog()
+{
+    SetTimer(nullptr, 0, 100, cancel_dialog);
+    result_none();
+}
+
 void test_ex_style() { integer::make_at(stack_s.arguments, int32_t(GetWindowLongW(window_arg(0), GWL_EXSTYLE))); }
 
 void test_capture()
@@ -485,7 +518,7 @@ const routine_row rows[] = {
     {"gui-fetch-all-screens", fetch_all_screens}, {"gui-get-current-screen", get_current_screen},
     {"gui-get-screen-size", get_screen_size}, {"gui-size-text", size_text},
     {"gui-on-change-facet", does_nothing}, {"gui-update-text", does_nothing}, {"gui-update-font", update_font},
-    {"gui-update-para", does_nothing}, {"gui-destroy-view", destroy_view}, {"gui-detach-image", detach_image},
+    {"gui-update-para", update_para}, {"gui-destroy-view", destroy_view}, {"gui-detach-image", detach_image},
     {"gui-update-view", update_view}, {"gui-refresh-window", refresh_window}, {"gui-redraw", redraw},
     {"gui-show-window", show_window}, {"gui-make-view", make_view}, {"gui-draw-image", draw_image},
     {"gui-draw-face", draw_face}, {"gui-do-event-loop", do_event_loop}, {"gui-exit-event-loop", exit_event_loop},
@@ -503,6 +536,7 @@ const routine_row rows[] = {
     {"gui-test-gx", test_gx}, {"gui-test-pixel", test_pixel}, {"gui-test-font", test_font},
     {"gui-test-para-flags", test_para_flags}, {"gui-test-capture", test_capture},
     {"gui-test-ex-style", test_ex_style}, {"gui-test-find", test_find},
+    {"gui-test-cancel-dialog", test_cancel_dialog},
 #endif
 };
 

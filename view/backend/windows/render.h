@@ -130,6 +130,8 @@ uint32_t get_para_flags(const cell* type_word, const cell* para);
 // not an object (then `owned` is set: the caller releases it).
 IDWriteTextFormat* create_text_format(const cell* font, bool* owned);
 void set_text_alignment(IDWriteTextFormat* format, uint32_t flags);
+void update_para(const cell* face, int32_t flags);
+bool request_font(const cell* result, const cell* current, bool mono);
 
 // ---- the drawing session ------------------------------------------------------------------------
 // The state a push saves and a pop brings back.
