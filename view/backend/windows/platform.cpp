@@ -481,18 +481,21 @@ void test_font()
 
 void test_para_flags() { integer::make_at(stack_s.arguments, int32_t(gui::get_para_flags(arg(0), arg(1)))); }
 
+BOOL CALLBACK find_dialog(HWND h, LPARAM l)
+{
+    wchar_t name[16];
+    if (GetClassNameW(h, name, 16) && wcscmp(name, L"#32770") == 0) {
+        *reinterpret_cast<HWND*>(l) = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The next system dialog of this thread is cancelled from a timer.
 void CALLBACK cancel_dialog(HWND, UINT, UINT_PTR id, DWORD)
 {
     HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND h, LPARAM l) -> BOOL {
-        wchar_t name[16];
-        if (GetClassNameW(h, name, 16) && wcscmp(name, L"#32770") == 0) {
-            *reinterpret_cast<HWND*>(l) = h;
-            return FALSE;
-        }
-        return TRUE;
-    }, LPARAM(&box));
+    EnumThreadWindows(GetCurrentThreadId(), find_dialog, LPARAM(&box));
     if (!box) return;
     KillTimer(nullptr, id);
     PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
