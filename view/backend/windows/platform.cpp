@@ -74,9 +74,9 @@ void get_screen_size() { gui::get_screen_size(stack_s.arguments); }
     fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
 }
 
-// The text's size in 96-DPI units: laid out by DirectWrite in the face's font (lines broken only
-// where the text breaks them); without DirectWrite measured with the default GUI font, tabs
-// expanded.
+// The text's size in 96-DPI units, measured in the face's font (the default GUI font without
+// one), tabs expanded, lines broken only where the text breaks them. Rich text is measured by its
+// text box (text-box-metrics).
 void size_text()
 {
     ensure_ready();
@@ -85,15 +85,12 @@ void size_text()
     cell text = t == TYPE_NONE ? gui::facet(arg(0), 3) : *arg(1);
     if (cell_type(&text) != TYPE_STRING) return result_none();
     *arg(1) = text;
-    float w = 0, h = 0;
-    if (gui::measure_text(arg(0), arg(1), &w, &h)) {
-        point2D::make_at(stack_s.arguments, w, h);
-        return;
-    }
     std::wstring wide = string_to_utf16(arg(1));
     HWND hwnd = gui::face_handle_q(arg(0));
     HDC dc = GetDC(hwnd);
-    HGDIOBJ old = SelectObject(dc, gui_s.default_font);
+    cell font = gui::facet(arg(0), 19);
+    HFONT face_font = cell_type(&font) == TYPE_OBJECT ? gui::get_font_handle(arg(0), &font) : nullptr;
+    HGDIOBJ old = SelectObject(dc, face_font ? face_font : gui_s.default_font);
     RECT rc{0, 0, 0x3FFFFFFF, 0};
     DrawTextW(dc, wide.c_str(), int(wide.size()), &rc, DT_CALCRECT | DT_EXPANDTABS | DT_WORDBREAK);
     SelectObject(dc, old);
