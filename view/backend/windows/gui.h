@@ -63,6 +63,7 @@ struct window_record {
     intptr_t per_type;
     bool freed;                // the face was released: a late WM_CLOSE only destroys
     uint32_t face_flags;
+    bool in_client;            // base faces: the pointer is in the client area
 };
 
 namespace gui {
@@ -168,6 +169,21 @@ int32_t window_dpi(HWND hwnd);
 void place_on_monitor(double x, double y, double w, double h);
 bool support_dark_mode_q();
 void set_dark_mode(HWND hwnd, bool dark, bool is_window);
+
+// Base faces.
+struct base_state {
+    bool painting;                 // a base face's paint is running
+    HWND last_painted;             // the window painted or made last
+    int64_t frame_mark;            // when the last layered frame was drawn
+    std::vector<HWND> deferred;    // windows whose paint came inside another paint
+    int64_t paints, drawing_events;
+};
+extern base_state base_s;
+LRESULT CALLBACK base_wnd_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+LRESULT CALLBACK base_internal_wnd_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+HWND make_base_view(const cell* face, HWND parent);
+void update_base(HWND hwnd);
+bool opaque_color_q(const cell* color);
 
 // Runs f with every C++ exception caught: the entry guard of window procedures, the timer
 // procedure and enumeration callbacks. A script error is printed, anything else reported as a

@@ -2,6 +2,9 @@
 // send-event-os), the back end's start, and the entries the display tests drive windows with.
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +20,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/interpreter/natives.h"
@@ -24,6 +28,7 @@
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "view/backend/windows/gui.h"
+#include "view/backend/windows/render.h"
 
 namespace gui {
 cell* fetch_all_screens(cell* out);
@@ -69,8 +74,9 @@ void get_screen_size() { gui::get_screen_size(stack_s.arguments); }
     fire(ERR_SCRIPT, err::INVALID_TYPE, &type_word);
 }
 
-// The text's size in 96-DPI units, measured with the default GUI font (faces' own fonts are still
-// to come), tabs expanded, lines broken only where the text breaks them.
+// The text's size in 96-DPI units, measured in the face's font (the default GUI font without
+// one), tabs expanded, lines broken only where the text breaks them. Rich text is measured by its
+// text box (text-box-metrics).
 void size_text()
 {
     ensure_ready();
@@ -82,7 +88,9 @@ void size_text()
     std::wstring wide = string_to_utf16(arg(1));
     HWND hwnd = gui::face_handle_q(arg(0));
     HDC dc = GetDC(hwnd);
-    HGDIOBJ old = SelectObject(dc, gui_s.default_font);
+    cell font = gui::facet(arg(0), 19);
+    HFONT face_font = cell_type(&font) == TYPE_OBJECT ? gui::get_font_handle(arg(0), &font) : nullptr;
+    HGDIOBJ old = SelectObject(dc, face_font ? face_font : gui_s.default_font);
     RECT rc{0, 0, 0x3FFFFFFF, 0};
     DrawTextW(dc, wide.c_str(), int(wide.size()), &rc, DT_CALCRECT | DT_EXPANDTABS | DT_WORDBREAK);
     SelectObject(dc, old);
@@ -96,6 +104,13 @@ void does_nothing() { result_none(); }
 void destroy_view()
 {
     if (gui::face_type_is(arg(0), "window")) gui::destroy_window_view(arg(0));
+    else if (HWND hwnd = gui::face_handle_q(arg(0)); hwnd && gui::record_of(hwnd)) DestroyWindow(hwnd);
+    result_none();
+}
+
+void update_font()
+{
+    gui::update_font(arg(0), cell_type(arg(1)) == TYPE_INTEGER ? integer_of(arg(1)) : -1);
     result_none();
 }
 
@@ -141,9 +156,11 @@ void show_window()
 void make_view()
 {
     ensure_ready();
-    if (!gui::face_type_is(arg(0), "window")) not_built("make-view");
+    bool base = gui::face_type_is(arg(0), "base") || gui::face_type_is(arg(0), "rich-text");
+    if (!base && !gui::face_type_is(arg(0), "window")) not_built("make-view");
     HWND parent = HWND(handle::value_of(arg(1)));
-    HWND hwnd = gui::make_window_view(arg(0), parent && IsWindow(parent) ? parent : nullptr);
+    if (parent && !IsWindow(parent)) parent = nullptr;
+    HWND hwnd = base ? gui::make_base_view(arg(0), parent) : gui::make_window_view(arg(0), parent);
     handle::make_at(stack_s.arguments, uintptr_t(hwnd), handle::KIND_WINDOW);
 }
 
@@ -162,7 +179,17 @@ void exit_event_loop()
     result_none();
 }
 
-void request_font() { not_built("request-font"); }
+void request_font()
+{
+    ensure_ready();
+    if (!gui::request_font(arg(0), arg(1), arg(2)->data1 != 0)) result_none();
+}
+
+void update_para()
+{
+    gui::update_para(arg(0), integer_of(arg(1)));
+    result_none();
+}
 void request_file() { not_built("request-file"); }
 void request_dir() { not_built("request-dir"); }
 
@@ -172,7 +199,7 @@ void text_box_metrics()
         cell type = gui::facet(arg(0), 0);
         fire(ERR_SCRIPT, err::FACE_TYPE, &type);
     }
-    not_built("text-box-metrics");
+    *stack_s.arguments = gui::text_box_metrics(arg(0), arg(1), integer_of(arg(2)));
 }
 
 // A scroller! object's field (by index: position, page-size, min-size, max-size, visible?,
@@ -370,14 +397,128 @@ void test_loop_state()
     block::rs_append(blk, &v);
     *stack_s.arguments = *blk;
 }
+// The graphics seams: 0 live COM holders, 1 devices made, 2 the next Present's result, 3 the
+// next EndDraw's result, 4 device creations to fail, 5 base paints, 6 drawing events, 7 hit tests
+// from line and cluster metrics (1) or the real calls first (0).
+void test_gx()
+{
+    int32_t op = integer_of(arg(0));
+    int64_t v = 0;
+    switch (op) {
+    case 0: v = gui::com_live; break;
+    case 1: v = gui::gx.generation; break;
+    case 2: gui::gx.inject_present = HRESULT(uint32_t(integer_of(arg(1)))); break;
+    case 3: gui::gx.inject_end_draw = HRESULT(uint32_t(integer_of(arg(1)))); break;
+    case 4: gui::gx.fail_devices = integer_of(arg(1)); break;
+    case 5: v = gui::base_s.paints; break;
+    case 6: v = gui::base_s.drawing_events; break;
+    case 7: gui::gx.force_hit_fallback = integer_of(arg(1)) != 0; break;
+    default: break;
+    }
+    integer::make_at(stack_s.arguments, int32_t(v));
+}
+
+// The pixel at (x, y) of a window's back buffer, read back: r.g.b.a with a the alpha (premultiplied).
+void test_pixel()
+{
+    HWND hwnd = window_arg(0);
+    HDC dc = gui::update_layered_dib(hwnd);
+    window_record* r = gui::record_of(hwnd);
+    if (!dc || !r || !r->render_target) return result_none();
+    auto* rt = static_cast<gui::render_target*>(r->render_target);
+    int32_t x = integer_of(arg(1)), y = integer_of(arg(2));
+    if (x < 0 || y < 0 || x >= rt->dib_width || y >= rt->dib_height) return result_none();
+    const uint8_t* p = rt->pixels + (size_t(y) * size_t(rt->dib_width) + size_t(x)) * 4;
+    uint8_t bytes[4] = {p[2], p[1], p[0], p[3]};
+    tuple::make_at(stack_s.arguments, bytes, 4);
+}
+
+// The box [left top right bottom] of the back buffer's pixels within the tolerance of a colour
+// (each of r, g, b), or none when there are none.
+void test_find()
+{
+    HWND hwnd = window_arg(0);
+    HDC dc = gui::update_layered_dib(hwnd);
+    window_record* r = gui::record_of(hwnd);
+    if (!dc || !r || !r->render_target) return result_none();
+    auto* rt = static_cast<gui::render_target*>(r->render_target);
+    const uint8_t* want = tuple::bytes_of(arg(1));
+    int32_t tolerance = integer_of(arg(2));
+    int32_t box[4] = {INT32_MAX, INT32_MAX, -1, -1};
+    for (int32_t y = 0; y < rt->dib_height; y++)
+        for (int32_t x = 0; x < rt->dib_width; x++) {
+            const uint8_t* p = rt->pixels + (size_t(y) * size_t(rt->dib_width) + size_t(x)) * 4;
+            if (abs(p[2] - want[0]) > tolerance || abs(p[1] - want[1]) > tolerance || abs(p[0] - want[2]) > tolerance)
+                continue;
+            box[0] = std::min(box[0], x), box[1] = std::min(box[1], y);
+            box[2] = std::max(box[2], x), box[3] = std::max(box[3], y);
+        }
+    if (box[2] < 0) return result_none();
+    cell* blk = block::make_at(stack::push_slot(), 4);
+    for (int32_t v : box) {
+        cell c{TYPE_INTEGER, 0, uint32_t(v), 0};
+        block::rs_append(blk, &c);
+    }
+    *stack_s.arguments = *blk;
+}
+
+// A font's GDI font as [height name-length].
+void test_font()
+{
+    HFONT font = gui::get_font_handle(nullptr, arg(0));
+    LOGFONTW lf{};
+    if (!font || !GetObjectW(font, sizeof lf, &lf)) return result_none();
+    cell* blk = block::make_at(stack::push_slot(), 2);
+    cell v{TYPE_INTEGER, 0, uint32_t(lf.lfHeight), 0};
+    block::rs_append(blk, &v);
+    v.data2 = uint32_t(wcslen(lf.lfFaceName));
+    block::rs_append(blk, &v);
+    *stack_s.arguments = *blk;
+}
+
+void test_para_flags() { integer::make_at(stack_s.arguments, int32_t(gui::get_para_flags(arg(0), arg(1)))); }
+
+BOOL CALLBACK find_dialog(HWND h, LPARAM l)
+{
+    wchar_t name[16];
+    if (GetClassNameW(h, name, 16) && wcscmp(name, L"#32770") == 0) {
+        *reinterpret_cast<HWND*>(l) = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The next system dialog of this thread is cancelled from a timer.
+void CALLBACK cancel_dialog(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), find_dialog, LPARAM(&box));
+    if (!box) return;
+    KillTimer(nullptr, id);
+    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+}
+
+void test_cancel_dialog()
+{
+    SetTimer(nullptr, 0, 100, cancel_dialog);
+    result_none();
+}
+
+void test_ex_style() { integer::make_at(stack_s.arguments, int32_t(GetWindowLongW(window_arg(0), GWL_EXSTYLE))); }
+
+void test_capture()
+{
+    window_record* r = gui::record_of(window_arg(0));
+    integer::make_at(stack_s.arguments, r ? r->capture_count : -1);
+}
 #endif
 
 const routine_row rows[] = {
     {"gui-init", gui_init}, {"gui-make-null-handle", make_null_handle},
     {"gui-fetch-all-screens", fetch_all_screens}, {"gui-get-current-screen", get_current_screen},
     {"gui-get-screen-size", get_screen_size}, {"gui-size-text", size_text},
-    {"gui-on-change-facet", does_nothing}, {"gui-update-text", does_nothing}, {"gui-update-font", does_nothing},
-    {"gui-update-para", does_nothing}, {"gui-destroy-view", destroy_view}, {"gui-detach-image", detach_image},
+    {"gui-on-change-facet", does_nothing}, {"gui-update-text", does_nothing}, {"gui-update-font", update_font},
+    {"gui-update-para", update_para}, {"gui-destroy-view", destroy_view}, {"gui-detach-image", detach_image},
     {"gui-update-view", update_view}, {"gui-refresh-window", refresh_window}, {"gui-redraw", redraw},
     {"gui-show-window", show_window}, {"gui-make-view", make_view}, {"gui-draw-image", draw_image},
     {"gui-draw-face", draw_face}, {"gui-do-event-loop", do_event_loop}, {"gui-exit-event-loop", exit_event_loop},
@@ -392,6 +533,10 @@ const routine_row rows[] = {
     {"gui-test-dip-to-pixel", test_dip_to_pixel}, {"gui-test-set-timer", test_set_timer},
     {"gui-test-kill-timer", test_kill_timer}, {"gui-test-message-box", test_message_box},
     {"gui-test-loop-state", test_loop_state}, {"gui-test-scroll-info", test_scroll_info},
+    {"gui-test-gx", test_gx}, {"gui-test-pixel", test_pixel}, {"gui-test-font", test_font},
+    {"gui-test-para-flags", test_para_flags}, {"gui-test-capture", test_capture},
+    {"gui-test-ex-style", test_ex_style}, {"gui-test-find", test_find},
+    {"gui-test-cancel-dialog", test_cancel_dialog},
 #endif
 };
 

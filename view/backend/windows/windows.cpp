@@ -26,6 +26,7 @@
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "view/backend/windows/gui.h"
+#include "view/backend/windows/render.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ void release_record(HWND hwnd)
     if (!r) return;
     SetWindowLongPtrW(hwnd, record_offset(hwnd), 0);
     if (r->face_ref) reftable_remove(r->face_ref);
+    if (r->render_target) gui::release_target(hwnd);
     bool counted = r->per_type == 1 && !r->freed;
     delete r;
     if (counted) gui::window_gone();
@@ -409,9 +411,31 @@ LRESULT CALLBACK calendar_wnd_proc(HWND h, UINT m, WPARAM w, LPARAM l)
     return control_proc(h, m, w, l, calendar_base);
 }
 
-// The classes whose procedures are still to come (base faces, their hosts, the camera) keep the
-// record and otherwise behave as plain windows.
+// The camera's procedure is still to come: it keeps the record and otherwise behaves as a plain
+// window.
 LRESULT CALLBACK plain_wnd_proc(HWND h, UINT m, WPARAM w, LPARAM l) { return control_proc(h, m, w, l, DefWindowProcW); }
+// Base faces and their hosts: the record kept here, the rest is theirs (guarded: no exception
+// leaves the procedure).
+struct base_call {
+    HWND h;
+    UINT m;
+    WPARAM w;
+    LPARAM l;
+    WNDPROC proc;
+    LRESULT result;
+};
+void base_body(void* data)
+{
+    auto* c = static_cast<base_call*>(data);
+    c->result = control_proc(c->h, c->m, c->w, c->l, c->proc);
+}
+template <WNDPROC PROC>
+LRESULT CALLBACK base_class_proc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    base_call c{h, m, w, l, PROC, 0};
+    if (!gui::guarded(base_body, &c) && m == WM_NCDESTROY) release_record(h);
+    return c.result;
+}
 
 }  // namespace
 
@@ -459,7 +483,10 @@ void gui::register_classes(HINSTANCE module)
     for (const wchar_t* name : own_classes) {
         wc.lpszClassName = name;
         bool windows = name == own_classes[0] || name == own_classes[1];
-        wc.lpfnWndProc = windows ? window_wnd_proc : plain_wnd_proc;
+        wc.lpfnWndProc = windows                     ? window_wnd_proc
+                         : name == own_classes[2] ? base_class_proc<gui::base_wnd_proc>
+                         : name == own_classes[3] ? base_class_proc<gui::base_internal_wnd_proc>
+                                                  : plain_wnd_proc;
         wc.hbrBackground = name == own_classes[4] ? HBRUSH(2) : HBRUSH(COLOR_BTNFACE + 1);
         RegisterClassExW(&wc);
     }
