@@ -9,6 +9,8 @@
 
 #include "runtime/cell.h"
 
+namespace interpreter { struct catch_point; }
+
 // ---- event! -------------------------------------------------------------------------------------
 // Event cell: header 54, bit 0x1000 set for an event made by `make event!`. data1 the event code
 // (1-35, 0 for none). An event of the system: data2 the 1-based number of a message record the
@@ -189,4 +191,6 @@ bool opaque_color_q(const cell* color);
 // procedure and enumeration callbacks. A script error is printed, anything else reported as a
 // runtime error; true when f finished.
 bool guarded(void (*f)(void*), void* data);
+// A script error caught at a callback's edge: taken from the catch point and printed (print-error).
+void print_caught(interpreter::catch_point& point);
 }  // namespace gui

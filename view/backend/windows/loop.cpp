@@ -61,18 +61,7 @@ uint32_t live_state() { return state_flags(true); }
 
 uint32_t modifiers() { return gui_s.modifier_override >= 0 ? uint32_t(gui_s.modifier_override) : live_state(); }
 
-uint32_t mouse_flags(WPARAM w)
-{
-    uint32_t f = live_keys();
-    if (w & MK_LBUTTON) f |= event::FLAG_DOWN;
-    if (w & MK_RBUTTON) f |= event::FLAG_ALT_DOWN;
-    if (w & MK_SHIFT) f |= event::FLAG_SHIFT;
-    if (w & MK_CONTROL) f |= event::FLAG_CONTROL;
-    if (w & MK_MBUTTON) f |= event::FLAG_MID_DOWN;
-    if (w & (MK_XBUTTON1 | MK_XBUTTON2)) f |= event::FLAG_AUX_DOWN;
-    return f;
-}
-
+// The buttons and modifier keys a mouse message reports in its wParam.
 uint32_t wheel_flags(WPARAM w)
 {
     uint32_t f = 0;
@@ -84,6 +73,9 @@ uint32_t wheel_flags(WPARAM w)
     if (w & (MK_XBUTTON1 | MK_XBUTTON2)) f |= event::FLAG_AUX_DOWN;
     return f;
 }
+
+// Those of a mouse message, with the keys held now.
+uint32_t mouse_flags(WPARAM w) { return live_keys() | wheel_flags(w); }
 
 int32_t translate_special(uint32_t vk, LPARAM lparam)
 {
@@ -205,10 +197,7 @@ int32_t call_awake(uint32_t depth)
         if (cell_type(&answer) == TYPE_WORD && symbol::resolve(answer.data2) == symbol::resolve(words.stop))
             result = 0;
     } catch (const script_error_unwind&) {
-        const raised_error e = raised_error_get();
-        point.take_error();
-        natives::print_error(e.category, e.id, e.arg_count > 0 ? &e.args[0] : nullptr,
-                             e.arg_count > 1 ? &e.args[1] : nullptr, e.arg_count > 2 ? &e.args[2] : nullptr);
+        gui::print_caught(point);
     } catch (const exit_unwind&) {
         point.restore();
     }

@@ -441,6 +441,14 @@ LRESULT CALLBACK base_class_proc(HWND h, UINT m, WPARAM w, LPARAM l)
 
 // ---- the guard of every callback ----------------------------------------------------------------
 
+void gui::print_caught(interpreter::catch_point& point)
+{
+    const raised_error e = raised_error_get();
+    point.take_error();
+    natives::print_error(e.category, e.id, e.arg_count > 0 ? &e.args[0] : nullptr,
+                         e.arg_count > 1 ? &e.args[1] : nullptr, e.arg_count > 2 ? &e.args[2] : nullptr);
+}
+
 bool gui::guarded(void (*f)(void*), void* data)
 {
     interpreter::catch_point point;
@@ -448,10 +456,7 @@ bool gui::guarded(void (*f)(void*), void* data)
         f(data);
         return true;
     } catch (const script_error_unwind&) {
-        const raised_error e = raised_error_get();
-        point.take_error();
-        natives::print_error(e.category, e.id, e.arg_count > 0 ? &e.args[0] : nullptr,
-                             e.arg_count > 1 ? &e.args[1] : nullptr, e.arg_count > 2 ? &e.args[2] : nullptr);
+        print_caught(point);
     } catch (const exit_unwind&) {
         // An exit cannot go on past a system callback: it stops here.
         point.restore();
