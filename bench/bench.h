@@ -38,6 +38,9 @@ double best_seconds(int rounds, F&& work)
     return best;
 }
 
+// Evaluates Kiv source text; false when it raised an error.
+bool run_source(const char* text);
+
 // A reference tool's figure for a name, passed in an environment variable as
 // "name=value,name=value" by the bench/*-reference scripts; 0 when absent.
 inline double reference_figure(const char* variable, const char* name)

@@ -19,24 +19,6 @@
 
 namespace {
 
-// Evaluates Kiv source text; false when it raised an error.
-bool run(const char* text)
-{
-    stack::scope keep;
-    cell* source = string::load_at(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)),
-                                   keep.push(none_value), 0);
-    cell* code = keep.push(none_value);
-    interpreter::catch_point point;
-    try {
-        lexer::scan_from_string(code, source, -1, lexer::scan_request{}, nullptr);
-        interpreter::eval(code, false);
-    } catch (const script_error_unwind&) {
-        point.restore();
-        return false;
-    }
-    return true;
-}
-
 int64_t counter()
 {
     cell v = *word::get(word::load("gui-bench-count"));
@@ -47,7 +29,7 @@ int64_t counter()
 
 KIV_BENCH(gui_events)
 {
-    bool ok = run(
+    bool ok = bench::run_source(
         "system/view/platform/init "
         "gui-bench-count: 0 "
         "gui-bench-win: make object! [type: 'window offset: 50x50 size: 200x100 text: \"bench\" image: none "
@@ -64,7 +46,7 @@ KIV_BENCH(gui_events)
     }
     while (gui::do_events(true)) {}
 
-    run("system/view/awake: func [event /with face] ['done]");
+    bench::run_source("system/view/awake: func [event /with face] ['done]");
     const int n = 100000;
     MSG m{hwnd, WM_CHAR, 'a', 1, 0, {0, 0}};
     double t = bench::best_seconds(3, [&] {
@@ -72,7 +54,7 @@ KIV_BENCH(gui_events)
     });
     std::printf("gui: make-event into an empty awake: %.0f events/s (%.2f us each)\n", n / t, t / n * 1e6);
 
-    run("system/view/awake: func [event /with face] [gui-bench-count: gui-bench-count + 1 'done]");
+    bench::run_source("system/view/awake: func [event /with face] [gui-bench-count: gui-bench-count + 1 'done]");
     const int keys = 2000;
     t = bench::best_seconds(3, [&] {
         for (int i = 0; i < keys; i++) {
@@ -91,6 +73,6 @@ KIV_BENCH(gui_events)
         }
     });
     std::printf("gui: mouse moves routed to over events: %.2f us each (%.0f/s)\n", t / moves * 1e6, moves / t);
-    run("system/view/platform/destroy-view gui-bench-win false system/view/awake: none");
+    bench::run_source("system/view/platform/destroy-view gui-bench-win false system/view/awake: none");
     while (gui::do_events(true)) {}
 }

@@ -7,6 +7,12 @@
 
 #include "bench/bench.h"
 #include "runtime/boot.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/errors.h"
+#include "runtime/interpreter/interpreter.h"
+#include "runtime/io/lexer.h"
+#include "runtime/stack.h"
 #include "runtime/rterror.h"
 #include "runtime/runtime.h"
 
@@ -20,6 +26,23 @@ std::vector<entry>& entries()
 }  // namespace
 
 bench::start_times bench::started;
+
+bool bench::run_source(const char* text)
+{
+    stack::scope keep;
+    cell* source = string::load_at(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)),
+                                   keep.push(none_value), 0);
+    cell* code = keep.push(none_value);
+    interpreter::catch_point point;
+    try {
+        lexer::scan_from_string(code, source, -1, lexer::scan_request{}, nullptr);
+        interpreter::eval(code, false);
+    } catch (const script_error_unwind&) {
+        point.restore();
+        return false;
+    }
+    return true;
+}
 
 int bench::add(const char* name, routine r)
 {

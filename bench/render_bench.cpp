@@ -17,30 +17,10 @@
 #include "view/backend/windows/gui.h"
 #include "view/backend/windows/render.h"
 
-namespace {
-
-bool run(const char* text)
-{
-    stack::scope keep;
-    cell* source = string::load_at(reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)),
-                                   keep.push(none_value), 0);
-    cell* code = keep.push(none_value);
-    interpreter::catch_point point;
-    try {
-        lexer::scan_from_string(code, source, -1, lexer::scan_request{}, nullptr);
-        interpreter::eval(code, false);
-    } catch (const script_error_unwind&) {
-        point.restore();
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 KIV_BENCH(render)
 {
-    bool ok = run(
+    bool ok = bench::run_source(
         "p: system/view/platform p/init "
         "rb-proto: make object! [type: 'window offset: 20x20 size: 800x600 text: none image: none "
         "color: none menu: none data: none enabled?: true visible?: true selected: none flags: none "
@@ -79,6 +59,6 @@ KIV_BENCH(render)
         for (int i = 0; i < n; i++) gui::text_box_metrics(face, &offset, 0);
     });
     std::printf("render: caret queries (each lays the text out): %.0f/s (%.1f us each)\n", n / t, t / n * 1e6);
-    run("p/destroy-view rb-box false p/destroy-view rb-win false");
+    bench::run_source("p/destroy-view rb-box false p/destroy-view rb-win false");
     while (gui::do_events(true)) {}
 }
