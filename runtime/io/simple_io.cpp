@@ -255,14 +255,16 @@ cell* file_read(cell* source, cell* part, cell* seek, bool binary, bool lines, b
 // else is refused before the file is touched). A file whose block lacks write becomes read-only.
 bool access_writable(const cell* access)
 {
+    // The words' symbols first: making a symbol may allocate and move the block's buffer.
+    const uint32_t known[] = {symbol::resolve(symbol::make("read")), symbol::resolve(symbol::make("write")),
+                              symbol::resolve(symbol::make("execute"))};
     bool writable = false;
     int32_t n = block::ks_length_q(access);
     for (int32_t i = 0; i < n; i++) {
         const cell* w = block::rs_head(access) + i;
-        const char* known[] = {"read", "write", "execute"};
         int32_t found = -1;
         for (int32_t k = 0; k < 3 && cell_type(w) == TYPE_WORD; k++)
-            if (symbol::resolve(w->data2) == symbol::resolve(symbol::make(known[k]))) found = k;
+            if (symbol::resolve(w->data2) == known[k]) found = k;
         if (found < 0) fire(ERR_SCRIPT, err::INVALID_ARG, access);
         writable = writable || found == 1;
     }
